@@ -1,0 +1,70 @@
+// IMBE full-rate parameter quantizer (TIA-102.BABA sections 6 and 7): MbeParams to the
+// quantized values b0..b(L+2) and back, with the log2-domain amplitude predictor carried
+// across frames in DecoderState.  All arithmetic is 32-bit floating point.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <string>
+
+#include "mbe_params.h"
+
+namespace ostrel_mbe::imbe_wire::dequantize {
+
+// Cross-frame predictor state, identical on the encoder (closed loop) and decoder side.
+struct DecoderState {
+    // Linear amplitudes of the previous decoded frame at 1..previous_l; entry 0 is always 1.0.
+    std::array<float, 58> previous_amplitudes = filled(1.0f);
+    std::uint8_t previous_l = 30;
+    bool toggle = false;
+
+    // Previous amplitudes 1.0 at index 0, the given amplitudes at 1..min(L, size), 1.0 elsewhere.
+    static DecoderState from_amplitudes(std::span<const float> amplitudes, std::uint8_t l);
+
+    friend bool operator==(const DecoderState&, const DecoderState&) = default;
+
+private:
+    static constexpr std::array<float, 58> filled(float v) {
+        std::array<float, 58> a{};
+        a.fill(v);
+        return a;
+    }
+};
+
+enum class DecodeErrorKind : std::uint8_t { InvalidParams, BadPitch };
+
+struct DecodeError {
+    DecodeErrorKind kind;
+    MbeParamsError params_error = MbeParamsError::OmegaOutOfRange;  // meaningful for InvalidParams only
+
+    // "BadPitch" or "InvalidParams(InvalidAmplitude)".
+    std::string debug() const;
+    friend bool operator==(const DecodeError&, const DecodeError&) = default;
+};
+
+enum class EncodeError : std::uint8_t { PitchOutOfRange };
+std::string_view debug_name(EncodeError error);
+
+// Quantized values b0..b58; entries above b(L+2) are zero.
+using BValues = std::array<std::uint16_t, 59>;
+// Information vectors u0..u7.
+using InfoVectors = std::array<std::uint16_t, 8>;
+
+// Quantizes params against the encoder's state; on success the state holds exactly what a
+// decoder of the returned values will hold.
+std::expected<BValues, EncodeError> quantize(const MbeParams& params, DecoderState& state);
+
+// Dequantizes one frame's information vectors; the state is updated on success only.
+std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state);
+
+// The K-bit band voicing word b1 (band 1 in the most significant bit).
+std::uint16_t collapse_vuv(std::span<const bool> voiced, unsigned k);
+
+// The decoder's amplitude chain (gain, blocks, inverse DCT, log prediction) without
+// validation or state update; 56 linear amplitudes, zero above L.
+std::array<float, L_HAT_MAX> reconstruct_amplitudes_from_bits(const BValues& b, std::uint8_t l,
+                                                              const DecoderState& state);
+
+}  // namespace ostrel_mbe::imbe_wire::dequantize
