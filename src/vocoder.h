@@ -16,39 +16,11 @@
 #include "codecs/mbe_baseline/synthesis.h"
 #include "enhancement.h"
 #include "imbe_wire/dequantize.h"
+#include "pipeline_types.h"
 #include "rate.h"
 #include "vocoder_error.h"
 
 namespace ostrel_mbe {
-
-enum class AmbePlus2Synth : std::uint8_t { AmbePlus = 0, Baseline = 1 };
-enum class OutputKind : std::uint8_t { Voice, Silence, Tone };
-std::string_view output_kind_text(OutputKind kind);  // "voice", "silence", "tone"
-
-using PcmFrame = std::array<std::int16_t, FRAME_SAMPLES>;
-
-// Wire bytes of one frame: the first size() of 18 bytes are used.
-struct WireFrame {
-    std::array<std::uint8_t, 18> bytes{};
-    std::uint8_t length = 0;
-    std::span<const std::uint8_t> span() const { return {bytes.data(), length}; }
-};
-
-struct ToneReport {
-    std::uint8_t id = 0;
-    std::uint8_t amplitude = 0;
-};
-
-struct EncodeReport {
-    OutputKind kind = OutputKind::Voice;
-    std::optional<ToneReport> tone;
-};
-
-struct DecodeReport {
-    codecs::mbe_baseline::FrameDisposition disposition = codecs::mbe_baseline::FrameDisposition::None;
-    std::uint8_t e0 = 0;
-    std::uint8_t total = 0;
-};
 
 class Vocoder {
 public:
@@ -95,9 +67,6 @@ public:
     const codecs::mbe_baseline::LcgParams& lcg() const { return lcg_; }
 
 private:
-    friend struct ImbePipelineAccess;
-    friend struct AmbePlus2PipelineAccess;
-
     void clear_states();
 
     Rate rate_;

@@ -1,0 +1,42 @@
+// Per-frame AMBE+2 half-rate encode and decode (3600 bit/s with FEC, 2450 bit/s without),
+// including tone frames: when tone detection is on and finds a tone, the frame carries the
+// tone instead of analysed speech.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <expected>
+#include <span>
+
+#include "ambe_plus2_wire/dequantize.h"
+#include "codecs/mbe_baseline/analysis/analysis.h"
+#include "codecs/mbe_baseline/synthesis.h"
+#include "pipeline_types.h"
+#include "vocoder_error.h"
+
+namespace ostrel_mbe::ambe_plus2_pipeline {
+
+struct EncodeContext {
+    bool tone_detection;
+    codecs::mbe_baseline::analysis::AnalysisState& analysis;
+    ambe_plus2_wire::dequantize::DecoderState& predictor;  // the encode direction's own state
+};
+
+struct DecodeContext {
+    ambe_plus2_wire::dequantize::DecoderState& predictor;  // the decode direction's own state
+    bool ambe_plus;
+    double unvoiced_scale;
+    const codecs::mbe_baseline::SynthSettings& synth_settings;
+    codecs::mbe_baseline::SynthState& synth;
+};
+
+// Four information vectors as 9 FEC bytes or 7 bare bytes.
+WireFrame pack_info_or_fec(const std::array<std::uint16_t, 4>& u, bool with_fec);
+
+std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> pcm, const EncodeContext& ctx,
+                                                 bool with_fec);
+
+// Never fails: erasures and undecodable frames become 160 zero samples without synthesis.
+DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec);
+
+}  // namespace ostrel_mbe::ambe_plus2_pipeline
