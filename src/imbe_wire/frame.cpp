@@ -1,0 +1,77 @@
+#include "imbe_wire/frame.h"
+
+#include "../fec.h"  // the shared codes; a plain "fec.h" would find imbe_wire/fec.h
+#include "imbe_wire/fec.h"
+#include "imbe_wire/generated_tables.h"
+#include "rate.h"
+
+namespace ostrel_mbe::imbe_wire::frame {
+
+namespace codes = ::ostrel_mbe::fec;
+
+static_assert(SYMBOLS == wire_bytes_layout::IMBE_SYMBOLS);
+static_assert(tables::INTERLEAVE.size() == SYMBOLS);
+
+std::array<std::uint32_t, 8> code_vectors(const std::array<std::uint16_t, 8>& u) {
+    const std::array<std::uint32_t, 8> m = fec::modulation_masks(u[0]);
+    std::array<std::uint32_t, 8> c{};
+    for (std::size_t v = 0; v < 4; ++v) c[v] = codes::golay_23_12_encode(u[v] & 0xFFFu) ^ m[v];
+    for (std::size_t v = 4; v < 7; ++v) c[v] = codes::hamming_15_11_encode(u[v] & 0x7FFu) ^ m[v];
+    c[7] = u[7] & 0x7Fu;
+    return c;
+}
+
+std::array<std::uint8_t, SYMBOLS> encode_frame(const std::array<std::uint16_t, 8>& u) {
+    const std::array<std::uint32_t, 8> c = code_vectors(u);
+    std::array<std::uint8_t, SYMBOLS> symbols{};
+    for (std::size_t k = 0; k < SYMBOLS; ++k) {
+        const tables::InterleaveEntry& e = tables::INTERLEAVE[k];
+        const unsigned high = (c[e.high_vector] >> e.high_bit) & 1u;
+        const unsigned low = (c[e.low_vector] >> e.low_bit) & 1u;
+        symbols[k] = static_cast<std::uint8_t>((high << 1) | low);
+    }
+    return symbols;
+}
+
+DecodedFrame decode_frame(std::span<const std::uint8_t, SYMBOLS> symbols) {
+    std::array<std::uint32_t, 8> c{};
+    for (std::size_t k = 0; k < SYMBOLS; ++k) {
+        const tables::InterleaveEntry& e = tables::INTERLEAVE[k];
+        c[e.high_vector] |= static_cast<std::uint32_t>((symbols[k] >> 1) & 1u) << e.high_bit;
+        c[e.low_vector] |= static_cast<std::uint32_t>(symbols[k] & 1u) << e.low_bit;
+    }
+
+    DecodedFrame out;
+    const codes::Decoded d0 = codes::golay_23_12_decode(c[0]);
+    out.u[0] = d0.data;
+    out.errors[0] = d0.errors;
+    // The masks follow from the corrected u0, so errors in c0 do not spread to c1..c6.
+    const std::array<std::uint32_t, 8> m = fec::modulation_masks(out.u[0]);
+    for (std::size_t v = 1; v < 4; ++v) {
+        const codes::Decoded d = codes::golay_23_12_decode(c[v] ^ m[v]);
+        out.u[v] = d.data;
+        out.errors[v] = d.errors;
+    }
+    for (std::size_t v = 4; v < 7; ++v) {
+        const codes::Decoded d = codes::hamming_15_11_decode(static_cast<std::uint16_t>(c[v] ^ m[v]));
+        out.u[v] = d.data;
+        out.errors[v] = d.errors;
+    }
+    out.u[7] = static_cast<std::uint16_t>(c[7] & 0x7Fu);
+    return out;
+}
+
+std::array<std::uint8_t, WIRE_BYTES> encode_frame_bytes(const std::array<std::uint16_t, 8>& u) {
+    const std::array<std::uint8_t, SYMBOLS> symbols = encode_frame(u);
+    std::array<std::uint8_t, WIRE_BYTES> bytes{};
+    wire_bytes_layout::pack_symbols(symbols, bytes);
+    return bytes;
+}
+
+DecodedFrame decode_frame_bytes(std::span<const std::uint8_t, WIRE_BYTES> bytes) {
+    std::array<std::uint8_t, SYMBOLS> symbols{};
+    wire_bytes_layout::unpack_symbols(bytes, symbols);
+    return decode_frame(symbols);
+}
+
+}  // namespace ostrel_mbe::imbe_wire::frame
