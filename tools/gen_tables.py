@@ -235,15 +235,17 @@ def analysis_tables() -> None:
     assert [int(r["n"]) for r in lpf] == list(range(-10, 11))
     body += ["// 21-tap low-pass filter of pitch estimation, n = -10..10 (TIA-102.BABA Annex D);",
              "// source 04_fullrate_pitch_lpf.csv.  Index n + 10.",
-             "inline constexpr std::array<double, 21> PITCH_LPF = {"]
-    body += wrap([f64(r["h_LPF"]) for r in lpf], 7)
+             "// Stored as 32-bit floats, as the standard prints them; widened before use.",
+             "inline constexpr std::array<float, 21> PITCH_LPF = {"]
+    body += wrap([f32(r["h_LPF"]) for r in lpf], 7)
     body += ["};", ""]
     wi = rows("05_fullrate_pitch_window_wI.csv")
     assert [int(r["n"]) for r in wi] == list(range(-150, 151))
     body += ["// 301-point pitch estimation window wI, n = -150..150, scaled so the sum of squares is 1",
              "// (TIA-102.BABA Annex B); source 05_fullrate_pitch_window_wI.csv.  Index n + 150.",
-             "inline constexpr std::array<double, 301> PITCH_WINDOW_WI = {"]
-    body += wrap([f64(r["wI"]) for r in wi], 7)
+             "// Stored as 32-bit floats, as the standard prints them; widened before use.",
+             "inline constexpr std::array<float, 301> PITCH_WINDOW_WI = {"]
+    body += wrap([f32(r["wI"]) for r in wi], 7)
     body += ["};", ""]
     header(ROOT / "src/codecs/mbe_baseline/analysis/generated_tables.h",
            "ostrel_mbe::codecs::mbe_baseline::analysis::tables", ["array"], body,

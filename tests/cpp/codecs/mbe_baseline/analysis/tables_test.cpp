@@ -8,16 +8,16 @@
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::tables {
 namespace {
 
-template <std::size_t N>
-void expect_symmetric(const std::array<double, N>& t) {
+template <class T, std::size_t N>
+void expect_symmetric(const std::array<T, N>& t) {
     for (std::size_t i = 0; i < N / 2; ++i) EXPECT_EQ(t[i], t[N - 1 - i]) << "index " << i;
 }
 
 TEST(AnalysisTables, PitchLowPassFilter) {
     ASSERT_EQ(PITCH_LPF.size(), 21u);  // n = -10..10
-    EXPECT_DOUBLE_EQ(PITCH_LPF[10], 0.351338);
-    EXPECT_DOUBLE_EQ(PITCH_LPF.front(), -0.002898);
-    EXPECT_NEAR(std::accumulate(PITCH_LPF.begin(), PITCH_LPF.end(), 0.0), 1.00138, 1e-9);
+    EXPECT_FLOAT_EQ(PITCH_LPF[10], 0.351338f);
+    EXPECT_FLOAT_EQ(PITCH_LPF.front(), -0.002898f);
+    EXPECT_NEAR(std::accumulate(PITCH_LPF.begin(), PITCH_LPF.end(), 0.0), 1.00138, 1e-6);
     expect_symmetric(PITCH_LPF);
 }
 
@@ -25,7 +25,7 @@ TEST(AnalysisTables, PitchWindowHasUnitEnergy) {
     ASSERT_EQ(PITCH_WINDOW_WI.size(), 301u);  // n = -150..150
     EXPECT_NEAR(PITCH_WINDOW_WI[150], 0.0920766, 1e-7);
     EXPECT_NEAR(PITCH_WINDOW_WI[150 + 75], 0.0492103, 1e-7);
-    EXPECT_DOUBLE_EQ(PITCH_WINDOW_WI.front(), 0.00270174);
+    EXPECT_FLOAT_EQ(PITCH_WINDOW_WI.front(), 0.00270174f);
     double energy = 0.0;
     for (double w : PITCH_WINDOW_WI) energy += w * w;
     EXPECT_NEAR(energy, 1.0, 1e-6);
