@@ -67,4 +67,21 @@ std::uint16_t collapse_vuv(std::span<const bool> voiced, unsigned k);
 std::array<float, L_HAT_MAX> reconstruct_amplitudes_from_bits(const BValues& b, std::uint8_t l,
                                                               const DecoderState& state);
 
+// Number of voicing bands K for L harmonics: (L + 2) / 3 up to L = 36, 12 above.
+unsigned band_count(std::uint8_t l);
+// Band 1..12 of harmonic l (1-based): (l + 2) / 3 up to l = 36, band 12 above.
+unsigned band_of_harmonic(std::size_t l);
+
+// The fundamental and harmonic count that pitch index b0 codes.
+struct Pitch {
+    float omega0;                 // 4 pi / (b0 + 39.5), radians per sample
+    std::uint8_t harmonic_count;  // floor(0.9254 floor(pi / omega0 + 0.25)), within 9..56
+};
+// BadPitch for b0 = 208..255, the indices outside the coded range.
+std::expected<Pitch, DecodeError> decode_pitch(std::uint8_t b0);
+// b0 = floor(4 pi / omega0 - 39); PitchOutOfRange unless 0 < omega0 < pi and b0 is 0..207.
+// Callers building MbeParams for quantize take L from decode_pitch of this index, so that the
+// decoder, which derives L from b0, reads the bits with the same allocation.
+std::expected<std::uint8_t, EncodeError> encode_pitch(float omega0);
+
 }  // namespace ostrel_mbe::imbe_wire::dequantize

@@ -1,0 +1,157 @@
+#include "imbe_wire/dequantize.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "common/check.h"
+#include "imbe_wire/dequantize/block_dct.h"
+#include "imbe_wire/dequantize/gain.h"
+#include "imbe_wire/dequantize/hoc_matrix.h"
+#include "imbe_wire/dequantize/log_prediction.h"
+#include "imbe_wire/dequantize/vectors.h"
+#include "imbe_wire/priority.h"
+
+namespace ostrel_mbe::imbe_wire::dequantize {
+namespace {
+
+constexpr float PI = std::numbers::pi_v<float>;
+constexpr float FOUR_PI = 4.0f * PI;  // exact: a power-of-two multiple of the 32-bit pi
+constexpr std::uint8_t PITCH_INDEX_COUNT = 208;
+
+// Amplitudes of zero (the fixed silence frame) or below would give log2 = -inf, and -inf turns
+// into NaN in the transforms (inf - inf, 0 x inf); a NaN rounds to index 0, the most negative
+// level of every coefficient, so silence would be sent as a loud, badly shaped spectrum.
+// Flooring at this tiny level (about -33 in log2, the same floor the phase regeneration uses)
+// keeps the chain finite; the gain then clamps to its lowest level and the shape stays flat.
+constexpr float AMPLITUDE_FLOOR = 1e-10f;
+
+}  // namespace
+
+DecoderState DecoderState::from_amplitudes(std::span<const float> amplitudes, std::uint8_t l) {
+    OSTREL_CHECK(l < DecoderState{}.previous_amplitudes.size(), "seeded harmonic count fits the predictor state");
+    DecoderState state;
+    const std::size_t n = std::min<std::size_t>(l, amplitudes.size());
+    for (std::size_t i = 0; i < n; ++i) state.previous_amplitudes[i + 1] = amplitudes[i];
+    state.previous_l = l;
+    return state;
+}
+
+std::string DecodeError::debug() const {
+    switch (kind) {
+        case DecodeErrorKind::BadPitch: return "BadPitch";
+        case DecodeErrorKind::InvalidParams: return "InvalidParams(" + std::string(debug_name(params_error)) + ")";
+    }
+    return "?";
+}
+
+std::string_view debug_name(EncodeError error) {
+    switch (error) {
+        case EncodeError::PitchOutOfRange: return "PitchOutOfRange";
+    }
+    return "?";
+}
+
+unsigned band_count(std::uint8_t l) { return l <= 36 ? (l + 2u) / 3u : 12u; }
+
+unsigned band_of_harmonic(std::size_t l) { return l <= 36 ? static_cast<unsigned>((l + 2) / 3) : 12u; }
+
+std::expected<Pitch, DecodeError> decode_pitch(std::uint8_t b0) {
+    if (b0 >= PITCH_INDEX_COUNT) return std::unexpected(DecodeError{DecodeErrorKind::BadPitch});
+    const float omega0 = FOUR_PI / (static_cast<float>(b0) + 39.5f);
+    const float harmonics = std::floor(0.9254f * std::floor(PI / omega0 + 0.25f));
+    const float clamped = std::clamp(harmonics, static_cast<float>(L_MIN), static_cast<float>(L_HAT_MAX));
+    return Pitch{omega0, static_cast<std::uint8_t>(clamped)};
+}
+
+std::expected<std::uint8_t, EncodeError> encode_pitch(float omega0) {
+    if (!(omega0 > 0.0f && omega0 < PI)) return std::unexpected(EncodeError::PitchOutOfRange);
+    const float index = std::floor(FOUR_PI / omega0 - 39.0f);
+    // Compared as floats first: a tiny omega0 gives an index far outside any integer type.
+    if (!(index >= 0.0f && index < static_cast<float>(PITCH_INDEX_COUNT))) {
+        return std::unexpected(EncodeError::PitchOutOfRange);
+    }
+    return static_cast<std::uint8_t>(index);
+}
+
+std::uint16_t collapse_vuv(std::span<const bool> voiced, unsigned k) {
+    OSTREL_CHECK(k <= 12, "at most 12 voicing bands");
+    unsigned word = 0;
+    for (unsigned band = 1; band <= k; ++band) {
+        // Only the band's lowest harmonic, 3k - 2, is consulted.
+        const std::size_t index = 3u * band - 3u;
+        const bool flag = index < voiced.size() && voiced[index];
+        if (flag) word |= 1u << (k - band);
+    }
+    return static_cast<std::uint16_t>(word);
+}
+
+std::array<float, L_HAT_MAX> reconstruct_amplitudes_from_bits(const BValues& b, std::uint8_t l,
+                                                              const DecoderState& state) {
+    const GainVector gain = decode_gain_dct(b, l);
+    const BlockResiduals residuals = gain_to_residuals(gain);
+    const CoefficientMatrix c = assemble_hoc_matrix(b, l, residuals);
+    const HarmonicVector t = inverse_block_dct(c, l);
+    const HarmonicVector log2_m = apply_log_prediction(t, l, state);
+    std::array<float, L_HAT_MAX> m{};
+    for (std::size_t h = 0; h < l; ++h) m[h] = std::exp2(log2_m[h]);
+    return m;
+}
+
+std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state) {
+    const auto pitch = decode_pitch(priority::pitch_index(u));
+    if (!pitch) return std::unexpected(pitch.error());
+    const std::uint8_t l = pitch->harmonic_count;
+    const unsigned k = band_count(l);
+    const BValues b = priority::deprioritize(u, l);
+
+    std::array<bool, L_HAT_MAX> voiced{};
+    for (std::size_t h = 1; h <= l; ++h) voiced[h - 1] = ((b[1] >> (k - band_of_harmonic(h))) & 1u) != 0;
+
+    const auto amplitudes = reconstruct_amplitudes_from_bits(b, l, state);
+    auto params = MbeParams::create(pitch->omega0, std::span<const bool>(voiced.data(), l),
+                                    std::span<const float>(amplitudes.data(), l));
+    if (!params) return std::unexpected(DecodeError{DecodeErrorKind::InvalidParams, params.error()});
+
+    state.previous_amplitudes[0] = 1.0f;
+    std::copy_n(amplitudes.begin(), l, state.previous_amplitudes.begin() + 1);
+    state.previous_l = l;
+    state.toggle = (b[l + 2u] & 1u) != 0;
+    return *params;
+}
+
+std::expected<BValues, EncodeError> quantize(const MbeParams& params, DecoderState& state) {
+    const auto b0 = encode_pitch(params.omega0());
+    if (!b0) return std::unexpected(b0.error());
+    const std::uint8_t l = params.harmonic_count();
+    OSTREL_CHECK(l >= L_MIN && l <= L_HAT_MAX, "valid parameters have 9..56 harmonics");
+
+    BValues b{};
+    b[0] = *b0;
+    b[1] = collapse_vuv(params.voiced(), band_count(l));
+
+    HarmonicVector log2_m{};
+    const auto amplitudes = params.amplitudes();
+    for (std::size_t h = 0; h < l; ++h) {
+        const float a = amplitudes[h];
+        log2_m[h] = std::log2(a > 0.0f ? a : AMPLITUDE_FLOOR);
+    }
+
+    const HarmonicVector t = forward_log_prediction(log2_m, l, state);
+    const CoefficientMatrix c = forward_block_dct(t, l);
+    BlockResiduals residuals{};
+    for (std::size_t i = 0; i < 6; ++i) residuals[i] = c[i][0];
+    encode_gain_dct(residuals_to_gain(residuals), l, b);
+    disassemble_hoc_matrix(c, l, b);
+    b[l + 2u] = state.toggle ? 0 : 1;
+
+    // Closed loop: track exactly what a decoder of these bits will hold.
+    const auto reconstructed = reconstruct_amplitudes_from_bits(b, l, state);
+    state.previous_amplitudes[0] = 1.0f;
+    std::copy_n(reconstructed.begin(), l, state.previous_amplitudes.begin() + 1);
+    state.previous_l = l;
+    state.toggle = b[l + 2u] != 0;
+    return b;
+}
+
+}  // namespace ostrel_mbe::imbe_wire::dequantize

@@ -1,0 +1,73 @@
+#include "imbe_wire/dequantize/log_prediction.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/check.h"
+
+namespace ostrel_mbe::imbe_wire::dequantize {
+namespace {
+
+// The previous frame's log2 amplitudes resampled at x_l = L(-1) l / L: the pair of
+// neighbours (lo_l, hi_l), the fraction delta_l, and the weight sum S.
+struct Resampled {
+    HarmonicVector lo{};
+    HarmonicVector hi{};
+    HarmonicVector delta{};
+    float sum = 0.0f;
+};
+
+Resampled resample_previous(std::uint8_t l, const DecoderState& state) {
+    OSTREL_CHECK(l >= L_MIN && l <= L_HAT_MAX, "log prediction runs for L = 9..56");
+    const std::size_t previous_l = state.previous_l;
+    OSTREL_CHECK(previous_l < state.previous_amplitudes.size(), "previous harmonic count fits the state");
+    Resampled r;
+    for (std::size_t h = 1; h <= l; ++h) {
+        const float x = static_cast<float>(previous_l) * static_cast<float>(h) / static_cast<float>(l);
+        const float floor_x = std::floor(x);
+        const auto f = static_cast<std::size_t>(floor_x);
+        const float delta = x - floor_x;
+        // Entry 0 is always 1.0, so f = 0 reads log2 1 = 0.
+        const float lo = std::log2(state.previous_amplitudes[std::min(f, previous_l)]);
+        const float hi = std::log2(state.previous_amplitudes[std::min(f + 1, previous_l)]);
+        r.lo[h - 1] = lo;
+        r.hi[h - 1] = hi;
+        r.delta[h - 1] = delta;
+        r.sum += (1.0f - delta) * lo + delta * hi;
+    }
+    return r;
+}
+
+}  // namespace
+
+float prediction_weight(std::uint8_t l) {
+    if (l < 16) return 0.4f;
+    if (l <= 24) return 0.03f * static_cast<float>(l) - 0.05f;
+    return 0.7f;
+}
+
+HarmonicVector apply_log_prediction(const HarmonicVector& residuals, std::uint8_t l, const DecoderState& state) {
+    const Resampled r = resample_previous(l, state);
+    const float rho = prediction_weight(l);
+    const float mean_term = rho * r.sum / static_cast<float>(l);
+    HarmonicVector out{};
+    for (std::size_t h = 0; h < l; ++h) {
+        out[h] = residuals[h] + rho * (1.0f - r.delta[h]) * r.lo[h] + rho * r.delta[h] * r.hi[h] - mean_term;
+    }
+    return out;
+}
+
+HarmonicVector forward_log_prediction(const HarmonicVector& log2_amplitudes, std::uint8_t l,
+                                      const DecoderState& state) {
+    const Resampled r = resample_previous(l, state);
+    const float rho = prediction_weight(l);
+    const float mean_term = rho * r.sum / static_cast<float>(l);
+    HarmonicVector out{};
+    for (std::size_t h = 0; h < l; ++h) {
+        out[h] = log2_amplitudes[h] - rho * (1.0f - r.delta[h]) * r.lo[h] - rho * r.delta[h] * r.hi[h] + mean_term;
+    }
+    return out;
+}
+
+}  // namespace ostrel_mbe::imbe_wire::dequantize
+

@@ -1,0 +1,25 @@
+// IMBE log2 amplitude prediction: each harmonic's log2 amplitude is predicted from the
+// previous frame's amplitudes resampled onto the current harmonic grid, scaled by rho(L) and
+// with its mean removed (TIA-102.BABA section 6.3).  Log2 domain, 32-bit arithmetic.
+#pragma once
+
+#include <cstdint>
+
+#include "imbe_wire/dequantize.h"
+#include "imbe_wire/dequantize/vectors.h"
+
+namespace ostrel_mbe::imbe_wire::dequantize {
+
+// The prediction weight rho: 0.4 for L < 16, 0.03 L - 0.05 for 16 <= L <= 24, 0.7 above.
+float prediction_weight(std::uint8_t l);
+
+// Decoder: log2 M_l = T_l + rho (1 - delta_l) lo_l + rho delta_l hi_l - rho S / L for
+// l = 1..L, from the previous amplitudes and L(-1) of the state.  L must be 9..56.
+HarmonicVector apply_log_prediction(const HarmonicVector& residuals, std::uint8_t l, const DecoderState& state);
+
+// Encoder: T_l = log2 M_l - rho (1 - delta_l) lo_l - rho delta_l hi_l + rho S / L, the exact
+// inverse of apply_log_prediction for the same state.
+HarmonicVector forward_log_prediction(const HarmonicVector& log2_amplitudes, std::uint8_t l,
+                                      const DecoderState& state);
+
+}  // namespace ostrel_mbe::imbe_wire::dequantize
