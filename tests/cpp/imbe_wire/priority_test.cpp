@@ -110,7 +110,7 @@ TEST_P(ImbePriorityEveryL, BitsBeyondWidthsAreIgnored) {
     BValues masked{};
     for (unsigned n = 0; n < 59; ++n) {
         all_ones[n] = 0xFFFF;
-        masked[n] = n <= l + 2 ? static_cast<std::uint16_t>((1u << w[n]) - 1u) : 0;
+        masked[n] = static_cast<std::uint16_t>(n <= l + 2 ? (1u << w[n]) - 1u : 0u);
     }
     const auto u = prioritize(all_ones, static_cast<std::uint8_t>(l));
     EXPECT_EQ(u, prioritize(masked, static_cast<std::uint8_t>(l)));
