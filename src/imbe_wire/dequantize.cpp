@@ -26,6 +26,21 @@ constexpr std::uint8_t PITCH_INDEX_COUNT = 208;
 // keeps the chain finite; the gain then clamps to its lowest level and the shape stays flat.
 constexpr float AMPLITUDE_FLOOR = 1e-10f;
 
+// The decoder reads the bits with the allocation of the L that b0 codes.  Over each pitch
+// index's interval of omega0 that L is constant, so a caller that derives L from the unrounded
+// fundamental agrees with it, except within float rounding of an interval edge, where b0 can
+// land one index off.  Taking the neighbouring index that codes the caller's L there keeps the
+// frame readable (its pitch is as close to omega0 as the other); otherwise b0 stays as computed.
+std::uint8_t pitch_index_for_harmonic_count(std::uint8_t b0, std::uint8_t l) {
+    if (decode_pitch(b0)->harmonic_count == l) return b0;
+    for (int candidate : {b0 - 1, b0 + 1}) {
+        if (candidate < 0 || candidate >= PITCH_INDEX_COUNT) continue;
+        const auto index = static_cast<std::uint8_t>(candidate);
+        if (decode_pitch(index)->harmonic_count == l) return index;
+    }
+    return b0;
+}
+
 }  // namespace
 
 DecoderState DecoderState::from_amplitudes(std::span<const float> amplitudes, std::uint8_t l) {
@@ -121,13 +136,13 @@ std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderSt
 }
 
 std::expected<BValues, EncodeError> quantize(const MbeParams& params, DecoderState& state) {
-    const auto b0 = encode_pitch(params.omega0());
-    if (!b0) return std::unexpected(b0.error());
+    const auto coded_pitch = encode_pitch(params.omega0());
+    if (!coded_pitch) return std::unexpected(coded_pitch.error());
     const std::uint8_t l = params.harmonic_count();
     OSTREL_CHECK(l >= L_MIN && l <= L_HAT_MAX, "valid parameters have 9..56 harmonics");
 
     BValues b{};
-    b[0] = *b0;
+    b[0] = pitch_index_for_harmonic_count(*coded_pitch, l);
     b[1] = collapse_vuv(params.voiced(), band_count(l));
 
     HarmonicVector log2_m{};

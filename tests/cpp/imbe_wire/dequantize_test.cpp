@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <numbers>
@@ -127,6 +128,39 @@ TEST(ImbeQuantize, PitchIndexFromFundamental) {
         ASSERT_TRUE(coded.has_value());
         EXPECT_EQ((*coded)[0], b0);
     }
+}
+
+// A fundamental on the edge between two pitch indices, whose harmonic count the caller
+// derived in 64-bit arithmetic, must still produce a frame the decoder reads with that count.
+TEST(ImbeQuantize, PitchCellEdgeKeepsTheCallersHarmonicCount) {
+    int edges_checked = 0;
+    for (int n = 10; n <= 62; ++n) {
+        // 4 pi / omega0 just below 4n - 1, where floor(pi / omega0 + 0.25) steps from n - 1 to n.
+        for (double offset : {-3.5e-6, -1e-6, -1e-7, 1e-7, 1e-6}) {
+            const double period = 4.0 * n - 1.0 + offset;
+            const double omega = 4.0 * std::numbers::pi / period;
+            const int analysis_l = std::clamp(
+                static_cast<int>(std::floor(0.9254 * std::floor(std::numbers::pi / omega + 0.25))), 9, 56);
+            const auto omega0 = static_cast<float>(omega);
+            if (!encode_pitch(omega0)) continue;
+            const auto l = static_cast<std::uint8_t>(analysis_l);
+            DecoderState encoder;
+            DecoderState decoder;
+            const auto b = quantize(flat_params(omega0, l, 50.0f, true), encoder);
+            ASSERT_TRUE(b.has_value());
+            EXPECT_EQ(decode_pitch(static_cast<std::uint8_t>((*b)[0]))->harmonic_count, l) << "4 pi / omega0 = " << period;
+            EXPECT_LE(std::abs(int((*b)[0]) - int(*encode_pitch(omega0))), 1);
+            const auto decoded = dequantize(prioritize(*b, l), decoder);
+            ASSERT_TRUE(decoded.has_value());
+            EXPECT_EQ(decoded->harmonic_count(), l);
+            EXPECT_EQ(decoder, encoder);
+            // Read with the right allocation the flat spectrum comes back nearly flat: the uniform
+            // quantizers have no zero level, so each coefficient carries up to half a step.
+            for (float a : decoded->amplitudes()) EXPECT_NEAR(std::log2(a), std::log2(50.0f), 1.0) << "L=" << int(l);
+            ++edges_checked;
+        }
+    }
+    EXPECT_GT(edges_checked, 200);
 }
 
 TEST(ImbeQuantize, FundamentalOutsideTheCodedRangeIsRefused) {
