@@ -154,9 +154,11 @@ TEST(ImbeQuantize, PitchCellEdgeKeepsTheCallersHarmonicCount) {
             ASSERT_TRUE(decoded.has_value());
             EXPECT_EQ(decoded->harmonic_count(), l);
             EXPECT_EQ(decoder, encoder);
-            // Read with the right allocation the flat spectrum comes back nearly flat: the uniform
-            // quantizers have no zero level, so each coefficient carries up to half a step.
-            for (float a : decoded->amplitudes()) EXPECT_NEAR(std::log2(a), std::log2(50.0f), 1.0) << "L=" << int(l);
+            // Read with the right allocation the level comes back: the shape coefficients (whose
+            // quantizers have no zero level, so each carries half a step) average out over the frame.
+            double mean = 0.0;
+            for (float a : decoded->amplitudes()) mean += std::log2(a);
+            EXPECT_NEAR(mean / l, std::log2(50.0), 0.15) << "L=" << int(l);
             ++edges_checked;
         }
     }
