@@ -22,7 +22,7 @@ constexpr std::uint8_t PITCH_INDEX_COUNT = 208;
 // Amplitudes of zero (the fixed silence frame) or below would give log2 = -inf, and -inf turns
 // into NaN in the transforms (inf - inf, 0 x inf); a NaN rounds to index 0, the most negative
 // level of every coefficient, so silence would be sent as a loud, badly shaped spectrum.
-// Flooring at this tiny level (about -33 in log2, the same floor the phase regeneration uses)
+// Flooring at this tiny level (about -33 in log2, the floor value phase regeneration uses)
 // keeps the chain finite; the gain then clamps to its lowest level and the shape stays flat.
 constexpr float AMPLITUDE_FLOOR = 1e-10f;
 
