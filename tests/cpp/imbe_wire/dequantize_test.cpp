@@ -148,7 +148,8 @@ TEST(ImbeQuantize, PitchCellEdgeKeepsTheCallersHarmonicCount) {
             DecoderState decoder;
             const auto b = quantize(flat_params(omega0, l, 50.0f, true), encoder);
             ASSERT_TRUE(b.has_value());
-            EXPECT_EQ(decode_pitch(static_cast<std::uint8_t>((*b)[0]))->harmonic_count, l) << "4 pi / omega0 = " << period;
+            EXPECT_EQ(decode_pitch(static_cast<std::uint8_t>((*b)[0]))->harmonic_count, l)
+                << "4 pi / omega0 = " << period;
             EXPECT_LE(std::abs(int((*b)[0]) - int(*encode_pitch(omega0))), 1);
             const auto decoded = dequantize(prioritize(*b, l), decoder);
             ASSERT_TRUE(decoded.has_value());
@@ -376,9 +377,13 @@ TEST(ImbeDecoderState, FromAmplitudesPlacesTheGivenValues) {
     const auto shorter = DecoderState::from_amplitudes(five, 12);
     EXPECT_EQ(shorter.previous_l, 12);
     EXPECT_FALSE(shorter.toggle);
-    for (std::size_t i = 0; i < 58; ++i) EXPECT_EQ(shorter.previous_amplitudes[i], i >= 1 && i <= 5 ? five[i - 1] : 1.0f);
+    for (std::size_t i = 0; i < 58; ++i) {
+        EXPECT_EQ(shorter.previous_amplitudes[i], i >= 1 && i <= 5 ? five[i - 1] : 1.0f);
+    }
     const auto truncated = DecoderState::from_amplitudes(five, 3);
-    for (std::size_t i = 0; i < 58; ++i) EXPECT_EQ(truncated.previous_amplitudes[i], i >= 1 && i <= 3 ? five[i - 1] : 1.0f);
+    for (std::size_t i = 0; i < 58; ++i) {
+        EXPECT_EQ(truncated.previous_amplitudes[i], i >= 1 && i <= 3 ? five[i - 1] : 1.0f);
+    }
     std::array<float, 60> many{};
     many.fill(7.0f);
     const auto full = DecoderState::from_amplitudes(many, 57);
