@@ -1,6 +1,6 @@
 // IMBE log2 amplitude prediction: each harmonic's log2 amplitude is predicted from the
 // previous frame's amplitudes resampled onto the current harmonic grid, scaled by rho(L) and
-// with its mean removed (TIA-102.BABA section 6.3).  Log2 domain, 32-bit arithmetic.
+// with its mean removed, as TIA-102.BABA codes them.  Log2 domain, 32-bit arithmetic.
 #pragma once
 
 #include <cstdint>
