@@ -1,0 +1,152 @@
+#include "ambe_plus2_wire/dequantize.h"
+
+#include "ambe_plus2_wire/generated_tables.h"
+#include "ambe_plus2_wire/priority.h"
+#include "common/check.h"
+
+#include <cmath>
+#include <limits>
+
+namespace ostrel_mbe::ambe_plus2_wire::dequantize {
+namespace {
+
+// Unvoiced harmonics are coded relative to this level over sqrt(omega0).
+constexpr double UNVOICED_SCALE = 0.2046;
+// Log2 amplitude standing in for a silent harmonic.
+constexpr double SILENT_LOG2 = -1000.0;
+
+DecodeError bad_pitch() { return DecodeError{DecodeErrorKind::BadPitch}; }
+
+// Out-of-range double to float conversion is undefined; map it to the infinity that
+// validation then rejects.
+float to_float(double x) {
+    if (x > static_cast<double>(std::numeric_limits<float>::max())) return std::numeric_limits<float>::infinity();
+    if (x < -static_cast<double>(std::numeric_limits<float>::max())) return -std::numeric_limits<float>::infinity();
+    return static_cast<float>(x);
+}
+
+void store_lambda(DecoderState& state, const Residuals& lambda, std::uint8_t l) {
+    for (std::size_t i = 1; i <= l; ++i) state.previous_lambda[i] = lambda[i - 1];
+    for (std::size_t i = std::size_t{l} + 1; i < state.previous_lambda.size(); ++i) {
+        state.previous_lambda[i] = lambda[l - 1];
+    }
+    state.previous_l = l;
+}
+
+}  // namespace
+
+DecoderState DecoderState::from_lambda_state(std::span<const double> lambda, std::uint8_t l, double gamma) {
+    OSTREL_CHECK(l <= L_HAT_MAX, "seeded harmonic count fits the predictor");
+    OSTREL_CHECK(lambda.size() > l, "seed sequence holds entries 1..L");
+    DecoderState state;
+    for (std::size_t i = 1; i <= l; ++i) state.previous_lambda[i] = lambda[i];
+    if (l > 0) {
+        for (std::size_t i = std::size_t{l} + 1; i < state.previous_lambda.size(); ++i) {
+            state.previous_lambda[i] = lambda[l];
+        }
+    }
+    state.previous_l = l;
+    state.previous_gamma = gamma;
+    return state;
+}
+
+DecoderState::LambdaSnapshot DecoderState::lambda_tilde_snapshot() const {
+    LambdaSnapshot snapshot;
+    snapshot.size = std::size_t{previous_l} + 1;
+    OSTREL_CHECK(snapshot.size <= snapshot.values.size(), "previous harmonic count fits the predictor state");
+    snapshot.values[0] = 0.0;
+    for (std::size_t i = 1; i < snapshot.size; ++i) snapshot.values[i] = previous_lambda[i];
+    return snapshot;
+}
+
+const MbeParams* DecodedFrame::params() const {
+    if (const auto* voice = std::get_if<Voice>(&kind)) return &voice->params;
+    if (const auto* tone = std::get_if<Tone>(&kind)) return &tone->params;
+    return nullptr;
+}
+
+std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state) {
+    const double omega0 = params.omega0();
+    if (!std::isfinite(omega0) || omega0 < OMEGA0_MIN || omega0 > OMEGA0_MAX) return std::unexpected(bad_pitch());
+
+    BValues b{};
+    b[0] = pitch_index(omega0);
+    const std::uint8_t l = params.harmonic_count();
+    const BlockLengths j = block_lengths(l);
+    b[1] = encode_vuv(params.voiced(), omega0);
+
+    const double unvoiced_scale = UNVOICED_SCALE / std::sqrt(omega0);
+    Residuals lambda{};
+    for (std::size_t i = 0; i < l; ++i) {
+        const double m = params.amplitudes()[i];
+        if (!(m > 0.0)) {
+            lambda[i] = SILENT_LOG2;
+        } else {
+            lambda[i] = params.voiced()[i] ? std::log2(m) : std::log2(m / unvoiced_scale);
+        }
+    }
+    const ForwardPrediction prediction = forward_log_prediction(lambda, l, state.previous_lambda, state.previous_l);
+    b[2] = gain_index(prediction.gamma - 0.5 * state.previous_gamma);
+
+    const CoefficientMatrix c = forward_block_dct(prediction.residuals, j);
+    const Prba g = forward_prba_dct(prba_from_coefficients(c));
+    b[3] = static_cast<std::uint16_t>(nearest_entry<3>(tables::PRBA24, {g[1], g[2], g[3]}));
+    b[4] = static_cast<std::uint16_t>(nearest_entry<4>(tables::PRBA58, {g[4], g[5], g[6], g[7]}));
+    const HocIndices hoc = quantize_hoc_all(c, j);
+    for (std::size_t i = 0; i < BLOCK_COUNT; ++i) b[5 + i] = hoc[i];
+
+    store_lambda(state, lambda, l);
+    state.previous_gamma = 0.5 * state.previous_gamma + static_cast<double>(tables::GAIN_LEVELS[b[2]]);
+    return priority::prioritize(b);
+}
+
+std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state) {
+    const BValues b = priority::deprioritize(u);
+    if (b[0] >= FIRST_RESERVED_PITCH) return std::unexpected(bad_pitch());
+
+    const auto& pitch = tables::PITCH[b[0]];
+    const float omega0 = pitch.omega0;
+    const std::uint8_t l = pitch.harmonics;
+    const BlockLengths j = block_lengths(l);
+
+    std::array<bool, L_HAT_MAX> voiced{};
+    for (std::size_t i = 1; i <= l; ++i) voiced[i - 1] = tables::VUV_CODEBOOK[b[1]][band_of(i, omega0)];
+
+    const double gamma = 0.5 * state.previous_gamma + static_cast<double>(tables::GAIN_LEVELS[b[2]]);
+
+    Prba g{};
+    for (std::size_t m = 0; m < 3; ++m) g[1 + m] = static_cast<double>(tables::PRBA24[b[3]][m]);
+    for (std::size_t m = 0; m < 4; ++m) g[4 + m] = static_cast<double>(tables::PRBA58[b[4]][m]);
+    const CoefficientMatrix c = assemble_hoc_matrix(inverse_prba_dct(g), {b[5], b[6], b[7], b[8]}, j);
+    const Residuals t = inverse_block_dct(c, j);
+    const Residuals lambda = apply_log_prediction(t, l, gamma, state.previous_lambda, state.previous_l);
+
+    const double unvoiced_scale = UNVOICED_SCALE / std::sqrt(static_cast<double>(omega0));
+    std::array<float, L_HAT_MAX> amplitudes{};
+    for (std::size_t i = 0; i < l; ++i) {
+        const double m = std::exp2(lambda[i]);
+        amplitudes[i] = to_float(voiced[i] ? m : unvoiced_scale * m);
+    }
+    auto params = MbeParams::create(omega0, std::span<const bool>(voiced.data(), l),
+                                    std::span<const float>(amplitudes.data(), l));
+    if (!params) return std::unexpected(DecodeError{DecodeErrorKind::InvalidParams, params.error()});
+
+    store_lambda(state, lambda, l);
+    state.previous_gamma = gamma;
+    return *params;
+}
+
+DecodedFrame decode_to_params(const InfoVectors& u, DecoderState& state) {
+    if (const auto tone = read_tone_frame(u)) {
+        if (auto params = tone_to_mbe_params(tone->index, tone->amplitude)) {
+            return {DecodedFrame::Tone{tone->index, tone->amplitude, *params}};
+        }
+        return {DecodedFrame::Error{bad_pitch()}};
+    }
+    if (priority::deprioritize(u)[0] >= FIRST_RESERVED_PITCH) return {DecodedFrame::Erasure{}};
+    auto params = dequantize(u, state);
+    if (!params) return {DecodedFrame::Error{params.error()}};
+    return {DecodedFrame::Voice{*params}};
+}
+
+}  // namespace ostrel_mbe::ambe_plus2_wire::dequantize

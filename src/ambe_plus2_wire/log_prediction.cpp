@@ -1,0 +1,81 @@
+#include "ambe_plus2_wire/log_prediction.h"
+
+#include "common/check.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ostrel_mbe::ambe_plus2_wire::dequantize {
+namespace {
+
+struct Interpolation {
+    double lo = 0.0;
+    double hi = 0.0;
+    double delta = 0.0;
+};
+
+// The previous frame's log2 amplitudes resampled at harmonic l of L: x = P l / L between
+// entries floor(x) and floor(x) + 1 (both limited to P; entry 1 stands in for entry 0).
+std::array<Interpolation, L_HAT_MAX> interpolate(std::uint8_t l_count, const PreviousLambda& previous,
+                                                 std::uint8_t previous_l) {
+    OSTREL_CHECK(l_count >= 1 && l_count <= L_HAT_MAX, "harmonic count fits the predictor");
+    OSTREL_CHECK(previous_l < previous.size(), "previous harmonic count fits the predictor state");
+    const std::size_t p = previous_l;
+    std::array<Interpolation, L_HAT_MAX> out{};
+    for (std::size_t l = 1; l <= l_count; ++l) {
+        const double x = static_cast<double>(p * l) / static_cast<double>(l_count);
+        const double f_real = std::floor(x);
+        const auto f = static_cast<std::size_t>(f_real);
+        // Entry 0 is not part of the state; with P = 0 entry 1 stands in for both sides.
+        const std::size_t lo_index = std::max<std::size_t>(1, std::min(f, p));
+        const std::size_t hi_index = std::max<std::size_t>(1, std::min(f + 1, p));
+        out[l - 1] = {previous[lo_index], previous[hi_index], x - f_real};
+    }
+    return out;
+}
+
+}  // namespace
+
+Residuals apply_log_prediction(const Residuals& t, std::uint8_t l, double gamma, const PreviousLambda& previous,
+                               std::uint8_t previous_l) {
+    const auto ip = interpolate(l, previous, previous_l);
+    const double count = static_cast<double>(l);
+    double s = 0.0;
+    double t_sum = 0.0;
+    for (std::size_t i = 0; i < l; ++i) {
+        s += (1.0 - ip[i].delta) * ip[i].lo + ip[i].delta * ip[i].hi;
+        t_sum += t[i];
+    }
+    // Evaluated term by term in the order of the standard's formula.
+    const double log2_count = std::log2(count);
+    Residuals lambda{};
+    for (std::size_t i = 0; i < l; ++i) {
+        lambda[i] = t[i] + PREDICTION_COEFFICIENT * (1.0 - ip[i].delta) * ip[i].lo +
+                    PREDICTION_COEFFICIENT * ip[i].delta * ip[i].hi - PREDICTION_COEFFICIENT * s / count + gamma -
+                    0.5 * log2_count - t_sum / count;
+    }
+    return lambda;
+}
+
+ForwardPrediction forward_log_prediction(const Residuals& lambda, std::uint8_t l, const PreviousLambda& previous,
+                                         std::uint8_t previous_l) {
+    const auto ip = interpolate(l, previous, previous_l);
+    const double count = static_cast<double>(l);
+    std::array<double, L_HAT_MAX> pred{};
+    double pred_sum = 0.0;
+    double lambda_sum = 0.0;
+    for (std::size_t i = 0; i < l; ++i) {
+        pred[i] = (1.0 - ip[i].delta) * ip[i].lo + ip[i].delta * ip[i].hi;
+        pred_sum += pred[i];
+        lambda_sum += lambda[i];
+    }
+    ForwardPrediction out;
+    for (std::size_t i = 0; i < l; ++i) {
+        out.residuals[i] = lambda[i] - PREDICTION_COEFFICIENT * pred[i] + PREDICTION_COEFFICIENT * pred_sum / count -
+                           lambda_sum / count;
+    }
+    out.gamma = 0.5 * std::log2(count) + lambda_sum / count;
+    return out;
+}
+
+}  // namespace ostrel_mbe::ambe_plus2_wire::dequantize

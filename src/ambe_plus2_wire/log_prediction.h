@@ -1,0 +1,33 @@
+// Half-rate log2 amplitude prediction: each harmonic's log2 amplitude is predicted from the
+// previous frame's log2 amplitudes, resampled to this frame's harmonic count by linear
+// interpolation, with the prediction coefficient 0.65 of TIA-102.BABA; the frame's mean log2
+// amplitude travels separately as the gain.  All arithmetic is 64-bit.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "ambe_plus2_wire/block_dct.h"
+
+namespace ostrel_mbe::ambe_plus2_wire::dequantize {
+
+inline constexpr double PREDICTION_COEFFICIENT = 0.65;
+
+// The previous frame's log2 amplitudes at [1..previous_l]; [0] is not read.
+using PreviousLambda = std::array<double, 58>;
+
+// The decoder's log2 amplitudes lambda_l at [l - 1], l = 1..L, from the residuals T and the
+// frame gain gamma.
+Residuals apply_log_prediction(const Residuals& t, std::uint8_t l, double gamma, const PreviousLambda& previous,
+                               std::uint8_t previous_l);
+
+struct ForwardPrediction {
+    Residuals residuals{};  // T_l at [l - 1]; they sum to zero
+    double gamma = 0.0;     // 0.5 log2 L + mean log2 amplitude
+};
+
+// The encoder's inverse of apply_log_prediction for log2 amplitudes lambda at [l - 1].
+ForwardPrediction forward_log_prediction(const Residuals& lambda, std::uint8_t l, const PreviousLambda& previous,
+                                         std::uint8_t previous_l);
+
+}  // namespace ostrel_mbe::ambe_plus2_wire::dequantize
