@@ -1,0 +1,73 @@
+#include "codecs/mbe_baseline/analysis/refine.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <complex>
+#include <numbers>
+
+#include "common/check.h"
+
+namespace ostrel_mbe::codecs::mbe_baseline::analysis::refine {
+namespace {
+
+constexpr std::array<double, 10> OFFSETS = {-1.125, -0.875, -0.625, -0.375, -0.125,
+                                            0.125,  0.375,  0.625,  0.875,  1.125};
+
+// Fit error of the harmonic comb at omega over bins 50..u, u the upper bin for this omega.
+double comb_error(const basis::Spectrum& spectrum, std::span<const double, basis::BASIS_LENGTH> table,
+                  double omega) {
+    const double upper = std::floor(118.4512 - (64.0 / std::numbers::pi) * omega);
+    if (upper < 50.0) return 0.0;
+    const int u = static_cast<int>(upper);
+    double total = 0.0;
+    for (int l = 0; l <= 58; ++l) {
+        const basis::BinRange bins = basis::harmonic_bins(omega, l);
+        if (bins.first > u) break;
+        if (bins.end <= 50) continue;
+        std::complex<double> numerator{};
+        double denominator = 0.0;
+        for (int k = bins.first; k < bins.end; ++k) {
+            const double w = basis::harmonic_basis(table, k, omega, l);
+            numerator += basis::bin(spectrum, k) * w;
+            denominator += w * w;
+        }
+        const std::complex<double> amplitude = denominator != 0.0 ? numerator / denominator : std::complex<double>{};
+        const int last = std::min(bins.end, u + 1);
+        for (int k = std::max(bins.first, 50); k < last; ++k) {
+            const double w = basis::harmonic_basis(table, k, omega, l);
+            total += std::norm(basis::bin(spectrum, k) - amplitude * w);
+        }
+    }
+    return total;
+}
+
+}  // namespace
+
+std::uint8_t harmonic_count_for(double omega0) {
+    const double l = std::floor(0.9254 * std::floor(std::numbers::pi / omega0 + 0.25));
+    if (!(l >= 9.0)) return 9;  // also a NaN fundamental
+    return static_cast<std::uint8_t>(std::min(l, 56.0));
+}
+
+RefinedPitch refine_pitch(const basis::Spectrum& spectrum, std::span<const double, basis::BASIS_LENGTH> table,
+                          double period) {
+    OSTREL_CHECK(std::isfinite(period) && period > 1.125, "refined period stays positive and finite");
+    std::size_t best = 0;
+    double best_error = 0.0;
+    for (std::size_t i = 0; i < OFFSETS.size(); ++i) {
+        const double omega = 2.0 * std::numbers::pi / (period + OFFSETS[i]);
+        const double error = comb_error(spectrum, table, omega);
+        // Ties go to the offset closest to the initial period; of two equally close ones the
+        // shorter period (listed first) stays.
+        if (i == 0 || error < best_error ||
+            (error == best_error && std::fabs(OFFSETS[i]) < std::fabs(OFFSETS[best]))) {
+            best = i;
+            best_error = error;
+        }
+    }
+    const double omega0 = 2.0 * std::numbers::pi / (period + OFFSETS[best]);
+    return {omega0, best_error, harmonic_count_for(omega0)};
+}
+
+}  // namespace ostrel_mbe::codecs::mbe_baseline::analysis::refine

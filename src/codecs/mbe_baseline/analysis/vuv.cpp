@@ -1,0 +1,92 @@
+#include "codecs/mbe_baseline/analysis/vuv.h"
+
+#include <algorithm>
+#include <cmath>
+#include <complex>
+
+namespace ostrel_mbe::codecs::mbe_baseline::analysis::vuv {
+
+std::uint8_t band_count(std::uint8_t harmonic_count) {
+    if (harmonic_count > 36) return 12;
+    return static_cast<std::uint8_t>((harmonic_count + 2) / 3);
+}
+
+std::size_t band_of(std::size_t l, std::uint8_t k) { return std::min<std::size_t>(k, (l + 2) / 3); }
+
+bool harmonic_voiced(const VuvDecision& decision, std::size_t l) {
+    return decision.band_count >= 1 && decision.voiced[band_of(l, decision.band_count)];
+}
+
+VuvDecision determine_vuv(const basis::Spectrum& spectrum, std::span<const double, basis::BASIS_LENGTH> table,
+                          const refine::RefinedPitch& pitch, VoicingState& state, double pitch_error) {
+    VuvDecision d;
+    const double w0 = table[0];
+    const double g = w0 * w0 > 0.0 ? 1.0 / (w0 * w0) : 0.0;
+    double low = 0.0;
+    for (std::size_t k = 0; k <= 63; ++k) low += std::norm(spectrum[k]);
+    double high = 0.0;
+    for (std::size_t k = 64; k <= 128; ++k) high += std::norm(spectrum[k]);
+    const double xi_lf = g * low;
+    const double xi_hf = g * high;
+    const double xi0 = xi_lf + xi_hf;
+
+    double peak = state.peak_energy;
+    if (xi0 > peak) {
+        peak = 0.5 * peak + 0.5 * xi0;
+    } else {
+        peak = std::max(0.99 * peak + 0.01 * xi0, 20000.0);
+    }
+
+    const double denominator = xi0 + 0.01 * peak;
+    double m = denominator > 0.0 ? (xi0 + 0.0025 * peak) / denominator : 0.0;
+    // A spectrum tilted towards high frequencies is more likely noise; lower the threshold.
+    if (xi_hf > 0.0 && xi_lf < 5.0 * xi_hf) m *= std::sqrt(xi_lf / (5.0 * xi_hf));
+
+    const std::uint8_t k_count = band_count(pitch.harmonic_count);
+    const int harmonics = pitch.harmonic_count;
+    for (int k = 1; k <= k_count; ++k) {
+        const int first = 3 * k - 2;
+        const int last = k == k_count ? harmonics : 3 * k;
+        double error_sum = 0.0;
+        double signal_sum = 0.0;
+        for (int l = first; l <= last; ++l) {
+            const basis::BinRange bins = basis::harmonic_bins(pitch.omega0, l);
+            std::complex<double> numerator{};
+            double weight = 0.0;
+            for (int b = bins.first; b < bins.end; ++b) {
+                const double w = basis::harmonic_basis(table, b, pitch.omega0, l);
+                numerator += basis::bin(spectrum, b) * w;
+                weight += w * w;
+            }
+            const std::complex<double> amplitude = weight != 0.0 ? numerator / weight : std::complex<double>{};
+            for (int b = bins.first; b < bins.end; ++b) {
+                const double w = basis::harmonic_basis(table, b, pitch.omega0, l);
+                const std::complex<double>& s = basis::bin(spectrum, b);
+                error_sum += std::norm(s - amplitude * w);
+                signal_sum += std::norm(s);
+            }
+        }
+        const auto band = static_cast<std::size_t>(k);
+        d.band_error[band] = signal_sum != 0.0 ? error_sum / signal_sum : 1.0;
+        if (pitch_error > 0.5 && k > 1) {
+            d.threshold[band] = 0.0;
+        } else {
+            const double c = state.previous_voiced[band] ? 0.5625 : 0.45;
+            d.threshold[band] = std::max(m * (1.0 - 0.3096 * static_cast<double>(k - 1) * pitch.omega0) * c, 0.0);
+        }
+        d.voiced[band] = d.band_error[band] < d.threshold[band];
+    }
+
+    d.energy_scale = m;
+    d.frame_energy = xi0;
+    d.peak_energy = peak;
+    d.band_count = k_count;
+
+    state.peak_energy = peak;
+    state.previous_voiced = {};
+    for (std::size_t k = 1; k <= k_count; ++k) state.previous_voiced[k] = d.voiced[k];
+    state.previous_band_count = k_count;
+    return d;
+}
+
+}  // namespace ostrel_mbe::codecs::mbe_baseline::analysis::vuv
