@@ -13,9 +13,9 @@ namespace ostrel_mbe::codecs::mbe_baseline::analysis::pitch {
 namespace {
 
 template <std::size_t N>
-std::array<double, N> widen_from_32_bit(const std::array<double, N>& table) {
+std::array<double, N> widen(const std::array<float, N>& table) {
     std::array<double, N> out{};
-    for (std::size_t i = 0; i < N; ++i) out[i] = static_cast<double>(static_cast<float>(table[i]));
+    for (std::size_t i = 0; i < N; ++i) out[i] = static_cast<double>(table[i]);
     return out;
 }
 
@@ -27,7 +27,7 @@ struct PitchTables {
 
 const PitchTables& pitch_tables() {
     static const PitchTables shared = [] {
-        PitchTables t{widen_from_32_bit(tables::PITCH_LPF), widen_from_32_bit(tables::PITCH_WINDOW_WI), 0.0};
+        PitchTables t{widen(tables::PITCH_LPF), widen(tables::PITCH_WINDOW_WI), 0.0};
         for (double w : t.window) t.window_power += w * w * w * w;
         return t;
     }();
@@ -89,6 +89,7 @@ PitchSearch PitchSearch::for_frame(const std::array<double, LPF_LENGTH>& lpf, st
 
 double PitchSearch::error_at(double period) const {
     if (energy < 1e-12) return 1.0;
+    OSTREL_CHECK(period >= 1.0 && period <= 150.0, "pitch periods stay inside the autocorrelation span");
     const auto r_interp = [this](double x) {
         const double base = std::floor(x);
         if (base + 1.0 > 150.0) return autocorrelation[150];
