@@ -313,3 +313,55 @@ TEST(EncodeWithTrace, DefaultPitchOnSilenceStoresNeutralTrackerValues) {
 
 }  // namespace
 }  // namespace ostrel_mbe::codecs::mbe_baseline::analysis
+
+namespace ostrel_mbe::codecs::mbe_baseline::analysis {
+namespace {
+
+TEST(EncodeWithTrace, NoiseEstimateIsLearnedWithSubtractionOffAndLowersAmplitudesWhenOn) {
+    // A quiet steady tone repeats every frame (period 80 divides 160): the estimator learns it.
+    const auto pcm = ts::harmonic_pcm(80.0, 160 * 12, 3.0);
+    AnalysisState on;
+    AnalysisState off;
+    off.settings.spectral_subtraction = false;
+    bool compared = false;
+    for (std::size_t call = 0; call < 12; ++call) {
+        const AnalysisOutput a = run(on, ts::frame(pcm, call));
+        const AnalysisOutput b = run(off, ts::frame(pcm, call));
+        EXPECT_TRUE(on.noise_spectrum == off.noise_spectrum) << "call " << call;
+        if (!on.noise_spectrum.ready || !a.params || !b.params) continue;
+        ASSERT_EQ(a.params->harmonic_count(), b.params->harmonic_count());
+        for (std::size_t l = 0; l < a.params->harmonic_count(); ++l) {
+            EXPECT_LE(a.params->amplitudes()[l], b.params->amplitudes()[l]);
+        }
+        compared = true;
+    }
+    EXPECT_TRUE(compared);
+}
+
+TEST(EncodeWithTrace, PitchSilenceOverrideDispatchesQuietPoorlyPeriodicFrames) {
+    const std::uint32_t seed = 2024;
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const auto loud = ts::noise_pcm(seed, 160 * 30, 6000.0);
+    const auto quiet = ts::noise_pcm(seed + 1, 160 * 4, 1000.0);
+    for (bool override_on : {false, true}) {
+        AnalysisState state;
+        state.settings.silence_dispatch = true;
+        state.settings.pitch_silence_override = override_on;
+        for (std::size_t call = 0; call < 30; ++call) run(state, ts::frame(loud, call));
+        int dispatched = 0;
+        for (std::size_t call = 0; call < 4; ++call) {
+            const AnalysisOutput out = run(state, ts::frame(quiet, call));
+            ASSERT_TRUE(out.trace.has_value());
+            ASSERT_FALSE(out.trace->silent);  // fewer than five quiet frames so far
+            const bool rule = out.trace->pitch_error >= 0.4 && out.trace->frame_energy < 2.0 * out.trace->noise_floor;
+            EXPECT_EQ(!out.params.has_value(), override_on && rule) << "call " << call;
+            dispatched += out.params ? 0 : 1;
+        }
+        if (override_on) {
+            EXPECT_GT(dispatched, 0);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ostrel_mbe::codecs::mbe_baseline::analysis
