@@ -311,11 +311,6 @@ TEST(EncodeWithTrace, DefaultPitchOnSilenceStoresNeutralTrackerValues) {
     EXPECT_GT(neutral, 0);
 }
 
-}  // namespace
-}  // namespace ostrel_mbe::codecs::mbe_baseline::analysis
-
-namespace ostrel_mbe::codecs::mbe_baseline::analysis {
-namespace {
 
 TEST(EncodeWithTrace, NoiseEstimateIsLearnedWithSubtractionOffAndLowersAmplitudesWhenOn) {
     // A quiet steady tone repeats every frame (period 80 divides 160): the estimator learns it.
@@ -361,6 +356,59 @@ TEST(EncodeWithTrace, PitchSilenceOverrideDispatchesQuietPoorlyPeriodicFrames) {
             EXPECT_GT(dispatched, 0);
         }
     }
+}
+
+
+// The front end as the half-rate path drives it: a harmonic-count fit that may refuse the
+// fundamental, and no look-back or look-ahead when PYIN supplies the pitch.
+std::optional<std::uint8_t> refuse_all(double) { return std::nullopt; }
+std::optional<std::uint8_t> always_twenty(double) { return 20; }
+
+AnalysisState warmed_up(const std::vector<std::int16_t>& pcm) {
+    AnalysisState state;
+    (void)encode_with_trace(ts::frame(pcm, 0), state);
+    (void)encode_with_trace(ts::frame(pcm, 1), state);
+    return state;
+}
+
+TEST(AnalyseFrontEnd, RefusedFundamentalSkipsVoicingAndSmoothing) {
+    const auto pcm = ts::harmonic_pcm(88.0, 160 * 3);
+    AnalysisState state = warmed_up(pcm);
+    const vuv::VoicingState voicing_before = state.voicing;
+    const auto previous_l = state.previous_l;
+    auto front = analyse_front_end(ts::frame(pcm, 2), state, FrontEndOptions{true, &refuse_all});
+    ASSERT_TRUE(front.has_value() && front->has_value());
+    EXPECT_FALSE((*front)->fundamental_in_range);
+    EXPECT_TRUE(state.voicing == voicing_before);
+    EXPECT_EQ(state.previous_l, previous_l);
+    EXPECT_TRUE(state.noise_spectrum.primed);  // the estimator still saw the frame
+    dispatch_silence(state, **front);
+    EXPECT_EQ(state.previous_period, (*front)->tracker_period);
+}
+
+TEST(AnalyseFrontEnd, FittedHarmonicCountDrivesVoicingAndAmplitudes) {
+    const auto pcm = ts::harmonic_pcm(88.0, 160 * 3);
+    AnalysisState state = warmed_up(pcm);
+    auto front = analyse_front_end(ts::frame(pcm, 2), state, FrontEndOptions{true, &always_twenty});
+    ASSERT_TRUE(front.has_value() && front->has_value());
+    const FrontEndResult& r = **front;
+    EXPECT_EQ(r.pitch.harmonic_count, 20);
+    EXPECT_EQ(r.trace.vuv.band_count, 7);
+    EXPECT_GT(r.amplitudes[20], 0.0);
+    for (std::size_t l = 21; l < r.amplitudes.size(); ++l) EXPECT_EQ(r.amplitudes[l], 0.0);
+    EXPECT_EQ(state.previous_l, 20);
+    EXPECT_EQ(build_params(r)->harmonic_count(), 20);
+}
+
+TEST(AnalyseFrontEnd, PyinWithoutTrackingSkipsLookBackAndLookAhead) {
+    const auto pcm = ts::harmonic_pcm(66.0, 160 * 3);
+    AnalysisState state = warmed_up(pcm);
+    state.settings.pyin_pitch = true;
+    auto front = analyse_front_end(ts::frame(pcm, 2), state, FrontEndOptions{false, nullptr});
+    ASSERT_TRUE(front.has_value() && front->has_value());
+    EXPECT_EQ((*front)->trace.lookahead_period, 0.0);
+    EXPECT_EQ((*front)->trace.lookback_period, 0.0);
+    EXPECT_NEAR((*front)->trace.pitch_period, 66.0, 0.5);
 }
 
 }  // namespace
