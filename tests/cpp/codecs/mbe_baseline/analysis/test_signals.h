@@ -2,6 +2,7 @@
 // trains and seeded white noise, as 16-bit frames or 480-sample histories.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
