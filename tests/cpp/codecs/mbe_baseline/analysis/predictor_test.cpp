@@ -4,6 +4,7 @@
 
 #include "codecs/mbe_baseline/analysis/analysis.h"
 #include "imbe_wire/dequantize.h"
+#include "imbe_wire/priority.h"
 #include "test_signals.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::predictor {
@@ -51,6 +52,32 @@ TEST(PredictorState, TracksTheDecoderAcrossVoiceFrames) {
         }
     }
     EXPECT_EQ(voice_frames, 8);
+}
+
+// The quantizer codes L only through the pitch index, so the analysed L must be the one the
+// decoder derives from it, also for the fractional periods PYIN gives.
+TEST(PredictorState, PyinFramesDecodeWithTheAnalysedHarmonicCount) {
+    int frames = 0;
+    for (double period = 21.3; period < 122.0; period += 1.37) {
+        const auto pcm = ts::harmonic_pcm(period, 160 * 4);
+        AnalysisState state;
+        state.settings.pyin_pitch = true;
+        for (std::size_t call = 0; call < 4; ++call) {
+            const auto out = encode_with_trace(ts::frame(pcm, call), state);
+            ASSERT_TRUE(out.has_value()) << period;
+            if (!out->params) continue;
+            dq::DecoderState encoder;
+            const auto b = dq::quantize(*out->params, encoder);
+            ASSERT_TRUE(b.has_value());
+            const std::uint8_t l = out->params->harmonic_count();
+            dq::DecoderState decoder;
+            const auto decoded = dq::dequantize(imbe_wire::priority::prioritize(*b, l), decoder);
+            ASSERT_TRUE(decoded.has_value());
+            EXPECT_EQ(decoded->harmonic_count(), l) << "period " << period;
+            ++frames;
+        }
+    }
+    EXPECT_GT(frames, 100);
 }
 
 }  // namespace
