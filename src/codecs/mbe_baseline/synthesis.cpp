@@ -1,0 +1,120 @@
+#include "codecs/mbe_baseline/synthesis.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "common/check.h"
+
+namespace ostrel_mbe::codecs::mbe_baseline {
+namespace {
+
+constexpr std::size_t FRAME = 160;
+
+FrameDisposition classify(const FrameErrorCounts& errors, bool ambe_plus, double error_rate) {
+    const bool erased = (errors.erasure & 1u) != 0;
+    const double total = errors.total;
+    if (ambe_plus) {
+        if (error_rate > 0.096) return FrameDisposition::Mute;
+        if (erased || errors.e0 >= 4 || (errors.e0 >= 2 && errors.total >= 6)) return FrameDisposition::Repeat;
+        return FrameDisposition::Normal;
+    }
+    if (error_rate > 0.0875) return FrameDisposition::Mute;
+    if (erased || (errors.e0 >= 2 && total >= 10.0 + 40.0 * error_rate)) return FrameDisposition::Repeat;
+    return FrameDisposition::Normal;
+}
+
+}  // namespace
+
+SynthState SynthState::with_lcg(LcgParams lcg) {
+    SynthState state;
+    state.noise.lcg = lcg;
+    return state;
+}
+
+const MbeParams& reset_frame() {
+    static const MbeParams frame = [] {
+        std::array<bool, RESET_FRAME_HARMONICS> voiced{};
+        std::array<float, RESET_FRAME_HARMONICS> amplitudes{};
+        amplitudes.fill(1.0f);
+        return MbeParams::from_valid(RESET_FRAME_OMEGA0, voiced, amplitudes);
+    }();
+    return frame;
+}
+
+std::int16_t to_pcm_sample(double value) {
+    if (std::isnan(value)) return 0;
+    return static_cast<std::int16_t>(std::round(std::clamp(value, -32768.0, 32767.0)));
+}
+
+std::array<std::int16_t, 160> synthesize_frame_with_mode(const MbeParams& params, const FrameErrorCounts& errors,
+                                                         bool ambe_plus, const SynthSettings& settings,
+                                                         SynthState& state, double unvoiced_scale) {
+    // Smoothed bit-error rate: eps_T over the 144 protected bits of a full-rate frame, or the
+    // half-rate weight.
+    const double total = errors.total;
+    const double rate_term = ambe_plus ? 0.001064 * total : total / 144.0 * 0.05;
+    const double new_error_rate = 0.95 * state.error_rate + rate_term;
+    const FrameDisposition disposition = classify(errors, ambe_plus, new_error_rate);
+    state.disposition = disposition;
+    if (!(settings.chip_compat && disposition == FrameDisposition::Repeat)) state.error_rate = new_error_rate;
+
+    const MbeParams* working = &params;
+    if (disposition == FrameDisposition::Normal) {
+        state.repeat_count = 0;
+    } else if (settings.repeat_reset_after && state.repeat_count >= *settings.repeat_reset_after) {
+        working = &reset_frame();
+        state.repeat_count = 0;
+    } else {
+        ++state.repeat_count;
+        if (state.saved_params) working = &*state.saved_params;
+    }
+    // Copied before synthesis: the saved record may be the one working points at.
+    const MbeParams frame = *working;
+    const float omega0 = frame.omega0();
+    const std::size_t count = frame.harmonic_count();
+
+    const EnhancedAmplitudes enhanced =
+        enhance_spectral_amplitudes(frame.amplitudes(), omega0, state.smoothed_energy);
+    state.smoothed_energy = enhanced.smoothed_energy;
+    SmoothedSpectrum synth =
+        apply_smoothing(std::span<const float>(enhanced.amplitudes.data(), count), frame.voiced(), errors.total,
+                        errors.e4, state.smoothed_energy, state.error_rate, state.amplitude_threshold);
+    state.amplitude_threshold = synth.amplitude_threshold;
+
+    if (ambe_plus && (settings.chip_compat || settings.chip_compat_spectral_clamp)) {
+        const int lc = state.clamp_harmonic_count;
+        const int difference = static_cast<int>(count) - lc;
+        if (count != 0 && (errors.e0 >= 2 || (lc != 0 && std::abs(difference) >= 26))) {
+            for (std::size_t l = 0; l < count; ++l) {
+                synth.amplitudes[l] = static_cast<float>(static_cast<double>(synth.amplitudes[l]) * 0.75);
+            }
+        }
+    }
+    state.clamp_harmonic_count = static_cast<std::uint8_t>(count);
+
+    const std::span<const float> amplitudes(synth.amplitudes.data(), count);
+    const std::span<const bool> voiced(synth.voiced.data(), count);
+    const std::array<double, FRAME> unvoiced =
+        synthesize_unvoiced(amplitudes, voiced, state.noise, omega0, unvoiced_scale);
+    // u(1..56): noise-window entries for n = 1..56.
+    const std::span<const double, L_HAT_MAX> harmonic_noise(state.noise.window.data() + NOISE_WINDOW_CENTER + 1,
+                                                            L_HAT_MAX);
+    const std::array<double, FRAME> voiced_part = synthesize_voiced_with_lcg_modulus(
+        amplitudes, voiced, harmonic_noise, ambe_plus, state.noise.lcg.modulus, state.voiced, omega0);
+
+    std::array<std::int16_t, FRAME> out{};
+    for (std::size_t n = 0; n < FRAME; ++n) {
+        double sample = 0.0;
+        if (disposition == FrameDisposition::Mute) {
+            // Comfort noise: u(n - 80) around the standard generator's mid level, attenuated.
+            sample = (state.noise.window[n + NOISE_WINDOW_CENTER - 80] - 26562.0) * 0.0065;
+        } else {
+            sample = unvoiced[n] + voiced_part[n];
+        }
+        out[n] = to_pcm_sample(sample);
+    }
+    state.saved_params = frame;
+    return out;
+}
+
+}  // namespace ostrel_mbe::codecs::mbe_baseline
