@@ -1,0 +1,205 @@
+#include "codecs/mbe_baseline/enhance.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace ostrel_mbe::codecs::mbe_baseline {
+namespace {
+
+std::vector<float> random_amplitudes(std::mt19937& rng, std::size_t count) {
+    std::uniform_real_distribution<float> dist(1.0f, 4000.0f);
+    std::vector<float> a(count);
+    for (float& v : a) v = dist(rng);
+    return a;
+}
+
+double energy(std::span<const float> a) {
+    double e = 0.0;
+    for (float v : a) e += static_cast<double>(v) * v;
+    return e;
+}
+
+TEST(SpectralEnhancement, LowerHarmonicsKeepTheirShapeEnergyIsPreservedWeightsBounded) {
+    const unsigned seed = 7341;
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    for (std::size_t count = 1; count <= L_HAT_MAX; ++count) {
+        for (int trial = 0; trial < 5; ++trial) {
+            const auto amps = random_amplitudes(rng, count);
+            const float omega0 = std::uniform_real_distribution<float>(0.05f, 3.0f)(rng) / static_cast<float>(count);
+            const auto out = enhance_spectral_amplitudes(amps, omega0, SMOOTHED_ENERGY_RESET);
+            const std::span<const float> enhanced(out.amplitudes.data(), count);
+            ASSERT_NEAR(energy(enhanced) / energy(amps), 1.0, 1e-5) << "L " << count;
+            // Every amplitude is scaled by (0.5 .. 1.2) times one common energy correction c;
+            // the untouched low harmonics reveal c.
+            const std::size_t untouched = count / 8;
+            const double c = untouched > 0 ? enhanced[0] / amps[0] : 0.0;
+            for (std::size_t l = 1; l <= count; ++l) {
+                const double ratio = enhanced[l - 1] / amps[l - 1];
+                if (l <= untouched) {
+                    ASSERT_NEAR(ratio, c, 1e-5 * c) << "L " << count << " l " << l;
+                } else if (untouched > 0) {
+                    ASSERT_GE(ratio, 0.5 * c * (1 - 1e-5)) << "L " << count << " l " << l;
+                    ASSERT_LE(ratio, 1.2 * c * (1 + 1e-5)) << "L " << count << " l " << l;
+                }
+            }
+            for (std::size_t l = count; l < L_HAT_MAX; ++l) ASSERT_EQ(out.amplitudes[l], 0.0f);
+        }
+    }
+}
+
+TEST(SpectralEnhancement, DominantLowHarmonicsStillWeightTheRest) {
+    // L = 16: harmonics 1 and 2 are left alone; the upper ones are weighted even though the
+    // lower ones carry nearly all the energy.
+    std::vector<float> amps(16, 10.0f);
+    amps[0] = 5000.0f;
+    amps[1] = 4000.0f;
+    const auto out = enhance_spectral_amplitudes(amps, 0.19f, SMOOTHED_ENERGY_RESET);
+    const double c = out.amplitudes[0] / amps[0];
+    EXPECT_NEAR(out.amplitudes[1] / amps[1], c, 1e-6);
+    bool weighted = false;
+    for (std::size_t l = 3; l <= 16; ++l) weighted |= std::abs(out.amplitudes[l - 1] / amps[l - 1] - c) > 1e-3;
+    EXPECT_TRUE(weighted);
+
+    // L < 8 leaves no harmonic out: with unequal shape the ratios differ from harmonic 1 on.
+    const std::vector<float> small = {0.05f, 1.5f, 0.3f, 0.8f, 0.02f, 0.6f, 0.1f};
+    const auto out_small = enhance_spectral_amplitudes(small, 0.4f, SMOOTHED_ENERGY_RESET);
+    bool differs = false;
+    for (std::size_t l = 2; l <= small.size(); ++l) {
+        differs |= std::abs(out_small.amplitudes[l - 1] / small[l - 1] - out_small.amplitudes[0] / small[0]) > 1e-3;
+    }
+    EXPECT_TRUE(differs);
+}
+
+TEST(SpectralEnhancement, WeightFollowsTheNonPiFormula) {
+    // Independent evaluation of W_l = sqrt(M_l) (0.96 Q / (R0 w0 (R0 - R1)))^(1/4) on a case whose
+    // weights fall inside (0.5, 1.2) for the upper harmonics.
+    const std::vector<float> amps = {1.0f, 1.2f, 0.9f, 1.1f, 1.0f, 0.8f, 1.3f, 1.0f, 0.95f, 1.05f};
+    const double w0 = 0.3f;
+    double r0 = 0, r1 = 0;
+    for (std::size_t l = 1; l <= amps.size(); ++l) {
+        r0 += amps[l - 1] * static_cast<double>(amps[l - 1]);
+        r1 += amps[l - 1] * static_cast<double>(amps[l - 1]) * std::cos(w0 * static_cast<double>(l));
+    }
+    std::vector<double> expect(amps.size());
+    double s2 = 0;
+    for (std::size_t l = 1; l <= amps.size(); ++l) {
+        const double m = amps[l - 1];
+        double v = m;
+        if (8 * l > amps.size()) {
+            const double q = r0 * r0 + r1 * r1 - 2 * r0 * r1 * std::cos(w0 * static_cast<double>(l));
+            const double w = std::sqrt(m) * std::pow(0.96 * q / (r0 * w0 * (r0 - r1)), 0.25);
+            v = w > 1.2 ? 1.2 * m : (w < 0.5 ? 0.5 * m : w * m);
+        }
+        expect[l - 1] = v;
+        s2 += v * v;
+    }
+    const auto out = enhance_spectral_amplitudes(amps, 0.3f, SMOOTHED_ENERGY_RESET);
+    for (std::size_t l = 0; l < amps.size(); ++l) {
+        EXPECT_FLOAT_EQ(out.amplitudes[l], static_cast<float>(expect[l] * std::sqrt(r0 / s2))) << l;
+    }
+    EXPECT_DOUBLE_EQ(out.smoothed_energy, 0.95 * SMOOTHED_ENERGY_RESET + 0.05 * r0);
+}
+
+TEST(SpectralEnhancement, SilencepassesUnchangedAndEnergyDecaysToTheFloor) {
+    const std::vector<float> zeros(20, 0.0f);
+    double se = SMOOTHED_ENERGY_RESET;
+    for (int frame = 0; frame < 200; ++frame) {
+        const auto out = enhance_spectral_amplitudes(zeros, 0.2f, se);
+        for (float a : out.amplitudes) ASSERT_EQ(a, 0.0f);
+        ASSERT_LE(out.smoothed_energy, se);
+        se = out.smoothed_energy;
+    }
+    EXPECT_EQ(se, SMOOTHED_ENERGY_FLOOR);
+    EXPECT_EQ(enhance_spectral_amplitudes({}, 0.2f, 20000.0).smoothed_energy, 19000.0);
+}
+
+struct Levels {
+    std::vector<float> amps;
+    std::vector<bool> voiced;
+};
+
+SmoothedSpectrum smooth(const std::vector<float>& amps, const std::vector<bool>& voiced, std::uint8_t total,
+                        std::uint8_t e4, double se, double rate, double tau) {
+    std::array<bool, L_HAT_MAX> flags{};
+    for (std::size_t i = 0; i < voiced.size(); ++i) flags[i] = voiced[i];
+    return apply_smoothing(amps, std::span<const bool>(flags.data(), amps.size()), total, e4, se, rate, tau);
+}
+
+TEST(AdaptiveSmoothing, CleanChannelForcesNothingVoiced) {
+    const std::vector<float> huge(30, 1e7f);
+    const std::vector<bool> unvoiced(30, false);
+    for (std::uint8_t total = 0; total <= 4; ++total) {
+        for (double rate : {0.0, 0.003, 0.005}) {
+            const auto out = smooth(huge, unvoiced, total, 0, 1e6, rate, 1e12);
+            for (std::size_t l = 0; l < 30; ++l) ASSERT_FALSE(out.voiced[l]) << int(total) << " " << rate;
+        }
+    }
+}
+
+TEST(AdaptiveSmoothing, VoicingThresholdBranches) {
+    const double se = 40000.0;
+    const double base = std::pow(se, 0.375);
+    struct Case {
+        std::uint8_t total, e4;
+        double rate, threshold;
+    };
+    const Case cases[] = {
+        {5, 0, 0.0, base * 45.255},
+        {5, 1, 0.0, base * 1.414},
+        {0, 0, 0.01, base * 45.255 * std::exp(-277.26 * 0.01)},
+        {0, 0, 0.013, base * 1.414},
+        {40, 3, 0.02, base * 1.414},
+    };
+    for (const Case& c : cases) {
+        const std::vector<float> amps = {static_cast<float>(c.threshold * 1.001), static_cast<float>(c.threshold * 0.999),
+                                         static_cast<float>(c.threshold * 0.5)};
+        const auto out = smooth(amps, {false, false, true}, c.total, c.e4, se, c.rate, 1e12);
+        EXPECT_TRUE(out.voiced[0]) << c.threshold;
+        EXPECT_FALSE(out.voiced[1]) << c.threshold;
+        EXPECT_TRUE(out.voiced[2]) << "decoded flag kept";
+        EXPECT_FALSE(out.voiced[3]);
+    }
+}
+
+TEST(AdaptiveSmoothing, ThresholdResetsGrowsAndFalls) {
+    const std::vector<float> amps(10, 1.0f);
+    const std::vector<bool> v(10, false);
+    EXPECT_EQ(smooth(amps, v, 5, 0, 1e5, 0.0, 1234.0).amplitude_threshold, AMPLITUDE_THRESHOLD_RESET);
+    EXPECT_EQ(smooth(amps, v, 6, 0, 1e5, 0.005, -5e4).amplitude_threshold, AMPLITUDE_THRESHOLD_RESET);
+
+    double tau = AMPLITUDE_THRESHOLD_RESET;
+    for (int frame = 1; frame <= 5; ++frame) {
+        tau = smooth(amps, v, 7, 0, 1e5, 0.0, tau).amplitude_threshold;
+        EXPECT_DOUBLE_EQ(tau, AMPLITUDE_THRESHOLD_RESET + 3900.0 * frame);
+    }
+    tau = 5000.0;
+    for (int frame = 1; frame <= 4; ++frame) {
+        tau = smooth(amps, v, 30, 0, 1e5, 0.01, tau).amplitude_threshold;
+        EXPECT_DOUBLE_EQ(tau, 5000.0 - 3000.0 * frame);
+    }
+    EXPECT_LT(tau, 0.0);
+}
+
+TEST(AdaptiveSmoothing, TotalAmplitudeIsCappedAndNeverInverted) {
+    const std::vector<float> amps = {100.0f, 300.0f, 600.0f};
+    const std::vector<bool> v(3, false);
+    // Below the cap: unchanged.
+    auto out = smooth(amps, v, 0, 0, 1e5, 0.0, 0.0);
+    EXPECT_EQ(out.amplitudes[1], 300.0f);
+    // tau(-1) = 0 with eps_T = 19 gives tau = 300: the sum 1000 is scaled down to 300.
+    out = smooth(amps, v, 19, 0, 1e5, 0.01, 0.0);
+    EXPECT_DOUBLE_EQ(out.amplitude_threshold, 300.0);
+    EXPECT_NEAR(out.amplitudes[0] + out.amplitudes[1] + out.amplitudes[2], 300.0, 1e-3);
+    // A negative cap silences the bands instead of inverting and amplifying them.
+    out = smooth(amps, v, 30, 0, 1e5, 0.01, -100000.0);
+    EXPECT_LT(out.amplitude_threshold, 0.0);
+    for (std::size_t l = 0; l < 3; ++l) EXPECT_EQ(out.amplitudes[l], 0.0f);
+}
+
+}  // namespace
+}  // namespace ostrel_mbe::codecs::mbe_baseline

@@ -1,0 +1,181 @@
+#include "codecs/mbe_baseline/voiced.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "codecs/mbe_baseline/phase_regen.h"
+#include "codecs/mbe_baseline/unvoiced.h"
+
+namespace ostrel_mbe::codecs::mbe_baseline {
+namespace {
+
+constexpr double PI = std::numbers::pi;
+
+struct Frame {
+    std::vector<float> amps;
+    std::array<bool, L_HAT_MAX> voiced{};
+    float omega0;
+    std::span<const bool> flags() const { return {voiced.data(), amps.size()}; }
+};
+
+// A frame with only harmonic `h` voiced, amplitude `m`; the others unvoiced and silent.
+Frame single_harmonic(std::size_t count, std::size_t h, float m, float omega0) {
+    Frame f{std::vector<float>(count, 0.0f), {}, omega0};
+    f.amps[h - 1] = m;
+    f.voiced[h - 1] = true;
+    return f;
+}
+
+std::array<double, L_HAT_MAX> noise_of(double value) {
+    std::array<double, L_HAT_MAX> n;
+    n.fill(value);
+    return n;
+}
+
+std::array<double, 160> run(const Frame& f, VoicedState& s, bool ambe_plus = false,
+                            const std::array<double, L_HAT_MAX>& noise = noise_of(1000.0)) {
+    return synthesize_voiced_with_lcg_modulus(f.amps, f.flags(), noise, ambe_plus, LCG_DEFAULT.modulus, s, f.omega0);
+}
+
+// Least-squares fit of a cos(w n) + b sin(w n) over x; returns the fitted amplitude and the worst
+// residual.
+std::pair<double, double> fit_sinusoid(const std::vector<double>& x, double w) {
+    double cc = 0, ss = 0, cs = 0, xc = 0, xs = 0;
+    for (std::size_t n = 0; n < x.size(); ++n) {
+        const double c = std::cos(w * static_cast<double>(n));
+        const double s = std::sin(w * static_cast<double>(n));
+        cc += c * c, ss += s * s, cs += c * s, xc += x[n] * c, xs += x[n] * s;
+    }
+    const double det = cc * ss - cs * cs;
+    const double a = (xc * ss - xs * cs) / det;
+    const double b = (xs * cc - xc * cs) / det;
+    double worst = 0;
+    for (std::size_t n = 0; n < x.size(); ++n) {
+        const double fit = a * std::cos(w * static_cast<double>(n)) + b * std::sin(w * static_cast<double>(n));
+        worst = std::max(worst, std::abs(x[n] - fit));
+    }
+    return {std::hypot(a, b), worst};
+}
+
+std::size_t zero_crossings(std::span<const double> x) {
+    std::size_t count = 0;
+    for (std::size_t n = 1; n < x.size(); ++n) count += (x[n - 1] < 0) != (x[n] < 0);
+    return count;
+}
+
+struct HarmonicCase {
+    std::size_t count;
+    std::size_t harmonic;
+    bool ambe_plus;
+};
+
+class VoicedHarmonic : public ::testing::TestWithParam<HarmonicCase> {};
+
+TEST_P(VoicedHarmonic, SteadyHarmonicIsOneContinuousSinusoidAfterTheOnset) {
+    // 20 periods of l * omega0 in 160 samples: 1000 Hz.
+    const HarmonicCase c = GetParam();
+    const double w = 2.0 * PI * 1000.0 / 8000.0;
+    const float omega0 = static_cast<float>(w / static_cast<double>(c.harmonic));
+    const Frame f = single_harmonic(c.count, c.harmonic, 700.0f, omega0);
+    const double exact_w = static_cast<double>(omega0) * static_cast<double>(c.harmonic);
+    VoicedState s;
+    const auto onset = run(f, s, c.ambe_plus);
+    for (std::size_t n = 0; n <= 55; ++n) ASSERT_EQ(onset[n], 0.0) << "onset rises under the window, n " << n;
+    std::vector<double> steady;
+    for (int frame = 0; frame < 3; ++frame) {
+        const auto out = run(f, s, c.ambe_plus);
+        EXPECT_NEAR(static_cast<double>(zero_crossings(out)), 40.0, 1.0);
+        steady.insert(steady.end(), out.begin(), out.end());
+    }
+    const auto [amplitude, residual] = fit_sinusoid(steady, exact_w);
+    EXPECT_NEAR(amplitude, 1400.0, 1e-3);
+    EXPECT_LT(residual, 1e-3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, VoicedHarmonic,
+                         ::testing::Values(HarmonicCase{12, 3, false},   // interpolated, phase-tracked
+                                           HarmonicCase{40, 8, false},   // cross-faded (l > 7), tracked
+                                           HarmonicCase{12, 3, true},
+                                           HarmonicCase{32, 8, true}));
+
+TEST(VoicedSynthesis, OffsetDecaysUnderTheWindow) {
+    VoicedState s;
+    const Frame on = single_harmonic(20, 2, 500.0f, 0.2f);
+    run(on, s);
+    run(on, s);
+    Frame off = on;
+    off.voiced[1] = false;
+    const auto out = run(off, s);
+    double early = 0;
+    for (std::size_t n = 0; n < 50; ++n) early = std::max(early, std::abs(out[n]));
+    EXPECT_GT(early, 900.0);
+    for (std::size_t n = 105; n < 160; ++n) ASSERT_EQ(out[n], 0.0);
+    // Nothing voiced on either side: silence.
+    const auto quiet = run(off, s);
+    for (double v : quiet) ASSERT_EQ(v, 0.0);
+}
+
+TEST(VoicedSynthesis, HarmonicsBeyondTheNewCountEndAsOffsets) {
+    VoicedState s;
+    const Frame wide = single_harmonic(40, 35, 300.0f, 0.08f);
+    run(wide, s);
+    const Frame narrow = single_harmonic(12, 2, 0.0f, 0.08f);
+    const auto out = run(narrow, s);
+    EXPECT_GT(std::abs(out[0]) + std::abs(out[1]) + std::abs(out[2]), 0.0);
+    for (std::size_t n = 105; n < 160; ++n) ASSERT_EQ(out[n], 0.0);
+    EXPECT_EQ(s.harmonic_count, 12);
+    for (std::size_t l = 13; l <= L_HAT_MAX; ++l) {
+        EXPECT_EQ(s.amplitude[l], 0.0);
+        EXPECT_EQ(s.voiced[l], 0);
+    }
+}
+
+TEST(VoicedSynthesis, UpperHarmonicPhases) {
+    // All voiced: no unvoiced share, so the random offsets vanish and every phase is the track.
+    Frame all{std::vector<float>(24, 100.0f), {}, 0.12f};
+    for (std::size_t l = 0; l < 24; ++l) all.voiced[l] = true;
+    VoicedState s;
+    run(all, s, false, noise_of(12345.0));
+    for (std::size_t l = 1; l <= L_HAT_MAX; ++l) ASSERT_EQ(s.phase[l], s.phase_track[l]) << l;
+
+    // All unvoiced: harmonics above L/4 get l * ((2 pi / m) u(l) - pi); the tracked ones none.
+    Frame none{std::vector<float>(24, 100.0f), {}, 0.12f};
+    std::array<double, L_HAT_MAX> noise{};
+    for (std::size_t i = 0; i < L_HAT_MAX; ++i) noise[i] = static_cast<double>(i * 997 % 65536);
+    VoicedState u;
+    run(none, u, false, noise);
+    for (std::size_t l = 1; l <= L_HAT_MAX; ++l) {
+        const double offset = l <= 6 ? 0.0 : static_cast<double>(l) * ((2.0 * PI / 65536.0) * noise[l - 1] - PI);
+        ASSERT_NEAR(u.phase[l] - u.phase_track[l], offset, 1e-9) << l;
+    }
+
+    // Half-rate mode: the offset is the regenerated phase, zero beyond L.
+    VoicedState r;
+    std::vector<float> shaped(24);
+    for (std::size_t l = 0; l < 24; ++l) shaped[l] = static_cast<float>(50 + 40 * (l % 5));
+    const Frame env{shaped, {}, 0.12f};
+    run(env, r, true);
+    std::array<double, L_HAT_MAX + 1> regen{};
+    phase_regen::ambe_phase_regen(shaped, regen);
+    for (std::size_t l = 1; l <= L_HAT_MAX; ++l) {
+        const double offset = l <= 6 ? 0.0 : regen[l];
+        ASSERT_NEAR(r.phase[l] - r.phase_track[l], offset, 1e-9) << l;
+    }
+}
+
+TEST(VoicedSynthesis, PhaseTrackAdvancesByTheMeanFundamental) {
+    VoicedState s;
+    const Frame f = single_harmonic(20, 1, 0.0f, 0.2f);
+    run(f, s);
+    for (std::size_t l = 1; l <= L_HAT_MAX; ++l) {
+        EXPECT_NEAR(s.phase_track[l], (VOICED_OMEGA0_RESET + static_cast<double>(0.2f)) * static_cast<double>(l) * 80.0,
+                    1e-9);
+    }
+    EXPECT_EQ(s.omega0, static_cast<double>(0.2f));
+}
+
+}  // namespace
+}  // namespace ostrel_mbe::codecs::mbe_baseline
