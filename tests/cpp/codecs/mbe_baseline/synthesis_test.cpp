@@ -330,6 +330,25 @@ TEST(FrameSynthesis, UnvoicedEnergyScalesWithAmplitude) {
     EXPECT_NEAR(energy[1] / energy[0], 16.0, 0.2);
 }
 
+TEST(FrameSynthesis, SmoothingSeesThisFramesEnergy) {
+    // With eps_T = 5 the voicing threshold is 45.255 S_E^0.375, where S_E already includes this
+    // frame: a lone harmonic of 1000 raises S_E from the floor enough to stay unvoiced, one of
+    // 100000 is still forced voiced.
+    for (float amplitude : {1000.0f, 100000.0f}) {
+        std::array<bool, L_HAT_MAX> flags{};
+        std::array<float, L_HAT_MAX> amps{};
+        amps[19] = amplitude;
+        const MbeParams p = MbeParams::from_valid(0.1f, std::span<const bool>(flags.data(), 20),
+                                                  std::span<const float>(amps.data(), 20));
+        SynthState s;
+        s.smoothed_energy = 10000.0;
+        synth(s, p, {0, 0, 0, 5});
+        ASSERT_EQ(s.last_disposition(), D::Normal);
+        EXPECT_EQ(s.voiced.voiced[20], amplitude > 50000.0f ? 1 : 0) << amplitude;
+        EXPECT_DOUBLE_EQ(s.smoothed_energy, 0.95 * 10000.0 + 0.05 * static_cast<double>(amplitude) * amplitude);
+    }
+}
+
 TEST(FrameSynthesis, StatesUpdateOnEveryFrame) {
     SynthState s;
     const MbeParams p = shaped_params();

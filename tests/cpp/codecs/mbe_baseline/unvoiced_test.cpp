@@ -168,6 +168,30 @@ double band_energy(const std::vector<double>& x, double lo, double hi) {
     return e;
 }
 
+TEST(UnvoicedSynthesis, NoiseLevelFollowsTheBandAmplitude) {
+    // Each bin of an unvoiced band is normalised to an RMS of scale * M, so white noise of
+    // (almost) the full band has an RMS of scale * M * sqrt(bins / 256 / sum wS^2) after the
+    // overlap-add, about 0.083 scale * M.
+    NoiseState s;
+    const std::vector<float> amps(56, 10.0f);
+    std::array<bool, 56> flags{};
+    double energy = 0.0;
+    std::size_t samples = 0;
+    for (int frame = 0; frame < 20; ++frame) {
+        const auto out = synthesize_unvoiced(amps, flags, s, 0.055f, 146.643269);
+        if (frame < 2) continue;
+        for (double v : out) energy += v * v;
+        samples += 160;
+    }
+    double window_energy = 0.0;
+    for (int n = -105; n <= 105; ++n) {
+        const double w = n >= -55 && n <= 55 ? 1.0 : (105.0 - std::abs(n)) / 50.0;
+        window_energy += w * w;
+    }
+    const double expect = 146.643269 * 10.0 * std::sqrt(250.0 / 256.0 / window_energy);
+    EXPECT_NEAR(std::sqrt(energy / static_cast<double>(samples)) / expect, 1.0, 0.1);
+}
+
 TEST(UnvoicedSynthesis, NoiseStaysInTheUnvoicedBands) {
     // omega0 = 0.1, L = 30: bands 1..15 (up to 1.55 rad) voiced, 16..30 unvoiced.
     NoiseState s;

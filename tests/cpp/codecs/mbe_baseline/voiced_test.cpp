@@ -101,6 +101,59 @@ INSTANTIATE_TEST_SUITE_P(Paths, VoicedHarmonic,
                                            HarmonicCase{12, 3, true},
                                            HarmonicCase{32, 8, true}));
 
+TEST(VoicedSynthesis, PitchAndAmplitudeGlideStaysContinuous) {
+    // Harmonic 2 with omega0 rising 3 % per frame (interpolated, l <= 7) and the amplitude
+    // ramping.  A sinusoid of frequency w satisfies x[n+1] + x[n-1] = 2 cos(w) x[n]; the glide
+    // bends that only slightly, while any phase jump at a frame boundary would break it.
+    VoicedState s;
+    std::vector<double> signal;
+    std::vector<double> local_w;
+    float omega0 = 0.15f;
+    float m = 400.0f;
+    for (int frame = 0; frame < 8; ++frame) {
+        const Frame f = single_harmonic(12, 2, m, omega0);
+        const double w_prev = 2.0 * s.omega0;
+        const auto out = run(f, s);
+        if (frame >= 1) {
+            signal.insert(signal.end(), out.begin(), out.end());
+            for (std::size_t n = 0; n < 160; ++n) {
+                local_w.push_back(w_prev + (2.0 * static_cast<double>(omega0) - w_prev) * static_cast<double>(n) / 160.0);
+            }
+        }
+        omega0 *= 1.03f;
+        m *= 1.1f;
+    }
+    double worst = 0.0;
+    for (std::size_t n = 1; n + 1 < signal.size(); ++n) {
+        const double residual = signal[n + 1] + signal[n - 1] - 2.0 * std::cos(local_w[n]) * signal[n];
+        worst = std::max(worst, std::abs(residual));
+    }
+    EXPECT_LT(worst, 0.01 * 2.0 * static_cast<double>(m));
+    // Zero crossings of the last frame match the mean frequency of its glide.
+    const std::span<const double> last(signal.data() + signal.size() - 160, 160);
+    const double w_mean = 2.0 * 0.5 * (static_cast<double>(omega0 / 1.03f) + static_cast<double>(omega0 / 1.03f / 1.03f));
+    EXPECT_NEAR(static_cast<double>(zero_crossings(last)), 160.0 * w_mean / PI, 1.5);
+}
+
+TEST(VoicedSynthesis, AmplitudeStepInterpolatesLowHarmonicsAndCrossFadesHighOnes) {
+    // Amplitude 100 -> 1000 at a steady fundamental.  Harmonics up to 7 ramp linearly over the
+    // whole frame; higher ones hold the old amplitude while the window is flat (n <= 55).
+    for (std::size_t h : {3u, 7u, 8u, 12u}) {
+        VoicedState s;
+        const float omega0 = 0.06f;
+        run(single_harmonic(48, h, 100.0f, omega0), s);
+        run(single_harmonic(48, h, 100.0f, omega0), s);
+        const auto out = run(single_harmonic(48, h, 1000.0f, omega0), s);
+        double head = 0.0;
+        for (std::size_t n = 0; n <= 55; ++n) head = std::max(head, std::abs(out[n]));
+        if (h <= 7) {
+            EXPECT_GT(head, 300.0) << h;
+        } else {
+            EXPECT_LE(head, 200.0 + 1e-6) << h;
+        }
+    }
+}
+
 TEST(VoicedSynthesis, OffsetDecaysUnderTheWindow) {
     VoicedState s;
     const Frame on = single_harmonic(20, 2, 500.0f, 0.2f);
