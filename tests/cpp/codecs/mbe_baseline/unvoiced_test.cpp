@@ -192,6 +192,45 @@ TEST(UnvoicedSynthesis, NoiseLevelFollowsTheBandAmplitude) {
     EXPECT_NEAR(std::sqrt(energy / static_cast<double>(samples)) / expect, 1.0, 0.1);
 }
 
+TEST(UnvoicedSynthesis, SpectrumIsShapedBandByBand) {
+    // The frame's inverse transform is kept in the state; taking it back to the spectrum shows
+    // the band structure exactly: nothing outside [a_1, b_L), nothing in voiced bands, and an
+    // RMS of scale * M_l over the bins of each unvoiced band.
+    const float omega0 = 0.2f;  // K omega0 = 8.149: a_1 = 5, b_15 = 127
+    std::vector<float> amps(15);
+    std::array<bool, 15> voiced{};
+    for (std::size_t l = 0; l < 15; ++l) {
+        amps[l] = 10.0f + 7.0f * static_cast<float>(l);
+        voiced[l] = l % 3 == 1;
+    }
+    NoiseState s;
+    synthesize_unvoiced(amps, voiced, s, omega0, 2.0);
+    common::fft::Buffer<256> frame{};
+    for (int n = -128; n < 128; ++n) frame[static_cast<std::size_t>(n & 255)] = s.previous_idft[static_cast<std::size_t>(n + 128)];
+    common::fft::Buffer<256> spectrum;
+    common::fft::forward_256(frame, spectrum);
+    const double k = 256.0 / (2.0 * std::numbers::pi);
+    auto edge = [&](double x) { return static_cast<int>(std::ceil(x * k * static_cast<double>(omega0))); };
+    ASSERT_EQ(edge(0.5), 5);
+    ASSERT_EQ(edge(15.5), 127);
+    for (int m = -128; m < 128; ++m) {
+        if (std::abs(m) < 5 || std::abs(m) >= 127) {
+            EXPECT_NEAR(std::abs(spectrum[static_cast<std::size_t>(m & 255)]), 0.0, 1e-9) << m;
+        }
+    }
+    for (std::size_t l = 1; l <= 15; ++l) {
+        const double h = static_cast<double>(l);
+        double e = 0.0;
+        int bins = 0;
+        for (int m = edge(h - 0.5); m < edge(h + 0.5); ++m) {
+            e += std::norm(spectrum[static_cast<std::size_t>(m)]) + std::norm(spectrum[static_cast<std::size_t>(-m & 255)]);
+            bins += 2;
+        }
+        const double rms = std::sqrt(e / bins);
+        EXPECT_NEAR(rms, voiced[l - 1] ? 0.0 : 2.0 * amps[l - 1], 1e-6) << "band " << l;
+    }
+}
+
 TEST(UnvoicedSynthesis, NoiseStaysInTheUnvoicedBands) {
     // omega0 = 0.1, L = 30: bands 1..15 (up to 1.55 rad) voiced, 16..30 unvoiced.
     NoiseState s;

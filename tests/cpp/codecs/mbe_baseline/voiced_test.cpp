@@ -154,6 +154,46 @@ TEST(VoicedSynthesis, AmplitudeStepInterpolatesLowHarmonicsAndCrossFadesHighOnes
     }
 }
 
+double worst_recurrence_residual(std::span<const double> x, double w) {
+    double worst = 0.0;
+    for (std::size_t n = 1; n + 1 < x.size(); ++n) {
+        worst = std::max(worst, std::abs(x[n + 1] + x[n - 1] - 2.0 * std::cos(w) * x[n]));
+    }
+    return worst;
+}
+
+TEST(VoicedSynthesis, LargeRelativePitchJumpCrossFadesInsteadOfInterpolating) {
+    // Harmonic 2: a 6 % jump of omega0 is a relative change of 0.12 after multiplying by l, so the
+    // old sinusoid continues unchanged while the window is flat; a 4 % jump (0.08) interpolates
+    // and bends the frequency from the first sample.
+    for (const float factor : {1.06f, 1.04f}) {
+        VoicedState s;
+        run(single_harmonic(12, 2, 500.0f, 0.1f), s);
+        run(single_harmonic(12, 2, 500.0f, 0.1f), s);
+        const auto out = run(single_harmonic(12, 2, 500.0f, 0.1f * factor), s);
+        const double residual = worst_recurrence_residual(std::span<const double>(out.data(), 55), 2.0 * static_cast<double>(0.1f));
+        if (factor > 1.05f) {
+            EXPECT_LT(residual, 1e-6);
+        } else {
+            EXPECT_GT(residual, 0.1);
+        }
+    }
+}
+
+TEST(VoicedSynthesis, InterpolatedPhaseOffsetIsWrappedToHalfACycle) {
+    // Harmonic 5 of 12 (above L/4, so it carries a random offset) with 11 unvoiced bands: noise
+    // 0 then 0.9 m moves the offset by 5 (11/12) 1.8 pi = 8.25 pi, which the interpolation must
+    // take as 0.25 pi.  The frequency then stays within pi/160 of 5 omega0.
+    VoicedState s;
+    const Frame f = single_harmonic(12, 5, 500.0f, 0.1f);
+    run(f, s, false, noise_of(0.0));
+    const auto out = run(f, s, false, noise_of(0.9 * 65536.0));
+    const double w = 5.0 * static_cast<double>(0.1f) + 0.25 * PI / 160.0;
+    const auto [amplitude, residual] = fit_sinusoid(std::vector<double>(out.begin(), out.end()), w);
+    EXPECT_NEAR(amplitude, 1000.0, 1e-6);
+    EXPECT_LT(residual, 1e-6);
+}
+
 TEST(VoicedSynthesis, OffsetDecaysUnderTheWindow) {
     VoicedState s;
     const Frame on = single_harmonic(20, 2, 500.0f, 0.2f);
