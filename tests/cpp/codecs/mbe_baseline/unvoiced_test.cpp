@@ -192,44 +192,63 @@ TEST(UnvoicedSynthesis, NoiseLevelFollowsTheBandAmplitude) {
     EXPECT_NEAR(std::sqrt(energy / static_cast<double>(samples)) / expect, 1.0, 0.1);
 }
 
-TEST(UnvoicedSynthesis, SpectrumIsShapedBandByBand) {
+struct ShapeCase {
+    float omega0;
+    std::size_t count;
+};
+
+class SpectrumShape : public ::testing::TestWithParam<ShapeCase> {};
+
+TEST_P(SpectrumShape, IsShapedBandByBand) {
     // The frame's inverse transform is kept in the state; taking it back to the spectrum shows
-    // the band structure exactly: nothing outside [a_1, b_L), nothing in voiced bands, and an
-    // RMS of scale * M_l over the bins of each unvoiced band.
-    const float omega0 = 0.2f;  // K omega0 = 8.149: a_1 = 5, b_15 = 127
-    std::vector<float> amps(15);
-    std::array<bool, 15> voiced{};
-    for (std::size_t l = 0; l < 15; ++l) {
+    // the band structure exactly: nothing outside [a_1, b_L), nothing in voiced bands, and in
+    // each unvoiced band every existing bin nonzero with a total of 2 (b_l - a_l) (scale M_l)^2.
+    const auto [omega0, count] = GetParam();
+    std::vector<float> amps(count);
+    std::array<bool, L_HAT_MAX> voiced{};
+    for (std::size_t l = 0; l < count; ++l) {
         amps[l] = 10.0f + 7.0f * static_cast<float>(l);
         voiced[l] = l % 3 == 1;
     }
     NoiseState s;
-    synthesize_unvoiced(amps, voiced, s, omega0, 2.0);
+    synthesize_unvoiced(amps, std::span<const bool>(voiced.data(), count), s, omega0, 2.0);
     common::fft::Buffer<256> frame{};
     for (int n = -128; n < 128; ++n) frame[static_cast<std::size_t>(n & 255)] = s.previous_idft[static_cast<std::size_t>(n + 128)];
     common::fft::Buffer<256> spectrum;
     common::fft::forward_256(frame, spectrum);
     const double k = 256.0 / (2.0 * std::numbers::pi);
     auto edge = [&](double x) { return static_cast<int>(std::ceil(x * k * static_cast<double>(omega0))); };
-    ASSERT_EQ(edge(0.5), 5);
-    ASSERT_EQ(edge(15.5), 127);
+    auto at = [&](int m) { return spectrum[static_cast<std::size_t>(m & 255)]; };
+    const int first = edge(0.5);
+    const int last = edge(static_cast<double>(count) + 0.5);
     for (int m = -128; m < 128; ++m) {
-        if (std::abs(m) < 5 || std::abs(m) >= 127) {
-            EXPECT_NEAR(std::abs(spectrum[static_cast<std::size_t>(m & 255)]), 0.0, 1e-9) << m;
+        if (std::abs(m) < first || std::abs(m) >= last) {
+            EXPECT_NEAR(std::abs(at(m)), 0.0, 1e-9) << m;
         }
     }
-    for (std::size_t l = 1; l <= 15; ++l) {
+    for (std::size_t l = 1; l <= count; ++l) {
         const double h = static_cast<double>(l);
+        const int a = edge(h - 0.5);
+        const int b = edge(h + 0.5);
         double e = 0.0;
-        int bins = 0;
-        for (int m = edge(h - 0.5); m < edge(h + 0.5); ++m) {
-            e += std::norm(spectrum[static_cast<std::size_t>(m)]) + std::norm(spectrum[static_cast<std::size_t>(-m & 255)]);
-            bins += 2;
+        for (int m = a; m < b && m <= 128; ++m) {
+            for (int signed_m : {m, -m}) {
+                if (signed_m > 127) continue;
+                e += std::norm(at(signed_m));
+                if (!voiced[l - 1]) {
+                    EXPECT_GT(std::abs(at(signed_m)), 1e-9) << "band " << l << " bin " << signed_m;
+                }
+            }
         }
-        const double rms = std::sqrt(e / bins);
-        EXPECT_NEAR(rms, voiced[l - 1] ? 0.0 : 2.0 * amps[l - 1], 1e-6) << "band " << l;
+        const double expect = voiced[l - 1] ? 0.0 : 2.0 * (b - a) * std::pow(2.0 * amps[l - 1], 2);
+        EXPECT_NEAR(e, expect, 1e-9 * (1.0 + expect)) << "band " << l;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Bands, SpectrumShape,
+                         ::testing::Values(ShapeCase{0.2f, 15},    // a_1 = 5, b_15 = 127
+                                           ShapeCase{0.24f, 13},   // the top band reaches past bin 128
+                                           ShapeCase{0.05f, 56}));
 
 TEST(UnvoicedSynthesis, NoiseStaysInTheUnvoicedBands) {
     // omega0 = 0.1, L = 30: bands 1..15 (up to 1.55 rad) voiced, 16..30 unvoiced.
