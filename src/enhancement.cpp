@@ -65,7 +65,8 @@ void apply(const EnhancementConfig& config, EnhancementState& state, std::span<s
         }
 
         if (state.fade_remaining > 0 && i < config.fade_length) {
-            const float done = static_cast<float>(config.fade_length - std::min(state.fade_remaining, config.fade_length));
+            const std::uint64_t remaining = std::min(state.fade_remaining, config.fade_length);
+            const float done = static_cast<float>(config.fade_length - remaining);
             y *= 0.5f - 0.5f * std::cos(done * pi / fade_length);
             --state.fade_remaining;
         }

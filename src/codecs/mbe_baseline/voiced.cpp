@@ -93,8 +93,10 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
                 const double dw = wrapped / FRAME_D;
                 for (int n = 0; n < FRAME; ++n) {
                     const double nd = static_cast<double>(n);
-                    const double theta = state.phase[l] + (w0_prev * h + dw) * nd + (w0 - w0_prev) * h * nd * nd / 320.0;
-                    out[static_cast<std::size_t>(n)] += 2.0 * (m_prev + (nd / FRAME_D) * (m - m_prev)) * std::cos(theta);
+                    const double theta =
+                        state.phase[l] + (w0_prev * h + dw) * nd + (w0 - w0_prev) * h * nd * nd / 320.0;
+                    const double envelope = m_prev + (nd / FRAME_D) * (m - m_prev);
+                    out[static_cast<std::size_t>(n)] += 2.0 * envelope * std::cos(theta);
                 }
             } else {
                 add_windowed_sinusoid(out, m_prev, state.phase[l], w0_prev * h, false);

@@ -156,7 +156,8 @@ TEST(AdaptiveSmoothing, VoicingThresholdBranches) {
         {40, 3, 0.02, base * 1.414},
     };
     for (const Case& c : cases) {
-        const std::vector<float> amps = {static_cast<float>(c.threshold * 1.001), static_cast<float>(c.threshold * 0.999),
+        const std::vector<float> amps = {static_cast<float>(c.threshold * 1.001),
+                                         static_cast<float>(c.threshold * 0.999),
                                          static_cast<float>(c.threshold * 0.5)};
         const auto out = smooth(amps, {false, false, true}, c.total, c.e4, se, c.rate, 1e12);
         EXPECT_TRUE(out.voiced[0]) << c.threshold;

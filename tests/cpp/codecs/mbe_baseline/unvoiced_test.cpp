@@ -159,7 +159,8 @@ double band_energy(const std::vector<double>& x, double lo, double hi) {
         if (w < lo || w >= hi) continue;
         double re = 0.0, im = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
-            const double win = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n));
+            const double phase = 2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n);
+            const double win = 0.5 - 0.5 * std::cos(phase);
             re += win * x[i] * std::cos(w * static_cast<double>(i));
             im -= win * x[i] * std::sin(w * static_cast<double>(i));
         }
@@ -213,7 +214,9 @@ TEST_P(SpectrumShape, IsShapedBandByBand) {
     NoiseState s;
     synthesize_unvoiced(amps, std::span<const bool>(voiced.data(), count), s, omega0, 2.0);
     common::fft::Buffer<256> frame{};
-    for (int n = -128; n < 128; ++n) frame[static_cast<std::size_t>(n & 255)] = s.previous_idft[static_cast<std::size_t>(n + 128)];
+    for (int n = -128; n < 128; ++n) {
+        frame[static_cast<std::size_t>(n & 255)] = s.previous_idft[static_cast<std::size_t>(n + 128)];
+    }
     common::fft::Buffer<256> spectrum;
     common::fft::forward_256(frame, spectrum);
     const double k = 256.0 / (2.0 * std::numbers::pi);
@@ -293,7 +296,8 @@ TEST(UnvoicedSynthesis, WindowedTransformOfAConstantSumsTheWindow) {
     common::fft::Buffer<256> back;
     idft_256(spectrum, back);
     for (int n = -128; n < 128; ++n) {
-        const double expect = (n >= -104 && n <= 104) ? 256.0 * (n >= -55 && n <= 55 ? 1.0 : (105.0 - std::abs(n)) / 50.0) : 0.0;
+        const double window = n >= -55 && n <= 55 ? 1.0 : (105.0 - std::abs(n)) / 50.0;
+        const double expect = (n >= -104 && n <= 104) ? 256.0 * window : 0.0;
         EXPECT_NEAR(back[static_cast<std::size_t>(n & 255)].real(), expect, 1e-4) << n;
     }
 }

@@ -117,7 +117,8 @@ TEST(VoicedSynthesis, PitchAndAmplitudeGlideStaysContinuous) {
         if (frame >= 1) {
             signal.insert(signal.end(), out.begin(), out.end());
             for (std::size_t n = 0; n < 160; ++n) {
-                local_w.push_back(w_prev + (2.0 * static_cast<double>(omega0) - w_prev) * static_cast<double>(n) / 160.0);
+                const double w_cur = 2.0 * static_cast<double>(omega0);
+                local_w.push_back(w_prev + (w_cur - w_prev) * static_cast<double>(n) / 160.0);
             }
         }
         omega0 *= 1.03f;
@@ -131,7 +132,8 @@ TEST(VoicedSynthesis, PitchAndAmplitudeGlideStaysContinuous) {
     EXPECT_LT(worst, 0.01 * 2.0 * static_cast<double>(m));
     // Zero crossings of the last frame match the mean frequency of its glide.
     const std::span<const double> last(signal.data() + signal.size() - 160, 160);
-    const double w_mean = 2.0 * 0.5 * (static_cast<double>(omega0 / 1.03f) + static_cast<double>(omega0 / 1.03f / 1.03f));
+    const double w_last = static_cast<double>(omega0 / 1.03f);
+    const double w_mean = 2.0 * 0.5 * (w_last + static_cast<double>(omega0 / 1.03f / 1.03f));
     EXPECT_NEAR(static_cast<double>(zero_crossings(last)), 160.0 * w_mean / PI, 1.5);
 }
 
@@ -171,7 +173,8 @@ TEST(VoicedSynthesis, LargeRelativePitchJumpCrossFadesInsteadOfInterpolating) {
         run(single_harmonic(12, 2, 500.0f, 0.1f), s);
         run(single_harmonic(12, 2, 500.0f, 0.1f), s);
         const auto out = run(single_harmonic(12, 2, 500.0f, 0.1f * factor), s);
-        const double residual = worst_recurrence_residual(std::span<const double>(out.data(), 55), 2.0 * static_cast<double>(0.1f));
+        const double residual =
+            worst_recurrence_residual(std::span<const double>(out.data(), 55), 2.0 * static_cast<double>(0.1f));
         if (factor > 1.05f) {
             EXPECT_LT(residual, 1e-6);
         } else {
