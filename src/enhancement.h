@@ -1,7 +1,6 @@
-// Output enhancement chain applied to decoded PCM in place: high-pass biquad (250 Hz, Q 0.707),
-// peaking-EQ biquad (2500 Hz, +3 dB, Q 1), optional compressor, raised-cosine fade-in after a
-// discontinuity, output gain.  32-bit floating point on samples scaled to [-1, 1); coefficients
-// are the audio-EQ-cookbook designs for 8000 samples/s.
+// Output enhancement chain on decoded 16-bit PCM in place: high-pass (250 Hz) and peaking (2500 Hz,
+// +3 dB) biquads from the audio-EQ cookbook at 8000 samples/s, optional compressor, fade-in after a
+// discontinuity, output gain.  32-bit floating point on samples scaled to [-1, 1).
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,6 @@
-// Decoder-side spectral amplitude enhancement and adaptive smoothing of TIA-102.BABA: formant
-// sharpening of the decoded linear amplitudes (energy preserving), then error-driven forcing of
-// implausibly loud bands to voiced and a cap on the total amplitude.  64-bit arithmetic; amplitudes
-// arrive and leave as 32-bit linear values, index l-1 holding harmonic l.
+// Spectral amplitude enhancement (energy-preserving formant sharpening) and adaptive smoothing
+// (error-driven forced voicing and total-amplitude cap) after TIA-102.BABA.  Linear 32-bit
+// amplitudes in and out, index l-1 holding harmonic l; 64-bit arithmetic.
 #pragma once
 
 #include <array>

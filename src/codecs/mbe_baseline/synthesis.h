@@ -1,7 +1,6 @@
-// Frame synthesis: one frame of MBE parameters and its channel-error summary to 160 signed 16-bit
-// samples at 8000 samples/s.  Classifies the frame as used, repeated or muted, enhances and
-// smooths the amplitudes, and adds unvoiced and voiced synthesis.  Error thresholds and the mute
-// level follow TIA-102.BABA for the full rate and the half-rate decoder for the half rate.
+// Frame synthesis: MbeParams and channel-error counts of one frame to 160 signed 16-bit samples at
+// 8000 samples/s, with frame repeat and muting, amplitude enhancement and smoothing, unvoiced and
+// voiced synthesis.  Error thresholds after TIA-102.BABA (full rate) and the half-rate decoder.
 #pragma once
 
 #include <array>

@@ -31,7 +31,7 @@ void fill_noise(NoiseState& state) {
         return;
     }
     // First frame after construction or reset: the generator's burn-in is selectable from the
-    // environment so that output can be lined up with other decoders.
+    // environment so that the noise sequence can be aligned for comparison runs.
     const std::size_t start = noise_start_index(std::getenv("OSTREL_LCG_INIT"));
     for (std::size_t i = start; i < NOISE_WINDOW_LEN; ++i) state.window[i] = next_noise_sample(state.lcg);
     state.initialised = true;

@@ -1,8 +1,6 @@
-// Unvoiced synthesis: white noise from a linear congruential generator, windowed by wS and taken
-// to a 256-point spectrum, where each unvoiced band is scaled to its amplitude (voiced bands and
-// the bins outside the harmonic range are zeroed), then back to time and weighted overlap-add with
-// the previous frame.  Output: 160 samples at 8000 samples/s.  Generator constants from
-// TIA-102.BABA (the standard's) or the m = 65536 generator.
+// Unvoiced synthesis: LCG noise (TIA-102.BABA generator or the m = 65536 one), windowed, shaped in
+// a 256-point spectrum band by band (RMS scale * M_l per unvoiced band, voiced bands zeroed) and
+// overlap-added with the previous frame.  Linear amplitudes in, 160 samples at 8000 samples/s out.
 #pragma once
 
 #include <array>

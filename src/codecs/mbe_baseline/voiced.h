@@ -1,8 +1,6 @@
-// Voiced synthesis: one sinusoid per voiced harmonic, with cross-frame phase tracking.  Low
-// harmonics that stay voiced with a steady fundamental are interpolated in amplitude, frequency
-// and phase; the others cross-fade between the previous and current frame under wS.  Phases of
-// the upper harmonics come from the noise generator or from phase regeneration.  Output: 160
-// samples at 8000 samples/s; fundamental in radians per sample.
+// Voiced synthesis: one sinusoid per voiced harmonic with cross-frame phase tracking; steady low
+// harmonics are interpolated, the others cross-fade under wS.  Fundamental in radians per sample,
+// linear amplitudes in, 160 samples at 8000 samples/s out.  Method of TIA-102.BABA.
 #pragma once
 
 #include <array>
