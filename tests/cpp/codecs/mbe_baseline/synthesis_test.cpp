@@ -349,6 +349,57 @@ TEST(FrameSynthesis, SmoothingSeesThisFramesEnergy) {
     }
 }
 
+TEST(FrameSynthesis, LoudFramesSaturateWithoutWrapping) {
+    // One voiced harmonic capped at tau_M = 20480 gives a sinusoid of amplitude 40960.
+    std::array<bool, L_HAT_MAX> flags{};
+    std::array<float, L_HAT_MAX> amps{};
+    flags[0] = true;
+    amps[0] = 30000.0f;
+    const MbeParams loud = MbeParams::from_valid(0.2f, std::span<const bool>(flags.data(), 9),
+                                                 std::span<const float>(amps.data(), 9));
+    SynthState s;
+    synth(s, loud);
+    const auto out = synth(s, loud);
+    int top = 0, bottom = 0;
+    for (std::size_t n = 0; n < 160; ++n) {
+        const double phase = 0.2 * static_cast<double>(n) + s.voiced.phase[1] - 0.2 * 160.0;
+        const double ideal = 2.0 * 20480.0 * std::cos(phase);
+        top += out[n] == 32767;
+        bottom += out[n] == -32768;
+        if (std::abs(ideal) > 1000.0) {
+            ASSERT_EQ(out[n] > 0, ideal > 0) << n;
+        }
+    }
+    EXPECT_GT(top, 5);
+    EXPECT_GT(bottom, 5);
+}
+
+TEST(FrameSynthesis, RecoveryAfterALongErrorBurstIsNotAmplified) {
+    // A burst drives tau_M far below zero; the first clean frames after it must not come out
+    // louder than the same frames on a clean channel.
+    const MbeParams p = shaped_params();
+    SynthState clean;
+    double clean_peak = 0.0;
+    for (int frame = 0; frame < 30; ++frame) {
+        for (std::int16_t v : synth(clean, p)) {
+            clean_peak = std::max(clean_peak, std::abs(static_cast<double>(v)));
+        }
+    }
+    SynthState s;
+    for (int frame = 0; frame < 60; ++frame) synth(s, p, {0, 0, 0, 40});
+    ASSERT_LT(s.amplitude_threshold, -100000.0);
+    int normal_frames = 0;
+    for (int frame = 0; frame < 80; ++frame) {
+        const auto out = synth(s, p);
+        if (s.last_disposition() != D::Normal) continue;
+        ++normal_frames;
+        for (std::int16_t v : out) {
+            ASSERT_LE(std::abs(static_cast<double>(v)), 1.1 * clean_peak) << "frame " << frame;
+        }
+    }
+    EXPECT_GT(normal_frames, 20);
+}
+
 TEST(FrameSynthesis, StatesUpdateOnEveryFrame) {
     SynthState s;
     const MbeParams p = shaped_params();
