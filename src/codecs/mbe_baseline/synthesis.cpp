@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "common/check.h"
 
@@ -65,7 +66,8 @@ std::array<std::int16_t, 160> synthesize_frame_with_mode(const MbeParams& params
         working = &reset_frame();
         state.repeat_count = 0;
     } else {
-        ++state.repeat_count;
+        // Saturates rather than wrapping back to a fresh count after 2^32 lost frames.
+        if (state.repeat_count < std::numeric_limits<std::uint32_t>::max()) ++state.repeat_count;
         if (state.saved_params) working = &*state.saved_params;
     }
     // Copied before synthesis: the saved record may be the one working points at.

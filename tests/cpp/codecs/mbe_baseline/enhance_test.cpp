@@ -105,7 +105,7 @@ TEST(SpectralEnhancement, WeightFollowsTheNonPiFormula) {
     EXPECT_DOUBLE_EQ(out.smoothed_energy, 0.95 * SMOOTHED_ENERGY_RESET + 0.05 * r0);
 }
 
-TEST(SpectralEnhancement, SilencepassesUnchangedAndEnergyDecaysToTheFloor) {
+TEST(SpectralEnhancement, SilencePassesUnchangedAndEnergyDecaysToTheFloor) {
     const std::vector<float> zeros(20, 0.0f);
     double se = SMOOTHED_ENERGY_RESET;
     for (int frame = 0; frame < 200; ++frame) {
@@ -117,11 +117,6 @@ TEST(SpectralEnhancement, SilencepassesUnchangedAndEnergyDecaysToTheFloor) {
     EXPECT_EQ(se, SMOOTHED_ENERGY_FLOOR);
     EXPECT_EQ(enhance_spectral_amplitudes({}, 0.2f, 20000.0).smoothed_energy, 19000.0);
 }
-
-struct Levels {
-    std::vector<float> amps;
-    std::vector<bool> voiced;
-};
 
 SmoothedSpectrum smooth(const std::vector<float>& amps, const std::vector<bool>& voiced, std::uint8_t total,
                         std::uint8_t e4, double se, double rate, double tau) {

@@ -262,16 +262,5 @@ TEST(VoicedSynthesis, UpperHarmonicPhases) {
     }
 }
 
-TEST(VoicedSynthesis, PhaseTrackAdvancesByTheMeanFundamental) {
-    VoicedState s;
-    const Frame f = single_harmonic(20, 1, 0.0f, 0.2f);
-    run(f, s);
-    for (std::size_t l = 1; l <= L_HAT_MAX; ++l) {
-        EXPECT_NEAR(s.phase_track[l], (VOICED_OMEGA0_RESET + static_cast<double>(0.2f)) * static_cast<double>(l) * 80.0,
-                    1e-9);
-    }
-    EXPECT_EQ(s.omega0, static_cast<double>(0.2f));
-}
-
 }  // namespace
 }  // namespace ostrel_mbe::codecs::mbe_baseline
