@@ -1,0 +1,77 @@
+#include "ambe_plus2_pipeline.h"
+
+#include <algorithm>
+#include <variant>
+
+#include "ambe_plus2_wire/frame.h"
+#include "ambe_plus2_wire/tone.h"
+#include "codecs/mbe_baseline/analysis/ambe_plus2_encode.h"
+#include "codecs/mbe_baseline/analysis/tone_detect.h"
+
+namespace ostrel_mbe::ambe_plus2_pipeline {
+
+namespace analysis = codecs::mbe_baseline::analysis;
+namespace dq = ambe_plus2_wire::dequantize;
+
+WireFrame pack_info_or_fec(const std::array<std::uint16_t, 4>& u, bool with_fec) {
+    return with_fec ? WireFrame::of(ambe_plus2_wire::frame::encode_frame_bytes(u))
+                    : WireFrame::of(wire_bytes_layout::pack_info_half(u));
+}
+
+std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> pcm, const EncodeContext& ctx,
+                                                 bool with_fec) {
+    if (ctx.tone_detection) {
+        analysis::ToneDetection d = analysis::detect_dtmf(pcm);
+        if (!d.found) d = analysis::detect_single_tone(pcm);
+        if (d.found) {
+            // A tone frame replaces analysis and quantization: no analysis or quantizer state moves.
+            const auto u = ambe_plus2_wire::tone::tone_frame_vectors(d.id, d.amplitude);
+            const auto tone_params = ambe_plus2_wire::tone::tone_to_mbe_params(d.id, d.amplitude);
+            return EncodeResult{pack_info_or_fec(u, with_fec),
+                                EncodeReport{OutputKind::Tone, ToneReport{d.id, d.amplitude}},
+                                tone_params.value_or(MbeParams::ambe_plus2_silence())};
+        }
+    }
+
+    auto analysed = analysis::encode_ambe_plus2(pcm, ctx.analysis);
+    if (!analysed) return std::unexpected(VocoderError{VocoderError::Analysis{analysed.error()}});
+    const bool silence = !analysed->has_value();
+    const MbeParams params = silence ? MbeParams::ambe_plus2_silence() : **analysed;
+
+    auto u = dq::quantize(params, ctx.predictor);
+    if (!u) return std::unexpected(VocoderError{VocoderError::Quantize{u.error().debug()}});
+    return EncodeResult{pack_info_or_fec(*u, with_fec),
+                        EncodeReport{silence ? OutputKind::Silence : OutputKind::Voice, std::nullopt}, params};
+}
+
+DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec) {
+    DecodeResult result;
+    std::array<std::uint16_t, 4> u{};
+    codecs::mbe_baseline::FrameErrorCounts errors{};
+    if (with_fec) {
+        const auto decoded = ambe_plus2_wire::frame::decode_frame_bytes(bytes.first<9>());
+        u = decoded.u;
+        // A detected-uncorrectable first code word counts as 4 errors, not 255.
+        const unsigned e0 = decoded.errors[0] == 255 ? 4u : decoded.errors[0];
+        errors.e0 = static_cast<std::uint8_t>(e0);
+        errors.e4 = decoded.errors[3];
+        errors.total = static_cast<std::uint8_t>(std::min(e0 + decoded.errors[1], 255u));
+    } else {
+        u = wire_bytes_layout::unpack_info_half(bytes.first<7>());
+    }
+
+    const dq::DecodedFrame frame = dq::decode_to_params(u, ctx.predictor);
+    const MbeParams* params = nullptr;
+    if (const auto* voice = std::get_if<dq::DecodedFrame::Voice>(&frame.value)) params = &voice->params;
+    if (const auto* tone = std::get_if<dq::DecodedFrame::Tone>(&frame.value)) params = &tone->params;
+    if (params != nullptr) {
+        result.pcm = codecs::mbe_baseline::synthesize_frame_with_mode(*params, errors, ctx.ambe_plus,
+                                                                      ctx.synth_settings, ctx.synth, ctx.unvoiced_scale);
+    }
+    result.disposition = ctx.synth.last_disposition();
+    result.e0 = errors.e0;
+    result.total = errors.total;
+    return result;
+}
+
+}  // namespace ostrel_mbe::ambe_plus2_pipeline

@@ -1,0 +1,84 @@
+#include "imbe_pipeline.h"
+
+#include <algorithm>
+
+#include "codecs/mbe_baseline/analysis/tone_detect.h"
+#include "imbe_wire/frame.h"
+#include "imbe_wire/priority.h"
+
+namespace ostrel_mbe::imbe_pipeline {
+
+namespace analysis = codecs::mbe_baseline::analysis;
+namespace dq = imbe_wire::dequantize;
+
+namespace {
+
+// The full-rate synthesizer always uses the standard's unvoiced scale.
+constexpr double IMBE_UNVOICED_SCALE = 146.643269;
+
+std::optional<ToneReport> detect_tone(std::span<const std::int16_t> pcm) {
+    analysis::ToneDetection d = analysis::detect_dtmf(pcm);
+    if (!d.found) d = analysis::detect_single_tone(pcm);
+    if (!d.found) return std::nullopt;
+    return ToneReport{d.id, d.amplitude};
+}
+
+}  // namespace
+
+std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> pcm, const EncodeContext& ctx,
+                                                 bool with_fec) {
+    // Tone detection only annotates the report at the full rate; the frame is always voice.
+    std::optional<ToneReport> tone;
+    if (ctx.tone_detection) tone = detect_tone(pcm);
+
+    auto analysed = analysis::encode_with_trace(pcm, ctx.analysis);
+    if (!analysed) return std::unexpected(VocoderError{VocoderError::Analysis{analysed.error()}});
+
+    const bool silence = !analysed->params.has_value();
+    const MbeParams params = silence ? MbeParams::imbe_silence() : *analysed->params;
+
+    const dq::DecoderState before = ctx.predictor;
+    auto b = dq::quantize(params, ctx.predictor);
+    if (!b) return std::unexpected(VocoderError{VocoderError::Quantize{std::string(dq::debug_name(b.error()))}});
+    const dq::InfoVectors u = imbe_wire::priority::prioritize(*b, params.harmonic_count());
+
+    // Closed loop: the encode direction holds exactly what a decoder of this frame will hold
+    // (unchanged when the decoder would refuse the frame).
+    dq::DecoderState closed = before;
+    (void)dq::dequantize(u, closed);
+    ctx.predictor = closed;
+
+    EncodeResult result{with_fec ? WireFrame::of(imbe_wire::frame::encode_frame_bytes(u))
+                                 : WireFrame::of(wire_bytes_layout::pack_info_full(u)),
+                        EncodeReport{silence ? OutputKind::Silence : OutputKind::Voice, tone}, params};
+    return result;
+}
+
+DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec) {
+    DecodeResult result;
+    dq::InfoVectors u{};
+    codecs::mbe_baseline::FrameErrorCounts errors{};
+    if (with_fec) {
+        const auto decoded = imbe_wire::frame::decode_frame_bytes(bytes.first<18>());
+        u = decoded.u;
+        unsigned total = 0;
+        for (std::uint8_t e : decoded.errors) total += e;
+        errors.e0 = decoded.errors[0];
+        errors.e4 = decoded.errors[4];
+        errors.total = static_cast<std::uint8_t>(std::min(total, 255u));
+    } else {
+        u = unpack_info_full(bytes.first<11>());
+    }
+
+    auto params = dq::dequantize(u, ctx.predictor);
+    if (params) {
+        result.pcm = codecs::mbe_baseline::synthesize_frame_with_mode(*params, errors, false, ctx.synth_settings,
+                                                                      ctx.synth, IMBE_UNVOICED_SCALE);
+    }
+    result.disposition = ctx.synth.last_disposition();
+    result.e0 = errors.e0;
+    result.total = errors.total;
+    return result;
+}
+
+}  // namespace ostrel_mbe::imbe_pipeline
