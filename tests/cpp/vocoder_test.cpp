@@ -1,0 +1,300 @@
+#include "vocoder.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <numbers>
+#include <random>
+#include <vector>
+
+namespace ostrel_mbe {
+namespace {
+
+constexpr Rate ALL_RATES[] = {Rate::Imbe7200x4400, Rate::Imbe4400x4400, Rate::AmbePlus2_3600x2450,
+                              Rate::AmbePlus2_2450x2450};
+
+// A voiced, speech-like test signal: a harmonic series with a falling spectral tilt and a slow
+// pitch glide, so frames differ from each other.
+std::vector<std::int16_t> voiced_signal(std::size_t frames, double f0 = 140.0, double level = 6000.0) {
+    std::vector<std::int16_t> out(frames * FRAME_SAMPLES);
+    double phase = 0.0;
+    for (std::size_t n = 0; n < out.size(); ++n) {
+        const double f = f0 * (1.0 + 0.05 * std::sin(2.0 * std::numbers::pi * static_cast<double>(n) / 4000.0));
+        phase += 2.0 * std::numbers::pi * f / 8000.0;
+        double s = 0.0;
+        for (int h = 1; h * f < 3600.0; ++h) s += std::sin(h * phase) / h;
+        out[n] = static_cast<std::int16_t>(std::lround(level * s / 2.0));
+    }
+    return out;
+}
+
+std::span<const std::int16_t> frame_of(const std::vector<std::int16_t>& s, std::size_t i) {
+    return std::span<const std::int16_t>(s).subspan(i * FRAME_SAMPLES, FRAME_SAMPLES);
+}
+
+double rms(std::span<const std::int16_t> x) {
+    double e = 0.0;
+    for (auto v : x) e += static_cast<double>(v) * v;
+    return std::sqrt(e / static_cast<double>(x.size()));
+}
+
+class EveryRate : public ::testing::TestWithParam<Rate> {};
+INSTANTIATE_TEST_SUITE_P(Vocoder, EveryRate, ::testing::ValuesIn(ALL_RATES),
+                         [](const auto& info) { return std::string(debug_name(info.param)); });
+
+TEST_P(EveryRate, WrongLengthsAreRejectedWithExactTexts) {
+    Vocoder v(GetParam());
+    std::vector<std::int16_t> pcm(161);
+    for (std::size_t n : {159u, 161u, 0u}) {
+        auto r = v.encode_pcm(std::span<const std::int16_t>(pcm.data(), n));
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().display(), "expected 160 PCM samples per frame, got " + std::to_string(n));
+    }
+    const std::size_t expected = wire_bytes(GetParam());
+    std::vector<std::uint8_t> bytes(19);
+    for (std::size_t n : {expected - 1, expected + 1, std::size_t{0}}) {
+        auto r = v.decode_bits(std::span<const std::uint8_t>(bytes.data(), n));
+        ASSERT_FALSE(r);
+        EXPECT_EQ(r.error().display(),
+                  "expected " + std::to_string(expected) + " FEC bytes per frame, got " + std::to_string(n));
+    }
+}
+
+TEST_P(EveryRate, EncodeGivesTheRateFrameLengthAndReportsKinds) {
+    Vocoder v(GetParam());
+    EXPECT_FALSE(v.last_output_kind());
+    EXPECT_FALSE(v.last_tone_detection());
+    const auto signal = voiced_signal(6);
+    for (std::size_t i = 0; i < 6; ++i) {
+        auto frame = v.encode_pcm(frame_of(signal, i));
+        ASSERT_TRUE(frame) << frame.error().display();
+        EXPECT_EQ(frame->length, wire_bytes(GetParam()));
+        // The first two frames after a reset are sent as silence while the history fills.
+        EXPECT_EQ(*v.last_output_kind(), i < 2 ? OutputKind::Silence : OutputKind::Voice) << i;
+    }
+    v.reset();
+    EXPECT_FALSE(v.last_output_kind());
+}
+
+TEST_P(EveryRate, RejectedDecodeChangesNothing) {
+    Vocoder enc(GetParam());
+    const auto signal = voiced_signal(8);
+    std::vector<WireFrame> frames;
+    for (std::size_t i = 0; i < 8; ++i) frames.push_back(*enc.encode_pcm(frame_of(signal, i)));
+
+    Vocoder a(GetParam()), b(GetParam());
+    const std::vector<std::uint8_t> junk(5, 0xFF);
+    for (const auto& f : frames) {
+        ASSERT_FALSE(b.decode_bits(junk));
+        EXPECT_EQ(*a.decode_bits(f.span()), *b.decode_bits(f.span()));
+    }
+}
+
+TEST_P(EveryRate, LoopbackOnOneChannelEqualsSeparateChannels) {
+    // Full duplex: decoding on the channel that encodes must not disturb its encoder, and vice versa.
+    const auto signal = voiced_signal(12);
+    Vocoder duplex(GetParam()), encoder(GetParam()), decoder(GetParam());
+    for (std::size_t i = 0; i < 12; ++i) {
+        auto f1 = duplex.encode_pcm(frame_of(signal, i));
+        auto f2 = encoder.encode_pcm(frame_of(signal, i));
+        ASSERT_TRUE(f1 && f2);
+        ASSERT_EQ(std::vector<std::uint8_t>(f1->span().begin(), f1->span().end()),
+                  std::vector<std::uint8_t>(f2->span().begin(), f2->span().end()))
+            << "frame " << i;
+        EXPECT_EQ(*duplex.decode_bits(f1->span()), *decoder.decode_bits(f2->span())) << "frame " << i;
+    }
+}
+
+TEST_P(EveryRate, ToneDetectionAtFullRateOnlyChangesTheReport) {
+    std::vector<std::int16_t> tone(FRAME_SAMPLES * 4);
+    for (std::size_t n = 0; n < tone.size(); ++n) {
+        const double t = static_cast<double>(n) / 8000.0;
+        tone[n] = static_cast<std::int16_t>(
+            std::lround(8000.0 * (std::sin(2 * std::numbers::pi * 697 * t) + std::sin(2 * std::numbers::pi * 1209 * t))));
+    }
+    Vocoder on(GetParam()), off(GetParam());
+    on.set_tone_detection(true);
+    for (std::size_t i = 0; i < 4; ++i) {
+        auto a = on.encode_pcm(frame_of(tone, i));
+        auto b = off.encode_pcm(frame_of(tone, i));
+        ASSERT_TRUE(a && b);
+        ASSERT_TRUE(on.last_tone_detection());
+        EXPECT_EQ(on.last_tone_detection()->id, 129);
+        EXPECT_FALSE(off.last_tone_detection());
+        if (is_imbe(GetParam())) {
+            EXPECT_EQ(std::vector<std::uint8_t>(a->span().begin(), a->span().end()),
+                      std::vector<std::uint8_t>(b->span().begin(), b->span().end()));
+            EXPECT_NE(*on.last_output_kind(), OutputKind::Tone);
+        } else {
+            EXPECT_EQ(*on.last_output_kind(), OutputKind::Tone);
+        }
+    }
+}
+
+TEST_P(EveryRate, SilenceInGivesNearSilenceOut) {
+    Vocoder enc(GetParam()), dec(GetParam());
+    const std::vector<std::int16_t> zeros(FRAME_SAMPLES, 0);
+    const auto speech = voiced_signal(20);
+    double silent_level = 0.0, speech_level = 0.0;
+    for (int i = 0; i < 20; ++i) {
+        auto out = dec.decode_bits(enc.encode_pcm(zeros)->span());
+        if (i >= 4) silent_level = std::max(silent_level, rms(*out));
+    }
+    Vocoder enc2(GetParam()), dec2(GetParam());
+    for (std::size_t i = 0; i < 20; ++i) {
+        auto out = dec2.decode_bits(enc2.encode_pcm(frame_of(speech, i))->span());
+        if (i >= 6) speech_level = std::max(speech_level, rms(*out));
+    }
+    EXPECT_GT(speech_level, 500.0);
+    EXPECT_LT(silent_level, speech_level / 100.0) << "silence decodes " << silent_level << " vs speech " << speech_level;
+}
+
+TEST_P(EveryRate, VoicedSignalKeepsPitchAndLevel) {
+    const double f0 = 125.0;
+    std::vector<std::int16_t> in(FRAME_SAMPLES * 30);
+    for (std::size_t n = 0; n < in.size(); ++n) {
+        double s = 0.0;
+        for (int h = 1; h <= 20; ++h) s += std::sin(2 * std::numbers::pi * f0 * h * static_cast<double>(n) / 8000.0) / h;
+        in[n] = static_cast<std::int16_t>(std::lround(4000.0 * s));
+    }
+    Vocoder enc(GetParam()), dec(GetParam());
+    std::vector<double> out;
+    for (std::size_t i = 0; i < 30; ++i) {
+        auto pcm = dec.decode_bits(enc.encode_pcm(frame_of(in, i))->span());
+        if (i >= 10) out.insert(out.end(), pcm->begin(), pcm->end());
+    }
+    // Level: within a factor of two of the input's.
+    double ein = 0, eout = 0;
+    for (std::size_t n = FRAME_SAMPLES * 10; n < in.size(); ++n) ein += double(in[n]) * in[n];
+    for (double v : out) eout += v * v;
+    const double ratio = std::sqrt(eout / ein);
+    EXPECT_GT(ratio, 0.5);
+    EXPECT_LT(ratio, 2.0);
+    // Pitch: the autocorrelation of the output peaks at the input period (64 samples).
+    auto ac = [&](std::size_t lag) {
+        double s = 0;
+        for (std::size_t n = 0; n + lag < out.size(); ++n) s += out[n] * out[n + lag];
+        return s;
+    };
+    std::size_t best = 20;
+    for (std::size_t lag = 20; lag <= 150; ++lag) if (ac(lag) > ac(best)) best = lag;
+    EXPECT_NEAR(static_cast<double>(best), 8000.0 / f0, 2.0);
+}
+
+TEST(Vocoder, CorrectableBitErrorsDecodeLikeTheCleanFrame) {
+    Vocoder enc(Rate::Imbe7200x4400);
+    const auto signal = voiced_signal(10);
+    Vocoder clean(Rate::Imbe7200x4400), noisy(Rate::Imbe7200x4400);
+    for (std::size_t i = 0; i < 10; ++i) {
+        WireFrame f = *enc.encode_pcm(frame_of(signal, i));
+        WireFrame g = f;
+        g.bytes[0] ^= 0x80;  // one bit of c0 (symbol 0, high bit)
+        g.bytes[5] ^= 0x01;
+        EXPECT_EQ(*clean.decode_bits(f.span()), *noisy.decode_bits(g.span())) << i;
+        EXPECT_GE(noisy.last_decode_report().total, 1);
+    }
+}
+
+TEST(Vocoder, UndecodablePitchGivesZerosWithoutAdvancingSynthesis) {
+    Vocoder v(Rate::Imbe4400x4400);
+    v.set_enhancement(enhancement::EnhancementMode::None);
+    // b0 = 255: u0 bits 11..6 all ones and u7 bits 2..1 ones.
+    std::array<std::uint16_t, 8> u{0xFC0, 0, 0, 0, 0, 0, 0, 0x06};
+    auto bad = wire_bytes_layout::pack_info_full(u);
+    auto out = v.decode_bits(bad);
+    ASSERT_TRUE(out);
+    for (auto s : *out) EXPECT_EQ(s, 0);
+    EXPECT_EQ(v.last_decode_report().disposition, codecs::mbe_baseline::FrameDisposition::None);
+    const std::array<std::uint8_t, 11> zeros{};
+    EXPECT_TRUE(v.decode_bits(zeros));  // an all-zero 4400 frame never fails
+}
+
+TEST(Vocoder, SettingsClampAndResetRules) {
+    Vocoder v(Rate::Imbe7200x4400);
+    v.set_amp_ema_alpha(2.5);
+    EXPECT_EQ(v.amp_ema_alpha(), 1.0);
+    v.set_amp_ema_alpha(-3);
+    EXPECT_EQ(v.amp_ema_alpha(), 0.0);
+    v.set_amp_ema_alpha(std::nan(""));
+    EXPECT_EQ(v.amp_ema_alpha(), 0.0);
+    v.set_amp_ema_alpha(0.25);
+
+    v.set_chip_compat(true);
+    v.set_chip_compat_spectral_clamp(true);
+    v.set_tone_detection(true);
+    v.set_silence_dispatch(true);
+    v.set_spectral_subtraction(false);
+    v.set_pyin_pitch(true);
+    v.set_repeat_reset_after(3u);
+    v.set_ambe_plus2_synth(AmbePlus2Synth::Baseline);
+    v.set_enhancement(enhancement::EnhancementMode::None);
+    v.reset();
+    EXPECT_FALSE(v.chip_compat());
+    EXPECT_FALSE(v.chip_compat_spectral_clamp());
+    EXPECT_FALSE(v.silence_dispatch());
+    EXPECT_TRUE(v.spectral_subtraction());
+    EXPECT_FALSE(v.pyin_pitch());
+    EXPECT_FALSE(v.repeat_reset_after());
+    EXPECT_EQ(v.amp_ema_alpha(), 0.0);
+    // Kept across reset:
+    EXPECT_TRUE(v.tone_detection());
+    EXPECT_EQ(v.ambe_plus2_synth(), AmbePlus2Synth::Baseline);
+    EXPECT_EQ(v.enhancement(), enhancement::EnhancementMode::None);
+}
+
+TEST(Vocoder, NoiseGeneratorByRateThenByEnvironmentAtReset) {
+    using codecs::mbe_baseline::LCG_DEFAULT;
+    using codecs::mbe_baseline::LCG_STANDARD;
+    auto same = [](const codecs::mbe_baseline::LcgParams& a, const codecs::mbe_baseline::LcgParams& b) {
+        return a.multiplier == b.multiplier && a.increment == b.increment && a.modulus == b.modulus && a.state == b.state;
+    };
+    ::setenv("OSTREL_LCG", "spec", 1);
+    Vocoder half(Rate::AmbePlus2_3600x2450);
+    EXPECT_TRUE(same(half.lcg(), LCG_DEFAULT));  // construction reads no environment
+    ::unsetenv("OSTREL_LCG");
+    Vocoder full(Rate::Imbe7200x4400);
+    EXPECT_TRUE(same(full.lcg(), LCG_STANDARD));
+    full.reset();
+    EXPECT_TRUE(same(full.lcg(), LCG_DEFAULT));
+    for (const char* value : {"SPEC", "spec ", "", "standard"}) {
+        ::setenv("OSTREL_LCG", value, 1);
+        full.reset();
+        EXPECT_TRUE(same(full.lcg(), LCG_DEFAULT)) << value;
+    }
+    for (const char* value : {"spec", "Spec"}) {
+        ::setenv("OSTREL_LCG", value, 1);
+        half.reset();
+        EXPECT_TRUE(same(half.lcg(), LCG_STANDARD)) << value;
+    }
+    ::unsetenv("OSTREL_LCG");
+}
+
+TEST(Vocoder, HalfRateFecFrameWithUncorrectableFirstWordCountsFour) {
+    Vocoder enc(Rate::AmbePlus2_3600x2450);
+    const auto signal = voiced_signal(5);
+    WireFrame f{};
+    for (std::size_t i = 0; i < 5; ++i) f = *enc.encode_pcm(frame_of(signal, i));
+    // Flip enough c0 bits that the extended Golay decoder flags the word: c0 bits 23 and 22 sit in
+    // symbols 0 and 2 (high bits), bit 5 and 4 in their low bits.
+    f.bytes[0] ^= 0b11001100;
+    Vocoder dec(Rate::AmbePlus2_3600x2450);
+    ASSERT_TRUE(dec.decode_bits(f.span()));
+    EXPECT_LE(dec.last_decode_report().e0, 4);
+}
+
+TEST(Vocoder, HalfRatePadBitsAreIgnored) {
+    Vocoder enc(Rate::AmbePlus2_2450x2450);
+    const auto signal = voiced_signal(6);
+    Vocoder a(Rate::AmbePlus2_2450x2450), b(Rate::AmbePlus2_2450x2450);
+    for (std::size_t i = 0; i < 6; ++i) {
+        WireFrame f = *enc.encode_pcm(frame_of(signal, i));
+        EXPECT_EQ(f.bytes[6] & 0x7F, 0);
+        WireFrame g = f;
+        g.bytes[6] |= 0x7F;
+        EXPECT_EQ(*a.decode_bits(f.span()), *b.decode_bits(g.span()));
+    }
+}
+
+}  // namespace
+}  // namespace ostrel_mbe
