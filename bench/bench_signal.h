@@ -1,0 +1,30 @@
+// Speech-like test signal shared by the benchmarks: a glottal-pulse-like harmonic series with
+// a gliding pitch and a syllabic amplitude envelope, plus a little noise.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+#include <random>
+#include <vector>
+
+namespace ostrel_mbe::bench {
+
+inline std::vector<std::int16_t> speech_like(std::size_t samples, unsigned seed = 7) {
+    std::vector<std::int16_t> out(samples);
+    std::mt19937 rng(seed);
+    std::normal_distribution<double> noise(0.0, 150.0);
+    double phase = 0.0;
+    for (std::size_t n = 0; n < samples; ++n) {
+        const double t = static_cast<double>(n) / 8000.0;
+        const double f0 = 120.0 + 40.0 * std::sin(2.0 * std::numbers::pi * 0.7 * t);
+        const double envelope = 0.5 + 0.5 * std::sin(2.0 * std::numbers::pi * 3.0 * t);
+        phase += 2.0 * std::numbers::pi * f0 / 8000.0;
+        double s = 0.0;
+        for (int h = 1; h * f0 < 3800.0; ++h) s += std::sin(h * phase) / (1.0 + 0.3 * h);
+        out[n] = static_cast<std::int16_t>(std::lround(std::clamp(5000.0 * envelope * s + noise(rng), -32768.0, 32767.0)));
+    }
+    return out;
+}
+
+}  // namespace ostrel_mbe::bench

@@ -1,0 +1,81 @@
+// Decode throughput (frames per second of Vocoder::decode_bits) at every rate, on frames encoded
+// from a speech-like signal, and a heap-allocation count of the decode path.
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include "bench_signal.h"
+#include "vocoder.h"
+
+namespace {
+std::atomic<long> g_allocations{0};
+}
+
+// Counting global allocator for this binary only.
+void* operator new(std::size_t size) {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using ostrel_mbe::FRAME_SAMPLES;
+using ostrel_mbe::Rate;
+using ostrel_mbe::Vocoder;
+using ostrel_mbe::WireFrame;
+
+std::vector<WireFrame> encoded_stream(Rate rate, std::size_t frames) {
+    const auto pcm = ostrel_mbe::bench::speech_like(frames * FRAME_SAMPLES);
+    Vocoder enc(rate);
+    std::vector<WireFrame> out;
+    for (std::size_t i = 0; i < frames; ++i) {
+        out.push_back(*enc.encode_pcm(std::span<const std::int16_t>(pcm).subspan(i * FRAME_SAMPLES, FRAME_SAMPLES)));
+    }
+    return out;
+}
+
+void BM_Decode(benchmark::State& state) {
+    const auto rate = static_cast<Rate>(state.range(0));
+    const auto frames = encoded_stream(rate, 250);
+    Vocoder dec(rate);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        auto pcm = dec.decode_bits(frames[i].span());
+        benchmark::DoNotOptimize(pcm);
+        if (++i == frames.size()) i = 0;
+    }
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.SetLabel(std::string(ostrel_mbe::debug_name(rate)));
+}
+BENCHMARK(BM_Decode)->DenseRange(0, 3);
+
+void report_decode_allocations() {
+    for (int r = 0; r < 4; ++r) {
+        const auto rate = static_cast<Rate>(r);
+        const auto frames = encoded_stream(rate, 50);
+        Vocoder dec(rate);
+        (void)dec.decode_bits(frames[0].span());  // first use builds the shared tables and plans
+        const long before = g_allocations.load();
+        for (const auto& f : frames) (void)dec.decode_bits(f.span());
+        const long count = g_allocations.load() - before;
+        std::printf("heap allocations in %zu decodes at %s: %ld\n", frames.size(),
+                    std::string(ostrel_mbe::debug_name(rate)).c_str(), count);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    report_decode_allocations();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
