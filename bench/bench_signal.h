@@ -2,6 +2,7 @@
 // a gliding pitch and a syllabic amplitude envelope, plus a little noise.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
