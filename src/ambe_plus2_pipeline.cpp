@@ -1,7 +1,6 @@
 #include "ambe_plus2_pipeline.h"
 
 #include <algorithm>
-#include <variant>
 
 #include "ambe_plus2_wire/frame.h"
 #include "ambe_plus2_wire/tone.h"
@@ -25,8 +24,8 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
         if (!d.found) d = analysis::detect_single_tone(pcm);
         if (d.found) {
             // A tone frame replaces analysis and quantization: no analysis or quantizer state moves.
-            const auto u = ambe_plus2_wire::tone::tone_frame_vectors(d.id, d.amplitude);
-            const auto tone_params = ambe_plus2_wire::tone::tone_to_mbe_params(d.id, d.amplitude);
+            const auto u = dq::tone_frame_vectors(d.id, d.amplitude);
+            const auto tone_params = dq::tone_to_mbe_params(d.id, d.amplitude);
             return EncodeResult{pack_info_or_fec(u, with_fec),
                                 EncodeReport{OutputKind::Tone, ToneReport{d.id, d.amplitude}},
                                 tone_params.value_or(MbeParams::ambe_plus2_silence())};
@@ -61,10 +60,9 @@ DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ct
     }
 
     const dq::DecodedFrame frame = dq::decode_to_params(u, ctx.predictor);
-    const MbeParams* params = nullptr;
-    if (const auto* voice = std::get_if<dq::DecodedFrame::Voice>(&frame.value)) params = &voice->params;
-    if (const auto* tone = std::get_if<dq::DecodedFrame::Tone>(&frame.value)) params = &tone->params;
-    if (params != nullptr) {
+    // Voice and tone frames carry parameters; erasures and errors become silence without
+    // synthesis (and so without frame repetition).
+    if (const MbeParams* params = frame.params()) {
         result.pcm = codecs::mbe_baseline::synthesize_frame_with_mode(*params, errors, ctx.ambe_plus,
                                                                       ctx.synth_settings, ctx.synth, ctx.unvoiced_scale);
     }
