@@ -1,5 +1,6 @@
 #include "vocoder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -70,7 +71,9 @@ void Vocoder::set_enhancement(enhancement::EnhancementMode mode) {
 
 void Vocoder::set_amp_ema_alpha(double alpha) {
     analysis_.settings.amp_ema_alpha = std::isfinite(alpha) ? std::clamp(alpha, 0.0, 1.0) : 0.0;
-    codecs::mbe_baseline::analysis::drop_smoothing_memory(analysis_);
+    // The next voice frame is not smoothed against frames analysed under the old weight.
+    analysis_.previous_omega0 = 0.0;
+    analysis_.previous_l = 0;
 }
 
 std::optional<OutputKind> Vocoder::last_output_kind() const {
