@@ -4,7 +4,10 @@
 
 #include "ambe_plus2_wire/frame.h"
 #include "ambe_plus2_wire/tone.h"
+#if __has_include("codecs/mbe_baseline/analysis/ambe_plus2_encode.h")
 #include "codecs/mbe_baseline/analysis/ambe_plus2_encode.h"
+#define OSTREL_HAVE_AMBE_PLUS2_ENCODER 1
+#endif
 #include "codecs/mbe_baseline/analysis/tone_detect.h"
 
 namespace ostrel_mbe::ambe_plus2_pipeline {
@@ -32,6 +35,10 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
         }
     }
 
+#ifndef OSTREL_HAVE_AMBE_PLUS2_ENCODER
+    (void)ctx;
+    return std::unexpected(VocoderError{VocoderError::Quantize{"the half-rate encoder is not available yet"}});
+#else
     auto analysed = analysis::encode_ambe_plus2(pcm, ctx.analysis);
     if (!analysed) return std::unexpected(VocoderError{VocoderError::Analysis{analysed.error()}});
     const bool silence = !analysed->has_value();
@@ -41,6 +48,7 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
     if (!u) return std::unexpected(VocoderError{VocoderError::Quantize{u.error().debug()}});
     return EncodeResult{pack_info_or_fec(*u, with_fec),
                         EncodeReport{silence ? OutputKind::Silence : OutputKind::Voice, std::nullopt}, params};
+#endif
 }
 
 DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec) {

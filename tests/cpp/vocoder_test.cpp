@@ -39,9 +39,25 @@ double rms(std::span<const std::int16_t> x) {
     return std::sqrt(e / static_cast<double>(x.size()));
 }
 
-class EveryRate : public ::testing::TestWithParam<Rate> {};
+bool encoder_available(Rate rate) {
+    Vocoder v(rate);
+    const std::array<std::int16_t, FRAME_SAMPLES> zeros{};
+    return v.encode_pcm(zeros).has_value();
+}
+
+#define SKIP_WITHOUT_ENCODER(rate) \
+    if (!encoder_available(rate)) GTEST_SKIP() << "encoder not built for this rate"
+
+class EveryRate : public ::testing::TestWithParam<Rate> {
+protected:
+    void SetUp() override {
+        if (!encoder_available(GetParam()) && std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()).find("WrongLengths") == std::string::npos) {
+            GTEST_SKIP() << "encoder not built for this rate";
+        }
+    }
+};
 INSTANTIATE_TEST_SUITE_P(Vocoder, EveryRate, ::testing::ValuesIn(ALL_RATES),
-                         [](const auto& info) { return std::string(debug_name(info.param)); });
+                         [](const auto& param_info) { return std::string(debug_name(param_info.param)); });
 
 TEST_P(EveryRate, WrongLengthsAreRejectedWithExactTexts) {
     Vocoder v(GetParam());
@@ -271,6 +287,7 @@ TEST(Vocoder, NoiseGeneratorByRateThenByEnvironmentAtReset) {
 }
 
 TEST(Vocoder, HalfRateFecFrameWithUncorrectableFirstWordCountsFour) {
+    SKIP_WITHOUT_ENCODER(Rate::AmbePlus2_3600x2450);
     Vocoder enc(Rate::AmbePlus2_3600x2450);
     const auto signal = voiced_signal(5);
     WireFrame f{};
@@ -284,6 +301,7 @@ TEST(Vocoder, HalfRateFecFrameWithUncorrectableFirstWordCountsFour) {
 }
 
 TEST(Vocoder, HalfRatePadBitsAreIgnored) {
+    SKIP_WITHOUT_ENCODER(Rate::AmbePlus2_2450x2450);
     Vocoder enc(Rate::AmbePlus2_2450x2450);
     const auto signal = voiced_signal(6);
     Vocoder a(Rate::AmbePlus2_2450x2450), b(Rate::AmbePlus2_2450x2450);
