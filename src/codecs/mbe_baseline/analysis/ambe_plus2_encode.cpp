@@ -1,5 +1,6 @@
 #include "codecs/mbe_baseline/analysis/ambe_plus2_encode.h"
 
+#include <array>
 #include <cmath>
 
 #include "ambe_plus2_wire/codebook_search.h"
