@@ -4,10 +4,7 @@
 
 #include "ambe_plus2_wire/frame.h"
 #include "ambe_plus2_wire/tone.h"
-#if __has_include("codecs/mbe_baseline/analysis/ambe_plus2_encode.h")
 #include "codecs/mbe_baseline/analysis/ambe_plus2_encode.h"
-#define OSTREL_HAVE_AMBE_PLUS2_ENCODER 1
-#endif
 #include "codecs/mbe_baseline/analysis/tone_detect.h"
 
 namespace ostrel_mbe::ambe_plus2_pipeline {
@@ -35,20 +32,23 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
         }
     }
 
-#ifndef OSTREL_HAVE_AMBE_PLUS2_ENCODER
-    (void)ctx;
-    return std::unexpected(VocoderError{VocoderError::Quantize{"the half-rate encoder is not available yet"}});
-#else
     auto analysed = analysis::encode_ambe_plus2(pcm, ctx.analysis);
     if (!analysed) return std::unexpected(VocoderError{VocoderError::Analysis{analysed.error()}});
     const bool silence = !analysed->has_value();
     const MbeParams params = silence ? MbeParams::ambe_plus2_silence() : **analysed;
 
+    const dq::DecoderState before = ctx.predictor;
     auto u = dq::quantize(params, ctx.predictor);
     if (!u) return std::unexpected(VocoderError{VocoderError::Quantize{u.error().debug()}});
+    // Closed loop: the quantizer alone would remember the unquantized log amplitudes, a spectrum
+    // no decoder ever holds, and every later frame would be predicted from it.  The encode
+    // direction keeps exactly the state a decoder of this frame holds instead (unchanged when a
+    // decoder would refuse the frame).
+    dq::DecoderState closed = before;
+    (void)dq::dequantize(*u, closed);
+    ctx.predictor = closed;
     return EncodeResult{pack_info_or_fec(*u, with_fec),
                         EncodeReport{silence ? OutputKind::Silence : OutputKind::Voice, std::nullopt}, params};
-#endif
 }
 
 DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec) {

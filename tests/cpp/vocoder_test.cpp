@@ -39,23 +39,7 @@ double rms(std::span<const std::int16_t> x) {
     return std::sqrt(e / static_cast<double>(x.size()));
 }
 
-bool encoder_available(Rate rate) {
-    Vocoder v(rate);
-    const std::array<std::int16_t, FRAME_SAMPLES> zeros{};
-    return v.encode_pcm(zeros).has_value();
-}
-
-#define SKIP_WITHOUT_ENCODER(rate) \
-    if (!encoder_available(rate)) GTEST_SKIP() << "encoder not built for this rate"
-
-class EveryRate : public ::testing::TestWithParam<Rate> {
-protected:
-    void SetUp() override {
-        if (!encoder_available(GetParam()) && std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()).find("WrongLengths") == std::string::npos) {
-            GTEST_SKIP() << "encoder not built for this rate";
-        }
-    }
-};
+class EveryRate : public ::testing::TestWithParam<Rate> {};
 INSTANTIATE_TEST_SUITE_P(Vocoder, EveryRate, ::testing::ValuesIn(ALL_RATES),
                          [](const auto& param_info) { return std::string(debug_name(param_info.param)); });
 
@@ -175,6 +159,7 @@ TEST_P(EveryRate, VoicedSignalKeepsPitchAndLevel) {
         in[n] = static_cast<std::int16_t>(std::lround(4000.0 * s));
     }
     Vocoder enc(GetParam()), dec(GetParam());
+    dec.set_enhancement(enhancement::EnhancementMode::None);  // the post-filter's high-pass would take the 125 Hz fundamental
     std::vector<double> out;
     for (std::size_t i = 0; i < 30; ++i) {
         auto pcm = dec.decode_bits(enc.encode_pcm(frame_of(in, i))->span());
@@ -185,8 +170,9 @@ TEST_P(EveryRate, VoicedSignalKeepsPitchAndLevel) {
     for (std::size_t n = FRAME_SAMPLES * 10; n < in.size(); ++n) ein += double(in[n]) * in[n];
     for (double v : out) eout += v * v;
     const double ratio = std::sqrt(eout / ein);
-    EXPECT_GT(ratio, 0.5);
-    EXPECT_LT(ratio, 2.0);
+    // Within 3 dB (the half rate's coarser spectral codebooks lose about 2 dB on this input).
+    EXPECT_GT(ratio, 0.7);
+    EXPECT_LT(ratio, 1.41);
     // Pitch: the autocorrelation of the output peaks at the input period (64 samples).
     auto ac = [&](std::size_t lag) {
         double s = 0;
@@ -287,7 +273,6 @@ TEST(Vocoder, NoiseGeneratorByRateThenByEnvironmentAtReset) {
 }
 
 TEST(Vocoder, HalfRateFecFrameWithUncorrectableFirstWordCountsFour) {
-    SKIP_WITHOUT_ENCODER(Rate::AmbePlus2_3600x2450);
     Vocoder enc(Rate::AmbePlus2_3600x2450);
     const auto signal = voiced_signal(5);
     WireFrame f{};
@@ -301,7 +286,6 @@ TEST(Vocoder, HalfRateFecFrameWithUncorrectableFirstWordCountsFour) {
 }
 
 TEST(Vocoder, HalfRatePadBitsAreIgnored) {
-    SKIP_WITHOUT_ENCODER(Rate::AmbePlus2_2450x2450);
     Vocoder enc(Rate::AmbePlus2_2450x2450);
     const auto signal = voiced_signal(6);
     Vocoder a(Rate::AmbePlus2_2450x2450), b(Rate::AmbePlus2_2450x2450);
