@@ -1,6 +1,7 @@
 #include "ambe_plus2_wire/frame.h"
 
 #include "ambe_plus2_wire/generated_tables.h"
+#include "common/interleave.h"
 #include "fec.h"
 #include "imbe_wire/fec.h"
 #include "rate.h"
@@ -28,23 +29,11 @@ std::array<std::uint32_t, 4> code_vectors(const std::array<std::uint16_t, 4>& u)
 
 std::array<std::uint8_t, SYMBOLS> encode_frame(const std::array<std::uint16_t, 4>& u) {
     const std::array<std::uint32_t, 4> c = code_vectors(u);
-    std::array<std::uint8_t, SYMBOLS> symbols{};
-    for (std::size_t k = 0; k < SYMBOLS; ++k) {
-        const tables::InterleaveEntry& e = tables::INTERLEAVE[k];
-        const unsigned high = (c[e.high_vector] >> e.high_bit) & 1u;
-        const unsigned low = (c[e.low_vector] >> e.low_bit) & 1u;
-        symbols[k] = static_cast<std::uint8_t>((high << 1) | low);
-    }
-    return symbols;
+    return common::interleave::to_symbols(c, tables::INTERLEAVE);
 }
 
 DecodedFrame decode_frame(std::span<const std::uint8_t, SYMBOLS> symbols) {
-    std::array<std::uint32_t, 4> c{};
-    for (std::size_t k = 0; k < SYMBOLS; ++k) {
-        const tables::InterleaveEntry& e = tables::INTERLEAVE[k];
-        c[e.high_vector] |= static_cast<std::uint32_t>((symbols[k] >> 1) & 1u) << e.high_bit;
-        c[e.low_vector] |= static_cast<std::uint32_t>(symbols[k] & 1u) << e.low_bit;
-    }
+    std::array<std::uint32_t, 4> c = common::interleave::from_symbols<4>(symbols, tables::INTERLEAVE);
 
     DecodedFrame out;
     const codes::Decoded d0 = codes::golay_24_12_decode(c[0]);
