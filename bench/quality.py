@@ -13,6 +13,7 @@ from __future__ import annotations
 
 import argparse
 import importlib
+import importlib.metadata
 import json
 import math
 import os
@@ -83,6 +84,12 @@ def ensure_debian_packages(packages: tuple[str, ...]) -> list[str]:
     subprocess.run(["apt-get", "install", "-y", "-q", "--no-install-recommends", *missing],
                    env=env, check=False, stdout=subprocess.DEVNULL)
     return [p for p in missing if not _dpkg_installed(p)]
+
+
+def package_version(package: str) -> str | None:
+    r = subprocess.run(["dpkg-query", "-W", "-f=${Version}", package],
+                       capture_output=True, text=True, check=False)
+    return (r.stdout.strip() or None) if r.returncode == 0 else None
 
 
 def ensure_pesq():
@@ -324,6 +331,7 @@ def evaluate(label: str, codec, clips: list[Clip], pesq_mod, fixed_delay: int | 
     for clip, out in zip(clips, outputs):
         result.scores[clip.name] = score(pesq_mod, clip.pcm, align(clip.pcm, out, result.delay))
     result.seconds = time.perf_counter() - start
+    print(f"{label}: {len(clips)} clips in {result.seconds:.1f} s", file=sys.stderr)
     return result
 
 
@@ -479,6 +487,11 @@ def main(argv: list[str] | None = None) -> int:
     if args.json:
         payload = {
             "metric": "PESQ P.862 narrow-band MOS-LQO",
+            "versions": {
+                "_ostrel_mbe": getattr(module, "__version__", None),
+                "pesq": importlib.metadata.version("pesq"),
+                **{p: package_version(p) for p in DEBIAN_PACKAGES},
+            },
             "clips": {c.name: round(len(c.pcm) / SAMPLE_RATE, 3) for c in clips},
             "results": {r.label: summary(r) for r in results},
         }

@@ -1,0 +1,162 @@
+#!/usr/bin/env python3
+"""Encode and decode throughput through the Python module, one thread, at each rate.
+
+Frames per second (and times real time, 50 frames being one second of speech) of
+`Vocoder.encode_pcm` and `Vocoder.decode_bits` on recorded speech: the bundled
+python/ostrel_mbe/data/speech_8k.wav when present, else an 8 kHz Asterisk prompt, else a
+synthetic speech-like signal. The clip is cycled to the requested number of frames.
+
+    python bench/python_bench.py [--frames 2000] [--rates imbe7200,imbe4400,ambe3600,ambe2450] [--json out.json]
+"""
+from __future__ import annotations
+
+import argparse
+import importlib
+import json
+import sys
+import time
+import wave
+from pathlib import Path
+
+import numpy as np
+
+SAMPLE_RATE = 8000
+FRAME = 160
+FRAMES_PER_SECOND = SAMPLE_RATE // FRAME
+WARMUP_FRAMES = 20
+
+RATES = {
+    "imbe7200": "IMBE_7200X4400",
+    "imbe4400": "IMBE_4400X4400",
+    "ambe3600": "AMBEPLUS2_3600X2450",
+    "ambe2450": "AMBEPLUS2_2450X2450",
+}
+REPO = Path(__file__).resolve().parent.parent
+BUNDLED = REPO / "python" / "ostrel_mbe" / "data" / "speech_8k.wav"
+ASTERISK_PROMPTS = ("tt-weasels.wav", "cannot-complete-as-dialed.wav", "vm-tocallback.wav")
+ASTERISK_DIRS = (Path("/usr/share/asterisk/sounds/en_US_f_Allison"),
+                 Path("/usr/share/asterisk/sounds/en"))
+
+
+def read_wav_8k(path: Path) -> np.ndarray | None:
+    """Mono 16-bit 8 kHz WAV samples, or None for a missing file or any other format."""
+    try:
+        with wave.open(str(path), "rb") as w:
+            if (w.getnchannels(), w.getsampwidth(), w.getframerate()) != (1, 2, SAMPLE_RATE):
+                return None
+            return np.frombuffer(w.readframes(w.getnframes()), dtype="<i2").astype(np.int16)
+    except (wave.Error, EOFError, OSError):
+        return None
+
+
+def synthetic_speech(seconds: float = 4.0, seed: int = 7) -> np.ndarray:
+    """Voiced syllables (gliding pulse train through two moving formant resonators) with noise
+    bursts and pauses: enough like speech to exercise pitch, voicing and amplitude paths."""
+    rng = np.random.default_rng(seed)
+    n = int(seconds * SAMPLE_RATE)
+    t = np.arange(n) / SAMPLE_RATE
+    f0 = 120.0 + 30.0 * np.sin(2 * np.pi * 0.7 * t)
+    phase = np.cumsum(2 * np.pi * f0 / SAMPLE_RATE)
+    source = (np.diff(np.floor(phase / (2 * np.pi)), prepend=0.0) > 0).astype(np.float64)
+    syllable = np.clip(np.sin(2 * np.pi * 3.0 * t), 0.0, None) ** 0.5
+    voiced = source * syllable
+    fricative = rng.standard_normal(n) * 0.05 * (np.sin(2 * np.pi * 3.0 * t + 2.5) > 0.9)
+    x = voiced + fricative
+    for centre, bandwidth in ((600.0, 80.0), (1500.0, 120.0)):
+        r = np.exp(-np.pi * bandwidth / SAMPLE_RATE)
+        y = np.zeros(n)
+        for i in range(n):  # two-pole resonator with a slowly moving centre
+            c = centre * (1.0 + 0.2 * np.sin(2 * np.pi * 1.3 * t[i]))
+            a1 = 2 * r * np.cos(2 * np.pi * c / SAMPLE_RATE)
+            y[i] = x[i] + a1 * (y[i - 1] if i else 0.0) - r * r * (y[i - 2] if i > 1 else 0.0)
+        x = y
+    return (x / np.max(np.abs(x)) * 12000.0).astype(np.int16)
+
+
+def load_speech() -> tuple[str, np.ndarray]:
+    pcm = read_wav_8k(BUNDLED)
+    if pcm is not None:
+        return str(BUNDLED.relative_to(REPO)), pcm
+    for folder in ASTERISK_DIRS:
+        for name in ASTERISK_PROMPTS:
+            pcm = read_wav_8k(folder / name)
+            if pcm is not None:
+                return str(folder / name), pcm
+    return "synthetic speech-like signal", synthetic_speech()
+
+
+def frames_of(pcm: np.ndarray, count: int) -> list[np.ndarray]:
+    """`count` contiguous 160-sample frames, cycling through the clip."""
+    usable = pcm[: len(pcm) // FRAME * FRAME].reshape(-1, FRAME)
+    return [np.ascontiguousarray(usable[i % len(usable)]) for i in range(count)]
+
+
+def bench_rate(module, member: str, frames: list[np.ndarray]) -> dict:
+    try:
+        rate = getattr(module.Rate, member)
+        warm = module.Vocoder(rate)
+        # First calls build the shared tables and FFT plans; keep them out of the timing.
+        for f in frames[:WARMUP_FRAMES]:
+            warm.decode_bits(warm.encode_pcm(f))
+        enc, dec = module.Vocoder(rate), module.Vocoder(rate)
+        encode = enc.encode_pcm
+        start = time.perf_counter()
+        wire = [encode(f) for f in frames]
+        encode_s = time.perf_counter() - start
+        decode = dec.decode_bits
+        start = time.perf_counter()
+        for b in wire:
+            decode(b)
+        decode_s = time.perf_counter() - start
+    except (AttributeError, ValueError) as exc:
+        return {"available": False, "reason": str(exc)}
+    n = len(frames)
+    return {"available": True, "frames": n, "frame_bytes": len(wire[0]),
+            "encode_fps": n / encode_s, "decode_fps": n / decode_s,
+            "encode_us_per_frame": encode_s / n * 1e6, "decode_us_per_frame": decode_s / n * 1e6}
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--frames", type=int, default=2000, help="frames timed per direction and rate")
+    parser.add_argument("--rates", default=",".join(RATES),
+                        help="comma-separated rates out of " + ",".join(RATES))
+    parser.add_argument("--json", type=Path, help="also write the results to this JSON file")
+    args = parser.parse_args(argv)
+    rates = [r.strip() for r in args.rates.split(",") if r.strip()]
+    unknown = [r for r in rates if r not in RATES]
+    if unknown:
+        parser.error(f"unknown rate(s) {','.join(unknown)}; choose from {','.join(RATES)}")
+    if args.frames < 1:
+        parser.error("--frames must be at least 1")
+
+    try:
+        module = importlib.import_module("_ostrel_mbe")
+    except ImportError as exc:
+        print(f"error: _ostrel_mbe is not importable ({exc}); run `pip install .` first",
+              file=sys.stderr)
+        return 2
+
+    source, pcm = load_speech()
+    frames = frames_of(pcm, args.frames)
+    print(f"speech: {source} ({len(pcm) / SAMPLE_RATE:.2f} s, cycled to {args.frames} frames); "
+          f"_ostrel_mbe {getattr(module, '__version__', '?')}, Python {sys.version.split()[0]}, one thread")
+    print(f"{'rate':<10} {'bytes':>5} {'encode f/s':>11} {'x RT':>7} {'decode f/s':>11} {'x RT':>7}")
+    results = {}
+    for key in rates:
+        r = bench_rate(module, RATES[key], frames)
+        results[key] = r
+        if not r["available"]:
+            print(f"{key:<10} {'n/a':>5}  ({r['reason']})")
+            continue
+        print(f"{key:<10} {r['frame_bytes']:>5} {r['encode_fps']:>11.0f} "
+              f"{r['encode_fps'] / FRAMES_PER_SECOND:>7.1f} {r['decode_fps']:>11.0f} "
+              f"{r['decode_fps'] / FRAMES_PER_SECOND:>7.1f}")
+    print("x RT: times faster than real time (50 frames of 20 ms per second of speech)")
+    if args.json:
+        args.json.write_text(json.dumps({"speech": source, "results": results}, indent=2) + "\n")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
