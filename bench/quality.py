@@ -53,7 +53,7 @@ ASTERISK_CLIPS = 6
 ASTERISK_MIN_S, ASTERISK_MAX_S = 2.0, 5.0
 MAX_CLIP_S = 10.0
 # Longest codec delay searched for when aligning an output with its input (samples).
-MAX_LAG = 4 * FRAME
+MAX_LAG = 6 * FRAME
 
 
 # ---------------------------------------------------------------------------------------------
