@@ -199,8 +199,9 @@ def choose_clips(limit: int | None) -> list[Clip]:
 # Alignment
 
 
-def _envelope(x: np.ndarray, width: int = 32) -> np.ndarray:
-    """Short-term RMS: insensitive to the phase that a parametric coder does not keep."""
+def _envelope(x: np.ndarray, width: int = 80) -> np.ndarray:
+    """Short-term RMS over 10 ms: follows syllables, not the pitch pulses whose phase a
+    parametric coder does not keep (a 4 ms window let those pull the lag by up to 40 samples)."""
     power = np.asarray(x, dtype=np.float64) ** 2
     kernel = np.ones(width) / width
     return np.sqrt(np.convolve(power, kernel, mode="same"))
