@@ -1,8 +1,13 @@
 // The _ostrel_mbe extension module: registration of every class group in module order.
 #include <nanobind/nanobind.h>
 
+#include "enums.h"
+#include "vocoder_binding.h"
+
 namespace nb = nanobind;
 
 NB_MODULE(_ostrel_mbe, m) {
+    ostrel_mbe::python::register_enums(m);
+    ostrel_mbe::python::register_vocoder(m);
     m.attr("__version__") = "0.1.0";
 }

@@ -1,0 +1,311 @@
+// Python class Vocoder: one library channel per object, bound to the creating thread.  The
+// methods are plain CPython method descriptors so that their docstrings carry a signature line
+// ("encode_pcm($self, pcm)\n--\n\n...") that CPython turns into __text_signature__ and __doc__.
+#include "vocoder_binding.h"
+
+#include <Python.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include <nanobind/stl/optional.h>
+#include <nanobind/stl/string.h>
+
+#include "args.h"
+#include "enums.h"
+#include "errors.h"
+#include "thread_bound.h"
+#include "vocoder.h"
+
+namespace ostrel_mbe::python {
+
+namespace {
+
+constexpr const char* VOCODER_DOC =
+    "Vocoder(rate)\n--\n\n"
+    "One vocoder channel. Stateful across frames (analysis history,\n"
+    "LCG state, decoder cross-frame memory). Use [`Vocoder.reset`] to\n"
+    "clear between independent streams.";
+
+struct PyVocoder {
+    explicit PyVocoder(Rate rate) : channel("_ostrel_mbe::PyVocoder", std::make_unique<Vocoder>(rate)) {}
+    ThreadBound<Vocoder> channel;
+};
+
+Vocoder& channel_of(PyVocoder& self) { return self.channel.get(); }
+
+// For the method descriptors, which have already checked the type of `self`; an instance made
+// through Vocoder.__new__ alone has no channel yet.
+Vocoder& channel_of(PyObject* self) {
+    if (!nb::inst_ready(self)) raise(PyExc_RuntimeError, "Vocoder object is not initialised");
+    return channel_of(*nb::inst_ptr<PyVocoder>(self));
+}
+
+enhancement::EnhancementMode core_enhancement(std::uint8_t member) {
+    return member == 0 ? enhancement::EnhancementMode::None : enhancement::EnhancementMode::Classical;
+}
+
+std::uint8_t enhancement_member(enhancement::EnhancementMode mode) {
+    return mode == enhancement::EnhancementMode::Classical ? 1 : 0;
+}
+
+// --- methods -------------------------------------------------------------------------------
+
+PyObject* encode_pcm(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        Vocoder& channel = channel_of(self);
+        PyObject* pcm_obj = nullptr;
+        unpack_arguments(args, kwargs, "encode_pcm", {"pcm"}, 1, &pcm_obj);
+        const PcmArgument pcm(pcm_obj, "pcm");
+        const WireFrame frame = unwrap(channel.encode_pcm(pcm.samples()));
+        return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(frame.bytes.data()), frame.length);
+    });
+}
+
+PyObject* decode_bits(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        Vocoder& channel = channel_of(self);
+        PyObject* bits_obj = nullptr;
+        unpack_arguments(args, kwargs, "decode_bits", {"bits"}, 1, &bits_obj);
+        const PcmFrame pcm = unwrap(channel.decode_bits(bytes_argument(bits_obj, "bits")));
+        return new_pcm_array(pcm).release().ptr();
+    });
+}
+
+PyObject* reset(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        channel_of(self).reset();
+        Py_RETURN_NONE;
+    });
+}
+
+PyObject* last_output_kind(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        const std::optional<OutputKind> kind = channel_of(self).last_output_kind();
+        if (!kind) Py_RETURN_NONE;
+        const std::string_view text = output_kind_text(*kind);
+        return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+    });
+}
+
+PyObject* last_tone_detection(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        const std::optional<ToneReport> tone = channel_of(self).last_tone_detection();
+        if (!tone) Py_RETURN_NONE;
+        return nb::make_tuple(int{tone->id}, int{tone->amplitude}).release().ptr();
+    });
+}
+
+// --- boolean settings: getter property `name`, setter method `set_<name>(on)` ----------------
+
+struct Flag {
+    const char* name;
+    const char* setter;
+    const char* setter_doc;
+    bool (Vocoder::*get)() const;
+    void (Vocoder::*set)(bool);
+};
+
+constexpr std::array<Flag, 8> FLAGS = {{
+    {"tone_detection", "set_tone_detection", "set_tone_detection($self, on)\n--\n\n",
+     &Vocoder::tone_detection, &Vocoder::set_tone_detection},
+    {"spectral_subtraction", "set_spectral_subtraction", "set_spectral_subtraction($self, on)\n--\n\n",
+     &Vocoder::spectral_subtraction, &Vocoder::set_spectral_subtraction},
+    {"silence_dispatch", "set_silence_dispatch", "set_silence_dispatch($self, on)\n--\n\n",
+     &Vocoder::silence_dispatch, &Vocoder::set_silence_dispatch},
+    {"chip_compat", "set_chip_compat", "set_chip_compat($self, on)\n--\n\n",
+     &Vocoder::chip_compat, &Vocoder::set_chip_compat},
+    {"chip_compat_spectral_clamp", "set_chip_compat_spectral_clamp",
+     "set_chip_compat_spectral_clamp($self, on)\n--\n\n", &Vocoder::chip_compat_spectral_clamp,
+     &Vocoder::set_chip_compat_spectral_clamp},
+    {"pitch_silence_override", "set_pitch_silence_override", "set_pitch_silence_override($self, on)\n--\n\n",
+     &Vocoder::pitch_silence_override, &Vocoder::set_pitch_silence_override},
+    {"default_pitch_on_silence", "set_default_pitch_on_silence",
+     "set_default_pitch_on_silence($self, on)\n--\n\n", &Vocoder::default_pitch_on_silence,
+     &Vocoder::set_default_pitch_on_silence},
+    {"pyin_pitch", "set_pyin_pitch", "set_pyin_pitch($self, on)\n--\n\n", &Vocoder::pyin_pitch,
+     &Vocoder::set_pyin_pitch},
+}};
+
+template <std::size_t I>
+PyObject* set_flag(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        Vocoder& channel = channel_of(self);
+        PyObject* on = nullptr;
+        unpack_arguments(args, kwargs, FLAGS[I].setter, {"on"}, 1, &on);
+        (channel.*FLAGS[I].set)(bool_argument(on, "on"));
+        Py_RETURN_NONE;
+    });
+}
+
+// --- the other settings ------------------------------------------------------------------------
+
+PyObject* set_amp_ema_alpha(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        Vocoder& channel = channel_of(self);
+        PyObject* alpha = nullptr;
+        unpack_arguments(args, kwargs, "set_amp_ema_alpha", {"alpha"}, 1, &alpha);
+        channel.set_amp_ema_alpha(float_argument(alpha, "alpha"));
+        Py_RETURN_NONE;
+    });
+}
+
+PyObject* set_repeat_reset_after(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        Vocoder& channel = channel_of(self);
+        PyObject* n = nullptr;
+        unpack_arguments(args, kwargs, "set_repeat_reset_after", {"n"}, 0, &n);
+        channel.set_repeat_reset_after(optional_u32_argument(n, "n"));
+        Py_RETURN_NONE;
+    });
+}
+
+PyObject* set_ambe_plus2_synth(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        Vocoder& channel = channel_of(self);
+        PyObject* gen = nullptr;
+        unpack_arguments(args, kwargs, "set_ambe_plus2_synth", {"gen"}, 1, &gen);
+        channel.set_ambe_plus2_synth(static_cast<AmbePlus2Synth>(member_value<AmbePlus2SynthClass>(gen, "gen")));
+        Py_RETURN_NONE;
+    });
+}
+
+PyObject* set_enhancement(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        Vocoder& channel = channel_of(self);
+        PyObject* mode = nullptr;
+        unpack_arguments(args, kwargs, "set_enhancement", {"mode"}, 1, &mode);
+        channel.set_enhancement(core_enhancement(member_value<EnhancementModeClass>(mode, "mode")));
+        Py_RETURN_NONE;
+    });
+}
+
+// --- method table ------------------------------------------------------------------------------
+
+template <class F>
+PyCFunction as_cfunction(F f) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
+
+constexpr int WITH_ARGS = METH_VARARGS | METH_KEYWORDS;
+
+template <std::size_t... I>
+constexpr std::array<PyMethodDef, sizeof...(I)> flag_setters(std::index_sequence<I...>) {
+    return {{PyMethodDef{FLAGS[I].setter, nullptr, WITH_ARGS, FLAGS[I].setter_doc}...}};
+}
+
+// Method table of the type (Py_tp_methods), terminated by an empty entry; static because the
+// type keeps pointers into it.
+PyMethodDef* method_table() {
+    static std::array<PyMethodDef, 18> table = [] {
+        std::array<PyMethodDef, 18> t{{
+            {"encode_pcm", as_cfunction(&encode_pcm), WITH_ARGS,
+             "encode_pcm($self, pcm)\n--\n\n"
+             "Encode one PCM frame to its on-wire bytes. `pcm` must be a\n"
+             "1-D `np.int16` array of length [`frame_samples`]."},
+            {"decode_bits", as_cfunction(&decode_bits), WITH_ARGS,
+             "decode_bits($self, bits)\n--\n\n"
+             "Decode one on-wire frame back to PCM. `bits` must be exactly\n"
+             "[`fec_frame_bytes`] bytes long."},
+            {"reset", as_cfunction(&reset), METH_NOARGS,
+             "reset($self)\n--\n\n"
+             "Clear cross-frame state. Call between independent streams /\n"
+             "callers sharing one vocoder instance."},
+            {"last_output_kind", as_cfunction(&last_output_kind), METH_NOARGS,
+             "last_output_kind($self)\n--\n\n"
+             "`\"voice\"` / `\"silence\"` / `\"tone\"` for the last encoded frame,\n"
+             "or `None` if no encode has run since the last [`reset`]."},
+            {"last_tone_detection", as_cfunction(&last_tone_detection), METH_NOARGS,
+             "last_tone_detection($self)\n--\n\n"
+             "`(id, amplitude)` for the last frame's Annex T tone detection,\n"
+             "or `None` if tone detection is disabled or no tone was found."},
+        }};
+        constexpr auto setters = flag_setters(std::make_index_sequence<FLAGS.size()>{});
+        const std::array<PyCFunction, FLAGS.size()> functions = {
+            as_cfunction(&set_flag<0>), as_cfunction(&set_flag<1>), as_cfunction(&set_flag<2>),
+            as_cfunction(&set_flag<3>), as_cfunction(&set_flag<4>), as_cfunction(&set_flag<5>),
+            as_cfunction(&set_flag<6>), as_cfunction(&set_flag<7>)};
+        for (std::size_t i = 0; i < FLAGS.size(); ++i) {
+            t[5 + i] = setters[i];
+            t[5 + i].ml_meth = functions[i];
+        }
+        t[13] = {"set_amp_ema_alpha", as_cfunction(&set_amp_ema_alpha), WITH_ARGS,
+                 "set_amp_ema_alpha($self, alpha)\n--\n\n"};
+        t[14] = {"set_repeat_reset_after", as_cfunction(&set_repeat_reset_after), WITH_ARGS,
+                 "set_repeat_reset_after($self, n=None)\n--\n\n"};
+        t[15] = {"set_ambe_plus2_synth", as_cfunction(&set_ambe_plus2_synth), WITH_ARGS,
+                 "set_ambe_plus2_synth($self, gen)\n--\n\n"};
+        t[16] = {"set_enhancement", as_cfunction(&set_enhancement), WITH_ARGS,
+                 "set_enhancement($self, mode)\n--\n\n"};
+        t[17] = {nullptr, nullptr, 0, nullptr};
+        return t;
+    }();
+    return table.data();
+}
+
+// Vocoder(rate): a slot initialiser rather than a bound __init__, so that the class keeps the
+// plain "(rate)" text signature of its docstring.
+int init_vocoder(PyObject* self, PyObject* args, PyObject* kwargs) {
+    PyObject* result = guarded([&]() -> PyObject* {
+        PyObject* rate_obj = nullptr;
+        unpack_arguments(args, kwargs, "Vocoder", {"rate"}, 1, &rate_obj);
+        const auto rate = static_cast<Rate>(member_value<RateClass>(rate_obj, "rate"));
+        if (nb::inst_ready(self)) raise(PyExc_RuntimeError, "Vocoder object is already initialised");
+        new (nb::inst_ptr<PyVocoder>(self)) PyVocoder(rate);
+        nb::inst_mark_ready(self);
+        Py_RETURN_NONE;
+    });
+    if (result == nullptr) return -1;
+    Py_DECREF(result);
+    return 0;
+}
+
+}  // namespace
+
+void register_vocoder(nb::module_& m) {
+    static PyType_Slot slots[] = {
+        {Py_tp_init, reinterpret_cast<void*>(&init_vocoder)},
+        {Py_tp_methods, method_table()},
+        {0, nullptr},
+    };
+    auto cls = nb::class_<PyVocoder>(m, "Vocoder", nb::is_final(), nb::type_slots(slots), VOCODER_DOC);
+    cls.def("__repr__", [](PyVocoder& self) {
+        return "Vocoder(rate=Rate." + std::string(debug_name(channel_of(self).rate())) + ")";
+    });
+
+    cls.def_prop_ro(
+        "rate",
+        [](PyVocoder& self) { return member_object<RateClass>(static_cast<std::uint8_t>(channel_of(self).rate())); },
+        nb::for_getter(nb::sig("def rate(self, /) -> Rate")), "The rate this vocoder was constructed for.");
+    cls.def_prop_ro(
+        "frame_samples",
+        [](PyVocoder& self) {
+            (void)channel_of(self);
+            return FRAME_SAMPLES;
+        },
+        "PCM samples in one frame (`160` for all current rates).");
+    cls.def_prop_ro(
+        "fec_frame_bytes", [](PyVocoder& self) { return wire_bytes(channel_of(self).rate()); },
+        "On-wire byte count for one frame at this rate.");
+
+    for (const Flag& flag : FLAGS)
+        cls.def_prop_ro(flag.name, [get = flag.get](PyVocoder& self) { return (channel_of(self).*get)(); });
+    cls.def_prop_ro("amp_ema_alpha", [](PyVocoder& self) { return channel_of(self).amp_ema_alpha(); });
+    cls.def_prop_ro("repeat_reset_after", [](PyVocoder& self) { return channel_of(self).repeat_reset_after(); });
+    cls.def_prop_ro(
+        "ambe_plus2_synth",
+        [](PyVocoder& self) {
+            return member_object<AmbePlus2SynthClass>(static_cast<std::uint8_t>(channel_of(self).ambe_plus2_synth()));
+        },
+        nb::for_getter(nb::sig("def ambe_plus2_synth(self, /) -> AmbePlus2Synth")));
+    cls.def_prop_ro(
+        "enhancement",
+        [](PyVocoder& self) {
+            return member_object<EnhancementModeClass>(enhancement_member(channel_of(self).enhancement()));
+        },
+        nb::for_getter(nb::sig("def enhancement(self, /) -> EnhancementMode")));
+}
+
+}  // namespace ostrel_mbe::python
