@@ -16,6 +16,15 @@ namespace ostrel_mbe::python {
 
 namespace {
 
+// str(obj) as UTF-8.
+std::string text_of(nb::handle obj) {
+    nb::object text = nb::steal(PyObject_Str(obj.ptr()));
+    if (!text.is_valid()) throw nb::python_error();
+    const char* utf8 = PyUnicode_AsUTF8(text.ptr());
+    if (utf8 == nullptr) throw nb::python_error();
+    return utf8;
+}
+
 std::string prefix(const char* argument) { return std::string("argument '") + argument + "': "; }
 
 // numpy.ndarray, imported on first use and kept for the life of the process.
@@ -40,8 +49,7 @@ bool is_native_int16(const char* format) {
     std::string got;
     if (PyObject_IsInstance(obj, ndarray_type()) == 1) {
         nb::handle array(obj);
-        const std::string dtype = nb::str(array.attr("dtype")).c_str();
-        got = "a " + std::string(nb::str(array.attr("ndim")).c_str()) + "-D array of " + dtype;
+        got = "a " + text_of(array.attr("ndim")) + "-D array of " + text_of(array.attr("dtype"));
     } else {
         PyErr_Clear();
         got = "'" + type_name(obj) + "'";

@@ -82,11 +82,11 @@ void register_enum(nb::module_& m) {
              })
         .def("__hash__", [](const Member& self) { return static_cast<Py_hash_t>(self.value); })
         .def("__eq__", [](const Member& self, nb::handle other) { return equals(self, other, false); },
-             nb::sig("def __eq__(self, other: object, /) -> bool"))
+             nb::arg("other").none(), nb::sig("def __eq__(self, other: object, /) -> bool"))
         .def("__ne__", [](const Member& self, nb::handle other) { return equals(self, other, true); },
-             nb::sig("def __ne__(self, other: object, /) -> bool"));
+             nb::arg("other").none(), nb::sig("def __ne__(self, other: object, /) -> bool"));
     for (const char* op : {"__lt__", "__le__", "__gt__", "__ge__"})
-        cls.def(op, [](const Member&, nb::handle) { return not_implemented(); });
+        cls.def(op, [](const Member&, nb::handle) { return not_implemented(); }, nb::arg("other").none());
     for (std::size_t i = 0; i < Class::members.size(); ++i) {
         const std::string_view member = Class::members[i];
         cls.attr(nb::str(member.data(), member.size())) = Member{static_cast<std::uint8_t>(i)};

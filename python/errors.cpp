@@ -9,7 +9,12 @@ void raise(PyObject* type, const std::string& message) {
 
 std::string type_name(PyObject* obj) {
     nb::object name = nb::getattr(nb::handle(reinterpret_cast<PyObject*>(Py_TYPE(obj))), "__qualname__");
-    return nb::str(name).c_str();
+    const char* utf8 = PyUnicode_Check(name.ptr()) ? PyUnicode_AsUTF8(name.ptr()) : nullptr;
+    if (utf8 == nullptr) {
+        PyErr_Clear();
+        return Py_TYPE(obj)->tp_name;
+    }
+    return utf8;
 }
 
 void raise_vocoder_error(const VocoderError& error) { raise(PyExc_ValueError, error.display()); }

@@ -1,2 +1,14 @@
-"""P25 IMBE full-rate and AMBE+2 half-rate speech codec."""
+"""P25 IMBE full-rate and AMBE+2 half-rate speech codec (TIA-102.BABA).
+
+The codec classes come from the extension module `_ostrel_mbe` and are re-exported here;
+`ostrel_mbe.wav` reads, resamples and writes WAV files and cuts audio into frames, and
+`python -m ostrel_mbe` is a small command line around both.
+"""
+
+import _ostrel_mbe as _native
+from _ostrel_mbe import *  # noqa: F401,F403  Rate, AmbePlus2Synth, EnhancementMode, Vocoder, ...
 from _ostrel_mbe import __version__  # noqa: F401
+
+from . import wav  # noqa: F401
+
+__all__ = [name for name in vars(_native) if not name.startswith("_")] + ["wav"]

@@ -1,0 +1,100 @@
+"""Smoke tests of the command line, python -m ostrel_mbe, on a short clip."""
+
+import subprocess
+import sys
+import wave
+
+import numpy as np
+import pytest
+
+from ostrel_mbe import wav
+from ostrel_mbe.__main__ import bundled_speech, main
+from conftest import require_codec
+
+import _ostrel_mbe as m
+
+
+def run(*args, cwd=None):
+    return subprocess.run([sys.executable, "-m", "ostrel_mbe", *map(str, args)], capture_output=True, text=True,
+                          cwd=cwd, timeout=120)
+
+
+@pytest.fixture
+def short_clip(tmp_path):
+    """0.5 s of the bundled speech, 16 kHz stereo, so the command resamples and mixes down."""
+    speech = wav.load_pcm(bundled_speech())[2000:6000]
+    up = wav.to_int16(wav.resample(speech / 32768.0, 8000, 16000))
+    path = tmp_path / "clip.wav"
+    with wave.open(str(path), "wb") as w:
+        w.setnchannels(2)
+        w.setsampwidth(2)
+        w.setframerate(16000)
+        w.writeframes(np.stack([up, up], axis=1).astype("<i2").tobytes())
+    return path
+
+
+def test_encode_then_decode(tmp_path, short_clip):
+    require_codec(m.Rate.IMBE_7200X4400)
+    frames = tmp_path / "clip.imbe"
+    r = run("encode", short_clip, "-o", frames, "--rate", "imbe7200")
+    assert r.returncode == 0, r.stderr
+    data = frames.read_bytes()
+    assert len(data) == 25 * 18  # 4000 samples at 8 kHz -> 25 frames of 18 bytes
+    out = tmp_path / "clip_decoded.wav"
+    r = run("decode", frames, "-o", out, "--rate", "imbe7200")
+    assert r.returncode == 0, r.stderr
+    with wave.open(str(out)) as w:
+        assert (w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes()) == (1, 2, 8000, 25 * 160)
+    # Matches the library used directly.
+    enc = m.Vocoder(m.Rate.IMBE_7200X4400)
+    direct = b"".join(enc.encode_pcm(f) for f in wav.split_frames(wav.load_pcm(short_clip)))
+    assert direct == data
+
+
+def test_roundtrip_prints_frames_per_second(tmp_path, short_clip):
+    require_codec(m.Rate.IMBE_4400X4400)
+    r = run("roundtrip", short_clip, "--rate", "imbe7200", "--rate", "imbe4400", "-d", tmp_path)
+    assert r.returncode == 0, r.stderr
+    lines = r.stdout.strip().splitlines()
+    assert [line.split(":")[0] for line in lines] == ["imbe7200", "imbe4400"]
+    assert all("frames/s" in line for line in lines)
+    for name in ("imbe7200", "imbe4400"):
+        pcm = wav.load_pcm(tmp_path / f"clip_{name}.wav")
+        assert pcm.size == 25 * 160
+
+
+@pytest.mark.parametrize("args,message", [
+    (["encode", "{missing}", "-o", "{tmp}/x"], "no such file"),
+    (["encode", "{garbage}", "-o", "{tmp}/x"], "not a RIFF/WAVE file"),
+    (["encode", "{tmp}", "-o", "{tmp}/x"], ""),
+    (["decode", "{missing}", "-o", "{tmp}/x.wav"], "no such file"),
+    (["decode", "{garbage}", "-o", "{tmp}/x.wav", "--rate", "imbe4400"], "not a whole number of 11-byte imbe4400 frames"),
+    (["roundtrip", "{garbage}", "-d", "{tmp}"], "not a RIFF/WAVE file"),
+    (["encode", "-o", "x", "--rate", "imbe9600"], "invalid choice"),
+    (["decode", "{garbage}"], "required"),
+])
+def test_bad_input_exits_2_without_traceback(tmp_path, args, message):
+    garbage = tmp_path / "garbage.bin"
+    garbage.write_bytes(b"this is not audio" * 3)
+    args = [a.format(missing=tmp_path / "missing.wav", garbage=garbage, tmp=tmp_path) for a in args]
+    r = run(*args)
+    assert r.returncode == 2
+    assert "Traceback" not in r.stderr
+    assert "error" in r.stderr and message in r.stderr
+
+
+def test_default_input_is_the_bundled_clip(tmp_path, capsys):
+    require_codec(m.Rate.IMBE_4400X4400)
+    out = tmp_path / "speech.bin"
+    assert main(["encode", "-o", str(out), "--rate", "imbe4400", "--progress", "never"]) == 0
+    frames = -(-wav.load_pcm(bundled_speech()).size // 160)
+    assert len(out.read_bytes()) == frames * 11
+    assert f"{frames} frames" in capsys.readouterr().out
+
+
+def test_progress_bar_goes_to_stderr(tmp_path, short_clip, capsys):
+    require_codec(m.Rate.IMBE_7200X4400)
+    assert main(["encode", str(short_clip), "-o", str(tmp_path / "x"), "--progress", "always"]) == 0
+    captured = capsys.readouterr()
+    assert "100% 25/25 frames" in captured.err
+    assert "frames" in captured.out and "%" not in captured.out
