@@ -192,8 +192,8 @@ PyCFunction as_cfunction(F f) {
 constexpr int WITH_ARGS = METH_VARARGS | METH_KEYWORDS;
 
 template <std::size_t... I>
-constexpr std::array<PyMethodDef, sizeof...(I)> flag_setters(std::index_sequence<I...>) {
-    return {{PyMethodDef{FLAGS[I].setter, nullptr, WITH_ARGS, FLAGS[I].setter_doc}...}};
+void put_flag_setters(PyMethodDef* out, std::index_sequence<I...>) {
+    ((out[I] = PyMethodDef{FLAGS[I].setter, as_cfunction(&set_flag<I>), WITH_ARGS, FLAGS[I].setter_doc}), ...);
 }
 
 // Method table of the type (Py_tp_methods), terminated by an empty entry; static because the
@@ -222,15 +222,7 @@ PyMethodDef* method_table() {
              "`(id, amplitude)` for the last frame's Annex T tone detection,\n"
              "or `None` if tone detection is disabled or no tone was found."},
         }};
-        constexpr auto setters = flag_setters(std::make_index_sequence<FLAGS.size()>{});
-        const std::array<PyCFunction, FLAGS.size()> functions = {
-            as_cfunction(&set_flag<0>), as_cfunction(&set_flag<1>), as_cfunction(&set_flag<2>),
-            as_cfunction(&set_flag<3>), as_cfunction(&set_flag<4>), as_cfunction(&set_flag<5>),
-            as_cfunction(&set_flag<6>), as_cfunction(&set_flag<7>)};
-        for (std::size_t i = 0; i < FLAGS.size(); ++i) {
-            t[5 + i] = setters[i];
-            t[5 + i].ml_meth = functions[i];
-        }
+        put_flag_setters(&t[5], std::make_index_sequence<FLAGS.size()>{});
         t[13] = {"set_amp_ema_alpha", as_cfunction(&set_amp_ema_alpha), WITH_ARGS,
                  "set_amp_ema_alpha($self, alpha)\n--\n\n"};
         t[14] = {"set_repeat_reset_after", as_cfunction(&set_repeat_reset_after), WITH_ARGS,

@@ -165,3 +165,14 @@ def test_enums_work_on_any_thread():
     t.start()
     t.join()
     assert seen == [(2, "AmbePlus2Synth.BASELINE", True)]
+
+
+def test_type_stub_is_installed_beside_the_module():
+    from pathlib import Path
+
+    stub = Path(m.__file__).with_name("_ostrel_mbe.pyi")
+    text = stub.read_text(encoding="utf-8")
+    assert "class Vocoder:" in text
+    assert "def encode_pcm(self, pcm: NDArray[numpy.int16]) -> bytes:" in text
+    assert "def set_repeat_reset_after(self, n: int | None = None) -> None: ..." in text
+    assert "IMBE_7200X4400: Rate" in text
