@@ -422,14 +422,46 @@ def test_decode_is_deterministic(rate):
         np.testing.assert_array_equal(a.decode_bits(f), b.decode_bits(f))
 
 
-def test_reset_makes_decoding_start_afresh(rate):
-    frames = random_frames(rate, 6, seed=1234 + int(rate))
-    fresh = [m.Vocoder(rate).decode_bits(f) for f in frames[:1]]
+def decode_after_reset(rate, frames, lcg, monkeypatch):
     v = m.Vocoder(rate)
     for f in frames:
         v.decode_bits(f)
-    v.reset()
-    np.testing.assert_array_equal(v.decode_bits(frames[0]), fresh[0])
+    if lcg is None:
+        monkeypatch.delenv("OSTREL_LCG", raising=False)
+    else:
+        monkeypatch.setenv("OSTREL_LCG", lcg)
+    v.reset()  # the noise generator is chosen here, from OSTREL_LCG
+    monkeypatch.delenv("OSTREL_LCG", raising=False)
+    return [v.decode_bits(f) for f in frames]
+
+
+def test_reset_makes_decoding_start_afresh(rate, monkeypatch):
+    # A fresh channel uses the standard's noise generator at the IMBE rates and the other one at
+    # the AMBE+2 rates; after a reset, "spec" selects the standard's, anything else the other.
+    frames = random_frames(rate, 6, seed=1234 + int(rate))
+    fresh_channel = m.Vocoder(rate)
+    fresh = [fresh_channel.decode_bits(f) for f in frames]
+    same_as_fresh = ("spec", "Spec") if int(rate) <= 1 else (None, "", "SPEC", "anything")
+    for lcg in same_as_fresh:
+        out = decode_after_reset(rate, frames, lcg, monkeypatch)
+        for i, (a, b) in enumerate(zip(fresh, out)):
+            np.testing.assert_array_equal(a, b, err_msg=f"OSTREL_LCG={lcg!r}, frame {i}")
+
+
+def test_reset_noise_generator_choice(monkeypatch):
+    rate = m.Rate.IMBE_7200X4400
+    frames = random_frames(rate, 6, seed=4321)
+    fresh_channel = m.Vocoder(rate)
+    fresh = np.concatenate([fresh_channel.decode_bits(f) for f in frames])
+    standard = [np.concatenate(decode_after_reset(rate, frames, lcg, monkeypatch)) for lcg in ("spec", "Spec")]
+    other = [np.concatenate(decode_after_reset(rate, frames, lcg, monkeypatch))
+             for lcg in (None, "", "SPEC", "standard", " spec")]
+    for out in standard:
+        np.testing.assert_array_equal(out, fresh)
+    for out in other:
+        np.testing.assert_array_equal(out, other[0])
+    # These frames carry unvoiced bands, so the two generators are audibly different.
+    assert not np.array_equal(other[0], fresh)
 
 
 def test_encode_returns_wire_bytes_and_reports_kind(rate):
@@ -563,13 +595,13 @@ def test_object_created_on_a_worker_belongs_to_it():
     # Releasing it here, on the main thread, is a drop on a foreign thread.
     reports = []
     old_hook = sys.unraisablehook
-    sys.unraisablehook = reports.append
+    sys.unraisablehook = lambda report: reports.append((report.exc_type, str(report.exc_value)))
     try:
         del v, result
         gc.collect()
     finally:
         sys.unraisablehook = old_hook
-    assert [(r.exc_type, str(r.exc_value)) for r in reports] == [(RuntimeError, DROPPED)]
+    assert reports == [(RuntimeError, DROPPED)]
 
 
 def test_drop_on_another_thread_reports_unraisable():
@@ -591,7 +623,7 @@ def test_drop_on_another_thread_reports_unraisable():
 def test_drop_on_owner_thread_is_silent():
     reports = []
     old_hook = sys.unraisablehook
-    sys.unraisablehook = reports.append
+    sys.unraisablehook = lambda report: reports.append((report.exc_type, str(report.exc_value)))
     try:
         v = m.Vocoder(m.Rate.AMBEPLUS2_2450X2450)
         del v
