@@ -9,5 +9,6 @@ namespace nb = nanobind;
 NB_MODULE(_ostrel_mbe, m) {
     ostrel_mbe::python::register_enums(m);
     ostrel_mbe::python::register_vocoder(m);
+    // The streaming classes and the transcoder register here, before __version__.
     m.attr("__version__") = "0.1.0";
 }

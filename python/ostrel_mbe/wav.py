@@ -131,16 +131,6 @@ def read(path: PathLike) -> Tuple[np.ndarray, int]:
     return x.mean(axis=1) if info.channels > 1 else x[:, 0].copy(), info.sample_rate
 
 
-def info(path: PathLike) -> WavInfo:
-    """Format of a WAV file without decoding its samples."""
-    with open(path, "rb") as f:
-        data = f.read()
-    for chunk_id, payload in _chunks(data):
-        if chunk_id == b"fmt ":
-            return _parse_fmt(payload)
-    raise WavError("WAV file has no fmt chunk")
-
-
 def _lowpass(up: int, down: int, zero_crossings: int, beta: float, rolloff: float) -> np.ndarray:
     """Kaiser-windowed sinc low-pass for resampling by up/down, with DC gain `up`."""
     max_rate = max(up, down)
