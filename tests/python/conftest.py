@@ -42,22 +42,3 @@ def random_frames(rate, count, seed):
     rng = np.random.default_rng(seed)
     n = WIRE_BYTES[int(rate)]
     return [rng.integers(0, 256, n, dtype=np.uint8).tobytes() for _ in range(count)]
-
-
-def codec_available(rate):
-    """True when `rate` encodes speech.  The half-rate pipeline lands after the full rate; until
-    then its channel refuses frames with a quantize error, and tests that need it are skipped."""
-    v = m.Vocoder(rate)
-    try:
-        for frame in speech_frames(4):
-            v.encode_pcm(frame)
-    except ValueError as e:
-        if int(rate) >= 2 and str(e).startswith("quantize error"):
-            return False
-        raise
-    return True
-
-
-def require_codec(rate):
-    if not codec_available(rate):
-        pytest.skip("half-rate pipeline not available in this build")

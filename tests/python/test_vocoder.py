@@ -12,7 +12,7 @@ import numpy as np
 import pytest
 
 import _ostrel_mbe as m
-from conftest import ALL_RATES, DEBUG_NAMES, WIRE_BYTES, random_frames, require_codec, speech_frames
+from conftest import DEBUG_NAMES, WIRE_BYTES, random_frames, speech_frames
 
 BOOL_SETTINGS = [
     ("tone_detection", False),
@@ -326,7 +326,6 @@ def test_rejected_decode_leaves_state_unchanged(rate):
 
 
 def test_rejected_encode_leaves_state_unchanged(rate):
-    require_codec(rate)
     frames = speech_frames(20)
     clean, dirty = m.Vocoder(rate), m.Vocoder(rate)
     for i, frame in enumerate(frames):
@@ -364,7 +363,6 @@ def test_encode_rejects_other_types(bad):
 
 
 def test_encode_accepts_read_only_and_offset_views():
-    require_codec(m.Rate.IMBE_7200X4400)
     pcm = speech_frames(3)[2].copy()
     ref = m.Vocoder(m.Rate.IMBE_7200X4400).encode_pcm(pcm)
     readonly = pcm.copy()
@@ -465,7 +463,6 @@ def test_reset_noise_generator_choice(monkeypatch):
 
 
 def test_encode_returns_wire_bytes_and_reports_kind(rate):
-    require_codec(rate)
     v = m.Vocoder(rate)
     for frame in speech_frames(30):
         bits = v.encode_pcm(frame)
@@ -478,7 +475,6 @@ def test_encode_returns_wire_bytes_and_reports_kind(rate):
 
 
 def test_encode_is_deterministic_and_reset_restarts(rate):
-    require_codec(rate)
     frames = speech_frames(25)
     a, b = m.Vocoder(rate), m.Vocoder(rate)
     first = [a.encode_pcm(f) for f in frames]
@@ -488,7 +484,6 @@ def test_encode_is_deterministic_and_reset_restarts(rate):
 
 
 def test_tone_detection_report_shape(rate):
-    require_codec(rate)
     v = m.Vocoder(rate)
     v.set_tone_detection(True)
     t = np.arange(160 * 20) / 8000.0
@@ -501,7 +496,6 @@ def test_tone_detection_report_shape(rate):
 
 def test_speech_round_trip_keeps_energy():
     rate = m.Rate.IMBE_7200X4400
-    require_codec(rate)
     frames = speech_frames()
     enc, dec = m.Vocoder(rate), m.Vocoder(rate)
     out = np.concatenate([dec.decode_bits(enc.encode_pcm(f)) for f in frames]).astype(np.float64)
@@ -515,7 +509,6 @@ def test_speech_round_trip_keeps_energy():
 
 
 def test_silence_stays_quiet(rate):
-    require_codec(rate)
     enc, dec = m.Vocoder(rate), m.Vocoder(rate)
     out = np.concatenate([dec.decode_bits(enc.encode_pcm(zeros_pcm())) for _ in range(25)])
     assert np.sqrt(np.mean(out.astype(np.float64) ** 2)) < 100.0
