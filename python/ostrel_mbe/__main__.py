@@ -1,11 +1,15 @@
 """Command line: python -m ostrel_mbe {encode,decode,roundtrip}.
 
 encode     WAV file -> frame file (the wire frames of one rate, concatenated)
+           python -m ostrel_mbe encode --rate ambe3600 input.wav frames.bin
 decode     frame file -> 8 kHz 16-bit mono WAV file
+           python -m ostrel_mbe decode --rate ambe3600 frames.bin output.wav
 roundtrip  WAV file -> encode -> decode -> WAV file, at one or more rates, with timing
+           python -m ostrel_mbe roundtrip --rate imbe7200 input.wav   (writes input.imbe7200.wav)
 
-Without an input file, encode and roundtrip use the bundled speech clip.  Bad input files end
-the program with exit status 2 and a one-line message.
+The output file may also be given with -o.  Without an input file (encode -o FILE, roundtrip),
+the bundled speech clip is used.  Bad input files end the program with exit status 2 and a
+one-line message.
 """
 
 from __future__ import annotations
@@ -153,11 +157,13 @@ def cmd_decode(args: argparse.Namespace) -> None:
 
 
 def cmd_roundtrip(args: argparse.Namespace) -> None:
-    pcm = _load_input(args.input)
-    stem = Path(args.input).stem if args.input else "speech_8k"
-    out_dir = Path(args.output_dir)
-    if not out_dir.is_dir():
+    source = Path(args.input) if args.input else bundled_speech()
+    # Next to the input, except for the bundled clip, whose folder belongs to the installation.
+    default_dir = source.parent if args.input else Path.cwd()
+    out_dir = Path(args.output_dir) if args.output_dir else default_dir
+    if args.output_dir and not out_dir.is_dir():
         raise InputError(f"{out_dir}: not a directory")
+    pcm = _load_input(args.input)
     seconds = pcm.size / wav.SAMPLE_RATE
     for name in args.rate or ["imbe7200"]:
         rate = RATES[name]
@@ -167,12 +173,27 @@ def cmd_roundtrip(args: argparse.Namespace) -> None:
         decoded = decode_bits(data, rate, args, f"decode {name}")
         t2 = time.perf_counter()
         frames = len(data) // Vocoder(rate).fec_frame_bytes
-        output = out_dir / f"{stem}_{name}.wav"
+        output = out_dir / f"{source.stem}.{name}.wav"
         wav.write(output, decoded)
         enc_fps = frames / max(t1 - t0, 1e-9)
         dec_fps = frames / max(t2 - t1, 1e-9)
         print(f"{name}: {frames} frames ({seconds:.2f} s), encode {enc_fps:.0f} frames/s, "
               f"decode {dec_fps:.0f} frames/s -> {output}")
+
+
+def _input_output(parser: argparse.ArgumentParser, args: argparse.Namespace, input_required: bool) -> None:
+    """Resolves `INPUT [OUTPUT]` positionals and -o into args.input and args.output."""
+    files = list(args.files)
+    if len(files) > 2 or (args.output and len(files) > 1):
+        parser.error("too many file arguments")
+    if not args.output:
+        # The last file is the output; encode alone may leave out the input (bundled clip).
+        if len(files) < (2 if input_required else 1):
+            parser.error("an output file is required (after the input, or with -o)")
+        args.output = files.pop()
+    args.input = files[0] if files else None
+    if input_required and args.input is None:
+        parser.error("an input file is required")
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -185,33 +206,40 @@ def build_parser() -> argparse.ArgumentParser:
         p.add_argument("--progress", choices=["auto", "always", "never"], default="auto",
                        help="progress bar on stderr (auto: long files on a terminal)")
 
-    p = sub.add_parser("encode", help="WAV file -> frame file")
-    p.add_argument("input", nargs="?", help="input WAV file (default: the bundled speech clip)")
-    p.add_argument("-o", "--output", required=True, help="output frame file")
+    p = sub.add_parser("encode", help="WAV file -> frame file",
+                       usage=f"{PROG} encode [options] [INPUT.wav] OUTPUT | [INPUT.wav] -o OUTPUT")
+    p.add_argument("files", nargs="*", metavar="FILE",
+                   help="input WAV file (default: the bundled speech clip) and output frame file")
+    p.add_argument("-o", "--output", help="output frame file")
     p.add_argument("--rate", choices=rates, default="imbe7200", help="wire rate (default imbe7200)")
     common(p)
-    p.set_defaults(run=cmd_encode)
+    p.set_defaults(run=cmd_encode, resolve=lambda a, pp=p: _input_output(pp, a, input_required=False))
 
-    p = sub.add_parser("decode", help="frame file -> WAV file")
-    p.add_argument("input", help="input frame file (wire frames of one rate, concatenated)")
-    p.add_argument("-o", "--output", required=True, help="output WAV file (8 kHz, 16-bit, mono)")
+    p = sub.add_parser("decode", help="frame file -> WAV file",
+                       usage=f"{PROG} decode [options] INPUT OUTPUT.wav | INPUT -o OUTPUT.wav")
+    p.add_argument("files", nargs="*", metavar="FILE",
+                   help="input frame file (wire frames of one rate, concatenated) and output WAV file "
+                        "(8 kHz, 16-bit, mono)")
+    p.add_argument("-o", "--output", help="output WAV file")
     p.add_argument("--rate", choices=rates, default="imbe7200", help="wire rate (default imbe7200)")
     common(p)
-    p.set_defaults(run=cmd_decode)
+    p.set_defaults(run=cmd_decode, resolve=lambda a, pp=p: _input_output(pp, a, input_required=True))
 
     p = sub.add_parser("roundtrip", help="WAV -> encode -> decode -> WAV, with timing")
     p.add_argument("input", nargs="?", help="input WAV file (default: the bundled speech clip)")
     p.add_argument("--rate", choices=rates, action="append",
                    help="wire rate, may be repeated (default imbe7200)")
-    p.add_argument("-d", "--output-dir", default=".",
-                   help="directory for <input>_<rate>.wav (default: current directory)")
+    p.add_argument("-d", "--output-dir",
+                   help="directory for INPUT.RATE.wav (default: beside the input; the current "
+                        "directory for the bundled clip)")
     common(p)
-    p.set_defaults(run=cmd_roundtrip)
+    p.set_defaults(run=cmd_roundtrip, resolve=lambda a: None)
     return parser
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = build_parser().parse_args(argv)
+    args.resolve(args)
     try:
         args.run(args)
     except InputError as e:

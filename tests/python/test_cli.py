@@ -34,12 +34,12 @@ def short_clip(tmp_path):
 
 def test_encode_then_decode(tmp_path, short_clip):
     frames = tmp_path / "clip.imbe"
-    r = run("encode", short_clip, "-o", frames, "--rate", "imbe7200")
+    r = run("encode", short_clip, frames, "--rate", "imbe7200")
     assert r.returncode == 0, r.stderr
     data = frames.read_bytes()
     assert len(data) == 25 * 18  # 4000 samples at 8 kHz -> 25 frames of 18 bytes
     out = tmp_path / "clip_decoded.wav"
-    r = run("decode", frames, "-o", out, "--rate", "imbe7200")
+    r = run("decode", "--rate", "imbe7200", frames, out)
     assert r.returncode == 0, r.stderr
     with wave.open(str(out)) as w:
         assert (w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes()) == (1, 2, 8000, 25 * 160)
@@ -50,13 +50,13 @@ def test_encode_then_decode(tmp_path, short_clip):
 
 
 def test_roundtrip_prints_frames_per_second(tmp_path, short_clip):
-    r = run("roundtrip", short_clip, "--rate", "imbe7200", "--rate", "imbe4400", "-d", tmp_path)
+    r = run("roundtrip", short_clip, "--rate", "imbe7200", "--rate", "imbe4400")  # beside the input
     assert r.returncode == 0, r.stderr
     lines = r.stdout.strip().splitlines()
     assert [line.split(":")[0] for line in lines] == ["imbe7200", "imbe4400"]
     assert all("frames/s" in line for line in lines)
     for name in ("imbe7200", "imbe4400"):
-        pcm = wav.load_pcm(tmp_path / f"clip_{name}.wav")
+        pcm = wav.load_pcm(tmp_path / f"clip.{name}.wav")
         assert pcm.size == 25 * 160
 
 
@@ -68,7 +68,11 @@ def test_roundtrip_prints_frames_per_second(tmp_path, short_clip):
     (["decode", "{garbage}", "-o", "{tmp}/x.wav", "--rate", "imbe4400"], "not a whole number of 11-byte imbe4400 frames"),
     (["roundtrip", "{garbage}", "-d", "{tmp}"], "not a RIFF/WAVE file"),
     (["encode", "-o", "x", "--rate", "imbe9600"], "invalid choice"),
-    (["decode", "{garbage}"], "required"),
+    (["decode", "{garbage}"], "an output file is required"),
+    (["decode", "-o", "{tmp}/x.wav"], "an input file is required"),
+    (["encode", "a.wav", "b.bin", "c"], "too many file arguments"),
+    (["encode", "a.wav", "b.bin", "-o", "c"], "too many file arguments"),
+    (["roundtrip", "{garbage}", "-d", "{missing}"], "not a directory"),
 ])
 def test_bad_input_exits_2_without_traceback(tmp_path, args, message):
     garbage = tmp_path / "garbage.bin"
@@ -86,10 +90,20 @@ def test_default_input_is_the_bundled_clip(tmp_path, capsys):
     frames = -(-wav.load_pcm(bundled_speech()).size // 160)
     assert len(out.read_bytes()) == frames * 11
     assert f"{frames} frames" in capsys.readouterr().out
+    assert main(["encode", str(out) + "2", "--rate", "imbe4400"]) == 0  # a lone file is the output
+    assert (tmp_path / "speech.bin2").read_bytes() == out.read_bytes()
+
+
+def test_roundtrip_of_the_bundled_clip_writes_to_the_current_directory(tmp_path):
+    r = run("roundtrip", "--rate", "ambe2450", "--progress", "never", cwd=tmp_path)
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.startswith("ambe2450: 286 frames (5.72 s)")
+    assert wav.load_pcm(tmp_path / "speech_8k.ambe2450.wav").size == 286 * 160
 
 
 def test_progress_bar_goes_to_stderr(tmp_path, short_clip, capsys):
     assert main(["encode", str(short_clip), "-o", str(tmp_path / "x"), "--progress", "always"]) == 0
+    assert (tmp_path / "x").stat().st_size == 25 * 18
     captured = capsys.readouterr()
     assert "100% 25/25 frames" in captured.err
     assert "frames" in captured.out and "%" not in captured.out
