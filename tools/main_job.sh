@@ -7,4 +7,4 @@ source tools/setup_env.sh
 pip install --no-build-isolation -q .
 mkdir -p out
 cd out
-python -m ostrel_mbe roundtrip --rate imbe7200 --rate imbe4400 --rate ambe3600 --rate ambe2450 --out-dir .
+python -m ostrel_mbe roundtrip --rate imbe7200 --rate imbe4400 --rate ambe3600 --rate ambe2450 --output-dir .
