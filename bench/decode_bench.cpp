@@ -2,30 +2,12 @@
 // from a speech-like signal, and a heap-allocation count of the decode path.
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <new>
 #include <vector>
 
 #include "bench_signal.h"
+#include "counting_allocator.h"
 #include "vocoder.h"
-
-namespace {
-std::atomic<long> g_allocations{0};
-}
-
-// Counting global allocator for this binary only.
-void* operator new(std::size_t size) {
-    g_allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return ::operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -65,9 +47,9 @@ void report_decode_allocations() {
         const auto frames = encoded_stream(rate, 50);
         Vocoder dec(rate);
         (void)dec.decode_bits(frames[0].span());  // first use builds the shared tables and plans
-        const long before = g_allocations.load();
+        const long before = ostrel_mbe::bench::allocations();
         for (const auto& f : frames) (void)dec.decode_bits(f.span());
-        const long count = g_allocations.load() - before;
+        const long count = ostrel_mbe::bench::allocations() - before;
         std::printf("heap allocations in %zu decodes at %s: %ld\n", frames.size(),
                     std::string(ostrel_mbe::debug_name(rate)).c_str(), count);
     }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bench_signal.h"
+#include "counting_allocator.h"
 #include "vocoder.h"
 
 namespace {
@@ -30,6 +31,29 @@ void BM_Encode(benchmark::State& state) {
 }
 BENCHMARK(BM_Encode)->DenseRange(0, 3);
 
+void report_encode_allocations() {
+    const std::size_t frames = 50;
+    const auto pcm = ostrel_mbe::bench::speech_like(frames * FRAME_SAMPLES);
+    for (int r = 0; r < 4; ++r) {
+        const auto rate = static_cast<Rate>(r);
+        Vocoder enc(rate);
+        enc.set_tone_detection(true);  // the tone detectors run on every frame too
+        (void)enc.encode_pcm(std::span<const std::int16_t>(pcm).first(FRAME_SAMPLES));  // builds shared tables
+        const long before = ostrel_mbe::bench::allocations();
+        for (std::size_t i = 1; i < frames; ++i) {
+            (void)enc.encode_pcm(std::span<const std::int16_t>(pcm).subspan(i * FRAME_SAMPLES, FRAME_SAMPLES));
+        }
+        std::printf("heap allocations in %zu encodes at %s: %ld\n", frames - 1,
+                    std::string(ostrel_mbe::debug_name(rate)).c_str(), ostrel_mbe::bench::allocations() - before);
+    }
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    report_encode_allocations();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
