@@ -128,6 +128,12 @@ TEST_P(EveryRate, ToneDetectionAtFullRateOnlyChangesTheReport) {
             EXPECT_NE(*on.last_output_kind(), OutputKind::Tone);
         } else {
             EXPECT_EQ(*on.last_output_kind(), OutputKind::Tone);
+            EXPECT_NE(*off.last_output_kind(), OutputKind::Tone);
+            if (GetParam() == Rate::AmbePlus2_2450x2450) {
+                const auto u = wire_bytes_layout::unpack_info_half(std::span<const std::uint8_t, 7>(a->bytes.data(), 7));
+                EXPECT_EQ(u[0], 0xFC0 | (on.last_tone_detection()->amplitude >> 1));
+                EXPECT_EQ(u[3] & 0xF, 0);
+            }
         }
     }
 }
@@ -210,6 +216,20 @@ TEST(Vocoder, UndecodablePitchGivesZerosWithoutAdvancingSynthesis) {
     EXPECT_EQ(v.last_decode_report().disposition, codecs::mbe_baseline::FrameDisposition::None);
     const std::array<std::uint8_t, 11> zeros{};
     EXPECT_TRUE(v.decode_bits(zeros));  // an all-zero 4400 frame never fails
+
+    // The refused frame leaves the synthesizer where it was: a channel that saw it decodes the
+    // following frames exactly like one that did not.
+    Vocoder enc(Rate::Imbe4400x4400), with_bad(Rate::Imbe4400x4400), without(Rate::Imbe4400x4400);
+    with_bad.set_enhancement(enhancement::EnhancementMode::None);
+    without.set_enhancement(enhancement::EnhancementMode::None);
+    const auto signal = voiced_signal(6);
+    for (std::size_t i = 0; i < 6; ++i) {
+        WireFrame f = *enc.encode_pcm(frame_of(signal, i));
+        if (i == 3) {
+            ASSERT_TRUE(with_bad.decode_bits(bad));
+        }
+        EXPECT_EQ(*with_bad.decode_bits(f.span()), *without.decode_bits(f.span())) << i;
+    }
 }
 
 TEST(Vocoder, SettingsClampAndResetRules) {
