@@ -190,6 +190,47 @@ TEST_P(EveryRate, VoicedSignalKeepsPitchAndLevel) {
     EXPECT_NEAR(static_cast<double>(best), 8000.0 / f0, 2.0);
 }
 
+TEST_P(EveryRate, GarbageOffTheAirIsConcealedNeverRejected) {
+    // Random frames, then a burst of all-ones and all-zeros frames: every call succeeds and the
+    // output stays bounded (the mute and repeat paths and the error-rate tracking all run).
+    const unsigned seed = 8121;
+    SCOPED_TRACE(seed);
+    std::mt19937 rng(seed);
+    Vocoder v(GetParam());
+    std::vector<std::uint8_t> frame(wire_bytes(GetParam()));
+    for (int i = 0; i < 400; ++i) {
+        for (auto& b : frame) {
+            b = i < 300 ? static_cast<std::uint8_t>(rng()) : (i % 2 ? 0xFF : 0x00);
+        }
+        auto out = v.decode_bits(frame);
+        ASSERT_TRUE(out) << i;
+        EXPECT_LE(v.last_decode_report().e0, 4) << i;
+    }
+}
+
+TEST_P(EveryRate, ExtremeInputsEncode) {
+    // Full-scale noise, a clipped square wave, lone impulses and DC at both rails.
+    const unsigned seed = 4242;
+    SCOPED_TRACE(seed);
+    std::mt19937 rng(seed);
+    Vocoder v(GetParam());
+    std::array<std::int16_t, FRAME_SAMPLES> pcm{};
+    for (int i = 0; i < 60; ++i) {
+        for (std::size_t n = 0; n < FRAME_SAMPLES; ++n) {
+            switch (i / 12) {
+                case 0: pcm[n] = static_cast<std::int16_t>(rng()); break;
+                case 1: pcm[n] = (n / 20) % 2 ? 32767 : -32768; break;
+                case 2: pcm[n] = n % 97 == 0 ? 32767 : 0; break;
+                case 3: pcm[n] = 32767; break;
+                default: pcm[n] = -32768; break;
+            }
+        }
+        auto f = v.encode_pcm(pcm);
+        ASSERT_TRUE(f) << i << ": " << f.error().display();
+        EXPECT_EQ(f->length, wire_bytes(GetParam()));
+    }
+}
+
 TEST(Vocoder, CorrectableBitErrorsDecodeLikeTheCleanFrame) {
     Vocoder enc(Rate::Imbe7200x4400);
     const auto signal = voiced_signal(10);
