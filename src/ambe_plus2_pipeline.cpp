@@ -37,16 +37,9 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
     const bool silence = !analysed->has_value();
     const MbeParams params = silence ? MbeParams::ambe_plus2_silence() : **analysed;
 
-    const dq::DecoderState before = ctx.predictor;
-    auto u = dq::quantize(params, ctx.predictor);
+    // Closed loop: every later frame is predicted from what the receiving decoder holds.
+    auto u = dq::quantize_closed_loop(params, ctx.predictor);
     if (!u) return std::unexpected(VocoderError{VocoderError::Quantize{u.error().debug()}});
-    // Closed loop: the quantizer alone would remember the unquantized log amplitudes, a spectrum
-    // no decoder ever holds, and every later frame would be predicted from it.  The encode
-    // direction keeps exactly the state a decoder of this frame holds instead (unchanged when a
-    // decoder would refuse the frame).
-    dq::DecoderState closed = before;
-    (void)dq::dequantize(*u, closed);
-    ctx.predictor = closed;
     return EncodeResult{pack_info_or_fec(*u, with_fec),
                         EncodeReport{silence ? OutputKind::Silence : OutputKind::Voice, std::nullopt}, params};
 }

@@ -100,6 +100,13 @@ std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, Decode
     return priority::prioritize(b);
 }
 
+std::expected<InfoVectors, DecodeError> quantize_closed_loop(const MbeParams& params, DecoderState& state) {
+    DecoderState scratch = state;
+    auto u = quantize(params, scratch);
+    if (u) (void)dequantize(*u, state);
+    return u;
+}
+
 std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state) {
     const BValues b = priority::deprioritize(u);
     if (b[0] >= FIRST_RESERVED_PITCH) return std::unexpected(bad_pitch());

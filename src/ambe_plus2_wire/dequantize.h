@@ -88,6 +88,11 @@ struct DecodedFrame {
 // and the decoder's gain.
 std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state);
 
+// quantize for an encoder that tracks its receiver: on success the state holds exactly what a
+// decoder of the returned vectors holds (unchanged when a decoder would refuse them), rather
+// than the unquantised log2 amplitudes that quantize alone keeps and no decoder ever sees.
+std::expected<InfoVectors, DecodeError> quantize_closed_loop(const MbeParams& params, DecoderState& state);
+
 // Dequantizes one voice frame; BadPitch for b0 >= 120, InvalidParams for amplitudes that
 // fail validation.  The state is updated on success only.
 std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state);

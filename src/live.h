@@ -1,0 +1,116 @@
+// Streaming over one channel: LiveEncoder takes PCM and LiveDecoder wire bytes in chunks of any
+// size, cut them into whole frames and run one Vocoder call per completed frame.  Less than a
+// frame stays pending for the next call; the channel's state runs on across calls exactly as
+// if the frames had been given one by one.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "pipeline_types.h"
+#include "rate.h"
+#include "vocoder.h"
+#include "vocoder_error.h"
+
+namespace ostrel_mbe {
+
+// The pending input of a stream: at most one frame of Capacity items, held in place.
+template <class T, std::size_t Capacity>
+class PendingFrame {
+public:
+    std::size_t size() const { return size_; }
+    void clear() { size_ = 0; }
+
+    // Cuts pending + input into frames of `frame` items (at most Capacity) and calls
+    // on_frame(span of one frame) for each, in order; the remainder stays pending.  The input is
+    // read in place: only the first partial frame and the remainder are copied.
+    template <class OnFrame>
+    void push(std::span<const T> input, std::size_t frame, OnFrame&& on_frame) {
+        if (size_ > 0) {
+            const std::size_t take = std::min(frame - std::min(frame, size_), input.size());
+            std::copy_n(input.begin(), take, items_.begin() + static_cast<std::ptrdiff_t>(size_));
+            size_ += take;
+            input = input.subspan(take);
+            if (size_ < frame) return;
+            size_ = 0;
+            on_frame(std::span<const T>(items_.data(), frame));
+        }
+        while (input.size() >= frame) {
+            on_frame(input.first(frame));
+            input = input.subspan(frame);
+        }
+        std::copy(input.begin(), input.end(), items_.begin());
+        size_ = input.size();
+    }
+
+    // The pending items followed by zeros up to `frame`, now all pending.
+    std::span<const T> pad_to(std::size_t frame) {
+        std::fill(items_.begin() + static_cast<std::ptrdiff_t>(size_), items_.begin() + static_cast<std::ptrdiff_t>(frame), T{});
+        size_ = frame;
+        return {items_.data(), frame};
+    }
+
+private:
+    std::array<T, Capacity> items_{};
+    std::size_t size_ = 0;
+};
+
+class LiveEncoder {
+public:
+    using Result = std::expected<WireFrame, VocoderError>;
+
+    explicit LiveEncoder(Rate rate) : channel_(rate) {}
+
+    // One entry per frame completed by this call, in input order: its wire bytes or its error.
+    // A failed frame does not stop the frames after it.
+    std::vector<Result> push(std::span<const std::int16_t> samples);
+    // With samples pending: pads them with zeros to a frame and encodes it.  On success nothing
+    // stays pending; on failure the padded frame stays pending and the next push encodes it
+    // first.  Nothing pending: nullopt.
+    std::optional<Result> flush();
+
+    std::size_t pending_samples() const { return pending_.size(); }
+    void discard_pending() { pending_.clear(); }
+    void reset() {
+        channel_.reset();
+        pending_.clear();
+    }
+    Rate rate() const { return channel_.rate(); }
+    Vocoder& channel() { return channel_; }
+    const Vocoder& channel() const { return channel_; }
+
+private:
+    Vocoder channel_;
+    PendingFrame<std::int16_t, FRAME_SAMPLES> pending_;
+};
+
+class LiveDecoder {
+public:
+    using Result = std::expected<PcmFrame, VocoderError>;
+
+    explicit LiveDecoder(Rate rate) : channel_(rate) {}
+
+    // One entry per frame completed by this call: 160 samples (the framing rules out errors).
+    std::vector<Result> push(std::span<const std::uint8_t> bytes);
+
+    std::size_t pending_bytes() const { return pending_.size(); }
+    void discard_pending() { pending_.clear(); }
+    void reset() {
+        channel_.reset();
+        pending_.clear();
+    }
+    Rate rate() const { return channel_.rate(); }
+    Vocoder& channel() { return channel_; }
+    const Vocoder& channel() const { return channel_; }
+
+private:
+    Vocoder channel_;
+    PendingFrame<std::uint8_t, WIRE_BYTES[0]> pending_;
+};
+
+}  // namespace ostrel_mbe

@@ -1,0 +1,66 @@
+// Rate converters between the IMBE full-rate frame (72 dibits, with FEC) and the AMBE+2
+// half-rate frame (36 dibits, with FEC), through the MBE parameters rather than PCM: decode the
+// source frame, fit the fundamental to the destination's pitch grid, resample the amplitudes
+// onto the destination's harmonic count (predictor::blend), quantize and frame again.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <string>
+#include <variant>
+
+#include "ambe_plus2_wire/dequantize.h"
+#include "imbe_wire/dequantize.h"
+#include "mbe_params.h"
+#include "rate_conversion/predictor.h"
+
+namespace ostrel_mbe::rate_conversion {
+
+struct ConvertError {
+    struct HalfPitchOutOfRange {
+        friend bool operator==(const HalfPitchOutOfRange&, const HalfPitchOutOfRange&) = default;
+    };
+    // The IMBE dequantizer's error (Decode), the IMBE quantizer's (Encode), or a fundamental
+    // the half-rate quantizer cannot code.
+    std::variant<imbe_wire::dequantize::DecodeError, imbe_wire::dequantize::EncodeError, HalfPitchOutOfRange> value;
+
+    // "Decode(BadPitch)", "Decode(InvalidParams(OmegaOutOfRange))", "Encode(PitchOutOfRange)",
+    // "HalfPitchOutOfRange".
+    std::string debug() const;
+    friend bool operator==(const ConvertError&, const ConvertError&) = default;
+};
+
+// ω0 clamped into [lower, upper] (lower <= upper), everything else unchanged.
+MbeParams clamp_omega_to(const MbeParams& params, float lower, float upper);
+
+using FullRateSymbols = std::array<std::uint8_t, 72>;
+using HalfRateSymbols = std::array<std::uint8_t, 36>;
+
+// IMBE 7200 bit/s frame to AMBE+2 3600 bit/s frame.  A frame with an invalid pitch index
+// becomes the half-rate erasure frame.
+class FullToHalfConverter {
+public:
+    std::expected<HalfRateSymbols, ConvertError> convert(std::span<const std::uint8_t, 72> dibits);
+
+private:
+    ambe_plus2_wire::dequantize::DecoderState ambe_{};
+    predictor::BlendState blend_{};
+    imbe_wire::dequantize::DecoderState imbe_{};
+};
+
+// AMBE+2 3600 bit/s frame to IMBE 7200 bit/s frame.  Erasures and undecodable frames become
+// the IMBE frame with pitch index 208, which an IMBE receiver treats as invalid; tone frames
+// convert through their tone parameters.
+class HalfToFullConverter {
+public:
+    std::expected<FullRateSymbols, ConvertError> convert(std::span<const std::uint8_t, 36> dibits);
+
+private:
+    ambe_plus2_wire::dequantize::DecoderState ambe_{};
+    predictor::BlendState blend_{};
+    imbe_wire::dequantize::DecoderState imbe_{};
+};
+
+}  // namespace ostrel_mbe::rate_conversion

@@ -1,0 +1,92 @@
+#include "transcoder.h"
+
+#include <array>
+
+#include "ambe_plus2_wire/frame.h"
+#include "common/check.h"
+#include "imbe_wire/frame.h"
+
+namespace ostrel_mbe {
+namespace {
+
+namespace layout = wire_bytes_layout;
+
+enum class Direction : std::uint8_t { FullFecToBare, FullBareToFec, HalfFecToBare, HalfBareToFec, FullToHalf, HalfToFull };
+
+std::optional<Direction> direction_of(Rate from, Rate to) {
+    using enum Rate;
+    if (from == Imbe7200x4400 && to == Imbe4400x4400) return Direction::FullFecToBare;
+    if (from == Imbe4400x4400 && to == Imbe7200x4400) return Direction::FullBareToFec;
+    if (from == AmbePlus2_3600x2450 && to == AmbePlus2_2450x2450) return Direction::HalfFecToBare;
+    if (from == AmbePlus2_2450x2450 && to == AmbePlus2_3600x2450) return Direction::HalfBareToFec;
+    if (from == Imbe7200x4400 && to == AmbePlus2_3600x2450) return Direction::FullToHalf;
+    if (from == AmbePlus2_3600x2450 && to == Imbe7200x4400) return Direction::HalfToFull;
+    return std::nullopt;
+}
+
+template <std::size_t Symbols>
+std::array<std::uint8_t, Symbols> symbols_of(std::span<const std::uint8_t> bytes) {
+    std::array<std::uint8_t, Symbols> symbols{};
+    layout::unpack_symbols(bytes, symbols);
+    return symbols;
+}
+
+template <std::size_t Symbols>
+WireFrame bytes_of(const std::array<std::uint8_t, Symbols>& symbols) {
+    std::array<std::uint8_t, Symbols / 4> bytes{};
+    layout::pack_symbols(symbols, bytes);
+    return WireFrame::of(bytes);
+}
+
+VocoderError convert_error(const rate_conversion::ConvertError& e) {
+    return VocoderError{VocoderError::Quantize{e.debug()}};
+}
+
+}  // namespace
+
+std::expected<Transcoder, VocoderError> Transcoder::create(Rate from, Rate to) {
+    if (!direction_of(from, to)) return std::unexpected(VocoderError{VocoderError::UnsupportedTranscode{from, to}});
+    return Transcoder(from, to);
+}
+
+void Transcoder::reset() {
+    const auto direction = direction_of(from_, to_);
+    OSTREL_CHECK(direction.has_value(), "direction was validated at construction");
+    full_to_half_.reset();
+    half_to_full_.reset();
+    if (*direction == Direction::FullToHalf) full_to_half_.emplace();
+    if (*direction == Direction::HalfToFull) half_to_full_.emplace();
+}
+
+std::expected<WireFrame, VocoderError> Transcoder::transcode(std::span<const std::uint8_t> bytes) {
+    const std::size_t expected = wire_bytes(from_);
+    if (bytes.size() != expected) return std::unexpected(VocoderError{VocoderError::WrongBitsLength{expected, bytes.size()}});
+
+    const auto direction = direction_of(from_, to_);
+    if (!direction) return std::unexpected(VocoderError{VocoderError::UnsupportedTranscode{from_, to_}});
+    switch (*direction) {
+        case Direction::FullFecToBare:
+            return WireFrame::of(layout::pack_info_full(imbe_wire::frame::decode_frame_bytes(bytes.first<18>()).u));
+        case Direction::FullBareToFec:
+            return WireFrame::of(imbe_wire::frame::encode_frame_bytes(layout::unpack_info_full(bytes.first<11>())));
+        case Direction::HalfFecToBare:
+            return WireFrame::of(layout::pack_info_half(ambe_plus2_wire::frame::decode_frame_bytes(bytes.first<9>()).u));
+        case Direction::HalfBareToFec:
+            return WireFrame::of(ambe_plus2_wire::frame::encode_frame_bytes(layout::unpack_info_half(bytes.first<7>())));
+        case Direction::FullToHalf: {
+            OSTREL_CHECK(full_to_half_.has_value(), "constructed with this direction");
+            auto out = full_to_half_->convert(symbols_of<72>(bytes));
+            if (!out) return std::unexpected(convert_error(out.error()));
+            return bytes_of(*out);
+        }
+        case Direction::HalfToFull: {
+            OSTREL_CHECK(half_to_full_.has_value(), "constructed with this direction");
+            auto out = half_to_full_->convert(symbols_of<36>(bytes));
+            if (!out) return std::unexpected(convert_error(out.error()));
+            return bytes_of(*out);
+        }
+    }
+    return std::unexpected(VocoderError{VocoderError::UnsupportedTranscode{from_, to_}});
+}
+
+}  // namespace ostrel_mbe
