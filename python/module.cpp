@@ -2,13 +2,14 @@
 #include <nanobind/nanobind.h>
 
 #include "enums.h"
-#include "vocoder_binding.h"
+#include "registration.h"
 
 namespace nb = nanobind;
 
 NB_MODULE(_ostrel_mbe, m) {
     ostrel_mbe::python::register_enums(m);
     ostrel_mbe::python::register_vocoder(m);
-    // The streaming classes and the transcoder register here, before __version__.
+    ostrel_mbe::python::register_streaming(m);
+    ostrel_mbe::python::register_transcoder(m);
     m.attr("__version__") = "0.1.0";
 }

@@ -1,7 +1,5 @@
-// Python class Vocoder: one library channel per object, bound to the creating thread.  The
-// methods are plain CPython method descriptors so that their docstrings carry a signature line
-// ("encode_pcm($self, pcm)\n--\n\n...") that CPython turns into __text_signature__ and __doc__.
-#include "vocoder_binding.h"
+// Python class Vocoder: one library channel per object, bound to the creating thread.
+#include "registration.h"
 
 #include <Python.h>
 
@@ -13,13 +11,17 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/string.h>
 
-#include "args.h"
+#include "bound_class.h"
 #include "enums.h"
-#include "errors.h"
-#include "thread_bound.h"
 #include "vocoder.h"
 
 namespace ostrel_mbe::python {
+
+template <>
+struct ClassNames<Vocoder> {
+    static constexpr const char* python = "Vocoder";
+    static constexpr const char* internal = "_ostrel_mbe::PyVocoder";
+};
 
 namespace {
 
@@ -29,19 +31,10 @@ constexpr const char* VOCODER_DOC =
     "LCG state, decoder cross-frame memory). Use [`Vocoder.reset`] to\n"
     "clear between independent streams.";
 
-struct PyVocoder {
-    explicit PyVocoder(Rate rate) : channel("_ostrel_mbe::PyVocoder", std::make_unique<Vocoder>(rate)) {}
-    ThreadBound<Vocoder> channel;
-};
+using PyVocoder = Bound<Vocoder>;
 
-Vocoder& channel_of(PyVocoder& self) { return self.channel.get(); }
-
-// For the method descriptors, which have already checked the type of `self`; an instance made
-// through Vocoder.__new__ alone has no channel yet.
-Vocoder& channel_of(PyObject* self) {
-    if (!nb::inst_ready(self)) raise(PyExc_RuntimeError, "Vocoder object is not initialised");
-    return channel_of(*nb::inst_ptr<PyVocoder>(self));
-}
+Vocoder& channel_of(PyObject* self) { return core_of<Vocoder>(self); }
+Vocoder& channel_of(PyVocoder& self) { return core_of(self); }
 
 enhancement::EnhancementMode core_enhancement(std::uint8_t member) {
     return member == 0 ? enhancement::EnhancementMode::None : enhancement::EnhancementMode::Classical;
@@ -184,54 +177,39 @@ PyObject* set_enhancement(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 // --- method table ------------------------------------------------------------------------------
 
-template <class F>
-PyCFunction as_cfunction(F f) {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
-}
-
-constexpr int WITH_ARGS = METH_VARARGS | METH_KEYWORDS;
-
 template <std::size_t... I>
-void put_flag_setters(PyMethodDef* out, std::index_sequence<I...>) {
-    ((out[I] = PyMethodDef{FLAGS[I].setter, as_cfunction(&set_flag<I>), WITH_ARGS, FLAGS[I].setter_doc}), ...);
+void add_flag_setters(MethodTable& table, std::index_sequence<I...>) {
+    (table.add(FLAGS[I].setter, &set_flag<I>, FLAGS[I].setter_doc), ...);
 }
 
-// Method table of the type (Py_tp_methods), terminated by an empty entry; static because the
-// type keeps pointers into it.
 PyMethodDef* method_table() {
-    static std::array<PyMethodDef, 18> table = [] {
-        std::array<PyMethodDef, 18> t{{
-            {"encode_pcm", as_cfunction(&encode_pcm), WITH_ARGS,
-             "encode_pcm($self, pcm)\n--\n\n"
-             "Encode one PCM frame to its on-wire bytes. `pcm` must be a\n"
-             "1-D `np.int16` array of length [`frame_samples`]."},
-            {"decode_bits", as_cfunction(&decode_bits), WITH_ARGS,
-             "decode_bits($self, bits)\n--\n\n"
-             "Decode one on-wire frame back to PCM. `bits` must be exactly\n"
-             "[`fec_frame_bytes`] bytes long."},
-            {"reset", as_cfunction(&reset), METH_NOARGS,
-             "reset($self)\n--\n\n"
-             "Clear cross-frame state. Call between independent streams /\n"
-             "callers sharing one vocoder instance."},
-            {"last_output_kind", as_cfunction(&last_output_kind), METH_NOARGS,
-             "last_output_kind($self)\n--\n\n"
-             "`\"voice\"` / `\"silence\"` / `\"tone\"` for the last encoded frame,\n"
-             "or `None` if no encode has run since the last [`reset`]."},
-            {"last_tone_detection", as_cfunction(&last_tone_detection), METH_NOARGS,
-             "last_tone_detection($self)\n--\n\n"
-             "`(id, amplitude)` for the last frame's Annex T tone detection,\n"
-             "or `None` if tone detection is disabled or no tone was found."},
-        }};
-        put_flag_setters(&t[5], std::make_index_sequence<FLAGS.size()>{});
-        t[13] = {"set_amp_ema_alpha", as_cfunction(&set_amp_ema_alpha), WITH_ARGS,
-                 "set_amp_ema_alpha($self, alpha)\n--\n\n"};
-        t[14] = {"set_repeat_reset_after", as_cfunction(&set_repeat_reset_after), WITH_ARGS,
-                 "set_repeat_reset_after($self, n=None)\n--\n\n"};
-        t[15] = {"set_ambe_plus2_synth", as_cfunction(&set_ambe_plus2_synth), WITH_ARGS,
-                 "set_ambe_plus2_synth($self, gen)\n--\n\n"};
-        t[16] = {"set_enhancement", as_cfunction(&set_enhancement), WITH_ARGS,
-                 "set_enhancement($self, mode)\n--\n\n"};
-        t[17] = {nullptr, nullptr, 0, nullptr};
+    static MethodTable table = [] {
+        MethodTable t;
+        t.add("encode_pcm", &encode_pcm,
+              "encode_pcm($self, pcm)\n--\n\n"
+              "Encode one PCM frame to its on-wire bytes. `pcm` must be a\n"
+              "1-D `np.int16` array of length [`frame_samples`].")
+            .add("decode_bits", &decode_bits,
+                 "decode_bits($self, bits)\n--\n\n"
+                 "Decode one on-wire frame back to PCM. `bits` must be exactly\n"
+                 "[`fec_frame_bytes`] bytes long.")
+            .add("reset", &reset,
+                 "reset($self)\n--\n\n"
+                 "Clear cross-frame state. Call between independent streams /\n"
+                 "callers sharing one vocoder instance.")
+            .add("last_output_kind", &last_output_kind,
+                 "last_output_kind($self)\n--\n\n"
+                 "`\"voice\"` / `\"silence\"` / `\"tone\"` for the last encoded frame,\n"
+                 "or `None` if no encode has run since the last [`reset`].")
+            .add("last_tone_detection", &last_tone_detection,
+                 "last_tone_detection($self)\n--\n\n"
+                 "`(id, amplitude)` for the last frame's Annex T tone detection,\n"
+                 "or `None` if tone detection is disabled or no tone was found.");
+        add_flag_setters(t, std::make_index_sequence<FLAGS.size()>{});
+        t.add("set_amp_ema_alpha", &set_amp_ema_alpha, "set_amp_ema_alpha($self, alpha)\n--\n\n")
+            .add("set_repeat_reset_after", &set_repeat_reset_after, "set_repeat_reset_after($self, n=None)\n--\n\n")
+            .add("set_ambe_plus2_synth", &set_ambe_plus2_synth, "set_ambe_plus2_synth($self, gen)\n--\n\n")
+            .add("set_enhancement", &set_enhancement, "set_enhancement($self, mode)\n--\n\n");
         return t;
     }();
     return table.data();
@@ -240,29 +218,15 @@ PyMethodDef* method_table() {
 // Vocoder(rate): a slot initialiser rather than a bound __init__, so that the class keeps the
 // plain "(rate)" text signature of its docstring.
 int init_vocoder(PyObject* self, PyObject* args, PyObject* kwargs) {
-    PyObject* result = guarded([&]() -> PyObject* {
-        PyObject* rate_obj = nullptr;
-        unpack_arguments(args, kwargs, "Vocoder", {"rate"}, 1, &rate_obj);
-        const auto rate = static_cast<Rate>(member_value<RateClass>(rate_obj, "rate"));
-        if (nb::inst_ready(self)) raise(PyExc_RuntimeError, "Vocoder object is already initialised");
-        new (nb::inst_ptr<PyVocoder>(self)) PyVocoder(rate);
-        nb::inst_mark_ready(self);
-        Py_RETURN_NONE;
+    return init_bound<Vocoder>(self, args, kwargs, {"rate"}, [](PyObject** argv) {
+        return std::make_unique<Vocoder>(static_cast<Rate>(member_value<RateClass>(argv[0], "rate")));
     });
-    if (result == nullptr) return -1;
-    Py_DECREF(result);
-    return 0;
 }
 
 }  // namespace
 
 void register_vocoder(nb::module_& m) {
-    static PyType_Slot slots[] = {
-        {Py_tp_init, reinterpret_cast<void*>(&init_vocoder)},
-        {Py_tp_methods, method_table()},
-        {0, nullptr},
-    };
-    auto cls = nb::class_<PyVocoder>(m, "Vocoder", nb::is_final(), nb::type_slots(slots), VOCODER_DOC);
+    auto cls = bound_class<Vocoder>(m, VOCODER_DOC, &init_vocoder, method_table());
     cls.def("__repr__", [](PyVocoder& self) {
         return "Vocoder(rate=Rate." + std::string(debug_name(channel_of(self).rate())) + ")";
     });

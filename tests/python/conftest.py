@@ -1,5 +1,7 @@
 """Shared fixtures for the Python tests of _ostrel_mbe and the ostrel_mbe package."""
 
+import threading
+
 import numpy as np
 import pytest
 
@@ -42,3 +44,22 @@ def random_frames(rate, count, seed):
     rng = np.random.default_rng(seed)
     n = WIRE_BYTES[int(rate)]
     return [rng.integers(0, 256, n, dtype=np.uint8).tobytes() for _ in range(count)]
+
+
+def run_in_thread(fn):
+    """Runs fn on a new thread; returns {"value": result} or {"error": (type, message)}.
+
+    The exception object itself is not kept: its traceback would form a reference cycle with
+    this frame, and the cycle collector might then release a Vocoder on some other thread."""
+    result = {}
+
+    def target():
+        try:
+            result["value"] = fn()
+        except BaseException as e:  # noqa: BLE001  reported to the test
+            result["error"] = (type(e), str(e))
+
+    t = threading.Thread(target=target)
+    t.start()
+    t.join()
+    return result

@@ -4,7 +4,6 @@ import gc
 import inspect
 import math
 import sys
-import threading
 import warnings
 from fractions import Fraction
 
@@ -12,7 +11,7 @@ import numpy as np
 import pytest
 
 import _ostrel_mbe as m
-from conftest import DEBUG_NAMES, WIRE_BYTES, random_frames, speech_frames
+from conftest import DEBUG_NAMES, WIRE_BYTES, random_frames, run_in_thread, speech_frames
 
 BOOL_SETTINGS = [
     ("tone_detection", False),
@@ -542,25 +541,6 @@ CALLS = {
 
 def v_bytes(v):
     return WIRE_BYTES[int(m.Rate.IMBE_7200X4400)]
-
-
-def run_in_thread(fn):
-    """Runs fn on a new thread; returns {"value": result} or {"error": (type, message)}.
-
-    The exception object itself is not kept: its traceback would form a reference cycle with
-    this frame, and the cycle collector might then release a Vocoder on some other thread."""
-    result = {}
-
-    def target():
-        try:
-            result["value"] = fn()
-        except BaseException as e:  # noqa: BLE001  reported to the test
-            result["error"] = (type(e), str(e))
-
-    t = threading.Thread(target=target)
-    t.start()
-    t.join()
-    return result
 
 
 @pytest.mark.parametrize("call", list(CALLS))

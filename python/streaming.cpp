@@ -1,0 +1,160 @@
+// Python classes LiveEncoder and LiveDecoder: one library stream (and so one channel) per
+// object, bound to the creating thread.
+#include <Python.h>
+
+#include <memory>
+#include <string>
+
+#include <nanobind/stl/string.h>
+
+#include "bound_class.h"
+#include "enums.h"
+#include "live.h"
+#include "registration.h"
+
+namespace ostrel_mbe::python {
+
+template <>
+struct ClassNames<LiveEncoder> {
+    static constexpr const char* python = "LiveEncoder";
+    static constexpr const char* internal = "_ostrel_mbe::PyLiveEncoder";
+};
+template <>
+struct ClassNames<LiveDecoder> {
+    static constexpr const char* python = "LiveDecoder";
+    static constexpr const char* internal = "_ostrel_mbe::PyLiveDecoder";
+};
+
+namespace {
+
+constexpr const char* ENCODER_DOC =
+    "LiveEncoder(rate)\n--\n\n"
+    "Chunk-driven streaming encoder. Buffers caller-supplied PCM into\n"
+    "160-sample frames and emits one wire-byte blob per completed\n"
+    "frame. Pass any chunk size you have; partial frames are held until\n"
+    "the next [`push`].";
+
+constexpr const char* DECODER_DOC =
+    "LiveDecoder(rate)\n--\n\n"
+    "Chunk-driven streaming decoder. Buffers caller-supplied wire\n"
+    "bytes into [`fec_frame_bytes`]-sized frames and emits PCM blocks\n"
+    "per decoded frame.";
+
+LiveEncoder& encoder_of(PyObject* self) { return core_of<LiveEncoder>(self); }
+LiveDecoder& decoder_of(PyObject* self) { return core_of<LiveDecoder>(self); }
+
+PyObject* bytes_of(const WireFrame& frame) {
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(frame.bytes.data()), frame.length);
+}
+
+PyObject* encoder_push(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        LiveEncoder& encoder = encoder_of(self);
+        PyObject* pcm_obj = nullptr;
+        unpack_arguments(args, kwargs, "push", {"pcm"}, 1, &pcm_obj);
+        const PcmArgument pcm(pcm_obj, "pcm");
+        // The call fails as a whole at its first failed frame; the frames before it are lost.
+        const auto results = encoder.push(pcm.samples());
+        nb::list out;
+        for (const auto& r : results) out.append(nb::steal(bytes_of(unwrap(LiveEncoder::Result(r)))));
+        return out.release().ptr();
+    });
+}
+
+PyObject* encoder_flush(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        auto result = encoder_of(self).flush();
+        if (!result) Py_RETURN_NONE;
+        return bytes_of(unwrap(std::move(*result)));
+    });
+}
+
+PyObject* decoder_push(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        LiveDecoder& decoder = decoder_of(self);
+        PyObject* bits_obj = nullptr;
+        unpack_arguments(args, kwargs, "push", {"bits"}, 1, &bits_obj);
+        const auto results = decoder.push(bytes_argument(bits_obj, "bits"));
+        nb::list out;
+        for (const auto& r : results) out.append(new_pcm_array(unwrap(LiveDecoder::Result(r))));
+        return out.release().ptr();
+    });
+}
+
+// reset() and discard_pending(), the same for both directions.
+template <class Core>
+PyObject* reset(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        core_of<Core>(self).reset();
+        Py_RETURN_NONE;
+    });
+}
+
+template <class Core>
+PyObject* discard_pending(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        core_of<Core>(self).discard_pending();
+        Py_RETURN_NONE;
+    });
+}
+
+PyMethodDef* encoder_methods() {
+    static MethodTable table = MethodTable()
+                                   .add("push", &encoder_push,
+                                        "push($self, pcm)\n--\n\n"
+                                        "Push PCM. Returns a list of `bytes`, one per completed frame.\n"
+                                        "Frames that fail to encode raise `ValueError` at the failing\n"
+                                        "frame's slot.")
+                                   .add("flush", &encoder_flush,
+                                        "flush($self)\n--\n\n"
+                                        "Pad the residue with zeros and emit any pending frame.\n"
+                                        "Returns the frame bytes or `None` if the residue was empty.")
+                                   .add("reset", &reset<LiveEncoder>, "reset($self)\n--\n\n")
+                                   .add("discard_pending", &discard_pending<LiveEncoder>, "discard_pending($self)\n--\n\n")
+        ;
+    return table.data();
+}
+
+PyMethodDef* decoder_methods() {
+    static MethodTable table = MethodTable()
+                                   .add("push", &decoder_push,
+                                        "push($self, bits)\n--\n\n"
+                                        "Push wire bytes. Returns a list of `np.int16` arrays, one per\n"
+                                        "completed frame.")
+                                   .add("reset", &reset<LiveDecoder>, "reset($self)\n--\n\n")
+                                   .add("discard_pending", &discard_pending<LiveDecoder>, "discard_pending($self)\n--\n\n")
+        ;
+    return table.data();
+}
+
+template <class Core>
+int init_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return init_bound<Core>(self, args, kwargs, {"rate"}, [](PyObject** argv) {
+        return std::make_unique<Core>(static_cast<Rate>(member_value<RateClass>(argv[0], "rate")));
+    });
+}
+
+// Properties shared by both directions: rate and __repr__.
+template <class Core>
+void add_common(nb::class_<Bound<Core>>& cls) {
+    cls.def("__repr__", [](Bound<Core>& self) {
+        return std::string(ClassNames<Core>::python) + "(rate=Rate." + std::string(debug_name(core_of(self).rate())) + ")";
+    });
+    cls.def_prop_ro(
+        "rate", [](Bound<Core>& self) { return member_object<RateClass>(static_cast<std::uint8_t>(core_of(self).rate())); },
+        nb::for_getter(nb::sig("def rate(self, /) -> Rate")));
+}
+
+}  // namespace
+
+void register_streaming(nb::module_& m) {
+    auto encoder = bound_class<LiveEncoder>(m, ENCODER_DOC, &init_stream<LiveEncoder>, encoder_methods());
+    add_common(encoder);
+    encoder.def_prop_ro("pending_samples", [](Bound<LiveEncoder>& self) { return core_of(self).pending_samples(); });
+
+    auto decoder = bound_class<LiveDecoder>(m, DECODER_DOC, &init_stream<LiveDecoder>, decoder_methods());
+    add_common(decoder);
+    decoder.def_prop_ro("pending_bytes", [](Bound<LiveDecoder>& self) { return core_of(self).pending_bytes(); });
+}
+
+}  // namespace ostrel_mbe::python

@@ -1,0 +1,77 @@
+// Python class Transcoder: one library transcoder per object, bound to the creating thread.
+#include <Python.h>
+
+#include <memory>
+#include <string>
+
+#include <nanobind/stl/string.h>
+
+#include "bound_class.h"
+#include "enums.h"
+#include "registration.h"
+#include "transcoder.h"
+
+namespace ostrel_mbe::python {
+
+template <>
+struct ClassNames<Transcoder> {
+    static constexpr const char* python = "Transcoder";
+    static constexpr const char* internal = "_ostrel_mbe::PyTranscoder";
+};
+
+namespace {
+
+constexpr const char* TRANSCODER_DOC =
+    "Transcoder(from, to)\n--\n\n"
+    "Wire-format bridge — decodes one rate and re-encodes to another.\n"
+    "Used for Phase 1 IMBE ⇄ Phase 2 AMBE+2 conversion and for same-\n"
+    "codec FEC ↔ no-FEC pairs.";
+
+PyObject* transcode(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        Transcoder& transcoder = core_of<Transcoder>(self);
+        PyObject* bits_obj = nullptr;
+        unpack_arguments(args, kwargs, "transcode", {"bits"}, 1, &bits_obj);
+        const WireFrame frame = unwrap(transcoder.transcode(bytes_argument(bits_obj, "bits")));
+        return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(frame.bytes.data()), frame.length);
+    });
+}
+
+PyObject* reset(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        core_of<Transcoder>(self).reset();
+        Py_RETURN_NONE;
+    });
+}
+
+PyMethodDef* methods() {
+    static MethodTable table = MethodTable()
+                                   .add("transcode", &transcode,
+                                        "transcode($self, bits)\n--\n\n"
+                                        "Transcode one input frame to the destination rate.")
+                                   .add("reset", &reset, "reset($self)\n--\n\n")
+        ;
+    return table.data();
+}
+
+// Transcoder(from, to); an unsupported pair raises ValueError here, at construction.
+int init_transcoder(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return init_bound<Transcoder>(self, args, kwargs, {"from", "to"}, [](PyObject** argv) {
+        const auto from = static_cast<Rate>(member_value<RateClass>(argv[0], "from"));
+        const auto to = static_cast<Rate>(member_value<RateClass>(argv[1], "to"));
+        return std::make_unique<Transcoder>(unwrap(Transcoder::create(from, to)));
+    });
+}
+
+}  // namespace
+
+void register_transcoder(nb::module_& m) {
+    auto cls = bound_class<Transcoder>(m, TRANSCODER_DOC, &init_transcoder, methods());
+    cls.def("__repr__", [](Bound<Transcoder>& self) {
+        const Transcoder& t = core_of(self);
+        return "Transcoder(from=Rate." + std::string(debug_name(t.from())) + ", to=Rate." +
+               std::string(debug_name(t.to())) + ")";
+    });
+}
+
+}  // namespace ostrel_mbe::python
