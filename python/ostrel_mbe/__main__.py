@@ -1,29 +1,36 @@
-"""Command line: python -m ostrel_mbe {encode,decode,roundtrip}.
+"""Command line: python -m ostrel_mbe {encode,decode,transcode,roundtrip}.
 
 encode     WAV file -> frame file (the wire frames of one rate, concatenated)
            python -m ostrel_mbe encode --rate ambe3600 input.wav frames.bin
 decode     frame file -> 8 kHz 16-bit mono WAV file
            python -m ostrel_mbe decode --rate ambe3600 frames.bin output.wav
+transcode  frame file of one rate -> frame file of another, without going through PCM
+           python -m ostrel_mbe transcode --from imbe7200 --to ambe3600 in.bin out.bin
 roundtrip  WAV file -> encode -> decode -> WAV file, at one or more rates, with timing
            python -m ostrel_mbe roundtrip --rate imbe7200 input.wav   (writes input.imbe7200.wav)
 
 The output file may also be given with -o.  Without an input file (encode -o FILE, roundtrip),
-the bundled speech clip is used.  Bad input files end the program with exit status 2 and a
-one-line message.
+the bundled speech clip is used.  encode, decode and transcode take "-" for standard input or
+output and stream: PCM on a pipe is raw 8 kHz 16-bit little-endian mono, frames are read and
+written as they arrive, so a demodulator's frames can be piped through decode to a player.
+Bad input files end the program with exit status 2 and a one-line message; so does a frame
+stream that ends inside a frame, after the whole frames before it have been written.
 """
 
 from __future__ import annotations
 
 import argparse
+import os
 import sys
 import time
+import wave
 from importlib import resources
 from pathlib import Path
-from typing import Callable, Dict, List, Optional, Sequence, TypeVar
+from typing import BinaryIO, Callable, Dict, Iterator, List, Optional, Sequence, TypeVar
 
 import numpy as np
 
-from . import Rate, Vocoder, wav
+from . import LiveDecoder, LiveEncoder, Rate, Transcoder, Vocoder, wav
 
 RATES: Dict[str, "Rate"] = {
     "imbe7200": Rate.IMBE_7200X4400,
@@ -37,6 +44,9 @@ EXIT_CODEC_ERROR = 1
 EXIT_BAD_INPUT = 2
 # Files of at least this many frames (10 s) get a progress bar when stderr is a terminal.
 PROGRESS_MIN_FRAMES = 500
+# Bytes asked of a pipe per read: a read returns what has arrived, so frames flow on at once.
+PIPE_READ_BYTES = 4096
+STDIO = "-"
 
 T = TypeVar("T")
 
@@ -87,20 +97,35 @@ def _progress_enabled(args: argparse.Namespace, frames: int) -> bool:
     return frames >= PROGRESS_MIN_FRAMES and sys.stderr.isatty()
 
 
-def _run_frames(label: str, items: Sequence[T], step: Callable[[T], object],
-                args: argparse.Namespace) -> List[object]:
-    progress = Progress(label, len(items), _progress_enabled(args, len(items)))
-    out = []
-    try:
-        for i, item in enumerate(items):
-            try:
-                out.append(step(item))
-            except ValueError as e:
-                raise CodecError(f"frame {i}: {e}") from None
-            progress.update(i + 1)
-    finally:
-        progress.close()
-    return out
+class _Frames:
+    """Drives a stream object (LiveEncoder, LiveDecoder, a transcoding step) one frame's worth
+    of input at a time, so that an error names its frame, with a progress bar for files."""
+
+    def __init__(self, label: str, total: int, args: argparse.Namespace) -> None:
+        self.done = 0
+        self.progress = Progress(label, total, total > 0 and _progress_enabled(args, total))
+
+    def push(self, push: Callable[[T], List[object]], data: T, size: int) -> List[object]:
+        out: List[object] = []
+        for at in range(0, len(data), size):  # type: ignore[arg-type]
+            # Less than a frame's worth completes at most one frame.
+            out += self._step(lambda: push(data[at:at + size]))  # type: ignore[index]
+        return out
+
+    def flush(self, flush: Callable[[], Optional[T]]) -> List[object]:
+        return self._step(lambda: [] if (last := flush()) is None else [last])
+
+    def _step(self, call: Callable[[], List[object]]) -> List[object]:
+        try:
+            produced = call()
+        except ValueError as e:
+            raise CodecError(f"frame {self.done}: {e}") from None
+        self.done += len(produced)
+        self.progress.update(self.done)
+        return produced
+
+    def close(self) -> None:
+        self.progress.close()
 
 
 def _load_input(path: Optional[str]) -> np.ndarray:
@@ -117,43 +142,199 @@ def _load_input(path: Optional[str]) -> np.ndarray:
         raise InputError(f"{source}: {e}") from None
 
 
+def _open_input(path: str) -> BinaryIO:
+    if path == STDIO:
+        return sys.stdin.buffer
+    try:
+        return open(path, "rb")
+    except FileNotFoundError:
+        raise InputError(f"{path}: no such file") from None
+    except IsADirectoryError:
+        raise InputError(f"{path}: is a directory") from None
+    except OSError as e:
+        raise InputError(f"{path}: {e.strerror or e}") from None
+
+
+def _input_name(path: str) -> str:
+    return "<stdin>" if path == STDIO else path
+
+
+def _read_chunks(source: BinaryIO, name: str) -> Iterator[bytes]:
+    """The input as it arrives: whatever a pipe holds, or a file in large blocks."""
+    fd = source.fileno() if source is sys.stdin.buffer else None
+    while True:
+        try:
+            chunk = os.read(fd, PIPE_READ_BYTES) if fd is not None else source.read(1 << 16)
+        except OSError as e:
+            raise InputError(f"{name}: {e.strerror or e}") from None
+        if not chunk:
+            return
+        yield chunk
+
+
+def _raw_pcm_chunks(chunks: Iterator[bytes]) -> Iterator[np.ndarray]:
+    """Little-endian 16-bit samples from byte chunks that may split a sample."""
+    carry = b""
+    for chunk in chunks:
+        data = carry + chunk
+        whole = len(data) & ~1
+        carry = data[whole:]
+        yield np.frombuffer(data[:whole], dtype="<i2").astype(np.int16)
+    if carry:
+        raise InputError("<stdin>: the PCM stream ends inside a 16-bit sample")
+
+
+def _file_frames(source: BinaryIO, size: int) -> int:
+    """Whole frames in an input file (0 for a pipe: no progress bar)."""
+    if source is sys.stdin.buffer:
+        return 0
+    return os.fstat(source.fileno()).st_size // size
+
+
+class _Output:
+    """Frames or PCM on their way out: a file, a WAV file, or standard output flushed after
+    every write so that a player downstream hears each frame as it is decoded."""
+
+    def __init__(self, path: str, as_wav: bool = False) -> None:
+        self.path = path
+        self.wav: Optional[wave.Wave_write] = None
+        self.stream: Optional[BinaryIO] = None
+        if path == STDIO:
+            self.stream = sys.stdout.buffer
+            return
+        # The file is opened first: a WAV writer that fails to open its own file leaves a
+        # half-built object whose destructor prints a traceback.
+        self.stream = open(path, "wb")
+        if as_wav:
+            self.wav = wave.open(self.stream, "wb")
+            self.wav.setnchannels(1)
+            self.wav.setsampwidth(2)
+            self.wav.setframerate(wav.SAMPLE_RATE)
+
+    def write(self, items: List[object]) -> None:
+        if not items:
+            return
+        if isinstance(items[0], np.ndarray):
+            data = np.concatenate(items).astype("<i2").tobytes()  # type: ignore[arg-type]
+        else:
+            data = b"".join(items)  # type: ignore[arg-type]
+        if self.wav is not None:
+            self.wav.writeframes(data)
+        elif self.stream is not None:
+            self.stream.write(data)
+            if self.path == STDIO:
+                self.stream.flush()
+
+    def close(self) -> None:
+        if self.wav is not None:
+            self.wav.close()  # writes the final sizes into the header
+        if self.stream is not None and self.path != STDIO:
+            self.stream.close()
+
+
+def _report(args: argparse.Namespace, text: str) -> None:
+    """The closing summary: on stdout, unless stdout carries the output."""
+    print(text, file=sys.stderr if args.output == STDIO else sys.stdout)
+
+
+def _leftover(name: str, pending: int, frames: int, size: int, rate_name: str) -> InputError:
+    return InputError(f"{name}: {pending} bytes left over after {frames} whole {size}-byte {rate_name} frames")
+
+
+def _frame_bytes(rate: "Rate") -> int:
+    return Vocoder(rate).fec_frame_bytes
+
+
 def encode_pcm(pcm: np.ndarray, rate: "Rate", args: argparse.Namespace, label: str) -> bytes:
-    vocoder = Vocoder(rate)
-    frames = wav.split_frames(pcm)
-    return b"".join(_run_frames(label, list(frames), vocoder.encode_pcm, args))  # type: ignore[arg-type]
+    """Whole-file encode through the streaming encoder (the last frame zero-padded)."""
+    encoder = LiveEncoder(rate)
+    frames = _Frames(label, -(-pcm.size // wav.FRAME_SAMPLES), args)
+    try:
+        out = frames.push(encoder.push, pcm, wav.FRAME_SAMPLES) + frames.flush(encoder.flush)
+    finally:
+        frames.close()
+    return b"".join(out)  # type: ignore[arg-type]
 
 
 def decode_bits(data: bytes, rate: "Rate", args: argparse.Namespace, label: str) -> np.ndarray:
-    vocoder = Vocoder(rate)
-    size = vocoder.fec_frame_bytes
-    chunks = [data[i:i + size] for i in range(0, len(data), size)]
-    return wav.join_frames(_run_frames(label, chunks, vocoder.decode_bits, args))  # type: ignore[arg-type]
+    decoder = LiveDecoder(rate)
+    size = _frame_bytes(rate)
+    frames = _Frames(label, len(data) // size, args)
+    try:
+        return wav.join_frames(frames.push(decoder.push, data, size))  # type: ignore[arg-type]
+    finally:
+        frames.close()
 
 
 def cmd_encode(args: argparse.Namespace) -> None:
-    pcm = _load_input(args.input)
     rate = RATES[args.rate]
-    data = encode_pcm(pcm, rate, args, f"encode {args.rate}")
-    Path(args.output).write_bytes(data)
-    frames = len(data) // Vocoder(rate).fec_frame_bytes
-    print(f"{args.output}: {frames} frames, {len(data)} bytes at {args.rate}")
+    if args.input == STDIO:
+        chunks = _raw_pcm_chunks(_read_chunks(sys.stdin.buffer, "<stdin>"))
+        total = 0
+    else:
+        pcm = _load_input(args.input)
+        chunks, total = iter([pcm]), -(-pcm.size // wav.FRAME_SAMPLES)
+    encoder = LiveEncoder(rate)
+    frames = _Frames(f"encode {args.rate}", total, args)
+    out = _Output(args.output)
+    try:
+        for pcm in chunks:
+            out.write(frames.push(encoder.push, pcm, wav.FRAME_SAMPLES))
+        out.write(frames.flush(encoder.flush))  # the zero-padded last frame
+    finally:
+        frames.close()
+        out.close()
+    _report(args, f"{args.output}: {frames.done} frames, {frames.done * _frame_bytes(rate)} bytes at {args.rate}")
+
+
+def _stream_frames(args: argparse.Namespace, label: str, size: int, push: Callable[[bytes], List[object]],
+                   as_wav: bool) -> int:
+    """Reads frames of `size` bytes from the input, pushes them and writes what comes out;
+    returns the number of frames."""
+    source = _open_input(args.input)
+    frames = _Frames(label, _file_frames(source, size), args)
+    out = _Output(args.output, as_wav)
+    try:
+        for chunk in _read_chunks(source, _input_name(args.input)):
+            out.write(frames.push(push, chunk, size))
+    finally:
+        frames.close()
+        out.close()
+        if source is not sys.stdin.buffer:
+            source.close()
+    return frames.done
 
 
 def cmd_decode(args: argparse.Namespace) -> None:
     rate = RATES[args.rate]
-    size = Vocoder(rate).fec_frame_bytes
+    size = _frame_bytes(rate)
+    decoder = LiveDecoder(rate)
+    done = _stream_frames(args, f"decode {args.rate}", size, decoder.push, as_wav=args.output != STDIO)
+    _report(args, f"{args.output}: {done} frames, {done * wav.FRAME_SAMPLES / wav.SAMPLE_RATE:.2f} s")
+    if decoder.pending_bytes:
+        raise _leftover(_input_name(args.input), decoder.pending_bytes, done, size, args.rate)
+
+
+def cmd_transcode(args: argparse.Namespace) -> None:
     try:
-        data = Path(args.input).read_bytes()
-    except FileNotFoundError:
-        raise InputError(f"{args.input}: no such file") from None
-    except OSError as e:
-        raise InputError(f"{args.input}: {e.strerror or e}") from None
-    if len(data) % size != 0:
-        raise InputError(f"{args.input}: {len(data)} bytes is not a whole number of "
-                         f"{size}-byte {args.rate} frames")
-    pcm = decode_bits(data, rate, args, f"decode {args.rate}")
-    wav.write(args.output, pcm)
-    print(f"{args.output}: {len(data) // size} frames, {pcm.size / wav.SAMPLE_RATE:.2f} s")
+        transcoder = Transcoder(RATES[args.source], RATES[args.target])
+    except ValueError as e:
+        raise InputError(str(e)) from None
+    size = _frame_bytes(RATES[args.source])
+    pending = bytearray()
+
+    def push(data: bytes) -> List[object]:
+        pending.extend(data)
+        out: List[object] = []
+        while len(pending) >= size:
+            out.append(transcoder.transcode(bytes(pending[:size])))
+            del pending[:size]
+        return out
+
+    done = _stream_frames(args, f"transcode {args.source}", size, push, as_wav=False)
+    _report(args, f"{args.output}: {done} frames, {args.source} -> {args.target}")
+    if pending:
+        raise _leftover(_input_name(args.input), len(pending), done, size, args.source)
 
 
 def cmd_roundtrip(args: argparse.Namespace) -> None:
@@ -198,7 +379,7 @@ def _input_output(parser: argparse.ArgumentParser, args: argparse.Namespace, inp
 
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
-        prog=PROG, description="P25 IMBE / AMBE+2 vocoder: encode, decode and round-trip WAV files.")
+        prog=PROG, description="P25 IMBE / AMBE+2 vocoder: encode, decode, transcode and round-trip.")
     sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
     rates = sorted(RATES, key=lambda n: int(RATES[n]))
 
@@ -209,7 +390,8 @@ def build_parser() -> argparse.ArgumentParser:
     p = sub.add_parser("encode", help="WAV file -> frame file",
                        usage=f"{PROG} encode [options] [INPUT.wav] OUTPUT | [INPUT.wav] -o OUTPUT")
     p.add_argument("files", nargs="*", metavar="FILE",
-                   help="input WAV file (default: the bundled speech clip) and output frame file")
+                   help="input WAV file (default: the bundled speech clip; '-' for raw 8 kHz s16le PCM "
+                        "on standard input) and output frame file ('-' for standard output)")
     p.add_argument("-o", "--output", help="output frame file")
     p.add_argument("--rate", choices=rates, default="imbe7200", help="wire rate (default imbe7200)")
     common(p)
@@ -218,12 +400,25 @@ def build_parser() -> argparse.ArgumentParser:
     p = sub.add_parser("decode", help="frame file -> WAV file",
                        usage=f"{PROG} decode [options] INPUT OUTPUT.wav | INPUT -o OUTPUT.wav")
     p.add_argument("files", nargs="*", metavar="FILE",
-                   help="input frame file (wire frames of one rate, concatenated) and output WAV file "
-                        "(8 kHz, 16-bit, mono)")
+                   help="input frame file (wire frames of one rate, concatenated; '-' for standard "
+                        "input) and output WAV file (8 kHz, 16-bit, mono; '-' for raw s16le PCM on "
+                        "standard output)")
     p.add_argument("-o", "--output", help="output WAV file")
     p.add_argument("--rate", choices=rates, default="imbe7200", help="wire rate (default imbe7200)")
     common(p)
     p.set_defaults(run=cmd_decode, resolve=lambda a, pp=p: _input_output(pp, a, input_required=True))
+
+    p = sub.add_parser("transcode", help="frame file -> frame file of another rate",
+                       usage=f"{PROG} transcode --from RATE --to RATE [options] INPUT OUTPUT | INPUT -o OUTPUT")
+    p.add_argument("files", nargs="*", metavar="FILE",
+                   help="input and output frame files ('-' for standard input or output)")
+    p.add_argument("-o", "--output", help="output frame file")
+    p.add_argument("--from", dest="source", choices=rates, required=True, help="rate of the input frames")
+    p.add_argument("--to", dest="target", choices=rates, required=True,
+                   help="rate of the output frames: the other form of the same codec (with or "
+                        "without FEC), or imbe7200 <-> ambe3600")
+    common(p)
+    p.set_defaults(run=cmd_transcode, resolve=lambda a, pp=p: _input_output(pp, a, input_required=True))
 
     p = sub.add_parser("roundtrip", help="WAV -> encode -> decode -> WAV, with timing")
     p.add_argument("input", nargs="?", help="input WAV file (default: the bundled speech clip)")
@@ -247,6 +442,10 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return EXIT_BAD_INPUT
     except CodecError as e:
         print(f"{PROG}: codec error: {e}", file=sys.stderr)
+        return EXIT_CODEC_ERROR
+    except BrokenPipeError:
+        # The reader of our standard output went away (a player closed): stop quietly.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return EXIT_CODEC_ERROR
     except OSError as e:
         # Output files that cannot be written.

@@ -1,5 +1,6 @@
 """Smoke tests of the command line, python -m ostrel_mbe, on a short clip."""
 
+import select
 import subprocess
 import sys
 import wave
@@ -8,7 +9,7 @@ import numpy as np
 import pytest
 
 from ostrel_mbe import wav
-from ostrel_mbe.__main__ import bundled_speech, main
+from ostrel_mbe.__main__ import RATES, bundled_speech, main
 
 import _ostrel_mbe as m
 
@@ -65,7 +66,10 @@ def test_roundtrip_prints_frames_per_second(tmp_path, short_clip):
     (["encode", "{garbage}", "-o", "{tmp}/x"], "not a RIFF/WAVE file"),
     (["encode", "{tmp}", "-o", "{tmp}/x"], ""),
     (["decode", "{missing}", "-o", "{tmp}/x.wav"], "no such file"),
-    (["decode", "{garbage}", "-o", "{tmp}/x.wav", "--rate", "imbe4400"], "not a whole number of 11-byte imbe4400 frames"),
+    (["decode", "{garbage}", "-o", "{tmp}/x.wav", "--rate", "imbe4400"], "7 bytes left over after 4 whole 11-byte imbe4400"),
+    (["transcode", "--from", "imbe4400", "--to", "ambe2450", "{garbage}", "{tmp}/x"],
+     "unsupported transcode direction: Imbe4400x4400 -> AmbePlus2_2450x2450"),
+    (["transcode", "--from", "imbe4400", "{garbage}", "{tmp}/x"], "--to"),
     (["roundtrip", "{garbage}", "-d", "{tmp}"], "not a RIFF/WAVE file"),
     (["encode", "-o", "x", "--rate", "imbe9600"], "invalid choice"),
     (["decode", "{garbage}"], "an output file is required"),
@@ -107,3 +111,69 @@ def test_progress_bar_goes_to_stderr(tmp_path, short_clip, capsys):
     captured = capsys.readouterr()
     assert "100% 25/25 frames" in captured.err
     assert "frames" in captured.out and "%" not in captured.out
+
+
+def test_frame_files_with_a_partial_frame_keep_the_whole_frames(tmp_path, short_clip):
+    frames = tmp_path / "clip.ambe"
+    assert run("encode", "--rate", "ambe3600", short_clip, frames).returncode == 0
+    data = frames.read_bytes()
+    frames.write_bytes(data + data[:5])
+    out = tmp_path / "out.wav"
+    r = run("decode", "--rate", "ambe3600", frames, out)
+    assert r.returncode == 2 and "5 bytes left over after 25 whole 9-byte ambe3600 frames" in r.stderr
+    assert wav.load_pcm(out).size == 25 * 160
+    r = run("transcode", "--from", "ambe3600", "--to", "ambe2450", frames, tmp_path / "bare")
+    assert r.returncode == 2 and "5 bytes left over after 25 whole 9-byte ambe3600 frames" in r.stderr
+    assert (tmp_path / "bare").stat().st_size == 25 * 7
+
+
+@pytest.mark.parametrize("source, target", [("imbe7200", "ambe3600"), ("ambe3600", "imbe7200"),
+                                            ("imbe4400", "imbe7200"), ("ambe3600", "ambe2450")])
+def test_transcode_matches_the_library(tmp_path, short_clip, source, target):
+    frames = tmp_path / "in.bin"
+    assert run("encode", "--rate", source, short_clip, frames).returncode == 0
+    r = run("transcode", "--from", source, "--to", target, frames, tmp_path / "out.bin")
+    assert r.returncode == 0, r.stderr
+    t = m.Transcoder(RATES[source], RATES[target])
+    data, n = frames.read_bytes(), m.Vocoder(RATES[source]).fec_frame_bytes
+    expected = b"".join(t.transcode(data[i:i + n]) for i in range(0, len(data), n))
+    assert (tmp_path / "out.bin").read_bytes() == expected
+
+
+def test_pipes_stream_raw_pcm_and_frames(tmp_path, short_clip):
+    pcm = wav.load_pcm(short_clip)
+    raw = pcm.astype("<i2").tobytes()[:-100]  # ends inside a frame: flushed zero-padded
+    encoded = subprocess.run([sys.executable, "-m", "ostrel_mbe", "encode", "--rate", "imbe4400", "-", "-"],
+                             input=raw, capture_output=True, timeout=120)
+    assert encoded.returncode == 0, encoded.stderr
+    assert encoded.stdout == _encode_with_flush(pcm[:-50])
+    assert b"25 frames" in encoded.stderr  # the summary stays off the data stream
+    decoded = subprocess.run([sys.executable, "-m", "ostrel_mbe", "decode", "--rate", "imbe4400", "-", "-"],
+                             input=encoded.stdout, capture_output=True, timeout=120)
+    assert decoded.returncode == 0, decoded.stderr
+    v = m.Vocoder(m.Rate.IMBE_4400X4400)
+    expected = b"".join(v.decode_bits(encoded.stdout[i:i + 11]).astype("<i2").tobytes()
+                        for i in range(0, len(encoded.stdout), 11))
+    assert decoded.stdout == expected
+
+
+def _encode_with_flush(pcm):
+    e = m.LiveEncoder(m.Rate.IMBE_4400X4400)
+    return b"".join(e.push(pcm)) + (e.flush() or b"")
+
+
+def test_decode_from_a_pipe_answers_each_frame_before_the_stream_ends(short_clip):
+    frames = _encode_with_flush(wav.load_pcm(short_clip))
+    p = subprocess.Popen([sys.executable, "-m", "ostrel_mbe", "decode", "--rate", "imbe4400", "-", "-"],
+                         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        for i in range(3):
+            p.stdin.write(frames[11 * i:11 * (i + 1)])
+            p.stdin.flush()
+            # One frame of PCM comes back while stdin stays open (a failure here times out).
+            assert select.select([p.stdout], [], [], 60)[0]
+            assert len(p.stdout.read(320)) == 320
+    finally:
+        p.stdin.close()
+        p.stdout.read()
+        p.wait(timeout=60)
