@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <random>
 #include <vector>
 
 #include "vocoder.h"
@@ -195,6 +196,29 @@ TEST_P(CrossCodecDirections, KeepsPitchAndLevel) {
         const auto b = std::span<const std::int16_t>(bridged).subspan(at, 10 * FRAME_SAMPLES);
         EXPECT_NEAR(pitch_hz(b) / pitch_hz(d), 1.0, 0.04) << "at sample " << at;
         EXPECT_NEAR(20.0 * std::log10(rms(b) / rms(d)), 0.0, 3.0) << "at sample " << at;
+    }
+}
+
+// Garbage off the air converts to frames (or, for amplitudes no MbeParams can hold, an error),
+// never to a crash, and gives frames of the destination's length.
+TEST(Transcoder, RandomFramesConvertWithoutFailingChecks) {
+    const unsigned seed = 2024;
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    for (const auto& [from, to] : {std::pair{Rate::Imbe7200x4400, Rate::AmbePlus2_3600x2450},
+                                   std::pair{Rate::AmbePlus2_3600x2450, Rate::Imbe7200x4400}}) {
+        auto t = *Transcoder::create(from, to);
+        std::size_t errors = 0;
+        for (int i = 0; i < 3000; ++i) {
+            std::array<std::uint8_t, 18> bytes{};
+            for (std::size_t k = 0; k < wire_bytes(from); ++k) bytes[k] = static_cast<std::uint8_t>(rng());
+            const auto out = t.transcode(std::span(bytes).first(wire_bytes(from)));
+            if (out) {
+                EXPECT_EQ(out->length, wire_bytes(to));
+            }
+            errors += !out;
+        }
+        EXPECT_LT(errors, 300u) << debug_name(from);
     }
 }
 
