@@ -12,7 +12,7 @@
 
 #include <nanobind/nanobind.h>
 
-#include "vocoder_error.h"
+#include "ostrel_mbe/vocoder_error.h"
 
 namespace ostrel_mbe::python {
 

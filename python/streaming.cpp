@@ -9,7 +9,7 @@
 
 #include "bound_class.h"
 #include "enums.h"
-#include "live.h"
+#include "ostrel_mbe/live.h"
 #include "registration.h"
 
 namespace ostrel_mbe::python {

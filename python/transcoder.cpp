@@ -9,7 +9,7 @@
 #include "bound_class.h"
 #include "enums.h"
 #include "registration.h"
-#include "transcoder.h"
+#include "ostrel_mbe/transcoder.h"
 
 namespace ostrel_mbe::python {
 

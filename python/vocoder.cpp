@@ -13,7 +13,7 @@
 
 #include "bound_class.h"
 #include "enums.h"
-#include "vocoder.h"
+#include "ostrel_mbe/vocoder.h"
 
 namespace ostrel_mbe::python {
 

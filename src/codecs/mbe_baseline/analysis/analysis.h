@@ -11,7 +11,7 @@
 #include <span>
 
 #include "codecs/mbe_baseline/analysis/amplitude.h"
-#include "codecs/mbe_baseline/analysis/analysis_error.h"
+#include "analysis_error.h"
 #include "codecs/mbe_baseline/analysis/denoise.h"
 #include "codecs/mbe_baseline/analysis/pitch.h"
 #include "codecs/mbe_baseline/analysis/predictor.h"

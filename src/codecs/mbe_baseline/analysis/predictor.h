@@ -9,7 +9,7 @@
 #include <expected>
 #include <span>
 
-#include "codecs/mbe_baseline/analysis/analysis_error.h"
+#include "analysis_error.h"
 #include "mbe_params.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::predictor {

@@ -5,7 +5,7 @@
 #include <string>
 #include <variant>
 
-#include "codecs/mbe_baseline/analysis/analysis_error.h"
+#include "analysis_error.h"
 #include "rate.h"
 
 namespace ostrel_mbe {
