@@ -11,7 +11,7 @@
 #include "ambe_plus2_wire/dequantize.h"
 #include "codecs/mbe_baseline/analysis/analysis.h"
 #include "codecs/mbe_baseline/synthesis.h"
-#include "pipeline_types.h"
+#include "pipeline_results.h"
 #include "vocoder_error.h"
 
 namespace ostrel_mbe::ambe_plus2_pipeline {

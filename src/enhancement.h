@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <span>
 
-namespace ostrel_mbe::enhancement {
+#include "enhancement_mode.h"
 
-enum class EnhancementMode : std::uint8_t { None, Classical };
+namespace ostrel_mbe::enhancement {
 
 // Which stages the chain runs; the values are the configuration's stored tag.
 enum class ChainTag : std::uint8_t { OnWithoutHighPass = 0, OnWithHighPass = 1, Off = 2 };

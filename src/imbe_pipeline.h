@@ -10,7 +10,7 @@
 #include "codecs/mbe_baseline/analysis/analysis.h"
 #include "codecs/mbe_baseline/synthesis.h"
 #include "imbe_wire/dequantize.h"
-#include "pipeline_types.h"
+#include "pipeline_results.h"
 #include "rate.h"
 #include "vocoder_error.h"
 

@@ -1,5 +1,5 @@
-// Values the per-codec pipelines hand back to the channel: wire frames, PCM frames and the
-// encode and decode reports.
+// Values the channel hands back: wire frames, PCM frames and the encode and decode reports,
+// and the AMBE+2 synthesis variant setting.
 #pragma once
 
 #include <array>
@@ -8,11 +8,16 @@
 #include <span>
 #include <string_view>
 
-#include "codecs/mbe_baseline/synthesis.h"
 #include "mbe_params.h"
 #include "rate.h"
 
 namespace ostrel_mbe {
+
+namespace codecs::mbe_baseline {
+// What the synthesizer made of a received frame; None until the first frame since construction
+// or reset.
+enum class FrameDisposition : std::uint8_t { Normal = 0, Repeat = 1, Mute = 2, None = 3 };
+}  // namespace codecs::mbe_baseline
 
 enum class AmbePlus2Synth : std::uint8_t { AmbePlus = 0, Baseline = 1 };
 
@@ -46,19 +51,6 @@ struct ToneReport {
 struct EncodeReport {
     OutputKind kind = OutputKind::Voice;
     std::optional<ToneReport> tone;  // set when tone detection is on and found a tone
-};
-
-struct EncodeResult {
-    WireFrame frame;
-    EncodeReport report;
-    MbeParams params;  // the parameters actually quantized (or the tone's parameters)
-};
-
-struct DecodeResult {
-    PcmFrame pcm{};
-    codecs::mbe_baseline::FrameDisposition disposition = codecs::mbe_baseline::FrameDisposition::None;
-    std::uint8_t e0 = 0;
-    std::uint8_t total = 0;
 };
 
 struct DecodeReport {

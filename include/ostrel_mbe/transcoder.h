@@ -6,12 +6,11 @@
 
 #include <cstdint>
 #include <expected>
-#include <optional>
 #include <span>
 
+#include "inline_storage.h"
 #include "pipeline_types.h"
 #include "rate.h"
-#include "rate_conversion/converter.h"
 #include "vocoder_error.h"
 
 namespace ostrel_mbe {
@@ -23,8 +22,12 @@ public:
     // identical ones included, gives UnsupportedTranscode.
     static std::expected<Transcoder, VocoderError> create(Rate from, Rate to);
 
-    Rate from() const { return from_; }
-    Rate to() const { return to_; }
+    Transcoder(const Transcoder& other);
+    Transcoder& operator=(const Transcoder& other);
+    ~Transcoder();
+
+    Rate from() const;
+    Rate to() const;
 
     // One frame of the source rate to one frame of the destination rate.  A frame of the wrong
     // length is refused before anything changes.
@@ -33,13 +36,16 @@ public:
     // Fresh converter state; the direction stays.
     void reset();
 
-private:
-    Transcoder(Rate from, Rate to) : from_(from), to_(to) { reset(); }
+    // The direction and the rate converter it needs, defined in the library's private sources.
+    struct State;
+    State& state() noexcept { return storage_.get<State>(); }
+    const State& state() const noexcept { return storage_.get<State>(); }
 
-    Rate from_;
-    Rate to_;
-    std::optional<rate_conversion::FullToHalfConverter> full_to_half_;
-    std::optional<rate_conversion::HalfToFullConverter> half_to_full_;
+private:
+    Transcoder(Rate from, Rate to);
+
+    // Room for State; the library checks at build time that State fits.
+    InlineStorage<4096> storage_;
 };
 
 }  // namespace ostrel_mbe

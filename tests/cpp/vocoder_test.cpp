@@ -1,4 +1,5 @@
 #include "vocoder.h"
+#include "vocoder_state.h"
 
 #include <gtest/gtest.h>
 
@@ -314,21 +315,21 @@ TEST(Vocoder, NoiseGeneratorByRateThenByEnvironmentAtReset) {
     };
     ::setenv("OSTREL_LCG", "spec", 1);
     Vocoder half(Rate::AmbePlus2_3600x2450);
-    EXPECT_TRUE(same(half.lcg(), LCG_DEFAULT));  // construction reads no environment
+    EXPECT_TRUE(same(half.state().lcg, LCG_DEFAULT));  // construction reads no environment
     ::unsetenv("OSTREL_LCG");
     Vocoder full(Rate::Imbe7200x4400);
-    EXPECT_TRUE(same(full.lcg(), LCG_STANDARD));
+    EXPECT_TRUE(same(full.state().lcg, LCG_STANDARD));
     full.reset();
-    EXPECT_TRUE(same(full.lcg(), LCG_DEFAULT));
+    EXPECT_TRUE(same(full.state().lcg, LCG_DEFAULT));
     for (const char* value : {"SPEC", "spec ", "", "standard"}) {
         ::setenv("OSTREL_LCG", value, 1);
         full.reset();
-        EXPECT_TRUE(same(full.lcg(), LCG_DEFAULT)) << value;
+        EXPECT_TRUE(same(full.state().lcg, LCG_DEFAULT)) << value;
     }
     for (const char* value : {"spec", "Spec"}) {
         ::setenv("OSTREL_LCG", value, 1);
         half.reset();
-        EXPECT_TRUE(same(half.lcg(), LCG_STANDARD)) << value;
+        EXPECT_TRUE(same(half.state().lcg, LCG_STANDARD)) << value;
     }
     ::unsetenv("OSTREL_LCG");
 }

@@ -11,6 +11,7 @@
 #include "codecs/mbe_baseline/unvoiced.h"
 #include "codecs/mbe_baseline/voiced.h"
 #include "mbe_params.h"
+#include "pipeline_types.h"  // FrameDisposition, which the channel's decode report carries
 
 namespace ostrel_mbe::codecs::mbe_baseline {
 
@@ -29,9 +30,6 @@ struct FrameErrorCounts {
     std::uint8_t e4 = 0;
     std::uint8_t total = 0;
 };
-
-// What a received frame became; None until the first frame since construction or reset.
-enum class FrameDisposition : std::uint8_t { Normal = 0, Repeat = 1, Mute = 2, None = 3 };
 
 inline constexpr float RESET_FRAME_OMEGA0 = 0.9375444f;
 inline constexpr std::uint8_t RESET_FRAME_HARMONICS = 30;
