@@ -17,9 +17,16 @@ struct EncodeResult {
 
 struct DecodeResult {
     PcmFrame pcm{};
-    codecs::mbe_baseline::FrameDisposition disposition = codecs::mbe_baseline::FrameDisposition::None;
-    std::uint8_t e0 = 0;
-    std::uint8_t total = 0;
+    DecodeReport report;
 };
+
+// The encoder's silence frame as a decoder receives it: the fundamental of pitch index 0
+// (silence_omega0) with every harmonic unvoiced.
+inline bool is_silence_frame(const MbeParams& params, float silence_omega0) {
+    if (params.omega0() != silence_omega0) return false;
+    for (bool voiced : params.voiced())
+        if (voiced) return false;
+    return true;
+}
 
 }  // namespace ostrel_mbe

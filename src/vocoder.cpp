@@ -49,6 +49,17 @@ std::string_view output_kind_text(OutputKind kind) {
     return "voice";
 }
 
+std::string_view frame_kind_text(FrameKind kind) {
+    switch (kind) {
+        case FrameKind::Voice: return "voice";
+        case FrameKind::Silence: return "silence";
+        case FrameKind::Tone: return "tone";
+        case FrameKind::Erasure: return "erasure";
+        case FrameKind::Invalid: return "invalid";
+    }
+    return "invalid";
+}
+
 Vocoder::Vocoder(Rate rate) { storage_.emplace<State>(rate); }
 Vocoder::Vocoder(const Vocoder& other) { storage_.emplace<State>(other.state()); }
 Vocoder& Vocoder::operator=(const Vocoder& other) {
@@ -148,8 +159,8 @@ std::expected<PcmFrame, VocoderError> Vocoder::decode_bits(std::span<const std::
                                           with_fec);
     const bool continuous = s.previous_decode == mbe::FrameDisposition::Normal;
     enhancement::apply(s.enhancement_config, s.enhancement_state, result.pcm, continuous, 8000.0f);
-    s.previous_decode = result.disposition;
-    s.last_decode = {result.disposition, result.e0, result.total};
+    s.previous_decode = result.report.disposition;
+    s.last_decode = result.report;
     return result.pcm;
 }
 

@@ -53,10 +53,30 @@ struct EncodeReport {
     std::optional<ToneReport> tone;  // set when tone detection is on and found a tone
 };
 
+// What a received frame was, as the decoder read it.
+enum class FrameKind : std::uint8_t {
+    Voice,    // speech parameters
+    Silence,  // the encoder's silence frame (pitch index 0, every band unvoiced) or the AMBE+2
+              // silence tone (index 255)
+    Tone,     // an AMBE+2 tone frame: a single tone or a DTMF pair
+    Erasure,  // an AMBE+2 erasure frame: 160 zero samples, not synthesized
+    Invalid,  // parameters the dequantizer refuses: 160 zero samples, not synthesized
+};
+std::string_view frame_kind_text(FrameKind kind);  // "voice", "silence", "tone", "erasure", "invalid"
+
+// The decoder's account of the last decoded frame.
 struct DecodeReport {
+    // The synthesizer's verdict on the last frame it synthesized (None before the first);
+    // erasure and invalid frames are not synthesized and leave it as it was.
     codecs::mbe_baseline::FrameDisposition disposition = codecs::mbe_baseline::FrameDisposition::None;
-    std::uint8_t e0 = 0;
-    std::uint8_t total = 0;
+    std::uint8_t e0 = 0;     // errors of c0 as concealment counted them (AMBE+2: uncorrectable = 4)
+    std::uint8_t total = 0;  // errors of the frame as concealment counted them, at most 255
+    std::optional<FrameKind> kind;  // none before the first decode since construction or reset
+    // Bit errors corrected in c0..c7 (IMBE 7200) or c0..c3 (AMBE+2 3600, where c0 reads 255
+    // when uncorrectable); the first code_vectors entries are used, none without FEC.
+    std::array<std::uint8_t, 8> errors{};
+    std::uint8_t code_vectors = 0;
+    std::optional<ToneReport> tone;  // tone frames and the silence tone: index and amplitude
 };
 
 }  // namespace ostrel_mbe
