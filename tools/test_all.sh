@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds, and runs every test: the C++ suite and the C interface
 # test, both again under AddressSanitizer + UndefinedBehaviorSanitizer, a consumer project
-# built against the installed library, and the Python suite.
+# built against the installed library, the sdist and wheel (with a smoke test of the wheel in a
+# fresh virtualenv), and the Python suite, which also runs the README's examples.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup_env.sh
@@ -28,6 +29,15 @@ cmake -S tests/consumer -B build/consumer -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build build/consumer -j "$jobs"
 ctest --test-dir build/consumer --output-on-failure
 
-echo "== Python module and tests"
-pip install --no-build-isolation -q .
-python -m pytest -q tests/python
+echo "== Python sdist and wheel, smoke test of the wheel in a fresh virtualenv"
+# The wheel is built from the unpacked sdist, so a file missing from the sdist or a build step
+# that only works in the source tree fails here.
+rm -rf build/dist build/wheel-venv
+python -m build --outdir build/dist . >/dev/null
+python -m venv build/wheel-venv
+build/wheel-venv/bin/python -m pip install -q build/dist/ostrel_mbe-*.whl
+(cd build/wheel-venv && PATH="$PWD/bin:$PATH" bin/python "$OLDPWD/tests/wheel_smoke.py")
+
+echo "== Python tests (against the same wheel)"
+pip install -q --force-reinstall --no-deps build/dist/ostrel_mbe-*.whl
+OSTREL_INSTALL_PREFIX="$PWD/build/install" python -m pytest -q tests/python
