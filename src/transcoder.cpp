@@ -54,8 +54,8 @@ void Transcoder::reset() {
     OSTREL_CHECK(direction.has_value(), "direction was validated at construction");
     full_to_half_.reset();
     half_to_full_.reset();
-    if (*direction == Direction::FullToHalf) full_to_half_.emplace();
-    if (*direction == Direction::HalfToFull) half_to_full_.emplace();
+    if (*direction == Direction::FullToHalf) full_to_half_.emplace(mix_);
+    if (*direction == Direction::HalfToFull) half_to_full_.emplace(mix_);
 }
 
 std::expected<WireFrame, VocoderError> Transcoder::transcode(std::span<const std::uint8_t> bytes) {

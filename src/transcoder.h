@@ -30,14 +30,23 @@ public:
     // length is refused before anything changes.
     std::expected<WireFrame, VocoderError> transcode(std::span<const std::uint8_t> bytes);
 
-    // Fresh converter state; the direction stays.
+    // Fresh converter state; the direction and the envelope mix stay.
     void reset();
+
+    // The cross-codec directions' amplitude mixing across frames (predictor::EnvelopeMix);
+    // None by default.  Takes effect from a fresh converter, so it resets the transcoder.
+    rate_conversion::predictor::EnvelopeMix envelope_mix() const { return mix_; }
+    void set_envelope_mix(rate_conversion::predictor::EnvelopeMix mix) {
+        mix_ = mix;
+        reset();
+    }
 
 private:
     Transcoder(Rate from, Rate to) : from_(from), to_(to) { reset(); }
 
     Rate from_;
     Rate to_;
+    rate_conversion::predictor::EnvelopeMix mix_ = rate_conversion::predictor::EnvelopeMix::None;
     std::optional<rate_conversion::FullToHalfConverter> full_to_half_;
     std::optional<rate_conversion::HalfToFullConverter> half_to_full_;
 };
