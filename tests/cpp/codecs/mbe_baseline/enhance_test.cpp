@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdlib>
+#include <fstream>
 #include <limits>
 #include <random>
 #include <vector>
+
+#include "codecs/mbe_baseline/enhance_reference.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline {
 namespace {
@@ -116,6 +121,114 @@ TEST(SpectralEnhancement, SilencePassesUnchangedAndEnergyDecaysToTheFloor) {
     }
     EXPECT_EQ(se, SMOOTHED_ENERGY_FLOOR);
     EXPECT_EQ(enhance_spectral_amplitudes({}, 0.2f, 20000.0).smoothed_energy, 19000.0);
+}
+
+// Inputs of the bit-exact regression of the default weighting: formant-shaped, flat, sparse,
+// tilted and degenerate spectra from far below to far above speech level.  Built with plain
+// arithmetic only (no libm), so they are the same wherever the test runs.
+struct ReferenceCase {
+    std::vector<float> amplitudes;
+    float omega0 = 0.0f;
+    double smoothed_energy = SMOOTHED_ENERGY_RESET;
+};
+
+constexpr std::size_t REFERENCE_CASES = 64;
+
+ReferenceCase reference_case(std::size_t index) {
+    static constexpr std::array<std::size_t, 16> counts = {9, 56, 12, 30, 1, 17, 45, 8, 21, 7, 33, 16, 52, 2, 26, 40};
+    static constexpr std::array<double, 8> levels = {1e-3, 0.05, 1.0, 30.0, 700.0, 5000.0, 20000.0, 1e6};
+    std::mt19937 rng(static_cast<std::mt19937::result_type>(9000 + index));
+    auto uniform = [&rng] { return static_cast<double>(rng() >> 8) * 0x1p-24; };  // exact, in [0, 1)
+
+    ReferenceCase c;
+    const std::size_t count = counts[index % counts.size()];
+    c.omega0 = static_cast<float>(3.14159 * (0.55 + 0.45 * uniform()) / (static_cast<double>(count) + 0.5));
+    c.smoothed_energy = 10000.0 + 1e6 * uniform();
+    const double level = levels[(index / 2) % levels.size()] * (0.5 + uniform());
+    const int kind = static_cast<int>(index % 6);
+    double centre[3], width[3];
+    for (int k = 0; k < 3; ++k) {
+        centre[k] = 0.3 + 2.6 * uniform();
+        width[k] = 0.05 + 0.3 * uniform();
+    }
+    c.amplitudes.resize(count);
+    for (std::size_t l = 1; l <= count; ++l) {
+        const double f = static_cast<double>(l) * c.omega0;
+        double shape = 0.02;
+        for (int k = 0; k < 3; ++k) {
+            const double x = (f - centre[k]) / width[k];
+            shape += 1.0 / (1.0 + x * x);
+        }
+        double a = 0.0;
+        switch (kind) {
+            case 0: case 1: a = shape * (0.7 + 0.6 * uniform()); break;     // formants
+            case 2: a = 0.8 + 0.4 * uniform(); break;                       // flat
+            case 3: a = uniform() < 0.4 ? 0.0 : shape * uniform(); break;   // sparse, zeros
+            case 4: a = l == 1 ? 40.0 : 0.01 + 0.05 * uniform(); break;     // one dominant harmonic
+            default: a = 1.0 / (static_cast<double>(l) * static_cast<double>(l)) + 1e-4 * uniform(); break;
+        }
+        c.amplitudes[l - 1] = static_cast<float>(a * level);
+    }
+    // A few degenerate frames: all zero, no harmonics, equal amplitudes.
+    if (index == REFERENCE_CASES - 1) c.amplitudes.assign(20, 0.0f);
+    if (index == REFERENCE_CASES - 2) c.amplitudes.clear();
+    if (index == REFERENCE_CASES - 3) c.amplitudes.assign(30, 1234.5f);
+    return c;
+}
+
+TEST(SpectralEnhancement, DefaultWeightingReproducesTheReferenceBitForBit) {
+    static_assert(ENHANCE_REFERENCE_ENERGY.size() == REFERENCE_CASES);
+    std::size_t offset = 0;
+    for (std::size_t i = 0; i < REFERENCE_CASES; ++i) {
+        const ReferenceCase c = reference_case(i);
+        const auto out = enhance_spectral_amplitudes(c.amplitudes, c.omega0, c.smoothed_energy);
+        EXPECT_EQ(std::bit_cast<std::uint64_t>(out.smoothed_energy), ENHANCE_REFERENCE_ENERGY[i]) << "case " << i;
+        for (std::size_t l = 0; l < c.amplitudes.size(); ++l) {
+            ASSERT_LT(offset, ENHANCE_REFERENCE_AMPLITUDES.size());
+            EXPECT_EQ(std::bit_cast<std::uint32_t>(out.amplitudes[l]), ENHANCE_REFERENCE_AMPLITUDES[offset++])
+                << "case " << i << " harmonic " << l + 1;
+        }
+    }
+    EXPECT_EQ(offset, ENHANCE_REFERENCE_AMPLITUDES.size());
+}
+
+// Writes enhance_reference.h from the current code to the file named by OSTREL_WRITE_REFERENCE
+// (run the test binary with --gtest_also_run_disabled_tests and
+// --gtest_filter=SpectralEnhancement.DISABLED_WriteReference).  Only for a deliberate change of
+// the default weighting's output.
+TEST(SpectralEnhancement, DISABLED_WriteReference) {
+    const char* path = std::getenv("OSTREL_WRITE_REFERENCE");
+    if (path == nullptr) GTEST_SKIP() << "OSTREL_WRITE_REFERENCE names the output file";
+    std::vector<std::uint64_t> energy;
+    std::vector<std::uint32_t> amplitudes;
+    for (std::size_t i = 0; i < REFERENCE_CASES; ++i) {
+        const ReferenceCase c = reference_case(i);
+        const auto out = enhance_spectral_amplitudes(c.amplitudes, c.omega0, c.smoothed_energy);
+        energy.push_back(std::bit_cast<std::uint64_t>(out.smoothed_energy));
+        for (std::size_t l = 0; l < c.amplitudes.size(); ++l) {
+            amplitudes.push_back(std::bit_cast<std::uint32_t>(out.amplitudes[l]));
+        }
+    }
+    std::ofstream f(path);
+    f << "// Written by the test SpectralEnhancement.DISABLED_WriteReference (enhance_test.cpp); do not\n"
+         "// edit.  Output of the default formant weighting for the inputs of reference_case(0..63):\n"
+         "// the new S_E of each case (double bit patterns) and the enhanced amplitudes of every case\n"
+         "// in order (float bit patterns, L per case).\n"
+         "#pragma once\n\n#include <array>\n#include <cstdint>\n\n"
+         "namespace ostrel_mbe::codecs::mbe_baseline {\n\n";
+    f << "inline constexpr std::array<std::uint64_t, " << energy.size() << "> ENHANCE_REFERENCE_ENERGY = {\n";
+    for (std::size_t i = 0; i < energy.size(); ++i) {
+        f << (i % 4 == 0 ? "    " : " ") << "0x" << std::hex << energy[i] << std::dec << "u,"
+          << (i % 4 == 3 || i + 1 == energy.size() ? "\n" : "");
+    }
+    f << "};\n\ninline constexpr std::array<std::uint32_t, " << amplitudes.size()
+      << "> ENHANCE_REFERENCE_AMPLITUDES = {\n";
+    for (std::size_t i = 0; i < amplitudes.size(); ++i) {
+        f << (i % 8 == 0 ? "    " : " ") << "0x" << std::hex << amplitudes[i] << std::dec << "u,"
+          << (i % 8 == 7 || i + 1 == amplitudes.size() ? "\n" : "");
+    }
+    f << "};\n\n}  // namespace ostrel_mbe::codecs::mbe_baseline\n";
+    ASSERT_TRUE(f.good());
 }
 
 SmoothedSpectrum smooth(const std::vector<float>& amps, const std::vector<bool>& voiced, std::uint8_t total,
