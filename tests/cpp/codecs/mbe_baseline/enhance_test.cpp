@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <numbers>
 #include <random>
 #include <vector>
 
@@ -121,6 +122,150 @@ TEST(SpectralEnhancement, SilencePassesUnchangedAndEnergyDecaysToTheFloor) {
     }
     EXPECT_EQ(se, SMOOTHED_ENERGY_FLOOR);
     EXPECT_EQ(enhance_spectral_amplitudes({}, 0.2f, 20000.0).smoothed_energy, 19000.0);
+}
+
+// A formant-shaped spectrum of L harmonics with deep valleys, so that the standard's weights
+// reach both clamps and the range between.
+std::vector<float> formant_spectrum(std::mt19937& rng, std::size_t count, float omega0) {
+    std::uniform_real_distribution<double> centre(0.4, 2.8), jitter(0.6, 1.4);
+    const double c1 = centre(rng), c2 = centre(rng);
+    std::vector<float> a(count);
+    for (std::size_t l = 1; l <= count; ++l) {
+        const double f = omega0 * static_cast<double>(l);
+        const double x1 = (f - c1) / 0.15, x2 = (f - c2) / 0.25;
+        a[l - 1] = static_cast<float>((0.01 + 1.0 / (1 + x1 * x1) + 0.5 / (1 + x2 * x2)) * jitter(rng));
+    }
+    return a;
+}
+
+std::span<const float> first(const EnhancedAmplitudes& out, std::size_t count) {
+    return std::span<const float>(out.amplitudes.data(), count);
+}
+
+TEST(SpectralEnhancement, StandardWeightingIsScaleFree) {
+    const unsigned seed = 5519;
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    for (std::size_t count : {9u, 16u, 23u, 40u, 56u}) {
+        const float omega0 = static_cast<float>(2.9 / static_cast<double>(count));
+        const auto base = formant_spectrum(rng, count, omega0);
+        const auto ref = enhance_spectral_amplitudes(base, omega0, SMOOTHED_ENERGY_RESET, FormantWeighting::Standard);
+        // Powers of two scale every amplitude exactly, so the output scales exactly; other
+        // factors round the inputs, so the output follows to float precision.
+        for (double scale : {0x1p-40, 0x1p-12, 0x1p7, 0x1p30, 1e-3, 0.37, 41.3, 2.5e4, 7e8}) {
+            std::vector<float> scaled(count);
+            for (std::size_t l = 0; l < count; ++l) scaled[l] = static_cast<float>(base[l] * scale);
+            const auto out = enhance_spectral_amplitudes(scaled, omega0, SMOOTHED_ENERGY_RESET,
+                                                         FormantWeighting::Standard);
+            const bool exact = std::exp2(std::round(std::log2(scale))) == scale;
+            for (std::size_t l = 0; l < count; ++l) {
+                const double expect = ref.amplitudes[l] * scale;
+                if (exact) {
+                    ASSERT_EQ(out.amplitudes[l], static_cast<float>(expect)) << "L " << count << " x" << scale;
+                } else {
+                    ASSERT_NEAR(out.amplitudes[l], expect, 2e-6 * expect) << "L " << count << " x" << scale;
+                }
+            }
+        }
+        // The long-standing form is not: at a thousand times the level its weights differ.
+        std::vector<float> loud(count);
+        for (std::size_t l = 0; l < count; ++l) loud[l] = base[l] * 1024.0f;
+        const auto compat = enhance_spectral_amplitudes(base, omega0, SMOOTHED_ENERGY_RESET);
+        const auto compat_loud = enhance_spectral_amplitudes(loud, omega0, SMOOTHED_ENERGY_RESET);
+        bool differs = false;
+        for (std::size_t l = 0; l < count; ++l) differs |= compat_loud.amplitudes[l] != compat.amplitudes[l] * 1024.0f;
+        EXPECT_TRUE(differs) << "L " << count;
+    }
+}
+
+TEST(SpectralEnhancement, StandardWeightFollowsTheFormulaReachesBothClampsKeepsEnergy) {
+    // Independent evaluation of W_l = sqrt(M_l) (0.96 pi Q / (R0 w0 (R0^2 - R1^2)))^(1/4), clamped
+    // to [0.5, 1.2], lower eighth untouched, then scaled back to the input energy.
+    const unsigned seed = 2207;
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    int low_clamps = 0, high_clamps = 0, inside = 0;
+    for (std::size_t count : {7u, 12u, 20u, 33u, 56u}) {
+        for (double level : {0.02, 1.0, 3000.0}) {
+            const float omega0 = static_cast<float>(2.9 / static_cast<double>(count));
+            auto amps = formant_spectrum(rng, count, omega0);
+            for (float& a : amps) a = static_cast<float>(a * level);
+            const double w0 = omega0;
+            double r0 = 0, r1 = 0;
+            for (std::size_t l = 1; l <= count; ++l) {
+                const double m2 = static_cast<double>(amps[l - 1]) * amps[l - 1];
+                r0 += m2;
+                r1 += m2 * std::cos(w0 * static_cast<double>(l));
+            }
+            std::vector<double> expect(count);
+            double s2 = 0;
+            for (std::size_t l = 1; l <= count; ++l) {
+                const double m = amps[l - 1];
+                double v = m;
+                if (8 * l > count) {
+                    const double q = r0 * r0 + r1 * r1 - 2 * r0 * r1 * std::cos(w0 * static_cast<double>(l));
+                    const double w = std::sqrt(m) * std::pow(0.96 * std::numbers::pi * q /
+                                                              (r0 * w0 * (r0 * r0 - r1 * r1)), 0.25);
+                    v = w > 1.2 ? 1.2 * m : (w < 0.5 ? 0.5 * m : w * m);
+                    low_clamps += w < 0.5;
+                    high_clamps += w > 1.2;
+                    inside += w >= 0.5 && w <= 1.2;
+                }
+                expect[l - 1] = v;
+                s2 += v * v;
+            }
+            const auto out = enhance_spectral_amplitudes(amps, omega0, SMOOTHED_ENERGY_RESET, FormantWeighting::Standard);
+            for (std::size_t l = 0; l < count; ++l) {
+                const double e = expect[l] * std::sqrt(r0 / s2);
+                ASSERT_NEAR(out.amplitudes[l], e, 1e-6 * e) << "L " << count << " level " << level << " l " << l + 1;
+            }
+            EXPECT_NEAR(energy(first(out, count)) / r0, 1.0, 1e-6);
+            EXPECT_DOUBLE_EQ(out.smoothed_energy, 0.95 * SMOOTHED_ENERGY_RESET + 0.05 * r0);
+        }
+    }
+    // Every branch of the clamp is exercised, at every level (the weights are level-free).
+    EXPECT_GT(low_clamps, 0);
+    EXPECT_GT(high_clamps, 0);
+    EXPECT_GT(inside, 0);
+}
+
+TEST(SpectralEnhancement, DegenerateSpectraStayFinite) {
+    const float tiny = std::numeric_limits<float>::denorm_min();
+    const float huge = std::numeric_limits<float>::max();
+    struct Case {
+        std::vector<float> amps;
+        float omega0;
+        bool unchanged;  // by the standard weighting
+    };
+    std::vector<float> one_loud(30, 0.0f);
+    one_loud[20] = 5000.0f;
+    const Case cases[] = {
+        {std::vector<float>(25, 0.0f), 0.12f, true},               // silence
+        {{0.0f, 0.0f, 3.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f}, 0.3f, false},  // zeros around one band
+        {one_loud, 0.1f, false},
+        {std::vector<float>(12, 800.0f), 1e-20f, true},            // R0 = R1: cos(w0 l) rounds to 1
+        {{0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 7.0f}, 1e-6f, false},  // R0 - |R1| ~ 1e-11 R0
+        {std::vector<float>(56, tiny), 0.056f, false},
+        {std::vector<float>(56, huge), 0.056f, false},
+        {{tiny, huge, tiny, 1.0f, huge, 0.0f, tiny, 3.0f, huge}, 0.33f, false},
+        {{4.0f}, 0.8f, false},                                       // L = 1
+    };
+    for (const Case& c : cases) {
+        for (FormantWeighting weighting : {FormantWeighting::Compat, FormantWeighting::Standard}) {
+            const auto out = enhance_spectral_amplitudes(c.amps, c.omega0, SMOOTHED_ENERGY_RESET, weighting);
+            for (std::size_t l = 0; l < c.amps.size(); ++l) {
+                ASSERT_TRUE(std::isfinite(out.amplitudes[l])) << "L " << c.amps.size() << " l " << l + 1 << " weighting " << int(weighting);
+                ASSERT_GE(out.amplitudes[l], 0.0f);
+                if (c.amps[l] == 0.0f) {
+                    ASSERT_EQ(out.amplitudes[l], 0.0f);
+                }
+                if (weighting == FormantWeighting::Standard && c.unchanged) {
+                    ASSERT_EQ(out.amplitudes[l], c.amps[l]);
+                }
+            }
+            ASSERT_TRUE(std::isfinite(out.smoothed_energy));
+        }
+    }
 }
 
 // Inputs of the bit-exact regression of the default weighting: formant-shaped, flat, sparse,
