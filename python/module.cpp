@@ -9,6 +9,8 @@ namespace nb = nanobind;
 NB_MODULE(_ostrel_mbe, m) {
     ostrel_mbe::python::register_enums(m);
     ostrel_mbe::python::register_vocoder(m);
-    // The streaming classes and the transcoder register here, before __version__.
+    // The streaming classes and the transcoder register here, before FormantWeighting, which
+    // came later and follows them so that the earlier names keep their order.
+    ostrel_mbe::python::register_formant_weighting(m);
     m.attr("__version__") = "0.1.0";
 }

@@ -172,6 +172,17 @@ PyObject* set_ambe_plus2_synth(PyObject* self, PyObject* args, PyObject* kwargs)
     });
 }
 
+PyObject* set_formant_weighting(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        Vocoder& channel = channel_of(self);
+        PyObject* weighting = nullptr;
+        unpack_arguments(args, kwargs, "set_formant_weighting", {"weighting"}, 1, &weighting);
+        channel.set_formant_weighting(static_cast<codecs::mbe_baseline::FormantWeighting>(
+            member_value<FormantWeightingClass>(weighting, "weighting")));
+        Py_RETURN_NONE;
+    });
+}
+
 PyObject* set_enhancement(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         Vocoder& channel = channel_of(self);
@@ -199,8 +210,8 @@ void put_flag_setters(PyMethodDef* out, std::index_sequence<I...>) {
 // Method table of the type (Py_tp_methods), terminated by an empty entry; static because the
 // type keeps pointers into it.
 PyMethodDef* method_table() {
-    static std::array<PyMethodDef, 18> table = [] {
-        std::array<PyMethodDef, 18> t{{
+    static std::array<PyMethodDef, 19> table = [] {
+        std::array<PyMethodDef, 19> t{{
             {"encode_pcm", as_cfunction(&encode_pcm), WITH_ARGS,
              "encode_pcm($self, pcm)\n--\n\n"
              "Encode one PCM frame to its on-wire bytes. `pcm` must be a\n"
@@ -231,7 +242,9 @@ PyMethodDef* method_table() {
                  "set_ambe_plus2_synth($self, gen)\n--\n\n"};
         t[16] = {"set_enhancement", as_cfunction(&set_enhancement), WITH_ARGS,
                  "set_enhancement($self, mode)\n--\n\n"};
-        t[17] = {nullptr, nullptr, 0, nullptr};
+        t[17] = {"set_formant_weighting", as_cfunction(&set_formant_weighting), WITH_ARGS,
+                 "set_formant_weighting($self, weighting)\n--\n\n"};
+        t[18] = {nullptr, nullptr, 0, nullptr};
         return t;
     }();
     return table.data();
@@ -298,6 +311,13 @@ void register_vocoder(nb::module_& m) {
             return member_object<EnhancementModeClass>(enhancement_member(channel_of(self).enhancement()));
         },
         nb::for_getter(nb::sig("def enhancement(self, /) -> EnhancementMode")));
+    cls.def_prop_ro(
+        "formant_weighting",
+        [](PyVocoder& self) {
+            return member_object<FormantWeightingClass>(
+                static_cast<std::uint8_t>(channel_of(self).formant_weighting()));
+        },
+        nb::for_getter(nb::sig("def formant_weighting(self, /) -> FormantWeighting")));
 }
 
 }  // namespace ostrel_mbe::python
