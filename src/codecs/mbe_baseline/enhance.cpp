@@ -50,7 +50,7 @@ void weigh_standard(std::span<const float> amplitudes, double w0, double r0, dou
     if (!(r0 > 0.0) || !std::isfinite(r0)) return;
     const double rho = r1 / r0;
     const double denominator = w0 * (1.0 - rho * rho);
-    // R0 = |R1|: all energy in harmonics at a multiple of pi; no formant to sharpen.
+    // R0 = |R1|: all energy in harmonics whose w0 l is a multiple of pi; no formant to sharpen.
     if (!(denominator > 0.0)) return;
     const double level = std::sqrt(r0);
     for (std::size_t l = 1; l <= count; ++l) {
