@@ -56,9 +56,12 @@ void Vocoder::clear_states() {
 }
 
 void Vocoder::reset() {
-    // Kept: rate, tone detection, AMBE+2 synthesis variant and the enhancement configuration.
-    // Every other setting returns to its default (the analysis settings live in its state).
+    // Kept: rate, tone detection, AMBE+2 synthesis variant, formant weighting and the enhancement
+    // configuration: they choose how the channel sounds, not how it follows one stream.  Every
+    // other setting returns to its default (the analysis settings live in its state).
+    const mbe::FormantWeighting weighting = synth_settings_.formant_weighting;
     synth_settings_ = {};
+    synth_settings_.formant_weighting = weighting;
     unvoiced_scale_ = UNVOICED_SCALE_RESET;
     lcg_ = lcg_from_environment();
     clear_states();

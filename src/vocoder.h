@@ -55,6 +55,11 @@ public:
     void set_chip_compat_spectral_clamp(bool on) { synth_settings_.chip_compat_spectral_clamp = on; }
     std::optional<std::uint32_t> repeat_reset_after() const { return synth_settings_.repeat_reset_after; }
     void set_repeat_reset_after(std::optional<std::uint32_t> n) { synth_settings_.repeat_reset_after = n; }
+    // Kept by reset, like the synthesis variant.
+    codecs::mbe_baseline::FormantWeighting formant_weighting() const { return synth_settings_.formant_weighting; }
+    void set_formant_weighting(codecs::mbe_baseline::FormantWeighting weighting) {
+        synth_settings_.formant_weighting = weighting;
+    }
     AmbePlus2Synth ambe_plus2_synth() const { return ambe_plus2_synth_; }
     void set_ambe_plus2_synth(AmbePlus2Synth synth) { ambe_plus2_synth_ = synth; }
     enhancement::EnhancementMode enhancement() const { return enhancement_config_.mode(); }
