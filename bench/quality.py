@@ -59,6 +59,8 @@ WEIGHTINGS = ("compat", "standard")           # FormantWeighting of the spectral
 SYNTHS = ("ambe_plus", "baseline")            # AmbePlus2Synth, half rates only
 PITCH_TRACKERS = ("std", "pyin")              # encoder: the standard's tracker or PYIN
 CODEC2_MODES = ("3200", "2400", "1600")
+# Bridges between the codecs: encoded at the first rate, transcoded to the second, decoded there.
+TRANSCODES = ("imbe7200:ambe3600", "ambe3600:imbe7200")
 SPEEX_QUALITIES = {"1": 3950, "2": 5950}      # narrowband quality -> bit/s
 OPUS_KBPS = ("6",)
 # libopus encoder request OPUS_SET_BANDWIDTH (4008) with OPUS_BANDWIDTH_NARROWBAND (1101).
@@ -275,7 +277,7 @@ class Unavailable(Exception):
 class Coder:
     """One row of the results: a named way from input PCM to decoded PCM."""
     label: str
-    family: str                      # "ostrel_mbe", "codec2", "speex", "opus", ...
+    family: str                      # "ostrel_mbe", "ostrel_mbe transcode", "codec2", "speex", ...
     bits_per_second: int | None      # voice information rate
     settings: dict[str, str]
     run: Callable[[np.ndarray], np.ndarray]
@@ -360,6 +362,27 @@ class OurCodec:
             except (AttributeError, ValueError) as exc:
                 raise Unavailable(str(exc)) from exc
         return Coder(s.label, "ostrel_mbe", RATE_BITS[s.rate], s.as_dict(), run)
+
+
+    def transcoded(self, source: str, target: str, weighting: str) -> Coder:
+        """Encoded at `source`, transcoded frame by frame to `target` without PCM, decoded there
+        with the library's other defaults."""
+        def run(pcm: np.ndarray) -> np.ndarray:
+            if self.module is None:
+                raise Unavailable("_ostrel_mbe not importable")
+            try:
+                src, dst = (getattr(self.module.Rate, RATES[r]) for r in (source, target))
+                bridge = self.module.Transcoder(src, dst)
+                dec = self.module.Vocoder(dst)
+                if weighting != WEIGHTINGS[0]:
+                    dec.set_formant_weighting(self._member("FormantWeighting", weighting))
+                bits = self._encode(pcm, OurSettings(source), src)
+                return np.concatenate([dec.decode_bits(bridge.transcode(b)) for b in bits])
+            except (AttributeError, ValueError) as exc:
+                raise Unavailable(str(exc)) from exc
+        settings = {"rate": target, "transcoded_from": source, "formant_weighting": weighting}
+        label = f"{source}->{target} {ENHANCEMENTS[0]}/{weighting}"
+        return Coder(label, "ostrel_mbe transcode", min(RATE_BITS[source], RATE_BITS[target]), settings, run)
 
 
 def command_line_coder(label: str, family: str, bits: int | None, settings: dict[str, str],
@@ -674,6 +697,10 @@ def main(argv: list[str] | None = None) -> int:
                         help="full: every post-filter mode x formant weighting x half-rate synthesis "
                              "variant x pitch tracker at every rate; default: the library's defaults "
                              "and the command line's (standard formant weighting)")
+    parser.add_argument("--transcode", default=",".join(TRANSCODES),
+                        help="comma-separated SOURCE:TARGET rate pairs encoded at SOURCE, transcoded "
+                             "to TARGET and decoded there (compat and standard formant weighting), "
+                             "or 'none'")
     parser.add_argument("--codec2", default=",".join(CODEC2_MODES),
                         help="comma-separated codec2 modes (bit/s), or 'none'")
     parser.add_argument("--speex", default=",".join(SPEEX_QUALITIES),
@@ -718,16 +745,21 @@ def main(argv: list[str] | None = None) -> int:
     if args.self_test:
         return self_test(clips, metrics)
 
-    module = import_codec() if rates else None
+    module = import_codec() if rates or listed(args.transcode) else None
     ours = OurCodec(module)
     coders = [ours.coder(s) for s in settings_grid(rates, args.grid)]
+    for pair in listed(args.transcode):
+        source, _, target = pair.partition(":")
+        if source not in RATES or target not in RATES:
+            parser.error(f"unknown transcode pair {pair}")
+        coders += [ours.transcoded(source, target, w) for w in WEIGHTINGS]
     coders += [codec2(m) for m in listed(args.codec2)]
     coders += [speex(q) for q in speex_q]
     coders += [opus(k) for k in listed(args.opus)]
 
     results = []
     for coder in coders:
-        fixed = ENCODER_DELAY if args.align == "fixed" and coder.family == "ostrel_mbe" else None
+        fixed = ENCODER_DELAY if args.align == "fixed" and coder.family.startswith("ostrel_mbe") else None
         results.append(evaluate(coder, clips, metrics, fixed))
 
     print("clips: " + ", ".join(f"{c.name} ({len(c.pcm) / SAMPLE_RATE:.1f} s)" for c in clips))
