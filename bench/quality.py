@@ -1,13 +1,20 @@
 #!/usr/bin/env python3
-"""Objective speech quality: narrow-band PESQ (ITU-T P.862, MOS-LQO) of each rate against codec2.
+"""Objective speech quality: narrow-band PESQ (ITU-T P.862) and STOI of every rate and decoder setting.
 
-Every chosen 8 kHz speech clip goes through a fresh encoder/decoder pair of `_ostrel_mbe.Vocoder`
-at each requested rate and through the codec2 command-line tools (c2enc/c2dec, used as a black
-box) at 3200, 2400 and 1600 bit/s; each output is time-aligned with its input and scored.
-Installs what it needs when missing: the Debian packages codec2, codec2-examples and
-asterisk-core-sounds-en-wav (apt-get, as root) and PyPI's pesq (into this interpreter's environment).
+Every chosen 8 kHz speech clip goes through a list of coders, each producing decoded audio: a
+fresh encoder/decoder pair of `_ostrel_mbe.Vocoder` for every rate and every setting that changes
+what one hears (post-filter mode x formant weighting, the half-rate synthesis variant, and the
+encoder's pitch tracker), and, for comparison, command-line coders used as black boxes: codec2
+(c2enc/c2dec) at 3200, 2400 and 1600 bit/s, Speex narrowband (speexenc/speexdec) at quality 1 and
+2 (3950 and 5950 bit/s) and Opus (opusenc/opusdec) narrowband at 6 kbit/s. Each output is
+time-aligned with its input and scored.
 
-    python bench/quality.py [--rates imbe7200,imbe4400,ambe3600,ambe2450] [--clips N] [--json out.json]
+Installs what it needs when missing: the Debian packages codec2, codec2-examples,
+asterisk-core-sounds-en-wav, speex and opus-tools (apt-get, as root) and PyPI's pesq and pystoi
+(into this interpreter's environment).
+
+    python bench/quality.py [--rates imbe7200,...] [--grid full|default] [--clips N] [--json out.json]
+    python bench/quality.py --from-json out.json --markdown     # the tables of a saved run
 """
 from __future__ import annotations
 
@@ -24,6 +31,8 @@ import sys
 import tempfile
 import time
 import wave
+import hashlib
+import itertools
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Callable
@@ -41,8 +50,23 @@ RATES = {
     "ambe3600": "AMBEPLUS2_3600X2450",
     "ambe2450": "AMBEPLUS2_2450X2450",
 }
+# Voice information bit/s of each rate.
+RATE_BITS = {"imbe7200": 4400, "imbe4400": 4400, "ambe3600": 2450, "ambe2450": 2450}
+# Decoder and encoder settings that change what one hears. The first value of each is the
+# library's default; the command line decodes with the standard formant weighting.
+ENHANCEMENTS = ("classical", "none")          # EnhancementMode: post-filter chain or none
+WEIGHTINGS = ("compat", "standard")           # FormantWeighting of the spectral enhancement
+SYNTHS = ("ambe_plus", "baseline")            # AmbePlus2Synth, half rates only
+PITCH_TRACKERS = ("std", "pyin")              # encoder: the standard's tracker or PYIN
 CODEC2_MODES = ("3200", "2400", "1600")
-DEBIAN_PACKAGES = ("codec2", "codec2-examples", "asterisk-core-sounds-en-wav")
+# Bridges between the codecs: encoded at the first rate, transcoded to the second, decoded there.
+TRANSCODES = ("imbe7200:ambe3600", "ambe3600:imbe7200")
+SPEEX_QUALITIES = {"1": 3950, "2": 5950}      # narrowband quality -> bit/s
+OPUS_KBPS = ("6",)
+# libopus encoder request OPUS_SET_BANDWIDTH (4008) with OPUS_BANDWIDTH_NARROWBAND (1101).
+OPUS_NARROWBAND_CTL = "4008=1101"
+DEBIAN_PACKAGES = ("codec2", "codec2-examples", "asterisk-core-sounds-en-wav", "speex", "opus-tools")
+PYPI_PACKAGES = {"pesq": "pesq", "pystoi": "pystoi"}  # module -> package
 
 # Clip choice. codec2-examples also ships modem signals, sine sweeps, noisy off-air recordings and
 # already-coded speech; these are its clean studio speech files (8 kHz raw), used by name.
@@ -92,16 +116,16 @@ def package_version(package: str) -> str | None:
     return (r.stdout.strip() or None) if r.returncode == 0 else None
 
 
-def ensure_pesq():
-    """Imports pesq, installing it from PyPI into this interpreter's environment when absent."""
+def ensure_pypi(module: str):
+    """Imports `module`, installing its PyPI package into this interpreter's environment when absent."""
     try:
-        return importlib.import_module("pesq")
+        return importlib.import_module(module)
     except ImportError:
         pass
-    print("installing pesq from PyPI", file=sys.stderr)
-    subprocess.run([sys.executable, "-m", "pip", "install", "-q", "pesq"], check=True)
+    print(f"installing {PYPI_PACKAGES[module]} from PyPI", file=sys.stderr)
+    subprocess.run([sys.executable, "-m", "pip", "install", "-q", PYPI_PACKAGES[module]], check=True)
     importlib.invalidate_caches()
-    return importlib.import_module("pesq")
+    return importlib.import_module(module)
 
 
 def import_codec():
@@ -242,53 +266,168 @@ def align(ref: np.ndarray, out: np.ndarray, delay: int) -> np.ndarray:
 
 
 # ---------------------------------------------------------------------------------------------
-# Codecs: each maps int16 PCM to int16 PCM (unaligned), or raises Unavailable.
+# Coders: each maps int16 PCM to decoded int16 PCM (unaligned), or raises Unavailable.
 
 
 class Unavailable(Exception):
     """The codec or rate cannot run here (not built, not implemented, tool missing)."""
 
 
-def ours(module, rate_key: str) -> Callable[[np.ndarray], np.ndarray]:
-    def run(pcm: np.ndarray) -> np.ndarray:
-        if module is None:
-            raise Unavailable("_ostrel_mbe not importable")
-        try:
-            rate = getattr(module.Rate, RATES[rate_key])
-            # Separate channels: a channel's encoder and decoder share its quantizer state.
-            enc, dec = module.Vocoder(rate), module.Vocoder(rate)
-        except (AttributeError, ValueError) as exc:
-            raise Unavailable(str(exc)) from exc
-        # Two more frames of silence flush the encoder delay out.
-        frames = -(-(len(pcm) + ENCODER_DELAY) // FRAME)
-        padded = np.zeros(frames * FRAME, dtype=np.int16)
-        padded[: len(pcm)] = pcm
-        out = np.empty_like(padded)
-        try:
-            for i in range(frames):
-                bits = enc.encode_pcm(padded[i * FRAME:(i + 1) * FRAME])
-                out[i * FRAME:(i + 1) * FRAME] = dec.decode_bits(bits)
-        except ValueError as exc:
-            raise Unavailable(str(exc)) from exc
-        return out
-    return run
+@dataclass
+class Coder:
+    """One row of the results: a named way from input PCM to decoded PCM."""
+    label: str
+    family: str                      # "ostrel_mbe", "ostrel_mbe transcode", "codec2", "speex", ...
+    bits_per_second: int | None      # voice information rate
+    settings: dict[str, str]
+    run: Callable[[np.ndarray], np.ndarray]
 
 
-def codec2(mode: str) -> Callable[[np.ndarray], np.ndarray]:
+@dataclass(frozen=True)
+class OurSettings:
+    rate: str
+    enhancement: str = ENHANCEMENTS[0]
+    weighting: str = WEIGHTINGS[0]
+    synth: str | None = None         # half rates only
+    pitch: str = PITCH_TRACKERS[0]
+
+    @property
+    def label(self) -> str:
+        parts = [self.enhancement, self.weighting] + ([self.synth] if self.synth else []) + [self.pitch]
+        return f"{self.rate} {'/'.join(parts)}"
+
+    def as_dict(self) -> dict[str, str]:
+        d = {"rate": self.rate, "enhancement": self.enhancement, "formant_weighting": self.weighting,
+             "pitch": self.pitch}
+        if self.synth:
+            d["ambe_plus2_synth"] = self.synth
+        return d
+
+
+def settings_grid(rates: list[str], grid: str) -> list[OurSettings]:
+    """full: every combination at every rate; default: the library's defaults and the command
+    line's (standard weighting) at every rate."""
+    out = []
+    for rate in rates:
+        synths = SYNTHS if rate.startswith("ambe") else (None,)
+        if grid == "default":
+            out += [OurSettings(rate, synth=synths[0]), OurSettings(rate, weighting="standard", synth=synths[0])]
+            continue
+        for pitch, synth, enh, weighting in itertools.product(PITCH_TRACKERS, synths, ENHANCEMENTS, WEIGHTINGS):
+            out.append(OurSettings(rate, enh, weighting, synth, pitch))
+    return out
+
+
+class OurCodec:
+    """The `_ostrel_mbe` coders. Encoding depends only on the rate and the pitch tracker, so each
+    clip is encoded once per pair and decoded once per decoder setting."""
+
+    def __init__(self, module) -> None:
+        self.module = module
+        self.encoded: dict[tuple[str, str, bytes], list[bytes]] = {}
+
+    def _member(self, cls: str, name: str):
+        try:
+            return getattr(getattr(self.module, cls), name.upper())
+        except AttributeError as exc:
+            raise Unavailable(f"{cls}.{name.upper()} not in this module") from exc
+
+    def _encode(self, pcm: np.ndarray, s: OurSettings, rate) -> list[bytes]:
+        key = (s.rate, s.pitch, hashlib.blake2b(pcm.tobytes(), digest_size=16).digest())
+        if key not in self.encoded:
+            enc = self.module.Vocoder(rate)
+            enc.set_pyin_pitch(s.pitch == "pyin")
+            # Two more frames of silence flush the encoder delay out.
+            frames = -(-(len(pcm) + ENCODER_DELAY) // FRAME)
+            padded = np.zeros(frames * FRAME, dtype=np.int16)
+            padded[: len(pcm)] = pcm
+            self.encoded[key] = [enc.encode_pcm(padded[i * FRAME:(i + 1) * FRAME]) for i in range(frames)]
+        return self.encoded[key]
+
+    def coder(self, s: OurSettings) -> Coder:
+        def run(pcm: np.ndarray) -> np.ndarray:
+            if self.module is None:
+                raise Unavailable("_ostrel_mbe not importable")
+            try:
+                rate = getattr(self.module.Rate, RATES[s.rate])
+                # Separate channels: a channel's encoder and decoder share its quantizer state.
+                dec = self.module.Vocoder(rate)
+                dec.set_enhancement(self._member("EnhancementMode", s.enhancement))
+                if s.weighting != WEIGHTINGS[0]:
+                    dec.set_formant_weighting(self._member("FormantWeighting", s.weighting))
+                if s.synth is not None:
+                    dec.set_ambe_plus2_synth(self._member("AmbePlus2Synth", s.synth))
+                bits = self._encode(pcm, s, rate)
+                return np.concatenate([dec.decode_bits(b) for b in bits])
+            except (AttributeError, ValueError) as exc:
+                raise Unavailable(str(exc)) from exc
+        return Coder(s.label, "ostrel_mbe", RATE_BITS[s.rate], s.as_dict(), run)
+
+
+    def transcoded(self, source: str, target: str, weighting: str) -> Coder:
+        """Encoded at `source`, transcoded frame by frame to `target` without PCM, decoded there
+        with the library's other defaults."""
+        def run(pcm: np.ndarray) -> np.ndarray:
+            if self.module is None:
+                raise Unavailable("_ostrel_mbe not importable")
+            try:
+                src, dst = (getattr(self.module.Rate, RATES[r]) for r in (source, target))
+                bridge = self.module.Transcoder(src, dst)
+                dec = self.module.Vocoder(dst)
+                if weighting != WEIGHTINGS[0]:
+                    dec.set_formant_weighting(self._member("FormantWeighting", weighting))
+                bits = self._encode(pcm, OurSettings(source), src)
+                return np.concatenate([dec.decode_bits(bridge.transcode(b)) for b in bits])
+            except (AttributeError, ValueError) as exc:
+                raise Unavailable(str(exc)) from exc
+        settings = {"rate": target, "transcoded_from": source, "formant_weighting": weighting}
+        label = f"{source}->{target} {ENHANCEMENTS[0]}/{weighting}"
+        return Coder(label, "ostrel_mbe transcode", min(RATE_BITS[source], RATE_BITS[target]), settings, run)
+
+
+def command_line_coder(label: str, family: str, bits: int | None, settings: dict[str, str],
+                       tools: tuple[str, str], commands: Callable[..., list[list[str]]]) -> Coder:
+    """A black-box coder run as two commands on files: commands(encoder, decoder, src, mid, dst)
+    gives the command lines; src and dst hold 16-bit little-endian 8 kHz mono raw PCM."""
     def run(pcm: np.ndarray) -> np.ndarray:
-        c2enc, c2dec = shutil.which("c2enc"), shutil.which("c2dec")
-        if c2enc is None or c2dec is None:
-            raise Unavailable("c2enc/c2dec not found")
+        paths = [shutil.which(t) for t in tools]
+        if None in paths:
+            raise Unavailable(f"{'/'.join(tools)} not found")
         with tempfile.TemporaryDirectory(prefix="ostrel_quality_") as tmp:
-            src, bits, dst = (Path(tmp) / n for n in ("in.raw", "out.bit", "out.raw"))
+            src, mid, dst = (Path(tmp) / n for n in ("in.raw", "coded.bin", "out.raw"))
             np.asarray(pcm, dtype="<i2").tofile(src)
-            for cmd in ([c2enc, mode, str(src), str(bits)], [c2dec, mode, str(bits), str(dst)]):
+            for cmd in commands(*paths, str(src), str(mid), str(dst)):
                 r = subprocess.run(cmd, capture_output=True, check=False)
                 if r.returncode != 0:
-                    raise Unavailable(f"{Path(cmd[0]).name} {mode} failed: "
+                    raise Unavailable(f"{Path(cmd[0]).name} failed: "
                                       f"{r.stderr.decode(errors='replace').strip()[:200]}")
             return np.fromfile(dst, dtype="<i2").astype(np.int16)
-    return run
+    return Coder(label, family, bits, settings, run)
+
+
+def codec2(mode: str) -> Coder:
+    return command_line_coder(
+        f"codec2 {mode}", "codec2", int(mode), {"mode": mode}, ("c2enc", "c2dec"),
+        lambda enc, dec, src, mid, dst: [[enc, mode, src, mid], [dec, mode, mid, dst]])
+
+
+def speex(quality: str) -> Coder:
+    return command_line_coder(
+        f"speex nb q{quality}", "speex", SPEEX_QUALITIES[quality], {"mode": "narrowband", "quality": quality},
+        ("speexenc", "speexdec"),
+        lambda enc, dec, src, mid, dst: [
+            [enc, "--narrowband", "--quality", quality, "--rate", "8000", "--le", "--16bit", src, mid],
+            [dec, "--mono", "--rate", "8000", mid, dst]])
+
+
+def opus(kbps: str) -> Coder:
+    return command_line_coder(
+        f"opus nb {kbps}k", "opus", int(float(kbps) * 1000),
+        {"bandwidth": "narrowband", "bitrate": f"{kbps} kbit/s", "mode": "hard-cbr"}, ("opusenc", "opusdec"),
+        lambda enc, dec, src, mid, dst: [
+            [enc, "--quiet", "--raw", "--raw-rate", "8000", "--raw-chan", "1", "--bitrate", kbps, "--hard-cbr",
+             "--set-ctl-int", OPUS_NARROWBAND_CTL, src, mid],
+            [dec, "--quiet", "--rate", "8000", mid, dst]])
 
 
 # ---------------------------------------------------------------------------------------------
@@ -296,32 +435,48 @@ def codec2(mode: str) -> Callable[[np.ndarray], np.ndarray]:
 
 
 @dataclass
+class Metrics:
+    """The scoring modules: pesq (P.862 narrow-band MOS-LQO) and pystoi (STOI, 0..1)."""
+    pesq: object
+    stoi: object
+
+
+@dataclass
 class Result:
-    label: str
-    scores: dict[str, float] = field(default_factory=dict)
+    coder: Coder
+    pesq: dict[str, float] = field(default_factory=dict)
+    stoi: dict[str, float] = field(default_factory=dict)
     delay: int | None = None
     clip_delays: dict[str, int] = field(default_factory=dict)
     unavailable: str | None = None
     seconds: float = 0.0
 
 
-def score(pesq_mod, ref: np.ndarray, deg: np.ndarray) -> float:
+def score_pesq(metrics: Metrics, ref: np.ndarray, deg: np.ndarray) -> float:
     try:
-        return float(pesq_mod.pesq(SAMPLE_RATE, ref.astype(np.float32), deg.astype(np.float32), "nb"))
+        return float(metrics.pesq.pesq(SAMPLE_RATE, ref.astype(np.float32), deg.astype(np.float32), "nb"))
     except Exception as exc:  # pesq raises its own error types (no utterances, too short)
         print(f"warning: PESQ failed: {exc}", file=sys.stderr)
         return math.nan
 
 
-def evaluate(label: str, codec, clips: list[Clip], pesq_mod, fixed_delay: int | None) -> Result:
-    """Scores every clip; a codec's delay is constant, so one delay (the best over all clips
+def score_stoi(metrics: Metrics, ref: np.ndarray, deg: np.ndarray) -> float:
+    try:
+        return float(metrics.stoi.stoi(ref.astype(np.float64), deg.astype(np.float64), SAMPLE_RATE, extended=False))
+    except Exception as exc:  # too short once silent frames are dropped
+        print(f"warning: STOI failed: {exc}", file=sys.stderr)
+        return math.nan
+
+
+def evaluate(coder: Coder, clips: list[Clip], metrics: Metrics, fixed_delay: int | None) -> Result:
+    """Scores every clip; a coder's delay is constant, so one delay (the best over all clips
     together unless fixed) aligns every output. Per-clip best lags are kept for diagnosis."""
-    result = Result(label)
+    result = Result(coder)
     start = time.perf_counter()
     outputs = []
     for clip in clips:
         try:
-            outputs.append(codec(clip.pcm))
+            outputs.append(coder.run(clip.pcm))
         except Unavailable as exc:
             result.unavailable = str(exc)
             return result
@@ -330,59 +485,106 @@ def evaluate(label: str, codec, clips: list[Clip], pesq_mod, fixed_delay: int | 
         result.clip_delays[clip.name] = int(np.argmax(curve))
     result.delay = fixed_delay if fixed_delay is not None else int(np.argmax(np.sum(curves, axis=0)))
     for clip, out in zip(clips, outputs):
-        result.scores[clip.name] = score(pesq_mod, clip.pcm, align(clip.pcm, out, result.delay))
+        aligned = align(clip.pcm, out, result.delay)
+        result.pesq[clip.name] = score_pesq(metrics, clip.pcm, aligned)
+        result.stoi[clip.name] = score_stoi(metrics, clip.pcm, aligned)
     result.seconds = time.perf_counter() - start
-    print(f"{label}: {len(clips)} clips in {result.seconds:.1f} s", file=sys.stderr)
+    print(f"{coder.label}: {len(clips)} clips in {result.seconds:.1f} s", file=sys.stderr)
     return result
 
 
-def summary(r: Result) -> dict:
-    valid = [s for s in r.scores.values() if not math.isnan(s)]
+def _stats(scores: dict[str, float]) -> dict:
+    valid = [v for v in scores.values() if not math.isnan(v)]
     return {
-        "available": r.unavailable is None,
-        "reason": r.unavailable,
         "clips": len(valid),
         "mean": statistics.fmean(valid) if valid else None,
         "min": min(valid) if valid else None,
+        "per_clip": scores,
+    }
+
+
+def summary(r: Result) -> dict:
+    return {
+        "family": r.coder.family,
+        "bits_per_second": r.coder.bits_per_second,
+        "settings": r.coder.settings,
+        "available": r.unavailable is None,
+        "reason": r.unavailable,
+        "pesq": _stats(r.pesq),
+        "stoi": _stats(r.stoi),
         "delay": r.delay,
-        "per_clip": r.scores,
         "per_clip_best_delay": r.clip_delays,
         "seconds": round(r.seconds, 2),
     }
 
 
-def print_table(results: list[Result], clips: list[Clip]) -> None:
-    print(f"PESQ narrow-band MOS-LQO over {len(clips)} clips "
-          f"({sum(len(c.pcm) for c in clips) / SAMPLE_RATE:.1f} s of speech)")
-    print(f"{'codec':<18} {'clips':>5} {'mean':>6} {'min':>6} {'delay':>6} {'time/s':>7}")
-    for r in results:
-        s = summary(r)
-        if not s["available"] or s["mean"] is None:
-            reason = s["reason"] or "no valid score"
-            print(f"{r.label:<18} {'n/a':>5}  ({reason})")
+def _fmt(value: float | None, digits: int = 3) -> str:
+    return "n/a" if value is None else f"{value:.{digits}f}"
+
+
+def print_table(results: dict[str, dict], clip_count: int, seconds: float) -> None:
+    print(f"PESQ narrow-band MOS-LQO and STOI over {clip_count} clips ({seconds:.1f} s of speech)")
+    print(f"{'coder':<42} {'bit/s':>5} {'clips':>5} {'PESQ':>6} {'min':>6} {'STOI':>6} {'min':>6} {'delay':>6}")
+    for label, s in results.items():
+        if not s["available"] or s["pesq"]["mean"] is None:
+            print(f"{label:<42} {'n/a':>5}  ({s['reason'] or 'no valid score'})")
             continue
-        print(f"{r.label:<18} {s['clips']:>5} {s['mean']:>6.3f} {s['min']:>6.3f} "
-              f"{s['delay']:>6} {s['seconds']:>7.1f}")
-    print("delay: samples dropped from the start of each decoder output to align it with its input")
+        print(f"{label:<42} {s['bits_per_second'] or '':>5} {s['pesq']['clips']:>5} "
+              f"{_fmt(s['pesq']['mean']):>6} {_fmt(s['pesq']['min']):>6} "
+              f"{_fmt(s['stoi']['mean']):>6} {_fmt(s['stoi']['min']):>6} {s['delay']:>6}")
+    print("ours: RATE ENHANCEMENT/WEIGHTING[/SYNTH]/PITCH; delay: samples dropped from the start of each "
+          "decoder output to align it with its input")
+
+
+def print_markdown(results: dict[str, dict]) -> None:
+    """Mean PESQ-NB / STOI as Markdown: ours with one row per rate, synthesis variant and pitch
+    tracker and one column per post-filter mode and formant weighting; then the other coders."""
+    ok = {k: s for k, s in results.items() if s["available"] and s["pesq"]["mean"] is not None}
+    columns = [(e, w) for e in ENHANCEMENTS for w in WEIGHTINGS]
+    rows: dict[tuple[str, str, str], dict[tuple[str, str], dict]] = {}
+    for s in ok.values():
+        if s["family"] == "ostrel_mbe":
+            st = s["settings"]
+            row = (st["rate"], st.get("ambe_plus2_synth", ""), st["pitch"])
+            rows.setdefault(row, {})[(st["enhancement"], st["formant_weighting"])] = s
+    if rows:
+        print("| rate | half-rate synthesis | pitch | " + " | ".join(f"{e} / {w}" for e, w in columns) + " |")
+        print("|---|---|---|" + "---:|" * len(columns))
+        for (rate, synth, pitch), cells in rows.items():
+            text = [f"{_fmt(c['pesq']['mean'], 2)} / {_fmt(c['stoi']['mean'], 3)}" if c else ""
+                    for c in (cells.get(col) for col in columns)]
+            print(f"| {rate} | {synth} | {pitch} | " + " | ".join(text) + " |")
+        print()
+    print("| coder | bit/s | PESQ-NB | STOI |")
+    print("|---|---:|---:|---:|")
+    for label, s in ok.items():
+        if s["family"] != "ostrel_mbe":
+            print(f"| {label} | {s['bits_per_second'] or ''} | {_fmt(s['pesq']['mean'], 2)} | "
+                  f"{_fmt(s['stoi']['mean'], 3)} |")
 
 
 # ---------------------------------------------------------------------------------------------
 
 
-def self_test(clips: list[Clip], pesq_mod) -> int:
+def _stand_in(label: str, fn: Callable[[np.ndarray], np.ndarray]) -> Coder:
+    return Coder(label, "stand-in", None, {}, fn)
+
+
+def self_test(clips: list[Clip], metrics: Metrics) -> int:
     """Alignment and scoring checked on stand-in codecs whose delay is known."""
     failures = 0
     for true_delay in (0, ENCODER_DELAY, 437):
         def delayed(pcm, d=true_delay):
             return np.concatenate([np.zeros(d, dtype=np.int16), pcm, np.zeros(FRAME, dtype=np.int16)])
-        r = evaluate(f"delay {true_delay}", delayed, clips, pesq_mod, None)
+        r = evaluate(_stand_in(f"delay {true_delay}", delayed), clips, metrics, None)
         s = summary(r)
         ok = (r.delay == true_delay and all(d == true_delay for d in r.clip_delays.values())
-              and s["min"] is not None and s["min"] > 4.4)
+              and s["pesq"]["min"] is not None and s["pesq"]["min"] > 4.4
+              and s["stoi"]["min"] is not None and s["stoi"]["min"] > 0.99)
         failures += not ok
         print(f"self-test delay {true_delay:>3}: measured {r.delay}, per clip "
-              f"{sorted(set(r.clip_delays.values()))}, "
-              f"PESQ min {s['min']:.3f} {'ok' if ok else 'FAIL'}")
+              f"{sorted(set(r.clip_delays.values()))}, PESQ min {_fmt(s['pesq']['min'])}, "
+              f"STOI min {_fmt(s['stoi']['min'])} {'ok' if ok else 'FAIL'}")
     # Phase-incoherent stand-in for a parametric coder: same envelope, different waveform.
     rng = np.random.default_rng(1)
     def noisy(pcm, d=ENCODER_DELAY):
@@ -391,36 +593,57 @@ def self_test(clips: list[Clip], pesq_mod) -> int:
         noise = rng.standard_normal(len(x)) * env * 0.3
         y = np.concatenate([np.zeros(d), x * 0.8 + noise])
         return np.clip(y, -32768, 32767).astype(np.int16)
-    r = evaluate("noisy", noisy, clips, pesq_mod, None)
-    ok = abs(r.delay - ENCODER_DELAY) <= 8
+    r = evaluate(_stand_in("noisy", noisy), clips, metrics, None)
+    s = summary(r)
+    ok = abs(r.delay - ENCODER_DELAY) <= 8 and s["stoi"]["mean"] is not None and s["stoi"]["mean"] < 0.99
     failures += not ok
     print(f"self-test noisy delay {ENCODER_DELAY}: measured {r.delay}, per clip "
-          f"{sorted(set(r.clip_delays.values()))} "
+          f"{sorted(set(r.clip_delays.values()))}, STOI mean {_fmt(s['stoi']['mean'])} "
           f"{'ok' if ok else 'FAIL'}")
-    # The Vocoder path (framing, flush, encoder delay, unavailable rates) with a stand-in module
-    # whose wire frame is the PCM of two frames earlier.
+    # The Vocoder path (framing, flush, encoder delay, settings, unavailable rates) with a
+    # stand-in module whose wire frame is the PCM of two frames earlier.
     fake = _stand_in_module()
+    ours = OurCodec(fake)
+    grid = settings_grid(list(RATES), "full")
     for key in RATES:
         for fixed in (None, ENCODER_DELAY):
-            r = evaluate(key, ours(fake, key), clips, pesq_mod, fixed)
-            s = summary(r)
-            if key.startswith("ambe"):
-                ok = r.unavailable is not None
-                outcome = f"n/a ({r.unavailable})"
-            else:
-                ok = r.delay == ENCODER_DELAY and s["min"] is not None and s["min"] > 4.4
-                outcome = f"delay {r.delay}, PESQ min {s['min']:.3f}"
-            failures += not ok
-            mode = "fixed" if fixed is not None else "xcorr"
-            print(f"self-test stand-in {key} ({mode}): {outcome} {'ok' if ok else 'FAIL'}")
+            # The library default and the most changed setting of each rate.
+            for s_ in (grid[[g.rate for g in grid].index(key)], [g for g in grid if g.rate == key][-1]):
+                r = evaluate(ours.coder(s_), clips, metrics, fixed)
+                s = summary(r)
+                if key.startswith("ambe"):
+                    ok = r.unavailable is not None
+                    outcome = f"n/a ({r.unavailable})"
+                else:
+                    ok = (r.delay == ENCODER_DELAY and s["pesq"]["min"] is not None and s["pesq"]["min"] > 4.4
+                          and fake.applied[-1] == s_.as_dict())
+                    outcome = f"delay {r.delay}, PESQ min {_fmt(s['pesq']['min'])}"
+                failures += not ok
+                mode = "fixed" if fixed is not None else "xcorr"
+                print(f"self-test stand-in {s_.label} ({mode}): {outcome} {'ok' if ok else 'FAIL'}")
+    # Every rate and setting is in the full grid exactly once: 2 x 2 x 2 at the full rates, x 2
+    # synthesis variants at the half rates.
+    labels = [g.label for g in grid]
+    ok = len(labels) == len(set(labels)) == 2 * 8 + 2 * 16
+    failures += not ok
+    print(f"self-test grid: {len(labels)} settings {'ok' if ok else 'FAIL'}")
     print("self-test " + ("passed" if not failures else f"FAILED ({failures})"))
     return 1 if failures else 0
 
 
 def _stand_in_module():
-    """Mimics `_ostrel_mbe`: full rates are a pure 2-frame delay, half rates raise ValueError."""
+    """Mimics `_ostrel_mbe`: full rates are a pure 2-frame delay, half rates raise ValueError.
+    Each decoder records the settings it was given in `applied`, in the benchmark's terms."""
     import types
     from collections import deque
+
+    def enum(name, members):
+        return type(name, (), {m.upper(): f"{name}.{m}" for m in members})
+
+    module = types.SimpleNamespace(applied=[])
+    module.EnhancementMode = enum("EnhancementMode", ENHANCEMENTS)
+    module.FormantWeighting = enum("FormantWeighting", WEIGHTINGS)
+    module.AmbePlus2Synth = enum("AmbePlus2Synth", SYNTHS)
 
     class Rate:
         IMBE_7200X4400, IMBE_4400X4400 = "imbe7200", "imbe4400"
@@ -431,70 +654,131 @@ def _stand_in_module():
             if rate.startswith("ambe"):
                 raise ValueError("rate not available")
             self.queue = deque([np.zeros(FRAME, dtype=np.int16)] * 2)
+            self.settings = {"rate": rate, "enhancement": "classical", "formant_weighting": "compat",
+                             "pitch": "std"}
+            self.pitch = "std"
+
+        def _set(self, key, member):
+            self.settings[key] = member.split(".")[1]
+
+        def set_enhancement(self, mode):
+            self._set("enhancement", mode)
+
+        def set_formant_weighting(self, weighting):
+            self._set("formant_weighting", weighting)
+
+        def set_ambe_plus2_synth(self, gen):
+            self._set("ambe_plus2_synth", gen)
+
+        def set_pyin_pitch(self, on):
+            self.pitch = "pyin" if on else "std"
 
         def encode_pcm(self, pcm):
             assert pcm.dtype == np.int16 and pcm.shape == (FRAME,)
             self.queue.append(pcm.copy())
-            return self.queue.popleft().tobytes()
+            # The pitch tracker travels with the frame, so the decoder can report it.
+            return self.pitch.encode() + self.queue.popleft().tobytes()
 
         def decode_bits(self, bits):
-            return np.frombuffer(bits, dtype=np.int16).copy()
+            self.settings["pitch"] = bits[:-2 * FRAME].decode()
+            if not module.applied or module.applied[-1] is not self.settings:
+                module.applied.append(self.settings)
+            return np.frombuffer(bits[-2 * FRAME:], dtype=np.int16).copy()
 
-    return types.SimpleNamespace(Rate=Rate, Vocoder=Vocoder)
+    module.Rate, module.Vocoder = Rate, Vocoder
+    return module
 
 
 def main(argv: list[str] | None = None) -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[1])
     parser.add_argument("--rates", default=",".join(RATES),
-                        help="comma-separated rates out of " + ",".join(RATES))
+                        help="comma-separated rates out of " + ",".join(RATES) + ", or 'none'")
+    parser.add_argument("--grid", choices=("full", "default"), default="full",
+                        help="full: every post-filter mode x formant weighting x half-rate synthesis "
+                             "variant x pitch tracker at every rate; default: the library's defaults "
+                             "and the command line's (standard formant weighting)")
+    parser.add_argument("--transcode", default=",".join(TRANSCODES),
+                        help="comma-separated SOURCE:TARGET rate pairs encoded at SOURCE, transcoded "
+                             "to TARGET and decoded there (compat and standard formant weighting), "
+                             "or 'none'")
     parser.add_argument("--codec2", default=",".join(CODEC2_MODES),
                         help="comma-separated codec2 modes (bit/s), or 'none'")
+    parser.add_argument("--speex", default=",".join(SPEEX_QUALITIES),
+                        help="comma-separated Speex narrowband qualities out of 1,2, or 'none'")
+    parser.add_argument("--opus", default=",".join(OPUS_KBPS),
+                        help="comma-separated Opus narrowband bit rates (kbit/s), or 'none'")
     parser.add_argument("--clips", type=int, default=None, help="use at most N clips")
     parser.add_argument("--align", choices=("xcorr", "fixed"), default="xcorr",
                         help="xcorr: measure each output's delay; fixed: drop the 2-frame encoder "
-                             "delay from our output (codec2 is always measured)")
+                             "delay from our output (other coders are always measured)")
     parser.add_argument("--json", type=Path, help="also write the results to this JSON file")
+    parser.add_argument("--markdown", action="store_true", help="print the mean scores as a Markdown table too")
+    parser.add_argument("--from-json", type=Path, metavar="FILE",
+                        help="print the tables of a saved --json run instead of running")
     parser.add_argument("--self-test", action="store_true",
                         help="check alignment and scoring with stand-in codecs of known delay")
     args = parser.parse_args(argv)
 
-    rates = [r.strip() for r in args.rates.split(",") if r.strip()]
-    unknown = [r for r in rates if r not in RATES]
+    if args.from_json:
+        payload = json.loads(args.from_json.read_text())
+        print_table(payload["results"], len(payload["clips"]), sum(payload["clips"].values()))
+        if args.markdown:
+            print_markdown(payload["results"])
+        return 0
+
+    def listed(text: str) -> list[str]:
+        return [] if text.strip() == "none" else [v.strip() for v in text.split(",") if v.strip()]
+
+    rates, speex_q = listed(args.rates), listed(args.speex)
+    unknown = [r for r in rates if r not in RATES] + [q for q in speex_q if q not in SPEEX_QUALITIES]
     if unknown:
-        parser.error(f"unknown rate(s) {','.join(unknown)}; choose from {','.join(RATES)}")
-    modes = [] if args.codec2.strip() == "none" else [m.strip() for m in args.codec2.split(",") if m.strip()]
+        parser.error(f"unknown rate(s) or Speex quality {','.join(unknown)}")
 
     still_missing = ensure_debian_packages(DEBIAN_PACKAGES)
     if still_missing:
         print(f"warning: could not install {' '.join(still_missing)}", file=sys.stderr)
-    pesq_mod = ensure_pesq()
+    metrics = Metrics(ensure_pypi("pesq"), ensure_pypi("pystoi"))
     clips = choose_clips(args.clips)
     if not clips:
         print("error: no speech clips found", file=sys.stderr)
         return 2
     if args.self_test:
-        return self_test(clips, pesq_mod)
+        return self_test(clips, metrics)
 
-    module = import_codec() if rates else None
+    module = import_codec() if rates or listed(args.transcode) else None
+    ours = OurCodec(module)
+    coders = [ours.coder(s) for s in settings_grid(rates, args.grid)]
+    for pair in listed(args.transcode):
+        source, _, target = pair.partition(":")
+        if source not in RATES or target not in RATES:
+            parser.error(f"unknown transcode pair {pair}")
+        coders += [ours.transcoded(source, target, w) for w in WEIGHTINGS]
+    coders += [codec2(m) for m in listed(args.codec2)]
+    coders += [speex(q) for q in speex_q]
+    coders += [opus(k) for k in listed(args.opus)]
+
     results = []
-    for key in rates:
-        results.append(evaluate(key, ours(module, key), clips, pesq_mod,
-                                ENCODER_DELAY if args.align == "fixed" else None))
-    for mode in modes:
-        results.append(evaluate(f"codec2 {mode}", codec2(mode), clips, pesq_mod, None))
+    for coder in coders:
+        fixed = ENCODER_DELAY if args.align == "fixed" and coder.family.startswith("ostrel_mbe") else None
+        results.append(evaluate(coder, clips, metrics, fixed))
 
     print("clips: " + ", ".join(f"{c.name} ({len(c.pcm) / SAMPLE_RATE:.1f} s)" for c in clips))
-    print_table(results, clips)
+    summaries = {r.coder.label: summary(r) for r in results}
+    print_table(summaries, len(clips), sum(len(c.pcm) for c in clips) / SAMPLE_RATE)
+    if args.markdown:
+        print_markdown(summaries)
     if args.json:
         payload = {
-            "metric": "PESQ P.862 narrow-band MOS-LQO",
+            "metrics": {"pesq": "ITU-T P.862 narrow-band MOS-LQO (PyPI pesq)",
+                        "stoi": "short-time objective intelligibility, 0..1 (PyPI pystoi)"},
+            "command": "python bench/quality.py " + " ".join(argv if argv is not None else sys.argv[1:]),
             "versions": {
                 "_ostrel_mbe": getattr(module, "__version__", None),
-                "pesq": importlib.metadata.version("pesq"),
+                **{p: importlib.metadata.version(p) for p in PYPI_PACKAGES.values()},
                 **{p: package_version(p) for p in DEBIAN_PACKAGES},
             },
             "clips": {c.name: round(len(c.pcm) / SAMPLE_RATE, 3) for c in clips},
-            "results": {r.label: summary(r) for r in results},
+            "results": summaries,
         }
         args.json.write_text(json.dumps(payload, indent=2) + "\n")
     return 0

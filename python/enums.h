@@ -1,6 +1,6 @@
-// The module's three enumeration classes: Rate, AmbePlus2Synth and EnhancementMode.  Each is an
-// immutable class holding one small integer, with its members as class attributes and no
-// constructor; equality also holds against plain integers, ordering is refused.
+// The module's enumeration classes: Rate, AmbePlus2Synth, EnhancementMode and FormantWeighting.
+// Each is an immutable class holding one small integer, with its members as class attributes and
+// no constructor; equality also holds against plain integers, ordering is refused.
 #pragma once
 
 #include <array>
@@ -32,6 +32,12 @@ struct EnhancementModeClass {
     static const char* const doc;
 };
 
+struct FormantWeightingClass {
+    static constexpr const char* name = "FormantWeighting";
+    static constexpr std::array<std::string_view, 2> members = {"COMPAT", "STANDARD"};
+    static const char* const doc;
+};
+
 // One member of the enumeration class described by `Class`; `value` indexes Class::members.
 template <class Class>
 struct EnumMember {
@@ -41,9 +47,12 @@ struct EnumMember {
 using PyRate = EnumMember<RateClass>;
 using PyAmbePlus2Synth = EnumMember<AmbePlus2SynthClass>;
 using PyEnhancementMode = EnumMember<EnhancementModeClass>;
+using PyFormantWeighting = EnumMember<FormantWeightingClass>;
 
-// Registers the three classes on `m`, in module order.
+// Registers Rate, AmbePlus2Synth and EnhancementMode on `m`, in module order.
 void register_enums(nb::module_& m);
+// Registers FormantWeighting, which follows the working classes in the module.
+void register_formant_weighting(nb::module_& m);
 
 // The class attribute object for `value` (so `v.rate is Rate.IMBE_7200X4400` holds).
 template <class Class>

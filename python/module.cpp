@@ -11,5 +11,6 @@ NB_MODULE(_ostrel_mbe, m) {
     ostrel_mbe::python::register_vocoder(m);
     ostrel_mbe::python::register_streaming(m);
     ostrel_mbe::python::register_transcoder(m);
+    ostrel_mbe::python::register_formant_weighting(m);
     m.attr("__version__") = "0.1.0";
 }

@@ -81,6 +81,10 @@ PyObject* decoder_push(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* decoder_set_formant_weighting(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return set_channel_formant_weighting(decoder_of(self).channel(), args, kwargs); });
+}
+
 // reset() and discard_pending(), the same for both directions.
 template <class Core>
 PyObject* reset(PyObject* self, PyObject*) {
@@ -123,6 +127,8 @@ PyMethodDef* decoder_methods() {
                                         "completed frame.")
                                    .add("reset", &reset<LiveDecoder>, "reset($self)\n--\n\n")
                                    .add("discard_pending", &discard_pending<LiveDecoder>, "discard_pending($self)\n--\n\n")
+                                   .add("set_formant_weighting", &decoder_set_formant_weighting,
+                                        "set_formant_weighting($self, weighting)\n--\n\n")
         ;
     return table.data();
 }
@@ -155,6 +161,9 @@ void register_streaming(nb::module_& m) {
     auto decoder = bound_class<LiveDecoder>(m, DECODER_DOC, &init_stream<LiveDecoder>, decoder_methods());
     add_common(decoder);
     decoder.def_prop_ro("pending_bytes", [](Bound<LiveDecoder>& self) { return core_of(self).pending_bytes(); });
+    decoder.def_prop_ro(
+        "formant_weighting", [](Bound<LiveDecoder>& self) { return channel_formant_weighting(core_of(self).channel()); },
+        nb::for_getter(nb::sig("def formant_weighting(self, /) -> FormantWeighting")));
 }
 
 }  // namespace ostrel_mbe::python

@@ -194,6 +194,10 @@ PyObject* set_ambe_plus2_synth(PyObject* self, PyObject* args, PyObject* kwargs)
     });
 }
 
+PyObject* set_formant_weighting(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return set_channel_formant_weighting(channel_of(self), args, kwargs); });
+}
+
 PyObject* set_enhancement(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         Vocoder& channel = channel_of(self);
@@ -251,7 +255,8 @@ PyMethodDef* method_table() {
         t.add("set_amp_ema_alpha", &set_amp_ema_alpha, "set_amp_ema_alpha($self, alpha)\n--\n\n")
             .add("set_repeat_reset_after", &set_repeat_reset_after, "set_repeat_reset_after($self, n=None)\n--\n\n")
             .add("set_ambe_plus2_synth", &set_ambe_plus2_synth, "set_ambe_plus2_synth($self, gen)\n--\n\n")
-            .add("set_enhancement", &set_enhancement, "set_enhancement($self, mode)\n--\n\n");
+            .add("set_enhancement", &set_enhancement, "set_enhancement($self, mode)\n--\n\n")
+            .add("set_formant_weighting", &set_formant_weighting, "set_formant_weighting($self, weighting)\n--\n\n");
         return t;
     }();
     return table.data();
@@ -304,6 +309,21 @@ void register_vocoder(nb::module_& m) {
             return member_object<EnhancementModeClass>(enhancement_member(channel_of(self).enhancement()));
         },
         nb::for_getter(nb::sig("def enhancement(self, /) -> EnhancementMode")));
+    cls.def_prop_ro(
+        "formant_weighting", [](PyVocoder& self) { return channel_formant_weighting(channel_of(self)); },
+        nb::for_getter(nb::sig("def formant_weighting(self, /) -> FormantWeighting")));
+}
+
+PyObject* set_channel_formant_weighting(Vocoder& channel, PyObject* args, PyObject* kwargs) {
+    PyObject* weighting = nullptr;
+    unpack_arguments(args, kwargs, "set_formant_weighting", {"weighting"}, 1, &weighting);
+    channel.set_formant_weighting(
+        static_cast<codecs::mbe_baseline::FormantWeighting>(member_value<FormantWeightingClass>(weighting, "weighting")));
+    Py_RETURN_NONE;
+}
+
+nb::object channel_formant_weighting(const Vocoder& channel) {
+    return member_object<FormantWeightingClass>(static_cast<std::uint8_t>(channel.formant_weighting()));
 }
 
 }  // namespace ostrel_mbe::python

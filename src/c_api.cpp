@@ -509,4 +509,16 @@ int ostrel_mbe_transcoder_reset(ostrel_mbe_transcoder* transcoder) {
     return OSTREL_MBE_OK;
 }
 
+int ostrel_mbe_transcoder_set_envelope_mix(ostrel_mbe_transcoder* transcoder, int mix) {
+    if (transcoder == nullptr) return OSTREL_MBE_ERR_NULL_POINTER;
+    if (mix != OSTREL_MBE_ENVELOPE_MIX_NONE && mix != OSTREL_MBE_ENVELOPE_MIX_PREVIOUS) return OSTREL_MBE_ERR_BAD_ARGUMENT;
+    transcoder->transcoder.set_envelope_mix(static_cast<rate_conversion::predictor::EnvelopeMix>(mix));
+    return OSTREL_MBE_OK;
+}
+
+int ostrel_mbe_transcoder_envelope_mix(const ostrel_mbe_transcoder* transcoder) {
+    if (transcoder == nullptr) return OSTREL_MBE_ERR_NULL_POINTER;
+    return static_cast<int>(transcoder->transcoder.envelope_mix());
+}
+
 }  // extern "C"

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "enhancement_mode.h"
+#include "settings.h"
 
 namespace ostrel_mbe::enhancement {
 

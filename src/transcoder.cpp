@@ -13,6 +13,7 @@ namespace ostrel_mbe {
 struct Transcoder::State {
     Rate from;
     Rate to;
+    rate_conversion::predictor::EnvelopeMix mix = rate_conversion::predictor::EnvelopeMix::None;
     std::optional<rate_conversion::FullToHalfConverter> full_to_half;
     std::optional<rate_conversion::HalfToFullConverter> half_to_full;
 };
@@ -60,7 +61,7 @@ std::expected<Transcoder, VocoderError> Transcoder::create(Rate from, Rate to) {
 }
 
 Transcoder::Transcoder(Rate from, Rate to) {
-    storage_.emplace<State>(State{from, to, std::nullopt, std::nullopt});
+    storage_.emplace<State>(State{from, to, rate_conversion::predictor::EnvelopeMix::None, std::nullopt, std::nullopt});
     reset();
 }
 Transcoder::Transcoder(const Transcoder& other) { storage_.emplace<State>(other.state()); }
@@ -73,14 +74,20 @@ Transcoder::~Transcoder() { storage_.destroy<State>(); }
 Rate Transcoder::from() const { return state().from; }
 Rate Transcoder::to() const { return state().to; }
 
+rate_conversion::predictor::EnvelopeMix Transcoder::envelope_mix() const { return state().mix; }
+void Transcoder::set_envelope_mix(rate_conversion::predictor::EnvelopeMix mix) {
+    state().mix = mix;
+    reset();
+}
+
 void Transcoder::reset() {
     State& s = state();
     const auto direction = direction_of(s.from, s.to);
     OSTREL_CHECK(direction.has_value(), "direction was validated at construction");
     s.full_to_half.reset();
     s.half_to_full.reset();
-    if (*direction == Direction::FullToHalf) s.full_to_half.emplace();
-    if (*direction == Direction::HalfToFull) s.half_to_full.emplace();
+    if (*direction == Direction::FullToHalf) s.full_to_half.emplace(s.mix);
+    if (*direction == Direction::HalfToFull) s.half_to_full.emplace(s.mix);
 }
 
 std::expected<WireFrame, VocoderError> Transcoder::transcode(std::span<const std::uint8_t> bytes) {

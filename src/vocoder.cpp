@@ -71,10 +71,13 @@ Vocoder::~Vocoder() { storage_.destroy<State>(); }
 Rate Vocoder::rate() const { return state().rate; }
 
 void Vocoder::reset() {
-    // Kept: rate, tone detection, AMBE+2 synthesis variant and the enhancement configuration.
-    // Every other setting returns to its default (the analysis settings live in its state).
+    // Kept: rate, tone detection, AMBE+2 synthesis variant, formant weighting and the enhancement
+    // configuration: they choose how the channel sounds, not how it follows one stream.  Every
+    // other setting returns to its default (the analysis settings live in its state).
     State& s = state();
+    const mbe::FormantWeighting weighting = s.synth_settings.formant_weighting;
     s.synth_settings = {};
+    s.synth_settings.formant_weighting = weighting;
     s.unvoiced_scale = AMBE_PLUS2_UNVOICED_SCALE_RESET;
     s.lcg = lcg_from_environment();
     clear_states(s);
@@ -98,6 +101,8 @@ bool Vocoder::chip_compat_spectral_clamp() const { return state().synth_settings
 void Vocoder::set_chip_compat_spectral_clamp(bool on) { state().synth_settings.chip_compat_spectral_clamp = on; }
 std::optional<std::uint32_t> Vocoder::repeat_reset_after() const { return state().synth_settings.repeat_reset_after; }
 void Vocoder::set_repeat_reset_after(std::optional<std::uint32_t> n) { state().synth_settings.repeat_reset_after = n; }
+mbe::FormantWeighting Vocoder::formant_weighting() const { return state().synth_settings.formant_weighting; }
+void Vocoder::set_formant_weighting(mbe::FormantWeighting weighting) { state().synth_settings.formant_weighting = weighting; }
 AmbePlus2Synth Vocoder::ambe_plus2_synth() const { return state().ambe_plus2_synth; }
 void Vocoder::set_ambe_plus2_synth(AmbePlus2Synth synth) { state().ambe_plus2_synth = synth; }
 enhancement::EnhancementMode Vocoder::enhancement() const { return state().enhancement_config.mode(); }

@@ -126,14 +126,35 @@ def bit_rate(label: str) -> int:
 
 
 def coder_colour(label: str) -> str:
-    return CODEC2_COLOUR if label.startswith("codec2") else OURS_COLOUR
+    return OURS_COLOUR if label.startswith(("imbe", "ambe")) else CODEC2_COLOUR
 
 
-def quality_rows(payload: dict) -> list[tuple[str, float, float]]:
-    """(label, mean, min) of every scored coder in a quality.py JSON, highest bit rate first."""
-    rows = [(label, r["mean"], r["min"]) for label, r in payload.get("results", {}).items()
-            if r.get("available", True) and r.get("mean") is not None]
-    return sorted(rows, key=lambda row: -bit_rate(row[0]))
+# The settings shown for our rates: the post-filter and pitch tracker of the library's defaults,
+# with either formant weighting (the library's default compat, the command line's standard).
+SHOWN_SETTINGS = {"enhancement": "classical", "pitch": "std", "ambe_plus2_synth": "ambe_plus"}
+
+
+def _shown(result: dict) -> bool:
+    if result.get("family") != "ostrel_mbe":
+        return True
+    settings = result.get("settings", {})
+    return all(settings.get(key, value) == value for key, value in SHOWN_SETTINGS.items())
+
+
+def quality_rows(payload: dict) -> list[tuple[str, float, float, float | None]]:
+    """(label, PESQ mean, PESQ min, STOI mean or None) of the scored coders in a quality.py JSON:
+    our rates at the default settings with either formant weighting, the bridges between the
+    codecs and every comparison coder; ours first, then by bit rate."""
+    rows = []
+    for label, r in payload.get("results", {}).items():
+        if not r.get("available", True) or not _shown(r):
+            continue
+        pesq = r.get("pesq", r)  # older files kept mean and min at the top level
+        if pesq.get("mean") is None:
+            continue
+        stoi = r.get("stoi", {}).get("mean")
+        rows.append((label, pesq["mean"], pesq["min"], stoi))
+    return sorted(rows, key=lambda row: (coder_colour(row[0]) != OURS_COLOUR, -bit_rate(row[0]), row[0]))
 
 
 def speed_rows(payload: dict) -> list[tuple[str, float, float]]:
@@ -147,16 +168,26 @@ def plot_quality(plt, payload: dict, out: Path) -> Path | None:
     rows = quality_rows(payload)
     if not rows:
         return None
-    fig, ax = plt.subplots(figsize=(8, 0.45 * len(rows) + 1.4), constrained_layout=True)
+    with_stoi = all(r[3] is not None for r in rows)
+    fig, axes = plt.subplots(1, 2 if with_stoi else 1, figsize=(10 if with_stoi else 8, 0.32 * len(rows) + 1.4),
+                             sharey=True, constrained_layout=True, squeeze=False)
     y = np.arange(len(rows))
-    ax.barh(y, [r[1] for r in rows], color=[coder_colour(r[0]) for r in rows], label="mean")
-    ax.plot([r[2] for r in rows], y, "k|", markersize=14, label="lowest clip")
-    ax.set_yticks(y, [r[0] for r in rows])
+    colours = [coder_colour(r[0]) for r in rows]
+    ax = axes[0][0]
+    ax.barh(y, [r[1] for r in rows], color=colours, label="mean")
+    ax.plot([r[2] for r in rows], y, "k|", markersize=10, label="lowest clip")
+    ax.set_yticks(y, [r[0] for r in rows], fontsize=8)
     ax.invert_yaxis()
     ax.set_xlim(1.0, 4.5)
-    ax.set_xlabel(payload.get("metric", "PESQ MOS-LQO"))
-    ax.set_title(f"Speech quality over {len(payload.get('clips', {}))} clips (higher is better)", fontsize=10)
+    ax.set_xlabel("PESQ narrow-band MOS-LQO (higher is better)")
     ax.legend(loc="lower right", fontsize=8)
+    if with_stoi:
+        ax = axes[0][1]
+        ax.barh(y, [r[3] for r in rows], color=colours)
+        ax.set_xlim(0.8, 1.0)
+        ax.set_xlabel("STOI (higher is better)")
+    fig.suptitle(f"Speech quality over {len(payload.get('clips', {}))} clips: ostrel_mbe (blue) and other "
+                 "coders (orange)", fontsize=10)
     path = save(fig, out / "pesq.png")
     plt.close(fig)
     return path

@@ -71,8 +71,8 @@ int ostrel_mbe_frame_bytes(int rate);
  * Values pass as double: booleans 0 or 1, enumerations their constants below,
  * REPEAT_RESET_AFTER a count 0..4294967295 or -1 for none, AMP_EMA_ALPHA any number (NaN
  * and infinities store 0, the rest is clamped to 0..1).  A reset keeps TONE_DETECTION,
- * AMBE_PLUS2_SYNTH and ENHANCEMENT and returns the others to their defaults.  New settings
- * are appended, so the constants keep their values. */
+ * AMBE_PLUS2_SYNTH, ENHANCEMENT and FORMANT_WEIGHTING and returns the others to their
+ * defaults.  New settings are appended, so the constants keep their values. */
 #define OSTREL_MBE_SETTINGS(X)                                  \
     X(TONE_DETECTION, tone_detection, 2)                        \
     X(SPECTRAL_SUBTRACTION, spectral_subtraction, 2)            \
@@ -85,7 +85,8 @@ int ostrel_mbe_frame_bytes(int rate);
     X(AMP_EMA_ALPHA, amp_ema_alpha, 0)                          \
     X(REPEAT_RESET_AFTER, repeat_reset_after, 0)                \
     X(AMBE_PLUS2_SYNTH, ambe_plus2_synth, 2)                    \
-    X(ENHANCEMENT, enhancement, 2)
+    X(ENHANCEMENT, enhancement, 2)                              \
+    X(FORMANT_WEIGHTING, formant_weighting, 2)
 
 typedef enum ostrel_mbe_setting {
 #define OSTREL_MBE_SETTING_CONSTANT_(name, accessor, choices) OSTREL_MBE_SETTING_##name,
@@ -100,6 +101,9 @@ typedef enum ostrel_mbe_setting {
 /* Values of OSTREL_MBE_SETTING_ENHANCEMENT. */
 #define OSTREL_MBE_ENHANCEMENT_NONE 0      /* decoded PCM passes unchanged */
 #define OSTREL_MBE_ENHANCEMENT_CLASSICAL 1 /* default: high-pass and peaking-EQ chain */
+/* Values of OSTREL_MBE_SETTING_FORMANT_WEIGHTING, the decoder's formant sharpening. */
+#define OSTREL_MBE_FORMANT_WEIGHTING_COMPAT 0   /* default: the library's level-dependent weight */
+#define OSTREL_MBE_FORMANT_WEIGHTING_STANDARD 1 /* TIA-102.BABA's level-independent weight */
 
 /* ---- Frame reports ----------------------------------------------------------------------- */
 
@@ -244,6 +248,15 @@ void ostrel_mbe_transcoder_free(ostrel_mbe_transcoder *transcoder);
 int ostrel_mbe_transcoder_transcode(ostrel_mbe_transcoder *transcoder, const uint8_t *in, size_t in_len,
                                     uint8_t *out, size_t out_capacity);
 int ostrel_mbe_transcoder_reset(ostrel_mbe_transcoder *transcoder);
+
+/* Values of the transcoder's envelope mix, used by the IMBE 7200 <-> AMBE+2 3600 directions
+ * when the fundamental moves by more than 1 % between frames. */
+#define OSTREL_MBE_ENVELOPE_MIX_NONE 0     /* default: each frame's own amplitudes */
+#define OSTREL_MBE_ENVELOPE_MIX_PREVIOUS 1 /* mixed with the previous output's envelope */
+/* Sets the envelope mix and resets the transcoder; returns OSTREL_MBE_OK. */
+int ostrel_mbe_transcoder_set_envelope_mix(ostrel_mbe_transcoder *transcoder, int mix);
+/* The envelope mix, or a negative code. */
+int ostrel_mbe_transcoder_envelope_mix(const ostrel_mbe_transcoder *transcoder);
 
 #ifdef __cplusplus
 }

@@ -1,5 +1,4 @@
-// Values the channel hands back: wire frames, PCM frames and the encode and decode reports,
-// and the AMBE+2 synthesis variant setting.
+// Values the channel hands back: wire frames, PCM frames and the encode and decode reports.
 #pragma once
 
 #include <array>
@@ -18,8 +17,6 @@ namespace codecs::mbe_baseline {
 // or reset.
 enum class FrameDisposition : std::uint8_t { Normal = 0, Repeat = 1, Mute = 2, None = 3 };
 }  // namespace codecs::mbe_baseline
-
-enum class AmbePlus2Synth : std::uint8_t { AmbePlus = 0, Baseline = 1 };
 
 enum class OutputKind : std::uint8_t { Voice, Silence, Tone };
 std::string_view output_kind_text(OutputKind kind);  // "voice", "silence", "tone"

@@ -11,6 +11,7 @@
 #include "inline_storage.h"
 #include "pipeline_types.h"
 #include "rate.h"
+#include "settings.h"
 #include "vocoder_error.h"
 
 namespace ostrel_mbe {
@@ -33,10 +34,16 @@ public:
     // length is refused before anything changes.
     std::expected<WireFrame, VocoderError> transcode(std::span<const std::uint8_t> bytes);
 
-    // Fresh converter state; the direction stays.
+    // Fresh converter state; the direction and the envelope mix stay.
     void reset();
 
-    // The direction and the rate converter it needs, defined in the library's private sources.
+    // The cross-codec directions' amplitude mixing across frames (predictor::EnvelopeMix);
+    // None by default.  Takes effect from a fresh converter, so it resets the transcoder.
+    rate_conversion::predictor::EnvelopeMix envelope_mix() const;
+    void set_envelope_mix(rate_conversion::predictor::EnvelopeMix mix);
+
+    // The direction, the envelope mix and the rate converter the direction needs, defined in
+    // the library's private sources.
     struct State;
     State& state() noexcept { return storage_.get<State>(); }
     const State& state() const noexcept { return storage_.get<State>(); }

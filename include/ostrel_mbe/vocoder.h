@@ -9,10 +9,10 @@
 #include <span>
 #include <string_view>
 
-#include "enhancement_mode.h"
 #include "inline_storage.h"
 #include "pipeline_types.h"
 #include "rate.h"
+#include "settings.h"
 #include "vocoder_error.h"
 
 namespace ostrel_mbe {
@@ -53,6 +53,9 @@ public:
     void set_chip_compat_spectral_clamp(bool on);
     std::optional<std::uint32_t> repeat_reset_after() const;
     void set_repeat_reset_after(std::optional<std::uint32_t> n);
+    // Kept by reset, like the synthesis variant.
+    codecs::mbe_baseline::FormantWeighting formant_weighting() const;
+    void set_formant_weighting(codecs::mbe_baseline::FormantWeighting weighting);
     AmbePlus2Synth ambe_plus2_synth() const;
     void set_ambe_plus2_synth(AmbePlus2Synth synth);
     enhancement::EnhancementMode enhancement() const;

@@ -6,7 +6,7 @@ The codec classes come from the extension module `_ostrel_mbe` and are re-export
 """
 
 import _ostrel_mbe as _native
-from _ostrel_mbe import *  # noqa: F401,F403  Rate, AmbePlus2Synth, EnhancementMode, Vocoder, ...
+from _ostrel_mbe import *  # noqa: F401,F403  Rate, Vocoder, FormantWeighting, ...
 from _ostrel_mbe import __version__  # noqa: F401
 
 from . import wav  # noqa: F401

@@ -75,7 +75,7 @@ std::expected<HalfRateSymbols, ConvertError> FullToHalfConverter::convert(std::s
     const double omega0 = params.omega0();
     if (omega0 > 0.0 && std::isfinite(omega0) && omega0 >= ambe_dq::OMEGA0_MIN && omega0 <= ambe_dq::OMEGA0_MAX) {
         const auto& entry = ambe_plus2_wire::tables::PITCH[ambe_dq::pitch_index(omega0)];
-        params = predictor::blend(params, entry.harmonics, blend_, entry.omega0);
+        params = predictor::blend(params, entry.harmonics, blend_, entry.omega0, mix_);
     }
 
     auto u = ambe_dq::quantize_closed_loop(params, ambe_);
@@ -96,7 +96,7 @@ std::expected<FullRateSymbols, ConvertError> HalfToFullConverter::convert(std::s
     // The full-rate pitch cell of the fundamental; its centre and harmonic count are the grid.
     if (const auto b0 = imbe_dq::encode_pitch(params.omega0())) {
         const imbe_dq::Pitch pitch = *imbe_dq::decode_pitch(*b0);
-        params = predictor::blend(params, pitch.harmonic_count, blend_, pitch.omega0);
+        params = predictor::blend(params, pitch.harmonic_count, blend_, pitch.omega0, mix_);
     }
 
     auto b = imbe_dq::quantize(params, imbe_);

@@ -42,9 +42,11 @@ using HalfRateSymbols = std::array<std::uint8_t, 36>;
 // becomes the half-rate erasure frame.
 class FullToHalfConverter {
 public:
+    explicit FullToHalfConverter(predictor::EnvelopeMix mix = predictor::EnvelopeMix::None) : mix_(mix) {}
     std::expected<HalfRateSymbols, ConvertError> convert(std::span<const std::uint8_t, 72> dibits);
 
 private:
+    predictor::EnvelopeMix mix_;
     ambe_plus2_wire::dequantize::DecoderState ambe_{};
     predictor::BlendState blend_{};
     imbe_wire::dequantize::DecoderState imbe_{};
@@ -55,9 +57,11 @@ private:
 // convert through their tone parameters.
 class HalfToFullConverter {
 public:
+    explicit HalfToFullConverter(predictor::EnvelopeMix mix = predictor::EnvelopeMix::None) : mix_(mix) {}
     std::expected<FullRateSymbols, ConvertError> convert(std::span<const std::uint8_t, 36> dibits);
 
 private:
+    predictor::EnvelopeMix mix_;
     ambe_plus2_wire::dequantize::DecoderState ambe_{};
     predictor::BlendState blend_{};
     imbe_wire::dequantize::DecoderState imbe_{};

@@ -22,7 +22,7 @@ float to_float(double x) { return static_cast<float>(std::min(x, static_cast<dou
 
 }  // namespace
 
-MbeParams blend(const MbeParams& params, std::uint8_t new_l, BlendState& state, float new_omega0) {
+MbeParams blend(const MbeParams& params, std::uint8_t new_l, BlendState& state, float new_omega0, EnvelopeMix mix) {
     OSTREL_CHECK(new_l >= L_MIN && new_l <= L_HAT_MAX, "blend target has 9..56 harmonics");
 
     std::array<float, L_HAT_MAX> amplitudes{};
@@ -38,7 +38,7 @@ MbeParams blend(const MbeParams& params, std::uint8_t new_l, BlendState& state, 
               params.amplitudes()[kept - 1]);
 
     const double ratio = static_cast<double>(new_omega0) / std::max(static_cast<double>(state.previous_omega0), 1e-20);
-    if (std::abs(ratio - 1.0) > SAME_PITCH_TOLERANCE) {
+    if (mix == EnvelopeMix::Previous && std::abs(ratio - 1.0) > SAME_PITCH_TOLERANCE) {
         const std::size_t lp = state.previous_l;
         std::array<double, L_HAT_MAX + 1> log2_previous{};
         for (std::size_t i = 1; i <= lp; ++i) {

@@ -1,8 +1,8 @@
-// Spectral amplitude predictor of the rate converters: resamples one frame's amplitudes onto
-// the destination codec's harmonic grid (new fundamental, new harmonic count L') and mixes in
-// the previous output frame's log2 envelope, sampled at the new harmonic positions, whenever
-// the fundamental moved by more than 1 %.  Amplitudes are linear; the interpolation runs in
-// the log2 domain in 64-bit and the mix in 32-bit.
+// Spectral amplitude predictor of the rate converters: puts one frame's amplitudes on the
+// destination codec's harmonic grid (new fundamental, new harmonic count L') and, on request,
+// mixes in the previous output frame's log2 envelope, sampled at the new harmonic positions,
+// whenever the fundamental moved by more than 1 %.  Amplitudes are linear; the interpolation
+// runs in the log2 domain in 64-bit and the mix in 32-bit.
 #pragma once
 
 #include <array>
@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "mbe_params.h"
+#include "settings.h"  // EnvelopeMix, a transcoder setting
 
 namespace ostrel_mbe::rate_conversion::predictor {
 
@@ -36,9 +37,9 @@ inline constexpr float PREDICTED_WEIGHT = 0.65f;
 inline constexpr float OWN_WEIGHT = 1.0f - PREDICTED_WEIGHT;
 
 // The parameters on the new grid: fundamental new_omega0, new_l harmonics (9..56; amplitudes
-// and voicing truncated, or extended with unvoiced zero harmonics), amplitudes blended with the
-// prediction when new_omega0 differs from the previous output's by more than 1 %.  The state
-// then holds this output.  new_omega0 must lie inside (0, pi).
-MbeParams blend(const MbeParams& params, std::uint8_t new_l, BlendState& state, float new_omega0);
+// and voicing truncated, or extended with unvoiced harmonics at the top amplitude), amplitudes
+// mixed as `mix` says.  The state then holds this output.  new_omega0 must lie inside (0, pi).
+MbeParams blend(const MbeParams& params, std::uint8_t new_l, BlendState& state, float new_omega0,
+                EnvelopeMix mix = EnvelopeMix::None);
 
 }  // namespace ostrel_mbe::rate_conversion::predictor

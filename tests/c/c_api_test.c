@@ -158,6 +158,7 @@ static void test_settings(void) {
         {OSTREL_MBE_SETTING_REPEAT_RESET_AFTER, 4294967295.0}, {OSTREL_MBE_SETTING_REPEAT_RESET_AFTER, 3.0},
         {OSTREL_MBE_SETTING_AMBE_PLUS2_SYNTH, OSTREL_MBE_SYNTH_BASELINE},
         {OSTREL_MBE_SETTING_ENHANCEMENT, OSTREL_MBE_ENHANCEMENT_NONE},
+        {OSTREL_MBE_SETTING_FORMANT_WEIGHTING, OSTREL_MBE_FORMANT_WEIGHTING_STANDARD},
     };
     for (size_t i = 0; i < sizeof good / sizeof good[0]; ++i) {
         CHECK(ostrel_mbe_vocoder_set(v, good[i].setting, good[i].value) == OSTREL_MBE_OK);
@@ -168,6 +169,7 @@ static void test_settings(void) {
         {OSTREL_MBE_SETTING_CHIP_COMPAT, NAN},    {OSTREL_MBE_SETTING_REPEAT_RESET_AFTER, -2.0},
         {OSTREL_MBE_SETTING_REPEAT_RESET_AFTER, 4294967296.0}, {OSTREL_MBE_SETTING_REPEAT_RESET_AFTER, 1.5},
         {OSTREL_MBE_SETTING_AMBE_PLUS2_SYNTH, 2.0}, {OSTREL_MBE_SETTING_ENHANCEMENT, -1.0},
+        {OSTREL_MBE_SETTING_FORMANT_WEIGHTING, 2.0},
         {-1, 0.0}, {OSTREL_MBE_SETTING_COUNT, 0.0},
     };
     for (size_t i = 0; i < sizeof bad / sizeof bad[0]; ++i) {
@@ -176,9 +178,10 @@ static void test_settings(void) {
     CHECK(ostrel_mbe_vocoder_set(v, OSTREL_MBE_SETTING_AMP_EMA_ALPHA, 2.5) == OSTREL_MBE_OK);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_AMP_EMA_ALPHA, &value) == OSTREL_MBE_OK && value == 1.0);
 
-    /* A reset keeps tone detection and returns chip_compat to its default. */
+    /* A reset keeps tone detection and the formant weighting and returns chip_compat to its default. */
     CHECK(ostrel_mbe_vocoder_reset(v) == OSTREL_MBE_OK);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_TONE_DETECTION, &value) == OSTREL_MBE_OK && value == 1.0);
+    CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_FORMANT_WEIGHTING, &value) == OSTREL_MBE_OK && value == 1.0);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_CHIP_COMPAT, &value) == OSTREL_MBE_OK && value == 0.0);
 
     /* With tone detection on, a DTMF digit goes out as a tone frame and is read back as one. */
@@ -288,6 +291,11 @@ static void test_transcoder(void) {
     CHECK(ostrel_mbe_transcoder_transcode(strip, full[0], 18, out, 10) == OSTREL_MBE_ERR_BUFFER_TOO_SMALL);
     CHECK(ostrel_mbe_transcoder_transcode(strip, NULL, 18, out, 18) == OSTREL_MBE_ERR_NULL_POINTER);
     CHECK(ostrel_mbe_transcoder_reset(half) == OSTREL_MBE_OK);
+    CHECK(ostrel_mbe_transcoder_envelope_mix(half) == OSTREL_MBE_ENVELOPE_MIX_NONE);
+    CHECK(ostrel_mbe_transcoder_set_envelope_mix(half, 2) == OSTREL_MBE_ERR_BAD_ARGUMENT);
+    CHECK(ostrel_mbe_transcoder_set_envelope_mix(half, OSTREL_MBE_ENVELOPE_MIX_PREVIOUS) == OSTREL_MBE_OK);
+    CHECK(ostrel_mbe_transcoder_envelope_mix(half) == OSTREL_MBE_ENVELOPE_MIX_PREVIOUS);
+    CHECK(ostrel_mbe_transcoder_envelope_mix(NULL) == OSTREL_MBE_ERR_NULL_POINTER);
     ostrel_mbe_transcoder_free(strip);
     ostrel_mbe_transcoder_free(protect);
     ostrel_mbe_transcoder_free(half);

@@ -1,13 +1,13 @@
 // The C++ interface as an installed package offers it: every public header compiles on its
 // own include path, and a channel, the streaming classes and a transcoder work end to end.
 #include <ostrel_mbe/analysis_error.h>
-#include <ostrel_mbe/enhancement_mode.h>
 #include <ostrel_mbe/inline_storage.h>
 #include <ostrel_mbe/live.h>
 #include <ostrel_mbe/mbe_params.h>
 #include <ostrel_mbe/ostrel_mbe.h>
 #include <ostrel_mbe/pipeline_types.h>
 #include <ostrel_mbe/rate.h>
+#include <ostrel_mbe/settings.h>
 #include <ostrel_mbe/transcoder.h>
 #include <ostrel_mbe/vocoder.h>
 #include <ostrel_mbe/vocoder_error.h>

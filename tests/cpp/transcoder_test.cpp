@@ -155,13 +155,25 @@ TEST_P(SameCodecDirections, FecToBareToFecIsTheIdentityAndCorrectsErrors) {
     }
 }
 
-TEST(Transcoder, ResetGivesAFreshConverter) {
+TEST(Transcoder, ResetGivesAFreshConverterAndKeepsTheEnvelopeMix) {
+    using rate_conversion::predictor::EnvelopeMix;
     const auto frames = encode_all(Rate::AmbePlus2_3600x2450, voiced_signal(10, 180.0));
     auto t = *Transcoder::create(Rate::AmbePlus2_3600x2450, Rate::Imbe7200x4400);
+    EXPECT_EQ(t.envelope_mix(), EnvelopeMix::None);
+    t.set_envelope_mix(EnvelopeMix::Previous);
     for (const auto& f : frames) (void)t.transcode(f.span());
     t.reset();
+    EXPECT_EQ(t.envelope_mix(), EnvelopeMix::Previous);
     auto fresh = *Transcoder::create(Rate::AmbePlus2_3600x2450, Rate::Imbe7200x4400);
-    for (const auto& f : frames) EXPECT_EQ(t.transcode(f.span())->bytes, fresh.transcode(f.span())->bytes);
+    fresh.set_envelope_mix(EnvelopeMix::Previous);
+    auto unmixed = *Transcoder::create(Rate::AmbePlus2_3600x2450, Rate::Imbe7200x4400);
+    std::size_t differ = 0;
+    for (const auto& f : frames) {
+        const auto out = t.transcode(f.span())->bytes;
+        EXPECT_EQ(out, fresh.transcode(f.span())->bytes);
+        differ += out != unmixed.transcode(f.span())->bytes;
+    }
+    EXPECT_GT(differ, 0u);
     EXPECT_EQ(t.from(), Rate::AmbePlus2_3600x2450);
     EXPECT_EQ(t.to(), Rate::Imbe7200x4400);
 }

@@ -216,6 +216,28 @@ TEST_P(EveryRate, VoicedSignalKeepsPitchAndLevel) {
     EXPECT_NEAR(static_cast<double>(best), 8000.0 / f0, 2.0);
 }
 
+TEST_P(EveryRate, StandardFormantWeightingReshapesTheSpectrumAtTheSameLevel) {
+    using codecs::mbe_baseline::FormantWeighting;
+    const auto speech = voiced_signal(30);
+    Vocoder enc(GetParam()), compat(GetParam()), standard(GetParam());
+    EXPECT_EQ(compat.formant_weighting(), FormantWeighting::Compat);
+    standard.set_formant_weighting(FormantWeighting::Standard);
+    double e_compat = 0, e_standard = 0, e_difference = 0;
+    for (std::size_t i = 0; i < 30; ++i) {
+        const auto bits = enc.encode_pcm(frame_of(speech, i));
+        const auto a = compat.decode_bits(bits->span());
+        const auto b = standard.decode_bits(bits->span());
+        for (std::size_t n = 0; n < FRAME_SAMPLES; ++n) {
+            e_compat += double((*a)[n]) * (*a)[n];
+            e_standard += double((*b)[n]) * (*b)[n];
+            e_difference += (double((*a)[n]) - (*b)[n]) * (double((*a)[n]) - (*b)[n]);
+        }
+    }
+    // The energy correction keeps the level within 1 dB; the waveform itself changes.
+    EXPECT_NEAR(10 * std::log10(e_standard / e_compat), 0.0, 1.0);
+    EXPECT_GT(e_difference, 1e-3 * e_compat);
+}
+
 TEST_P(EveryRate, GarbageOffTheAirIsConcealedNeverRejected) {
     // Random frames, then a burst of all-ones and all-zeros frames: every call succeeds and the
     // output stays bounded (the mute and repeat paths and the error-rate tracking all run).
@@ -356,6 +378,7 @@ TEST(Vocoder, SettingsClampAndResetRules) {
     v.set_repeat_reset_after(3u);
     v.set_ambe_plus2_synth(AmbePlus2Synth::Baseline);
     v.set_enhancement(enhancement::EnhancementMode::None);
+    v.set_formant_weighting(codecs::mbe_baseline::FormantWeighting::Standard);
     v.reset();
     EXPECT_FALSE(v.chip_compat());
     EXPECT_FALSE(v.chip_compat_spectral_clamp());
@@ -368,6 +391,7 @@ TEST(Vocoder, SettingsClampAndResetRules) {
     EXPECT_TRUE(v.tone_detection());
     EXPECT_EQ(v.ambe_plus2_synth(), AmbePlus2Synth::Baseline);
     EXPECT_EQ(v.enhancement(), enhancement::EnhancementMode::None);
+    EXPECT_EQ(v.formant_weighting(), codecs::mbe_baseline::FormantWeighting::Standard);
 }
 
 TEST(Vocoder, NoiseGeneratorByRateThenByEnvironmentAtReset) {

@@ -44,10 +44,18 @@ def test_encode_then_decode(tmp_path, short_clip):
     assert r.returncode == 0, r.stderr
     with wave.open(str(out)) as w:
         assert (w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes()) == (1, 2, 8000, 25 * 160)
-    # Matches the library used directly.
+    # Matches the library used directly; decoding uses the standard's formant weighting unless
+    # asked for the library's default.
     enc = m.Vocoder(m.Rate.IMBE_7200X4400)
     direct = b"".join(enc.encode_pcm(f) for f in wav.split_frames(wav.load_pcm(short_clip)))
     assert direct == data
+    compat_out = tmp_path / "clip_compat.wav"
+    assert run("decode", frames, compat_out, "--formant-weighting", "compat").returncode == 0
+    for weighting, path in ((m.FormantWeighting.STANDARD, out), (m.FormantWeighting.COMPAT, compat_out)):
+        dec = m.Vocoder(m.Rate.IMBE_7200X4400)
+        dec.set_formant_weighting(weighting)
+        expected = np.concatenate([dec.decode_bits(data[i:i + 18]) for i in range(0, len(data), 18)])
+        assert np.array_equal(wav.load_pcm(path), expected), weighting
 
 
 def test_roundtrip_prints_frames_per_second(tmp_path, short_clip):
@@ -86,6 +94,13 @@ def test_bad_input_exits_2_without_traceback(tmp_path, args, message):
     assert r.returncode == 2
     assert "Traceback" not in r.stderr
     assert "error" in r.stderr and message in r.stderr
+
+
+@pytest.mark.parametrize("command", ["decode", "roundtrip"])
+def test_help_names_the_formant_weighting(command):
+    r = run(command, "--help")
+    assert r.returncode == 0
+    assert "--formant-weighting {standard,compat}" in r.stdout and "default here" in r.stdout
 
 
 def test_default_input_is_the_bundled_clip(tmp_path, capsys):
@@ -152,6 +167,7 @@ def test_pipes_stream_raw_pcm_and_frames(tmp_path, short_clip):
                              input=encoded.stdout, capture_output=True, timeout=120)
     assert decoded.returncode == 0, decoded.stderr
     v = m.Vocoder(m.Rate.IMBE_4400X4400)
+    v.set_formant_weighting(m.FormantWeighting.STANDARD)  # the command line's default
     expected = b"".join(v.decode_bits(encoded.stdout[i:i + 11]).astype("<i2").tobytes()
                         for i in range(0, len(encoded.stdout), 11))
     assert decoded.stdout == expected

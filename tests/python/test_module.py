@@ -1,4 +1,4 @@
-"""Module contents, the three enumeration classes and the error mapping."""
+"""Module contents, the enumeration classes and the error mapping."""
 
 import threading
 
@@ -10,6 +10,7 @@ ENUMS = {
     m.Rate: [("IMBE_7200X4400", 0), ("IMBE_4400X4400", 1), ("AMBEPLUS2_3600X2450", 2), ("AMBEPLUS2_2450X2450", 3)],
     m.AmbePlus2Synth: [("AMBE_PLUS", 0), ("BASELINE", 1)],
     m.EnhancementMode: [("NONE", 0), ("CLASSICAL", 1)],
+    m.FormantWeighting: [("COMPAT", 0), ("STANDARD", 1)],
 }
 MEMBERS = [(cls, name, value) for cls, members in ENUMS.items() for name, value in members]
 MEMBER_IDS = [f"{cls.__name__}.{name}" for cls, name, _ in MEMBERS]
@@ -21,7 +22,8 @@ def test_version():
 
 def test_module_contents_in_order():
     public = [name for name in vars(m) if not name.startswith("_")]
-    expected = ["Rate", "AmbePlus2Synth", "EnhancementMode", "Vocoder", "LiveEncoder", "LiveDecoder", "Transcoder"]
+    expected = ["Rate", "AmbePlus2Synth", "EnhancementMode", "Vocoder", "LiveEncoder", "LiveDecoder", "Transcoder",
+                "FormantWeighting"]
     assert public == [name for name in expected if hasattr(m, name)]
     assert public[:4] == expected[:4]
     assert list(vars(m)).index("__version__") > list(vars(m)).index(public[-1])
@@ -31,7 +33,7 @@ def test_package_reexports_the_extension():
     import ostrel_mbe
 
     assert ostrel_mbe.__version__ == "0.1.0"
-    for name in ("Rate", "AmbePlus2Synth", "EnhancementMode", "Vocoder"):
+    for name in ("Rate", "AmbePlus2Synth", "EnhancementMode", "Vocoder", "FormantWeighting"):
         assert getattr(ostrel_mbe, name) is getattr(m, name)
         assert name in ostrel_mbe.__all__
 
@@ -59,6 +61,8 @@ def test_docstrings():
         "compressor knobs, fade samples) isn't exposed from Python yet —\n"
         "open an issue if you need it."
     )
+    doc = m.FormantWeighting.__doc__
+    assert "`COMPAT` (the default)" in doc and "`STANDARD`" in doc and "TIA-102.BABA" in doc
 
 
 @pytest.mark.parametrize("cls,name,value", MEMBERS, ids=MEMBER_IDS)
@@ -175,4 +179,6 @@ def test_type_stub_is_installed_beside_the_module():
     assert "class Vocoder:" in text
     assert "def encode_pcm(self, pcm: NDArray[numpy.int16]) -> bytes:" in text
     assert "def set_repeat_reset_after(self, n: int | None = None) -> None: ..." in text
+    assert "def set_formant_weighting(self, weighting: FormantWeighting) -> None: ..." in text
+    assert "def formant_weighting(self, /) -> FormantWeighting:" in text
     assert "IMBE_7200X4400: Rate" in text

@@ -37,6 +37,7 @@ METHOD_DOCS = {
                                                "completed frame."),
     ("LiveDecoder", "reset"): ("($self)", None),
     ("LiveDecoder", "discard_pending"): ("($self)", None),
+    ("LiveDecoder", "set_formant_weighting"): ("($self, weighting)", None),
     ("Transcoder", "transcode"): ("($self, bits)", "Transcode one input frame to the destination rate."),
     ("Transcoder", "reset"): ("($self)", None),
 }
@@ -53,7 +54,7 @@ def encode(rate, frames):
 def test_module_exports_every_class_in_order():
     names = [n for n in vars(m) if not n.startswith("_")]
     assert names == ["Rate", "AmbePlus2Synth", "EnhancementMode", "Vocoder", "LiveEncoder", "LiveDecoder",
-                     "Transcoder"]
+                     "Transcoder", "FormantWeighting"]
     assert {ostrel_mbe.LiveEncoder, ostrel_mbe.LiveDecoder, ostrel_mbe.Transcoder} == {
         m.LiveEncoder, m.LiveDecoder, m.Transcoder}
 
@@ -179,6 +180,22 @@ def test_decoder_pending_examples(rate, pushed, frames, pending):
     assert d.pending_bytes == 0
 
 
+def test_decoder_formant_weighting_reaches_its_channel_and_survives_reset():
+    frames = encode(R.IMBE_7200X4400, speech_frames(20))
+    d = m.LiveDecoder(R.IMBE_7200X4400)
+    assert d.formant_weighting is m.FormantWeighting.COMPAT
+    d.set_formant_weighting(m.FormantWeighting.STANDARD)
+    d.reset()
+    assert d.formant_weighting is m.FormantWeighting.STANDARD
+    v = m.Vocoder(R.IMBE_7200X4400)
+    v.set_formant_weighting(m.FormantWeighting.STANDARD)
+    v.reset()  # a reset channel picks its noise generator afresh
+    np.testing.assert_array_equal(np.concatenate(d.push(b"".join(frames))),
+                                  np.concatenate([v.decode_bits(f) for f in frames]))
+    with pytest.raises(TypeError, match="FormantWeighting"):
+        d.set_formant_weighting(m.EnhancementMode.NONE)
+
+
 @pytest.mark.parametrize("bad", [bytearray(18), "abc", memoryview(bytes(18)), None])
 def test_decoder_rejects_non_bytes(bad):
     with pytest.raises(TypeError, match="bits"):
@@ -254,7 +271,8 @@ THREAD_CALLS = {
     "LiveEncoder": [lambda o: o.push(np.zeros(10, np.int16)), lambda o: o.flush(), lambda o: o.reset(),
                     lambda o: o.discard_pending(), lambda o: o.pending_samples, lambda o: o.rate, repr],
     "LiveDecoder": [lambda o: o.push(bytes(5)), lambda o: o.reset(), lambda o: o.discard_pending(),
-                    lambda o: o.pending_bytes, lambda o: o.rate, repr],
+                    lambda o: o.pending_bytes, lambda o: o.rate, repr, lambda o: o.formant_weighting,
+                    lambda o: o.set_formant_weighting(m.FormantWeighting.STANDARD)],
     "Transcoder": [lambda o: o.transcode(bytes(18)), lambda o: o.reset(), repr],
 }
 

@@ -24,7 +24,7 @@ BOOL_SETTINGS = [
     ("pyin_pitch", False),
 ]
 # Settings that survive reset(); every other setting returns to its default.
-KEPT_BY_RESET = {"tone_detection", "ambe_plus2_synth", "enhancement"}
+KEPT_BY_RESET = {"tone_detection", "ambe_plus2_synth", "enhancement", "formant_weighting"}
 
 UNSENDABLE = "_ostrel_mbe::PyVocoder is unsendable, but sent to another thread"
 DROPPED = "_ostrel_mbe::PyVocoder is unsendable, but is being dropped on another thread"
@@ -70,7 +70,7 @@ def test_constructor_argument_count():
 
 def test_read_only_properties():
     v = m.Vocoder(m.Rate.IMBE_7200X4400)
-    for name in ["rate", "frame_samples", "fec_frame_bytes"] + [n for n, _ in BOOL_SETTINGS]:
+    for name in ["rate", "frame_samples", "fec_frame_bytes", "formant_weighting"] + [n for n, _ in BOOL_SETTINGS]:
         with pytest.raises(AttributeError):
             setattr(v, name, getattr(v, name))
 
@@ -83,6 +83,7 @@ def test_defaults(rate):
     assert v.repeat_reset_after is None
     assert v.ambe_plus2_synth is m.AmbePlus2Synth.AMBE_PLUS
     assert v.enhancement is m.EnhancementMode.CLASSICAL
+    assert v.formant_weighting is m.FormantWeighting.COMPAT
     assert v.last_output_kind() is None
     assert v.last_tone_detection() is None
 
@@ -107,6 +108,7 @@ SIGNATURE_ONLY.update({
     "set_repeat_reset_after": "($self, n=None)",
     "set_ambe_plus2_synth": "($self, gen)",
     "set_enhancement": "($self, mode)",
+    "set_formant_weighting": "($self, weighting)",
 })
 
 
@@ -231,6 +233,23 @@ def test_enhancement_round_trip():
         assert v.enhancement is mode
 
 
+def test_formant_weighting_round_trip():
+    v = m.Vocoder(m.Rate.IMBE_7200X4400)
+    for weighting in (m.FormantWeighting.STANDARD, m.FormantWeighting.COMPAT, m.FormantWeighting.STANDARD):
+        assert v.set_formant_weighting(weighting) is None
+        assert v.formant_weighting is weighting
+    v.set_formant_weighting(weighting=m.FormantWeighting.COMPAT)
+    assert v.formant_weighting is m.FormantWeighting.COMPAT
+
+
+@pytest.mark.parametrize("bad", [m.EnhancementMode.CLASSICAL, m.AmbePlus2Synth.BASELINE, 1, None, "STANDARD"], ids=repr)
+def test_formant_weighting_rejects_other_classes(bad):
+    v = m.Vocoder(m.Rate.IMBE_7200X4400)
+    with pytest.raises(TypeError, match="'weighting'.*FormantWeighting"):
+        v.set_formant_weighting(bad)
+    assert v.formant_weighting is m.FormantWeighting.COMPAT
+
+
 @pytest.mark.parametrize("bad", [m.Rate.IMBE_7200X4400, m.EnhancementMode.CLASSICAL, 1, None, "BASELINE"], ids=repr)
 def test_ambe_plus2_synth_rejects_other_classes(bad):
     v = m.Vocoder(m.Rate.AMBEPLUS2_3600X2450)
@@ -257,6 +276,7 @@ def change_every_setting(v):
     v.set_repeat_reset_after(12)
     v.set_ambe_plus2_synth(m.AmbePlus2Synth.BASELINE)
     v.set_enhancement(m.EnhancementMode.NONE)
+    v.set_formant_weighting(m.FormantWeighting.STANDARD)
 
 
 def test_reset_keeps_some_settings_and_restores_the_rest(rate):
@@ -270,6 +290,7 @@ def test_reset_keeps_some_settings_and_restores_the_rest(rate):
     assert v.repeat_reset_after is None
     assert v.ambe_plus2_synth is m.AmbePlus2Synth.BASELINE
     assert v.enhancement is m.EnhancementMode.NONE
+    assert v.formant_weighting is m.FormantWeighting.STANDARD
     assert v.rate is rate
 
 
@@ -507,6 +528,27 @@ def test_speech_round_trip_keeps_energy():
     assert np.corrcoef(src_env[:-2], out_env[2:])[0, 1] > 0.5
 
 
+def test_standard_formant_weighting_changes_the_sound_keeps_the_level_and_survives_reset(rate):
+    enc = m.Vocoder(rate)
+    bits = [enc.encode_pcm(f) for f in speech_frames(60)]
+
+    def decode(v):
+        return np.concatenate([v.decode_bits(b) for b in bits]).astype(np.float64)
+
+    compat = decode(m.Vocoder(rate))
+    v = m.Vocoder(rate)
+    v.set_formant_weighting(m.FormantWeighting.STANDARD)
+    standard = decode(v)
+    assert not np.array_equal(compat, standard)
+    assert abs(10 * np.log10(np.mean(standard**2) / np.mean(compat**2))) < 1.5
+    # A reset channel (whose noise generator follows OSTREL_LCG) set to STANDARD afterwards.
+    expected = m.Vocoder(rate)
+    expected.reset()
+    expected.set_formant_weighting(m.FormantWeighting.STANDARD)
+    v.reset()
+    assert np.array_equal(decode(v), decode(expected))
+
+
 def test_silence_stays_quiet(rate):
     enc, dec = m.Vocoder(rate), m.Vocoder(rate)
     out = np.concatenate([dec.decode_bits(enc.encode_pcm(zeros_pcm())) for _ in range(25)])
@@ -527,6 +569,7 @@ CALLS = {
     "set_repeat_reset_after": lambda v: v.set_repeat_reset_after(3),
     "set_ambe_plus2_synth": lambda v: v.set_ambe_plus2_synth(m.AmbePlus2Synth.BASELINE),
     "set_enhancement": lambda v: v.set_enhancement(m.EnhancementMode.NONE),
+    "set_formant_weighting": lambda v: v.set_formant_weighting(m.FormantWeighting.STANDARD),
     "rate": lambda v: v.rate,
     "frame_samples": lambda v: v.frame_samples,
     "fec_frame_bytes": lambda v: v.fec_frame_bytes,
@@ -535,6 +578,7 @@ CALLS = {
     "repeat_reset_after": lambda v: v.repeat_reset_after,
     "ambe_plus2_synth": lambda v: v.ambe_plus2_synth,
     "enhancement": lambda v: v.enhancement,
+    "formant_weighting": lambda v: v.formant_weighting,
     "repr": repr,
 }
 
@@ -555,6 +599,7 @@ def test_use_from_another_thread_raises(call):
     assert v.repeat_reset_after == 1
     assert v.chip_compat is False
     assert v.enhancement is m.EnhancementMode.CLASSICAL
+    assert v.formant_weighting is m.FormantWeighting.COMPAT
 
 
 def test_object_created_on_a_worker_belongs_to_it():

@@ -3,13 +3,76 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 #include "common/check.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline {
 
+namespace {
+
+double clamp_weighted(double weight, double m) {
+    if (weight > 1.2) return 1.2 * m;
+    if (weight < 0.5) return 0.5 * m;
+    return weight * m;
+}
+
+// The long-standing form; some frames pass unchanged.
+void weigh_compat(std::span<const float> amplitudes, double w0, double r0, double r1,
+                  std::array<double, L_HAT_MAX>& enhanced) {
+    const std::size_t count = amplitudes.size();
+    const double d = r0 * w0 * (r0 - r1);
+    if (!(r0 > 0.0 && std::abs(d) >= 1e-30)) return;
+    // The lowest eighth of the harmonics carries the pitch structure and is left alone.
+    for (std::size_t l = 1; l <= count; ++l) {
+        if (8 * l <= count) continue;
+        const double q = r0 * r0 + r1 * r1 - 2.0 * r0 * r1 * std::cos(w0 * static_cast<double>(l));
+        if (q <= 0.0) continue;
+        const double m = amplitudes[l - 1];
+        enhanced[l - 1] = clamp_weighted(std::sqrt(m) * std::pow(0.96 * q / d, 0.25), m);
+    }
+    double s2 = 0.0;
+    for (std::size_t l = 0; l < count; ++l) s2 += enhanced[l] * enhanced[l];
+    if (s2 > 1e-30) {
+        const double scale = std::sqrt(r0 / s2);
+        for (std::size_t l = 0; l < count; ++l) enhanced[l] *= scale;
+    }
+}
+
+// The standard's form, evaluated on the spectrum normalised to unit energy: with rho = R1/R0,
+// Q/R0^2 = 1 + rho^2 - 2 rho cos(w0 l) and R0 w0 (R0^2 - R1^2)/R0^3 = w0 (1 - rho^2), so
+// W_l = sqrt(M_l / sqrt(R0)) (0.96 pi (1 + rho^2 - 2 rho cos(w0 l)) / (w0 (1 - rho^2)))^(1/4).
+// Algebraically the same weight, but no power of R0 can overflow or underflow, and no guard
+// depends on the level.  |rho| <= 1 holds in floating point too (rounded sums are monotone).
+void weigh_standard(std::span<const float> amplitudes, double w0, double r0, double r1,
+                    std::array<double, L_HAT_MAX>& enhanced) {
+    const std::size_t count = amplitudes.size();
+    if (!(r0 > 0.0) || !std::isfinite(r0)) return;
+    const double rho = r1 / r0;
+    const double denominator = w0 * (1.0 - rho * rho);
+    // R0 = |R1|: all energy in harmonics whose w0 l is a multiple of pi; no formant to sharpen.
+    if (!(denominator > 0.0)) return;
+    const double level = std::sqrt(r0);
+    for (std::size_t l = 1; l <= count; ++l) {
+        if (8 * l <= count) continue;
+        const double q = 1.0 + rho * rho - 2.0 * rho * std::cos(w0 * static_cast<double>(l));
+        const double m = amplitudes[l - 1];
+        if (q <= 0.0 || m == 0.0) continue;
+        // An infinite ratio (denominator near the smallest double) is an infinite weight: 1.2.
+        const double weight = std::sqrt(m / level) * std::pow(0.96 * std::numbers::pi * q / denominator, 0.25);
+        enhanced[l - 1] = clamp_weighted(weight, m);
+    }
+    double s2 = 0.0;
+    for (std::size_t l = 0; l < count; ++l) s2 += enhanced[l] * enhanced[l];
+    // s2 > 0 because R0 > 0 and no nonzero amplitude is weighted below half.
+    const double scale = std::sqrt(r0 / s2);
+    for (std::size_t l = 0; l < count; ++l) enhanced[l] *= scale;
+}
+
+}  // namespace
+
 EnhancedAmplitudes enhance_spectral_amplitudes(std::span<const float> amplitudes, float omega0,
-                                               double smoothed_energy) {
+                                               double smoothed_energy, FormantWeighting weighting) {
     OSTREL_CHECK(amplitudes.size() <= L_HAT_MAX, "harmonic count is at most L_HAT_MAX");
     const std::size_t count = amplitudes.size();
     const double w0 = omega0;
@@ -24,34 +87,17 @@ EnhancedAmplitudes enhance_spectral_amplitudes(std::span<const float> amplitudes
 
     std::array<double, L_HAT_MAX> enhanced{};
     for (std::size_t l = 1; l <= count; ++l) enhanced[l - 1] = amplitudes[l - 1];
-
-    const double d = r0 * w0 * (r0 - r1);
-    if (r0 > 0.0 && std::abs(d) >= 1e-30) {
-        // The lowest eighth of the harmonics carries the pitch structure and is left alone.
-        for (std::size_t l = 1; l <= count; ++l) {
-            if (8 * l <= count) continue;
-            const double q = r0 * r0 + r1 * r1 - 2.0 * r0 * r1 * std::cos(w0 * static_cast<double>(l));
-            if (q <= 0.0) continue;
-            const double m = amplitudes[l - 1];
-            const double weight = std::sqrt(m) * std::pow(0.96 * q / d, 0.25);
-            if (weight > 1.2) {
-                enhanced[l - 1] = 1.2 * m;
-            } else if (weight < 0.5) {
-                enhanced[l - 1] = 0.5 * m;
-            } else {
-                enhanced[l - 1] = weight * m;
-            }
-        }
-        double s2 = 0.0;
-        for (std::size_t l = 0; l < count; ++l) s2 += enhanced[l] * enhanced[l];
-        if (s2 > 1e-30) {
-            const double scale = std::sqrt(r0 / s2);
-            for (std::size_t l = 0; l < count; ++l) enhanced[l] *= scale;
-        }
+    if (weighting == FormantWeighting::Standard) {
+        weigh_standard(amplitudes, w0, r0, r1, enhanced);
+    } else {
+        weigh_compat(amplitudes, w0, r0, r1, enhanced);
     }
 
     EnhancedAmplitudes out;
-    for (std::size_t l = 0; l < count; ++l) out.amplitudes[l] = static_cast<float>(enhanced[l]);
+    // Weights above one can lift an amplitude near the top of the float range past it; it
+    // saturates rather than become infinite.  No other output changes.
+    constexpr double FLOAT_MAX = std::numeric_limits<float>::max();
+    for (std::size_t l = 0; l < count; ++l) out.amplitudes[l] = static_cast<float>(std::min(enhanced[l], FLOAT_MAX));
     out.smoothed_energy = std::max(0.95 * smoothed_energy + 0.05 * r0, SMOOTHED_ENERGY_FLOOR);
     return out;
 }

@@ -1,6 +1,7 @@
 // Spectral amplitude enhancement (energy-preserving formant sharpening) and adaptive smoothing
 // (error-driven forced voicing and total-amplitude cap) after TIA-102.BABA.  Linear 32-bit
-// amplitudes in and out, index l-1 holding harmonic l; 64-bit arithmetic.
+// amplitudes in and out, index l-1 holding harmonic l; 64-bit arithmetic.  The formant weight
+// comes in two forms (FormantWeighting).
 #pragma once
 
 #include <array>
@@ -8,6 +9,7 @@
 #include <span>
 
 #include "mbe_params.h"
+#include "settings.h"  // FormantWeighting, a channel setting
 
 namespace ostrel_mbe::codecs::mbe_baseline {
 
@@ -21,9 +23,11 @@ struct EnhancedAmplitudes {
 };
 
 // amplitudes: the L (0..56) decoded amplitudes; omega0 in radians per sample; smoothed_energy:
-// S_E(-1).  Returns the enhanced amplitudes and the new S_E.
+// S_E(-1).  Returns the enhanced amplitudes and the new S_E, finite for finite amplitudes and
+// omega0 > 0.
 EnhancedAmplitudes enhance_spectral_amplitudes(std::span<const float> amplitudes, float omega0,
-                                               double smoothed_energy);
+                                               double smoothed_energy,
+                                               FormantWeighting weighting = FormantWeighting::Compat);
 
 struct SmoothedSpectrum {
     std::array<bool, L_HAT_MAX> voiced{};       // false beyond L

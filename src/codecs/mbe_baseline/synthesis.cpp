@@ -76,7 +76,7 @@ std::array<std::int16_t, 160> synthesize_frame_with_mode(const MbeParams& params
     const std::size_t count = frame.harmonic_count();
 
     const EnhancedAmplitudes enhanced =
-        enhance_spectral_amplitudes(frame.amplitudes(), omega0, state.smoothed_energy);
+        enhance_spectral_amplitudes(frame.amplitudes(), omega0, state.smoothed_energy, settings.formant_weighting);
     state.smoothed_energy = enhanced.smoothed_energy;
     SmoothedSpectrum synth =
         apply_smoothing(std::span<const float>(enhanced.amplitudes.data(), count), frame.voiced(), errors.total,

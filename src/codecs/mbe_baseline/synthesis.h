@@ -20,6 +20,7 @@ struct SynthSettings {
     bool chip_compat = false;
     bool chip_compat_spectral_clamp = false;
     std::optional<std::uint32_t> repeat_reset_after;
+    FormantWeighting formant_weighting = FormantWeighting::Compat;
 };
 
 // Per-frame error summary from the pipeline: erasure bit 0 forces a repeat; e0 counts the errors

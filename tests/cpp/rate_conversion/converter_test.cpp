@@ -61,7 +61,8 @@ TEST(FullToHalf, InvalidPitchGivesTheErasureFrameAndLeavesTheStateAlone) {
     const FullRateSymbols f1 = imbe_frame(voiced_params(0.12f, 23), sender);
     const FullRateSymbols f2 = imbe_frame(voiced_params(0.13f, 22, 300.0f), sender);
 
-    FullToHalfConverter with_erasure, without;
+    // The blend state is read only when the envelope mix is on.
+    FullToHalfConverter with_erasure(predictor::EnvelopeMix::Previous), without(predictor::EnvelopeMix::Previous);
     const auto erasure = with_erasure.convert(invalid);
     ASSERT_TRUE(erasure);
     const auto u = ambe_plus2_wire::frame::decode_frame(*erasure).u;

@@ -55,12 +55,27 @@ TEST(Blend, NewPitchMixesInThePreviousEnvelope) {
     const std::vector<float> own(15, 10.0f);
     const float new_omega0 = 0.15f;
     const double r = static_cast<double>(new_omega0) / 0.1f;
-    const MbeParams out = blend(params_of(new_omega0, own), 15, state, new_omega0);
+    const MbeParams out = blend(params_of(new_omega0, own), 15, state, new_omega0, EnvelopeMix::Previous);
     for (std::size_t g = 1; g <= 15; ++g) {
         const bool inside = r * static_cast<double>(g) <= 20.0;
         const double predicted = inside ? std::sqrt(r) * 64.0 : std::sqrt(r) * 1e-10;
         EXPECT_NEAR(out.amplitudes()[g - 1], 0.65 * predicted + 0.35 * 10.0, 1e-4) << g;
     }
+}
+
+TEST(Blend, WithoutMixingAQuietFrameAfterALoudOneStaysQuiet) {
+    BlendState state;
+    state.previous_omega0 = 0.1f;
+    state.previous_l = 20;
+    for (std::size_t g = 1; g <= 20; ++g) state.previous_amplitudes[g] = 1000.0f;
+    const std::vector<float> quiet(19, 1.0f);
+    BlendState mixed_state = state;
+    const MbeParams out = blend(params_of(0.105f, quiet), 19, state, 0.105f);
+    for (float a : out.amplitudes()) EXPECT_EQ(a, 1.0f);
+    // The mix on request carries the loud frame into this one.
+    const MbeParams mixed = blend(params_of(0.105f, quiet), 19, mixed_state, 0.105f, EnvelopeMix::Previous);
+    EXPECT_GT(mixed.amplitudes()[0], 600.0f);
+    EXPECT_EQ(mixed_state.previous_omega0, state.previous_omega0);
 }
 
 TEST(Blend, SaturatesInsteadOfOverflowing) {
@@ -69,7 +84,7 @@ TEST(Blend, SaturatesInsteadOfOverflowing) {
     state.previous_l = 56;
     for (std::size_t g = 1; g <= 56; ++g) state.previous_amplitudes[g] = std::numeric_limits<float>::max();
     const std::vector<float> own(9, std::numeric_limits<float>::max());
-    const MbeParams out = blend(params_of(0.3f, own), 9, state, 0.3f);
+    const MbeParams out = blend(params_of(0.3f, own), 9, state, 0.3f, EnvelopeMix::Previous);
     for (float a : out.amplitudes()) EXPECT_TRUE(std::isfinite(a));
 }
 
