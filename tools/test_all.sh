@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what the tests need, builds, and runs every test: the C++ suite and the C interface
 # test, both again under AddressSanitizer + UndefinedBehaviorSanitizer, a consumer project
 # built against the installed library, the sdist and wheel (with a smoke test of the wheel in a
@@ -33,7 +34,7 @@ echo "== Python sdist and wheel, smoke test of the wheel in a fresh virtualenv"
 # The wheel is built from the unpacked sdist, so a file missing from the sdist or a build step
 # that only works in the source tree fails here.
 rm -rf build/dist build/wheel-venv
-python -m build --outdir build/dist . >/dev/null
+python -m build --outdir build/dist . >build/python-build.log 2>&1 || { cat build/python-build.log; exit 1; }
 python -m venv build/wheel-venv
 build/wheel-venv/bin/python -m pip install -q build/dist/ostrel_mbe-*.whl
 (cd build/wheel-venv && PATH="$PWD/bin:$PATH" bin/python "$OLDPWD/tests/wheel_smoke.py")
