@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Registration of the module's working classes, one function per class group.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Python class Transcoder: one library transcoder per object, bound to the creating thread.
 #include <Python.h>
 

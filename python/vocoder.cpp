@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Python class Vocoder: one library channel per object, bound to the creating thread.
 #include "registration.h"
 

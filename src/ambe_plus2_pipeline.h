@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Per-frame AMBE+2 half-rate encode and decode (3600 bit/s with FEC, 2450 bit/s without),
 // including tone frames: when tone detection is on and finds a tone, the frame carries the
 // tone instead of analysed speech.

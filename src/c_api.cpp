@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The C interface (ostrel_mbe.h) over Vocoder, LiveEncoder, LiveDecoder and Transcoder: checks
 // every pointer and length, copies results into the caller's buffers and turns VocoderError
 // into return codes.  Nothing thrown inside crosses the boundary.

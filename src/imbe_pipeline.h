@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Per-frame IMBE full-rate encode and decode (7200 bit/s with FEC, 4400 bit/s without):
 // the order in which analysis, quantizer, prioritisation, frame coder and synthesizer run,
 // over state the channel owns.

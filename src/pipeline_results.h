@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the per-codec pipelines hand back to the channel for one frame.
 #pragma once
 

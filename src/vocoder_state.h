@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The private state of a Vocoder channel: settings and every piece of cross-frame memory of
 // both directions, one fixed-size value held inside the public Vocoder.
 #pragma once

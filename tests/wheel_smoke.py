@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Smoke test of the wheel, run by tools/test_all.sh in a fresh virtualenv outside the source
 tree: everything a user touches first must come from the installed wheel alone."""
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Figures for the README, into docs/img/:
 
 - spectrograms.png: the bundled speech clip and its decoded version at each of the four rates;

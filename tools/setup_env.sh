@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Sourced by the scripts in tools/: installs the system packages when missing (as root, from
 # Debian), creates the virtualenv .venv and installs the Python build and test dependencies.
 missing=()

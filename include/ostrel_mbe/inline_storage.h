@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Room inside a public class for its private state, held by value: the class stays one
 // fixed-size value with no heap member, and its header needs none of the library's private
 // headers.  The state type is named only where it is complete (the library's sources), and

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-2.0-or-later */
 /* C interface of ostrel_mbe, the P25 IMBE full-rate and AMBE+2 half-rate speech codec
  * (TIA-102.BABA).  Plain C99; usable from C++ and through any foreign-function interface.
  *

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Values the channel hands back: wire frames, PCM frames and the encode and decode reports.
 #pragma once
 

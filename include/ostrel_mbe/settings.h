@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The enumerated settings of a channel and of a transcoder.  Each keeps the namespace of the
 // stage that reads it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Wire frames of one rate to wire frames of another without going through PCM.  Between the
 // FEC and no-FEC forms of one codec only the information bits are re-framed (corrected bits
 // pass on, uncorrectable ones as they are); between IMBE 7200 and AMBE+2 3600 a rate converter

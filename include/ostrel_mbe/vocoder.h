@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One full-duplex codec channel for one wire rate: encode_pcm turns 160 PCM samples into a
 // wire frame, decode_bits turns a wire frame into 160 samples.  A single fixed-size value that
 // owns every piece of cross-frame state of both directions; dispatch only, no DSP here.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one error type of the vocoder facade, with its exact display and debug texts.
 #pragma once
 

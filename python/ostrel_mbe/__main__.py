@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Command line: python -m ostrel_mbe {encode,decode,transcode,roundtrip,info}.
 
 encode     WAV file -> frame file (the wire frames of one rate, concatenated)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """What a file of wire frames holds, from the decoder's own per-frame report.
 
 `FrameStats` collects `Vocoder.last_decode_report()` frame by frame: the frame kinds, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Spectral amplitude predictor of the rate converters: puts one frame's amplitudes on the
 // destination codec's harmonic grid (new fundamental, new harmonic count L') and, on request,
 // mixes in the previous output frame's log2 envelope, sampled at the new harmonic positions,

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: GPL-2.0-or-later */
 /* Tests of the C interface, written the way a C user writes: NULL handles and buffers, wrong
  * lengths, buffers that are too small, freeing and then using a NULLed handle.  Built as C11
  * with -Wall -Werror, in the sanitizer build too, and against the installed library. */

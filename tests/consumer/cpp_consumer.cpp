@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The C++ interface as an installed package offers it: every public header compiles on its
 // own include path, and a channel, the streaming classes and a transcoder work end to end.
 #include <ostrel_mbe/analysis_error.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Vocoder.last_decode_report and `python -m ostrel_mbe info`, which is built on it."""
 
 import json

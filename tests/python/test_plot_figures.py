@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """tools/plot_figures.py reads the benchmark scripts' JSON as they write it."""
 
 import importlib.util

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The README's examples, run as written, in order, in one scratch folder.
 
 - ```python blocks run in one shared namespace, like a session.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Spectral amplitude enhancement (energy-preserving formant sharpening) and adaptive smoothing
 // (error-driven forced voicing and total-amplitude cap) after TIA-102.BABA.  Linear 32-bit
 // amplitudes in and out, index l-1 holding harmonic l; 64-bit arithmetic.  The formant weight

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Frame synthesis: MbeParams and channel-error counts of one frame to 160 signed 16-bit samples at
 // 8000 samples/s, with frame repeat and muting, amplitude enhancement and smoothing, unvoiced and
 // voiced synthesis.  Error thresholds after TIA-102.BABA (full rate) and the half-rate decoder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The MBE analysis encoder for the full rate: one 160-sample PCM frame (8000 samples/s) in, the
 // MbeParams of the frame received two calls earlier out, with a trace of the analysis.  Owns the
 // order of the stages (conditioning, silence tracking, pitch, spectrum, noise estimate,
