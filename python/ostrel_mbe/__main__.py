@@ -388,8 +388,8 @@ def cmd_info(args: argparse.Namespace) -> None:
     stats = FrameStats(size)
     source = _open_input(args.input)
     name = _input_name(args.input)
-    progress = Progress(f"info {args.rate}", _file_frames(source, size),
-                        _progress_enabled(args, _file_frames(source, size)))
+    total = _file_frames(source, size)
+    progress = Progress(f"info {args.rate}", total, _progress_enabled(args, total))
     pending = b""
     try:
         for chunk in _read_chunks(source, name):
