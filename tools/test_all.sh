@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds, and runs every test: the C++ suite, the same suite
-# under AddressSanitizer + UndefinedBehaviorSanitizer, and the Python suite.
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Installs what the tests need, builds, and runs every test: the C++ suite and the C interface
+# test, both again under AddressSanitizer + UndefinedBehaviorSanitizer, a consumer project
+# built against the installed library, the sdist and wheel (with a smoke test of the wheel in a
+# fresh virtualenv), and the Python suite, which also runs the README's examples.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup_env.sh
@@ -10,13 +13,32 @@ echo "== C++ tests (release)"
 cmake -S . -B build/tests -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_BUILD_TESTS=ON >/dev/null
 cmake --build build/tests -j "$jobs"
 ./build/tests/ostrel_mbe_tests --gtest_brief=1
+./build/tests/ostrel_mbe_c_api_test
 
 echo "== C++ tests (AddressSanitizer + UndefinedBehaviorSanitizer)"
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSTREL_BUILD_TESTS=ON -DOSTREL_SANITIZE=ON >/dev/null
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   OSTREL_SANITIZED=1 ./build/asan/ostrel_mbe_tests --gtest_brief=1
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ./build/asan/ostrel_mbe_c_api_test
 
-echo "== Python module and tests"
-pip install --no-build-isolation -q .
-python -m pytest -q tests/python
+echo "== Installed library: CMake package, pkg-config file, C and C++ consumers"
+rm -rf build/install
+cmake --install build/tests --prefix build/install >/dev/null
+cmake -S tests/consumer -B build/consumer -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_PREFIX_PATH="$PWD/build/install" >/dev/null
+cmake --build build/consumer -j "$jobs"
+ctest --test-dir build/consumer --output-on-failure
+
+echo "== Python sdist and wheel, smoke test of the wheel in a fresh virtualenv"
+# The wheel is built from the unpacked sdist, so a file missing from the sdist or a build step
+# that only works in the source tree fails here.
+rm -rf build/dist build/wheel-venv
+python -m build --outdir build/dist . >build/python-build.log 2>&1 || { cat build/python-build.log; exit 1; }
+python -m venv build/wheel-venv
+build/wheel-venv/bin/python -m pip install -q build/dist/ostrel_mbe-*.whl
+(cd build/wheel-venv && PATH="$PWD/bin:$PATH" bin/python "$OLDPWD/tests/wheel_smoke.py")
+
+echo "== Python tests (against the same wheel)"
+pip install -q --force-reinstall --no-deps build/dist/ostrel_mbe-*.whl
+OSTREL_INSTALL_PREFIX="$PWD/build/install" python -m pytest -q tests/python
