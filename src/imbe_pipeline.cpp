@@ -17,8 +17,7 @@ namespace {
 constexpr double IMBE_UNVOICED_SCALE = 146.643269;
 
 std::optional<ToneReport> detect_tone(std::span<const std::int16_t> pcm) {
-    analysis::ToneDetection d = analysis::detect_dtmf(pcm);
-    if (!d.found) d = analysis::detect_single_tone(pcm);
+    const analysis::ToneDetection d = analysis::detect_tone(pcm.first<FRAME_SAMPLES>());
     if (!d.found) return std::nullopt;
     return ToneReport{d.id, d.amplitude};
 }

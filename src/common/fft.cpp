@@ -16,15 +16,18 @@ std::mutex& planner_lock() {
     return lock;
 }
 
-struct Plans {
+struct ComplexPlans {
     fftw_plan forward_256;
     fftw_plan inverse_256;
     fftw_plan forward_512;
     fftw_plan inverse_512;
-    fftw_plan forward_real_256;
-    fftw_plan inverse_real_256;
-    fftw_plan forward_real_512;
-    fftw_plan inverse_real_512;
+};
+
+struct RealPlans {
+    fftw_plan forward_256;
+    fftw_plan inverse_256;
+    fftw_plan forward_512;
+    fftw_plan inverse_512;
 };
 
 fftw_plan make_plan(int n, int sign) {
@@ -50,17 +53,22 @@ fftw_plan make_real_plan(int n, bool forward) {
     return plan;
 }
 
-const Plans& plans() {
-    // A function-local static is initialised exactly once, thread-safely.  The plans live for
-    // the whole process.
-    static const Plans shared = [] {
+// Function-local statics are initialised exactly once, thread-safely; the plans live for the
+// whole process.  The complex plans, off the per-frame paths, are only made when first used.
+const ComplexPlans& complex_plans() {
+    static const ComplexPlans shared = [] {
         const std::lock_guard<std::mutex> guard(planner_lock());
-        return Plans{
-            make_plan(256, FFTW_FORWARD),   make_plan(256, FFTW_BACKWARD),
-            make_plan(512, FFTW_FORWARD),   make_plan(512, FFTW_BACKWARD),
-            make_real_plan(256, true),      make_real_plan(256, false),
-            make_real_plan(512, true),      make_real_plan(512, false),
-        };
+        return ComplexPlans{make_plan(256, FFTW_FORWARD), make_plan(256, FFTW_BACKWARD),
+                            make_plan(512, FFTW_FORWARD), make_plan(512, FFTW_BACKWARD)};
+    }();
+    return shared;
+}
+
+const RealPlans& real_plans() {
+    static const RealPlans shared = [] {
+        const std::lock_guard<std::mutex> guard(planner_lock());
+        return RealPlans{make_real_plan(256, true), make_real_plan(256, false), make_real_plan(512, true),
+                         make_real_plan(512, false)};
     }();
     return shared;
 }
@@ -93,22 +101,22 @@ void execute_inverse_real(fftw_plan plan, HalfSpectrum<N>& in, RealBuffer<N>& ou
 
 }  // namespace
 
-void forward_256(const Buffer<256>& in, Buffer<256>& out) { execute(plans().forward_256, in, out); }
-void inverse_256(const Buffer<256>& in, Buffer<256>& out) { execute(plans().inverse_256, in, out); }
-void forward_512(const Buffer<512>& in, Buffer<512>& out) { execute(plans().forward_512, in, out); }
-void inverse_512(const Buffer<512>& in, Buffer<512>& out) { execute(plans().inverse_512, in, out); }
+void forward_256(const Buffer<256>& in, Buffer<256>& out) { execute(complex_plans().forward_256, in, out); }
+void inverse_256(const Buffer<256>& in, Buffer<256>& out) { execute(complex_plans().inverse_256, in, out); }
+void forward_512(const Buffer<512>& in, Buffer<512>& out) { execute(complex_plans().forward_512, in, out); }
+void inverse_512(const Buffer<512>& in, Buffer<512>& out) { execute(complex_plans().inverse_512, in, out); }
 
 void forward_real_256(const RealBuffer<256>& in, HalfSpectrum<256>& out) {
-    execute_forward_real<256>(plans().forward_real_256, in, out);
+    execute_forward_real<256>(real_plans().forward_256, in, out);
 }
 void forward_real_512(const RealBuffer<512>& in, HalfSpectrum<512>& out) {
-    execute_forward_real<512>(plans().forward_real_512, in, out);
+    execute_forward_real<512>(real_plans().forward_512, in, out);
 }
 void inverse_real_256(HalfSpectrum<256>& in, RealBuffer<256>& out) {
-    execute_inverse_real<256>(plans().inverse_real_256, in, out);
+    execute_inverse_real<256>(real_plans().inverse_256, in, out);
 }
 void inverse_real_512(HalfSpectrum<512>& in, RealBuffer<512>& out) {
-    execute_inverse_real<512>(plans().inverse_real_512, in, out);
+    execute_inverse_real<512>(real_plans().inverse_512, in, out);
 }
 
 void cosine_transform_once(std::span<const double> in, std::span<double> out) {

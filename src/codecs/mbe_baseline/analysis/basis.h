@@ -32,12 +32,19 @@ Spectrum windowed_spectrum(History history);
 // W(k, l) = basis[|floor(64 k - (16384 / 2 pi) l omega + 0.5)|], 0 beyond index 8192.
 double harmonic_basis(std::span<const double, BASIS_LENGTH> basis, int k, double omega, int l);
 
+// More than any harmonic of a fundamental up to 2 pi / 19 owns (about 13.5).
+inline constexpr int MAX_HARMONIC_BINS = 32;
+
 // Bins a_l <= k < b_l owned by harmonic l of fundamental omega.
 struct BinRange {
     int first;  // a_l = ceil((256 / 2 pi)(l - 0.5) omega)
     int end;    // b_l = ceil((256 / 2 pi)(l + 0.5) omega)
 };
 BinRange harmonic_bins(double omega, int l);
+
+// W(k, l) for k = range.first .. range.end - 1 into out[0..]; fewer than MAX_HARMONIC_BINS bins.
+void harmonic_basis_row(std::span<const double, BASIS_LENGTH> basis, BinRange range, double omega, int l,
+                        std::array<double, MAX_HARMONIC_BINS>& out);
 
 // S(k) with k taken modulo 256.
 inline const std::complex<double>& bin(const Spectrum& spectrum, int k) {

@@ -22,12 +22,14 @@ std::array<double, N> widen(const std::array<float, N>& table) {
 struct PitchTables {
     std::array<double, 21> lpf;
     std::array<double, WINDOW_LENGTH> window;
+    std::array<double, WINDOW_LENGTH> window_squared;
     double window_power;
 };
 
 const PitchTables& pitch_tables() {
     static const PitchTables shared = [] {
-        PitchTables t{widen(tables::PITCH_LPF), widen(tables::PITCH_WINDOW_WI), 0.0};
+        PitchTables t{widen(tables::PITCH_LPF), widen(tables::PITCH_WINDOW_WI), {}, 0.0};
+        for (std::size_t i = 0; i < WINDOW_LENGTH; ++i) t.window_squared[i] = t.window[i] * t.window[i];
         for (double w : t.window) t.window_power += w * w * w * w;
         return t;
     }();
@@ -45,15 +47,18 @@ RangeMinEntry better(const RangeMinEntry& a, const RangeMinEntry& b) {
 
 std::array<double, LPF_LENGTH> compute_s_lpf_shared(std::span<const double, 480> history) {
     const auto& h = pitch_tables().lpf;
+    // The history between 80 zeros on the left and 81 on the right, so that every tap reads a
+    // sample: the zero terms leave each sum exactly as a bounds-checked loop would.  The taps run
+    // in the outer loop, in the same order for every output, and the inner loop over the outputs
+    // vectorises.
+    constexpr int LEFT = 80;
+    alignas(64) std::array<double, LEFT + 480 + 81> padded{};
+    std::copy(history.begin(), history.end(), padded.begin() + LEFT);
     std::array<double, LPF_LENGTH> y{};
-    for (int j = 0; j < static_cast<int>(LPF_LENGTH); ++j) {
-        double sum = 0.0;
-        for (int n = -10; n <= 10; ++n) {
-            const int position = j - 70 - n;
-            if (position < 0 || position >= 480) continue;
-            sum += h[static_cast<std::size_t>(n + 10)] * history[static_cast<std::size_t>(position)];
-        }
-        y[static_cast<std::size_t>(j)] = sum;
+    for (int n = -10; n <= 10; ++n) {
+        const double tap = h[static_cast<std::size_t>(n + 10)];
+        const double* x = padded.data() + (LEFT - 70 - n);  // x[j] = history[j - 70 - n]
+        for (std::size_t j = 0; j < LPF_LENGTH; ++j) y[j] += tap * x[j];
     }
     return y;
 }
@@ -61,22 +66,24 @@ std::array<double, LPF_LENGTH> compute_s_lpf_shared(std::span<const double, 480>
 PitchSearch PitchSearch::from_lpf(std::span<const double, WINDOW_LENGTH> s) {
     const PitchTables& t = pitch_tables();
     PitchSearch search;
-    common::fft::Buffer<512> buffer{};
+    common::fft::RealBuffer<512> buffer;
     double energy = 0.0;
     for (std::size_t i = 0; i < WINDOW_LENGTH; ++i) {
-        const double w2 = t.window[i] * t.window[i];
-        buffer[i] = {s[i] * w2, 0.0};
+        const double w2 = t.window_squared[i];
+        buffer[i] = s[i] * w2;
         energy += s[i] * s[i] * w2;
     }
+    std::fill(buffer.begin() + WINDOW_LENGTH, buffer.end(), 0.0);
     search.energy = energy;
     search.window_power = t.window_power;
 
     // r(t) = sum_n x(n) x(n + t) through the power spectrum; 512 points leave no wrap-around
     // for lags up to 150 of a 301-point sequence.
-    common::fft::forward_512(buffer, buffer);
-    for (auto& bin : buffer) bin = {std::norm(bin), 0.0};
-    common::fft::inverse_512(buffer, buffer);
-    for (std::size_t lag = 0; lag < LAG_COUNT; ++lag) search.autocorrelation[lag] = buffer[lag].real() * (1.0 / 512.0);
+    common::fft::HalfSpectrum<512> spectrum;
+    common::fft::forward_real_512(buffer, spectrum);
+    for (auto& bin : spectrum) bin = {std::norm(bin), 0.0};
+    common::fft::inverse_real_512(spectrum, buffer);
+    for (std::size_t lag = 0; lag < LAG_COUNT; ++lag) search.autocorrelation[lag] = buffer[lag] * (1.0 / 512.0);
 
     for (std::size_t k = 0; k < GRID_SIZE; ++k) search.error[k] = search.error_at(grid_period(k));
     return search;
@@ -98,8 +105,11 @@ double PitchSearch::error_at(double period) const {
         return (1.0 - f) * autocorrelation[i] + f * autocorrelation[i + 1];
     };
     const int q = static_cast<int>(std::floor(150.0 / period));
+    // The terms at t and -t are equal: interpolate each once, then add all 2q + 1 in order.
+    std::array<double, LAG_COUNT> term;
+    for (int t = 0; t <= q; ++t) term[static_cast<std::size_t>(t)] = r_interp(static_cast<double>(t) * period);
     double sum = 0.0;
-    for (int t = -q; t <= q; ++t) sum += r_interp(std::fabs(static_cast<double>(t) * period));
+    for (int t = -q; t <= q; ++t) sum += term[static_cast<std::size_t>(t < 0 ? -t : t)];
     const double d = energy * (1.0 - period * window_power);
     if (d <= 0.0) return 1.0;
     return (energy - period * sum) / d;
@@ -108,7 +118,7 @@ double PitchSearch::error_at(double period) const {
 void PitchSearch::enable_argmin_fast() {
     if (range_min) return;
     RangeMinTable& table = range_min.emplace();
-    for (std::size_t i = 0; i < GRID_SIZE; ++i) table[0][i] = {error[i], static_cast<std::uint16_t>(i)};
+    for (std::size_t i = 0; i < GRID_SIZE; ++i) table[0][i] = RangeMinEntry{error[i], static_cast<std::uint16_t>(i)};
     for (std::size_t level = 1; level < RANGE_MIN_LEVELS; ++level) {
         const std::size_t half = std::size_t{1} << (level - 1);
         for (std::size_t i = 0; i < GRID_SIZE; ++i) {
@@ -124,15 +134,15 @@ PeriodError PitchSearch::argmin_in_range(double lo, double hi) const {
     if (!(e_bound >= c)) return {21.0 + std::max(c, 0.0) / 2.0, 1.0};
     const auto first = static_cast<std::size_t>(c);
     const auto last = static_cast<std::size_t>(std::min(e_bound, 202.0));
-    RangeMinEntry best{};
+    RangeMinEntry best;
     if (range_min) {
         const std::size_t length = last - first + 1;
         const auto level = static_cast<std::size_t>(std::bit_width(length) - 1);
         best = better((*range_min)[level][first], (*range_min)[level][last - (std::size_t{1} << level) + 1]);
     } else {
-        best = {error[first], static_cast<std::uint16_t>(first)};
+        best = RangeMinEntry{error[first], static_cast<std::uint16_t>(first)};
         for (std::size_t k = first + 1; k <= last; ++k) {
-            if (error[k] < best.value) best = {error[k], static_cast<std::uint16_t>(k)};
+            if (error[k] < best.value) best = RangeMinEntry{error[k], static_cast<std::uint16_t>(k)};
         }
     }
     return {grid_period(best.index), best.value};

@@ -30,6 +30,11 @@ struct PeriodError {
 struct RangeMinEntry {
     double value;
     std::uint16_t index;
+
+    // Left uninitialised on purpose: a table is filled completely when built, and zero-filling
+    // its 26 kB first would cost as much as building it.
+    RangeMinEntry() {}  // NOLINT: not = default, which would zero-fill under value-initialisation
+    RangeMinEntry(double v, std::uint16_t i) : value(v), index(i) {}
 };
 using RangeMinTable = std::array<std::array<RangeMinEntry, GRID_SIZE>, RANGE_MIN_LEVELS>;
 

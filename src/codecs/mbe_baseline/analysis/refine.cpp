@@ -25,18 +25,19 @@ double comb_error(const basis::Spectrum& spectrum, std::span<const double, basis
         const basis::BinRange bins = basis::harmonic_bins(omega, l);
         if (bins.first > u) break;
         if (bins.end <= 50) continue;
+        std::array<double, basis::MAX_HARMONIC_BINS> w;
+        basis::harmonic_basis_row(table, bins, omega, l, w);
         std::complex<double> numerator{};
         double denominator = 0.0;
         for (int k = bins.first; k < bins.end; ++k) {
-            const double w = basis::harmonic_basis(table, k, omega, l);
-            numerator += basis::bin(spectrum, k) * w;
-            denominator += w * w;
+            const double wk = w[static_cast<std::size_t>(k - bins.first)];
+            numerator += basis::bin(spectrum, k) * wk;
+            denominator += wk * wk;
         }
         const std::complex<double> amplitude = denominator != 0.0 ? numerator / denominator : std::complex<double>{};
         const int last = std::min(bins.end, u + 1);
         for (int k = std::max(bins.first, 50); k < last; ++k) {
-            const double w = basis::harmonic_basis(table, k, omega, l);
-            total += std::norm(basis::bin(spectrum, k) - amplitude * w);
+            total += std::norm(basis::bin(spectrum, k) - amplitude * w[static_cast<std::size_t>(k - bins.first)]);
         }
     }
     return total;

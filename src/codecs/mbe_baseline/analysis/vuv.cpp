@@ -51,18 +51,19 @@ VuvDecision determine_vuv(const basis::Spectrum& spectrum, std::span<const doubl
         double signal_sum = 0.0;
         for (int l = first; l <= last; ++l) {
             const basis::BinRange bins = basis::harmonic_bins(pitch.omega0, l);
+            std::array<double, basis::MAX_HARMONIC_BINS> w;
+            basis::harmonic_basis_row(table, bins, pitch.omega0, l, w);
             std::complex<double> numerator{};
             double weight = 0.0;
             for (int b = bins.first; b < bins.end; ++b) {
-                const double w = basis::harmonic_basis(table, b, pitch.omega0, l);
-                numerator += basis::bin(spectrum, b) * w;
-                weight += w * w;
+                const double wb = w[static_cast<std::size_t>(b - bins.first)];
+                numerator += basis::bin(spectrum, b) * wb;
+                weight += wb * wb;
             }
             const std::complex<double> amplitude = weight != 0.0 ? numerator / weight : std::complex<double>{};
             for (int b = bins.first; b < bins.end; ++b) {
-                const double w = basis::harmonic_basis(table, b, pitch.omega0, l);
                 const std::complex<double>& s = basis::bin(spectrum, b);
-                error_sum += std::norm(s - amplitude * w);
+                error_sum += std::norm(s - amplitude * w[static_cast<std::size_t>(b - bins.first)]);
                 signal_sum += std::norm(s);
             }
         }
