@@ -43,6 +43,36 @@ RangeMinEntry better(const RangeMinEntry& a, const RangeMinEntry& b) {
     return b.index < a.index ? b : a;
 }
 
+// E(P_k) at every grid period, equal to error_at(grid_period(k)) bit for bit: t P_k =
+// t (42 + k) / 2 falls on a whole or a half lag, so each interpolated term is r(i) or
+// 0.5 r(i) + 0.5 r(i + 1) (the weights 1 and 0 leave r(i) unchanged), looked up instead of
+// recomputed; floor(150 / P_k) is the integer quotient 300 / (42 + k).
+void fill_grid_errors(PitchSearch& search) {
+    if (search.energy < 1e-12) {
+        search.error.fill(1.0);
+        return;
+    }
+    const auto& r = search.autocorrelation;
+    std::array<double, 2 * LAG_COUNT> term;  // term[m] = r(m / 2), m = 0..300
+    for (std::size_t i = 0; i + 1 < LAG_COUNT; ++i) {
+        term[2 * i] = r[i];
+        term[2 * i + 1] = 0.5 * r[i] + 0.5 * r[i + 1];
+    }
+    term[2 * (LAG_COUNT - 1)] = r[LAG_COUNT - 1];
+    term[2 * LAG_COUNT - 1] = r[LAG_COUNT - 1];
+    for (std::size_t k = 0; k < GRID_SIZE; ++k) {
+        const std::size_t twice_period = 42 + k;
+        const std::size_t q = 300 / twice_period;
+        double sum = 0.0;
+        for (std::size_t t = q; t >= 1; --t) sum += term[t * twice_period];
+        sum += term[0];
+        for (std::size_t t = 1; t <= q; ++t) sum += term[t * twice_period];
+        const double period = grid_period(k);
+        const double d = search.energy * (1.0 - period * search.window_power);
+        search.error[k] = d <= 0.0 ? 1.0 : (search.energy - period * sum) / d;
+    }
+}
+
 }  // namespace
 
 std::array<double, LPF_LENGTH> compute_s_lpf_shared(std::span<const double, 480> history) {
@@ -85,7 +115,7 @@ PitchSearch PitchSearch::from_lpf(std::span<const double, WINDOW_LENGTH> s) {
     common::fft::inverse_real_512(spectrum, buffer);
     for (std::size_t lag = 0; lag < LAG_COUNT; ++lag) search.autocorrelation[lag] = buffer[lag] * (1.0 / 512.0);
 
-    for (std::size_t k = 0; k < GRID_SIZE; ++k) search.error[k] = search.error_at(grid_period(k));
+    fill_grid_errors(search);
     return search;
 }
 
@@ -116,8 +146,9 @@ double PitchSearch::error_at(double period) const {
 }
 
 void PitchSearch::enable_argmin_fast() {
-    if (range_min) return;
-    RangeMinTable& table = range_min.emplace();
+    if (has_range_min) return;
+    has_range_min = true;
+    RangeMinTable& table = range_min;
     for (std::size_t i = 0; i < GRID_SIZE; ++i) table[0][i] = RangeMinEntry{error[i], static_cast<std::uint16_t>(i)};
     for (std::size_t level = 1; level < RANGE_MIN_LEVELS; ++level) {
         const std::size_t half = std::size_t{1} << (level - 1);
@@ -135,10 +166,10 @@ PeriodError PitchSearch::argmin_in_range(double lo, double hi) const {
     const auto first = static_cast<std::size_t>(c);
     const auto last = static_cast<std::size_t>(std::min(e_bound, 202.0));
     RangeMinEntry best;
-    if (range_min) {
+    if (has_range_min) {
         const std::size_t length = last - first + 1;
         const auto level = static_cast<std::size_t>(std::bit_width(length) - 1);
-        best = better((*range_min)[level][first], (*range_min)[level][last - (std::size_t{1} << level) + 1]);
+        best = better(range_min[level][first], range_min[level][last - (std::size_t{1} << level) + 1]);
     } else {
         best = RangeMinEntry{error[first], static_cast<std::uint16_t>(first)};
         for (std::size_t k = first + 1; k <= last; ++k) {
