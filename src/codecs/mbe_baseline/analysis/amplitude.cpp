@@ -21,10 +21,12 @@ Amplitudes estimate_spectral_amplitudes(const basis::Spectrum& spectrum,
         const std::size_t band = vuv::band_of(static_cast<std::size_t>(l), decision.band_count);
         double value = 0.0;
         if (band >= 1 && decision.voiced[band]) {
+            std::array<double, basis::MAX_HARMONIC_BINS> w;
+            basis::harmonic_basis_row(table, bins, pitch.omega0, l, w);
             double weight = 0.0;
             for (int k = bins.first; k < bins.end; ++k) {
-                const double w = basis::harmonic_basis(table, k, pitch.omega0, l);
-                weight += w * w;
+                const double wk = w[static_cast<std::size_t>(k - bins.first)];
+                weight += wk * wk;
             }
             value = weight != 0.0 ? std::sqrt(power / weight) : 0.0;
         } else {

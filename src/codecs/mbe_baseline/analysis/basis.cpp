@@ -89,8 +89,21 @@ double harmonic_basis(std::span<const double, BASIS_LENGTH> basis, int k, double
 void harmonic_basis_row(std::span<const double, BASIS_LENGTH> basis, BinRange range, double omega, int l,
                         std::array<double, MAX_HARMONIC_BINS>& out) {
     OSTREL_CHECK(range.end - range.first <= MAX_HARMONIC_BINS, "a harmonic owns fewer than 32 bins");
-    for (int k = range.first; k < range.end; ++k) {
-        out[static_cast<std::size_t>(k - range.first)] = harmonic_basis(basis, k, omega, l);
+    if (range.end <= range.first) return;
+    // As harmonic_basis: 64 k - c + 0.5 is exact for the bins near harmonic l (c = scale l omega
+    // differs from 64 k by little), so the table position moves by exactly 64 per bin.
+    constexpr double scale = 16384.0 / (2.0 * std::numbers::pi);
+    const double start = std::floor(64.0 * static_cast<double>(range.first) - scale * static_cast<double>(l) * omega + 0.5);
+    if (!(std::fabs(start) <= 1e6)) {
+        for (int k = range.first; k < range.end; ++k) {
+            out[static_cast<std::size_t>(k - range.first)] = harmonic_basis(basis, k, omega, l);
+        }
+        return;
+    }
+    auto position = static_cast<long>(start);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(range.end - range.first); ++i, position += 64) {
+        const long index = position < 0 ? -position : position;
+        out[i] = index <= 8192 ? basis[static_cast<std::size_t>(index)] : 0.0;
     }
 }
 

@@ -152,10 +152,14 @@ void PitchSearch::enable_argmin_fast() {
     for (std::size_t i = 0; i < GRID_SIZE; ++i) table[0][i] = RangeMinEntry{error[i], static_cast<std::uint16_t>(i)};
     for (std::size_t level = 1; level < RANGE_MIN_LEVELS; ++level) {
         const std::size_t half = std::size_t{1} << (level - 1);
-        for (std::size_t i = 0; i < GRID_SIZE; ++i) {
-            const RangeMinEntry& left = table[level - 1][i];
-            table[level][i] = i + half < GRID_SIZE ? better(left, table[level - 1][i + half]) : left;
+        const auto& below = table[level - 1];
+        auto& row = table[level];
+        // Every index of the right run exceeds every index of the left one, so better() comes
+        // down to one comparison: the right entry only when strictly smaller.
+        for (std::size_t i = 0; i + half < GRID_SIZE; ++i) {
+            row[i] = below[i + half].value < below[i].value ? below[i + half] : below[i];
         }
+        for (std::size_t i = GRID_SIZE - std::min(half, GRID_SIZE); i < GRID_SIZE; ++i) row[i] = below[i];
     }
 }
 

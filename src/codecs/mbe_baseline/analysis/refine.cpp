@@ -21,8 +21,14 @@ double comb_error(const basis::Spectrum& spectrum, std::span<const double, basis
     if (upper < 50.0) return 0.0;
     const int u = static_cast<int>(upper);
     double total = 0.0;
-    for (int l = 0; l <= 58; ++l) {
-        const basis::BinRange bins = basis::harmonic_bins(omega, l);
+    // Harmonics whose bins all lie below bin 50 add nothing: start a little below the first one
+    // that reaches it (the test below still decides), and take each harmonic's first bin from the
+    // previous one's end (the same expression).
+    constexpr double bins_per_radian = 256.0 / (2.0 * std::numbers::pi);
+    const int skip = static_cast<int>(std::clamp(50.0 / (bins_per_radian * omega) - 2.0, 0.0, 58.0));
+    basis::BinRange bins = basis::harmonic_bins(omega, skip);
+    for (int l = skip; l <= 58; ++l) {
+        if (l > skip) bins = {bins.end, basis::harmonic_bins(omega, l).end};
         if (bins.first > u) break;
         if (bins.end <= 50) continue;
         std::array<double, basis::MAX_HARMONIC_BINS> w;
