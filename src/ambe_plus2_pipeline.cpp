@@ -31,7 +31,9 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
         }
     }
 
-    auto analysed = analysis::encode_ambe_plus2(pcm, ctx.analysis);
+    // The quantizer below runs against the encode direction's own closed-loop predictor, so the
+    // analysis need not keep its copy (which would quantize every frame a second time).
+    auto analysed = analysis::encode_ambe_plus2(pcm, ctx.analysis, analysis::PredictorCopy::Skip);
     if (!analysed) return std::unexpected(VocoderError{VocoderError::Analysis{analysed.error()}});
     const bool silence = !analysed->has_value();
     const MbeParams params = silence ? MbeParams::ambe_plus2_silence() : **analysed;

@@ -30,7 +30,9 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
     std::optional<ToneReport> tone;
     if (ctx.tone_detection) tone = detect_tone(pcm);
 
-    auto analysed = analysis::encode_with_trace(pcm, ctx.analysis);
+    // The quantizer below runs against the encode direction's own closed-loop predictor, so the
+    // analysis need not keep its copy (which would quantize every frame a second time).
+    auto analysed = analysis::encode_with_trace(pcm, ctx.analysis, analysis::PredictorCopy::Skip);
     if (!analysed) return std::unexpected(VocoderError{VocoderError::Analysis{analysed.error()}});
 
     const bool silence = !analysed->params.has_value();

@@ -205,7 +205,7 @@ std::expected<MbeParams, AnalysisError> build_params(const FrontEndResult& frame
 }
 
 std::expected<AnalysisOutput, AnalysisError> encode_with_trace(std::span<const std::int16_t> samples,
-                                                               AnalysisState& state) {
+                                                               AnalysisState& state, PredictorCopy predictor) {
     auto front = analyse_front_end(samples, state, FrontEndOptions{});
     if (!front) return std::unexpected(front.error());
     if (!front->has_value()) return AnalysisOutput{};
@@ -217,8 +217,10 @@ std::expected<AnalysisOutput, AnalysisError> encode_with_trace(std::span<const s
     }
     auto params = build_params(frame);
     if (!params) return std::unexpected(params.error());
-    if (auto updated = predictor::update_imbe_predictor(state.imbe_predictor, *params); !updated) {
-        return std::unexpected(updated.error());
+    if (predictor == PredictorCopy::Track) {
+        if (auto updated = predictor::update_imbe_predictor(state.imbe_predictor, *params); !updated) {
+            return std::unexpected(updated.error());
+        }
     }
     update_pitch_tracker(state, frame.tracker_period, frame.tracker_error);
     return AnalysisOutput{*params, frame.trace};
