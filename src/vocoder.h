@@ -35,6 +35,9 @@ public:
     std::optional<OutputKind> last_output_kind() const;
     std::optional<ToneReport> last_tone_detection() const;
     const DecodeReport& last_decode_report() const { return last_decode_; }
+    // True until the first frame synthesized since construction or reset, the call that reads
+    // the environment (OSTREL_LCG_INIT) for the noise generator's start.
+    bool reads_environment_on_decode() const { return !synth_.noise.initialised; }
 
     // Settings (plain reads and writes unless noted).
     bool tone_detection() const { return tone_detection_; }
