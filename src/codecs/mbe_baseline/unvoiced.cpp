@@ -41,7 +41,17 @@ void fill_noise(NoiseState& state) {
 
 double next_noise_sample(LcgParams& lcg) {
     std::uint32_t x = lcg.multiplier * lcg.state + lcg.increment;  // wraps modulo 2^32
-    if (lcg.modulus != 0) x %= lcg.modulus;
+    if (lcg.modulus != 0) {
+        // A power-of-two modulus (65536) is a mask; a division costs tens of cycles per sample.
+        // The standard's modulus as a constant divides by multiplication.
+        if ((lcg.modulus & (lcg.modulus - 1)) == 0) {
+            x &= lcg.modulus - 1;
+        } else if (lcg.modulus == LCG_STANDARD.modulus) {
+            x %= LCG_STANDARD.modulus;
+        } else {
+            x %= lcg.modulus;
+        }
+    }
     lcg.state = x;
     return static_cast<double>(x);
 }

@@ -17,8 +17,8 @@ constexpr double FRAME_D = 160.0;
 constexpr double PI = std::numbers::pi;
 constexpr double TWO_PI = 2.0 * PI;
 
-// The sample loops run over blocks of LANES consecutive samples, each lane its own recurrence,
-// so that the compiler keeps several independent chains in SIMD registers.
+// The fading sinusoids run over blocks of LANES consecutive samples, each lane its own
+// recurrence, so that several independent chains proceed side by side in SIMD registers.
 constexpr int LANES = 8;
 // A fading-out sinusoid is windowed by wS(n), zero from n = 105 on: 14 blocks cover it.  A
 // fading-in one is windowed by wS(n - 160), zero up to n = 55: 13 blocks from n = 56.
@@ -41,7 +41,11 @@ static_assert(FADE_OUT_END % LANES == 0 && (FRAME - FADE_IN_BEGIN) % LANES == 0)
 
 Phasor mul(Phasor a, Phasor b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
 Phasor scale(Phasor a, double k) { return {a.re * k, a.im * k}; }
-Phasor polar(double angle) { return {std::cos(angle), std::sin(angle)}; }
+Phasor polar(double angle) {
+    Phasor p;
+    __builtin_sincos(angle, &p.im, &p.re);  // one call for both
+    return p;
+}
 Phasor power(Phasor r, unsigned k) {
     Phasor result{};
     while (k != 0) {
@@ -52,78 +56,86 @@ Phasor power(Phasor r, unsigned k) {
     return result;
 }
 
-// Eight samples, one per lane: GCC's vector extension maps it onto whatever SIMD registers the
-// target has, in the same operation order on every target.
-using Lanes = double __attribute__((vector_size(LANES * sizeof(double))));
-
-// p[j] += v[j] for the eight lanes (passed by reference: a by-value vector wider than the
-// target's registers would have a target-dependent calling convention).
-void accumulate(double* p, const Lanes& v) {
-    Lanes sum;
-    std::memcpy(&sum, p, sizeof sum);
-    sum += v;
-    std::memcpy(p, &sum, sizeof sum);
-}
+// Two lanes, the width of the baseline target's SIMD registers (GCC's vector extension: the
+// same operations in the same order on every target), and the same in memory, unaligned and
+// allowed to alias the sample arrays.
+using Pair = double __attribute__((vector_size(2 * sizeof(double))));
+using PairInMemory = double __attribute__((vector_size(2 * sizeof(double)), aligned(8), may_alias));
 
 // sum[n] += Re(z r^(n - first + 8)) for n = first..end-1, z = A e^{i phase(first - 8)} and r the
 // rotation of one sample: a sinusoid by the three-term recurrence x(n + 8) = 2 cos(8 w) x(n) -
 // x(n - 8), eight samples per lane step.
 void add_sinusoid(std::array<double, FRAME>& sum, int first, int end, Phasor z, Phasor r) {
-    Lanes before{};
-    Lanes now{};
-    for (int j = 0; j < LANES; ++j) {
-        before[j] = z.re;
-        z = mul(z, r);
+    // z r^j for j = 0..15 by doubling (r^2, r^4 and r^8 multiply all values so far), a chain
+    // of seven products where stepping one sample at a time would take fifteen.
+    std::array<Phasor, 2 * LANES> start;
+    start[0] = z;
+    start[1] = mul(z, r);
+    Phasor stride = mul(r, r);
+    for (std::size_t filled = 2; filled < start.size(); filled *= 2) {
+        for (std::size_t j = 0; j < filled; ++j) start[filled + j] = mul(start[j], stride);
+        stride = mul(stride, stride);
     }
-    for (int j = 0; j < LANES; ++j) {
-        now[j] = z.re;
-        z = mul(z, r);
-    }
-    const double k = 2.0 * power(r, LANES).re;
+    // The recurrence's factor 2 cos(8 w), from r^8 itself (not from the lanes, whose scale z
+    // may be tiny).
+    const Phasor r2 = mul(r, r);
+    const Phasor r4 = mul(r2, r2);
+    const double k = 2.0 * mul(r4, r4).re;
+    // Eight lanes as four register pairs, written out so that the compiler keeps all of them in
+    // registers across the loop.
+    Pair b0 = {start[0].re, start[1].re}, b1 = {start[2].re, start[3].re};
+    Pair b2 = {start[4].re, start[5].re}, b3 = {start[6].re, start[7].re};
+    Pair n0 = {start[8].re, start[9].re}, n1 = {start[10].re, start[11].re};
+    Pair n2 = {start[12].re, start[13].re}, n3 = {start[14].re, start[15].re};
     for (int n = first; n < end; n += LANES) {
-        accumulate(sum.data() + n, now);
-        const Lanes next = k * now - before;
-        before = now;
-        now = next;
+        auto* out = reinterpret_cast<PairInMemory*>(sum.data() + n);
+        out[0] += n0;
+        out[1] += n1;
+        out[2] += n2;
+        out[3] += n3;
+        const Pair t0 = k * n0 - b0, t1 = k * n1 - b1, t2 = k * n2 - b2, t3 = k * n3 - b3;
+        b0 = n0, b1 = n1, b2 = n2, b3 = n3;
+        n0 = t0, n1 = t1, n2 = t2, n3 = t3;
     }
 }
 
 // out[n] += 2 (m_prev + (n / 160)(m - m_prev)) cos(theta(n)), n = 0..159, for the phase
-// theta(n) = phi + b n + c n^2 with start = e^{i phi}.  Each lane follows its own sample of
-// every block: e^{i theta} advances by e^{i (theta(n + 8) - theta(n))}, which itself turns by
-// e^{i 128 c} per block.
+// theta(n) = phi + b n + c n^2 with start = e^{i phi}.  Four lanes (two register pairs) each
+// follow every fourth sample: e^{i theta} advances by e^{i (theta(n + 4) - theta(n))} =
+// e^{i (4 b + 16 c + 8 c n)}, which itself turns by e^{i 32 c} per step.
 void add_interpolated(std::array<double, FRAME>& out, Phasor start, double b, double c, double m_prev, double m) {
+    constexpr int STEP = 4;
     const Phasor eb = polar(b);
     const Phasor ec = polar(c);
-    Lanes zr{}, zi{}, dr{}, di{}, nd{};
-    Phasor z = start;
+    std::array<Phasor, STEP> z{};
     Phasor step = mul(eb, ec);  // e^{i (theta(1) - theta(0))}
     const Phasor e2c = mul(ec, ec);
-    for (int j = 0; j < LANES; ++j) {
-        zr[j] = z.re;
-        zi[j] = z.im;
-        z = mul(z, step);
+    z[0] = start;
+    for (std::size_t j = 1; j < STEP; ++j) {
+        z[j] = mul(z[j - 1], step);
         step = mul(step, e2c);
-        nd[j] = static_cast<double>(j);
     }
-    const Phasor e16c = power(ec, 16);
-    Phasor d = mul(power(eb, 8), power(e16c, 4));  // e^{i (8 b + 64 c)}
-    for (int j = 0; j < LANES; ++j) {
-        dr[j] = d.re;
-        di[j] = d.im;
-        d = mul(d, e16c);
-    }
-    const Phasor q = power(e16c, 8);  // e^{i 128 c}
+    const Phasor e8c = power(ec, 8);
+    std::array<Phasor, STEP> d{};
+    d[0] = mul(power(eb, 4), mul(e8c, e8c));  // e^{i (4 b + 16 c)}
+    for (std::size_t j = 1; j < STEP; ++j) d[j] = mul(d[j - 1], e8c);
+    const Phasor q = power(e8c, 4);  // e^{i 32 c}
     const double slope = (m - m_prev) / FRAME_D;
-    for (int n0 = 0; n0 < FRAME; n0 += LANES) {
-        accumulate(out.data() + n0, 2.0 * (m_prev + nd * slope) * zr);
-        const Lanes r = zr * dr - zi * di;
-        zi = zr * di + zi * dr;
-        zr = r;
-        const Lanes s = dr * q.re - di * q.im;
-        di = dr * q.im + di * q.re;
-        dr = s;
-        nd += static_cast<double>(LANES);
+    Pair zr0 = {z[0].re, z[1].re}, zr1 = {z[2].re, z[3].re}, zi0 = {z[0].im, z[1].im}, zi1 = {z[2].im, z[3].im};
+    Pair dr0 = {d[0].re, d[1].re}, dr1 = {d[2].re, d[3].re}, di0 = {d[0].im, d[1].im}, di1 = {d[2].im, d[3].im};
+    Pair env0 = {m_prev, m_prev + slope}, env1 = {m_prev + 2.0 * slope, m_prev + 3.0 * slope};
+    const double env_step = STEP * slope;
+    for (int n = 0; n < FRAME; n += STEP) {
+        auto* o = reinterpret_cast<PairInMemory*>(out.data() + n);
+        o[0] += 2.0 * env0 * zr0;
+        o[1] += 2.0 * env1 * zr1;
+        const Pair r0 = zr0 * dr0 - zi0 * di0, r1 = zr1 * dr1 - zi1 * di1;
+        zi0 = zr0 * di0 + zi0 * dr0, zi1 = zr1 * di1 + zi1 * dr1;
+        zr0 = r0, zr1 = r1;
+        const Pair s0 = dr0 * q.re - di0 * q.im, s1 = dr1 * q.re - di1 * q.im;
+        di0 = dr0 * q.im + di0 * q.re, di1 = dr1 * q.im + di1 * q.re;
+        dr0 = s0, dr1 = s1;
+        env0 += env_step, env1 += env_step;
     }
 }
 
@@ -132,6 +144,11 @@ double wrap(double x) { return x - TWO_PI * std::floor((x + PI) / TWO_PI); }
 
 }  // namespace
 
+// Built twice, for AVX2 and for the baseline instruction set, and picked when the library is
+// loaded: the sample-block loops run on 4-wide registers where the processor has them.  Without
+// fused multiply-add either build does the same operations in the same order, so both give the
+// same samples.
+__attribute__((target_clones("avx2", "default")))
 std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float> amplitudes,
                                                            std::span<const bool> voiced,
                                                            std::span<const double, L_HAT_MAX> noise,
