@@ -8,6 +8,7 @@
 #include "codecs/mbe_baseline/phase_regen.h"
 #include "codecs/mbe_baseline/synthesis_window.h"
 #include "common/check.h"
+#include "common/simd.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline {
 namespace {
@@ -56,11 +57,8 @@ Phasor power(Phasor r, unsigned k) {
     return result;
 }
 
-// Two lanes, the width of the baseline target's SIMD registers (GCC's vector extension: the
-// same operations in the same order on every target), and the same in memory, unaligned and
-// allowed to alias the sample arrays.
-using Pair = double __attribute__((vector_size(2 * sizeof(double))));
-using PairInMemory = double __attribute__((vector_size(2 * sizeof(double)), aligned(8), may_alias));
+using common::simd::Pair;
+using common::simd::pair_at;
 
 // sum[n] += Re(z r^(n - first + 8)) for n = first..end-1, z = A e^{i phase(first - 8)} and r the
 // rotation of one sample: a sinusoid by the three-term recurrence x(n + 8) = 2 cos(8 w) x(n) -
@@ -88,11 +86,11 @@ void add_sinusoid(std::array<double, FRAME>& sum, int first, int end, Phasor z, 
     Pair n0 = {start[8].re, start[9].re}, n1 = {start[10].re, start[11].re};
     Pair n2 = {start[12].re, start[13].re}, n3 = {start[14].re, start[15].re};
     for (int n = first; n < end; n += LANES) {
-        auto* out = reinterpret_cast<PairInMemory*>(sum.data() + n);
-        out[0] += n0;
-        out[1] += n1;
-        out[2] += n2;
-        out[3] += n3;
+        double* out = sum.data() + n;
+        pair_at(out) += n0;
+        pair_at(out + 2) += n1;
+        pair_at(out + 4) += n2;
+        pair_at(out + 6) += n3;
         const Pair t0 = k * n0 - b0, t1 = k * n1 - b1, t2 = k * n2 - b2, t3 = k * n3 - b3;
         b0 = n0, b1 = n1, b2 = n2, b3 = n3;
         n0 = t0, n1 = t1, n2 = t2, n3 = t3;
@@ -126,9 +124,9 @@ void add_interpolated(std::array<double, FRAME>& out, Phasor start, double b, do
     Pair env0 = {m_prev, m_prev + slope}, env1 = {m_prev + 2.0 * slope, m_prev + 3.0 * slope};
     const double env_step = STEP * slope;
     for (int n = 0; n < FRAME; n += STEP) {
-        auto* o = reinterpret_cast<PairInMemory*>(out.data() + n);
-        o[0] += 2.0 * env0 * zr0;
-        o[1] += 2.0 * env1 * zr1;
+        double* o = out.data() + n;
+        pair_at(o) += 2.0 * env0 * zr0;
+        pair_at(o + 2) += 2.0 * env1 * zr1;
         const Pair r0 = zr0 * dr0 - zi0 * di0, r1 = zr1 * dr1 - zi1 * di1;
         zi0 = zr0 * di0 + zi0 * dr0, zi1 = zr1 * di1 + zi1 * dr1;
         zr0 = r0, zr1 = r1;

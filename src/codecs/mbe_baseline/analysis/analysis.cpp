@@ -63,10 +63,8 @@ void estimate_pitch(AnalysisState& state, const FrontEndOptions& options, Analys
     const bool use_pyin = state.settings.pyin_pitch;
     if (!use_pyin || options.pitch_tracking_with_pyin) {
         const auto lpf = pitch::compute_s_lpf_shared(state.history);
-        pitch::PitchSearch next = pitch::PitchSearch::for_frame(lpf, 1);
-        next.enable_argmin_fast();
-        pitch::PitchSearch after_next = pitch::PitchSearch::for_frame(lpf, 2);
-        after_next.enable_argmin_fast();
+        const pitch::PitchSearch next = pitch::PitchSearch::for_frame(lpf, 1);
+        const pitch::PitchSearch after_next = pitch::PitchSearch::for_frame(lpf, 2);
         const pitch::PitchSearch current = pitch::PitchSearch::for_frame(lpf, 0);
 
         const pitch::PeriodError back =

@@ -8,9 +8,12 @@
 #include "codecs/mbe_baseline/analysis/generated_tables.h"
 #include "common/check.h"
 #include "common/fft.h"
+#include "common/simd.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::pitch {
 namespace {
+
+namespace simd = common::simd;
 
 template <std::size_t N>
 std::array<double, N> widen(const std::array<float, N>& table) {
@@ -191,21 +194,98 @@ PeriodError look_back(const PitchSearch& current, double previous_period, double
 
 namespace {
 
-// E(P) + E1 + E2, with E1 and E2 from the two chained searches in the following frames
-// started at period p.
-double cumulative_error(double current_error, const PitchSearch& next, const PitchSearch& after_next, double p) {
-    const PeriodError first = next.argmin_in_range(0.8 * p, 1.2 * p);
-    const PeriodError second = after_next.argmin_in_range(0.8 * first.period, 1.2 * first.period);
-    return current_error + first.error + second.error;
+std::size_t grid_index(double period) { return static_cast<std::size_t>((period - 21.0) * 2.0); }
+
+// The grid range [0.8 P_k, 1.2 P_k] of every grid period P_k, its ends exactly as
+// argmin_in_range computes them (never empty, at most 82 points), and the level of the
+// range-minimum table that covers it with two runs.
+struct GridRange {
+    std::uint16_t first;
+    std::uint16_t last;
+    std::uint16_t second_run;  // last - 2^level + 1
+    std::uint8_t level;
+};
+constexpr std::size_t WINDOW_LEVELS = 7;  // runs of up to 64 points
+
+const std::array<GridRange, GRID_SIZE>& grid_ranges() {
+    static const std::array<GridRange, GRID_SIZE> ranges = [] {
+        std::array<GridRange, GRID_SIZE> r{};
+        for (std::size_t k = 0; k < GRID_SIZE; ++k) {
+            const double p = grid_period(k);
+            const double c = std::ceil(2.0 * (std::max(0.8 * p, 21.0) - 21.0));
+            const double e_bound = std::floor(2.0 * (std::min(1.2 * p, 122.0) - 21.0));
+            OSTREL_CHECK(e_bound >= c && c >= 0.0, "every grid period's range holds grid points");
+            const auto first = static_cast<std::size_t>(c);
+            const auto last = static_cast<std::size_t>(std::min(e_bound, 202.0));
+            const auto level = static_cast<std::size_t>(std::bit_width(last - first + 1) - 1);
+            OSTREL_CHECK(level < WINDOW_LEVELS, "grid ranges are shorter than 128 points");
+            r[k] = {static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(last),
+                    static_cast<std::uint16_t>(last + 1 - (std::size_t{1} << level)), static_cast<std::uint8_t>(level)};
+        }
+        return r;
+    }();
+    return ranges;
+}
+
+// search.argmin_in_range(0.8 P_k, 1.2 P_k) for every grid period P_k: a range-minimum table
+// of the levels these ranges need, values and indices apart and built without branches (the
+// right run wins only when strictly smaller: its indices are all larger), then two runs per
+// range (equal errors again go to the smaller index, which the first run holds).
+std::array<PeriodError, GRID_SIZE> window_minima(const PitchSearch& search) {
+    // Indices held as doubles (exact) so that both selections vectorise as one mask.
+    std::array<std::array<double, GRID_SIZE>, WINDOW_LEVELS> value;
+    std::array<std::array<double, GRID_SIZE>, WINDOW_LEVELS> index;
+    value[0] = search.error;
+    for (std::size_t i = 0; i < GRID_SIZE; ++i) index[0][i] = static_cast<double>(i);
+    for (std::size_t level = 1; level < WINDOW_LEVELS; ++level) {
+        const std::size_t half = std::size_t{1} << (level - 1);
+        const double* v = value[level - 1].data();
+        const double* x = index[level - 1].data();
+        double* vo = value[level].data();
+        double* xo = index[level].data();
+        std::size_t i = 0;
+        for (; i + 1 + half < GRID_SIZE; i += 2) {
+            const simd::Pair left = simd::pair_at(v + i);
+            const simd::Pair right = simd::pair_at(v + i + half);
+            const auto take_right = right < left;
+            simd::pair_at(vo + i) = take_right ? right : left;
+            simd::pair_at(xo + i) = take_right ? simd::Pair(simd::pair_at(x + i + half)) : simd::Pair(simd::pair_at(x + i));
+        }
+        for (; i + half < GRID_SIZE; ++i) {
+            const bool take_right = v[i + half] < v[i];
+            vo[i] = take_right ? v[i + half] : v[i];
+            xo[i] = take_right ? x[i + half] : x[i];
+        }
+    }
+    std::array<PeriodError, GRID_SIZE> out;
+    const auto& ranges = grid_ranges();
+    for (std::size_t k = 0; k < GRID_SIZE; ++k) {
+        const GridRange& r = ranges[k];
+        const double a = value[r.level][r.first];
+        const double b = value[r.level][r.second_run];
+        const double best = b < a ? index[r.level][r.second_run] : index[r.level][r.first];
+        out[k] = {grid_period(static_cast<std::size_t>(best)), b < a ? b : a};
+    }
+    return out;
 }
 
 }  // namespace
 
 PeriodError look_ahead(const PitchSearch& current, const PitchSearch& next, const PitchSearch& after_next) {
-    PeriodError best{grid_period(0), cumulative_error(current.error[0], next, after_next, grid_period(0))};
+    // Every period searched from here on is a grid period, so the two chained searches in the
+    // following frames (E1 from next at P, E2 from after_next at E1's period) are table lookups.
+    const std::array<PeriodError, GRID_SIZE> next_best = window_minima(next);
+    const std::array<PeriodError, GRID_SIZE> after_best = window_minima(after_next);
+    const auto cumulative_error = [&](double current_error, double p) {
+        const PeriodError& first = next_best[grid_index(p)];
+        const PeriodError& second = after_best[grid_index(first.period)];
+        return current_error + first.error + second.error;
+    };
+
+    PeriodError best{grid_period(0), cumulative_error(current.error[0], grid_period(0))};
     for (std::size_t k = 1; k < GRID_SIZE; ++k) {
         const double p = grid_period(k);
-        const double ce = cumulative_error(current.error[k], next, after_next, p);
+        const double ce = cumulative_error(current.error[k], p);
         if (ce < best.error) best = {p, ce};
     }
 
@@ -218,7 +298,7 @@ PeriodError look_ahead(const PitchSearch& current, const PitchSearch& next, cons
         if (best.period / dn < 21.0) continue;
         const double pn = std::round(2.0 * best.period / dn) / 2.0;
         if (pn < 21.0 || pn > 122.0) continue;
-        const double ce = cumulative_error(current.error_at(pn), next, after_next, pn);
+        const double ce = cumulative_error(current.error_at(pn), pn);
         const double ratio = best.error > 0.0 ? ce / best.error : std::numeric_limits<double>::infinity();
         if (ce <= 0.85 && (ratio <= 1.7 || (ce <= 0.4 && (ce <= 0.05 || ratio <= 3.5)))) return {pn, ce};
     }
