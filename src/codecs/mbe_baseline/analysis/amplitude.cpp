@@ -12,6 +12,7 @@ Amplitudes estimate_spectral_amplitudes(const basis::Spectrum& spectrum,
                                         const refine::RefinedPitch& pitch, const vuv::VuvDecision& decision) {
     OSTREL_CHECK(pitch.harmonic_count <= 56, "harmonic count fits the amplitude array");
     Amplitudes amplitudes{};
+    const basis::BasisRows rows(table);
     const double w0 = table[0];
     for (int l = 1; l <= pitch.harmonic_count; ++l) {
         const basis::BinRange bins = basis::harmonic_bins(pitch.omega0, l);
@@ -22,7 +23,7 @@ Amplitudes estimate_spectral_amplitudes(const basis::Spectrum& spectrum,
         double value = 0.0;
         if (band >= 1 && decision.voiced[band]) {
             std::array<double, basis::MAX_HARMONIC_BINS> w;
-            basis::harmonic_basis_row(table, bins, pitch.omega0, l, w);
+            rows.row(bins, pitch.omega0, l, w);
             double weight = 0.0;
             for (int k = bins.first; k < bins.end; ++k) {
                 const double wk = w[static_cast<std::size_t>(k - bins.first)];

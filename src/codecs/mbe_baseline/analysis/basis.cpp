@@ -48,12 +48,14 @@ std::array<double, BASIS_LENGTH> build_window_transform() {
     return basis;
 }
 
-// The window transform regrouped by position modulo 64: entry [r][q] holds basis[64 q + r]
-// (0 past 8192).  The bins of one harmonic read positions 64 apart, which are neighbours here,
-// so a row costs a cache line or two instead of one line per bin.
-using StridedTransform = std::array<std::array<double, BASIS_LENGTH / 64 + 1>, 64>;
+}  // namespace
 
-const StridedTransform& strided_transform() {
+const std::array<double, 221>& spectral_window() {
+    static const std::array<double, 221> window = build_spectral_window();
+    return window;
+}
+
+const StridedTransform& strided_window_transform() {
     static const StridedTransform strided = [] {
         const auto& basis = window_transform();
         StridedTransform t{};
@@ -61,13 +63,6 @@ const StridedTransform& strided_transform() {
         return t;
     }();
     return strided;
-}
-
-}  // namespace
-
-const std::array<double, 221>& spectral_window() {
-    static const std::array<double, 221> window = build_spectral_window();
-    return window;
 }
 
 const std::array<double, BASIS_LENGTH>& window_transform() {
@@ -99,36 +94,6 @@ double harmonic_basis(std::span<const double, BASIS_LENGTH> basis, int k, double
     const double index = std::fabs(position);
     if (!(index <= 8192.0)) return 0.0;
     return basis[static_cast<std::size_t>(index)];
-}
-
-void harmonic_basis_row(std::span<const double, BASIS_LENGTH> basis, BinRange range, double omega, int l,
-                        std::array<double, MAX_HARMONIC_BINS>& out) {
-    OSTREL_CHECK(range.end - range.first <= MAX_HARMONIC_BINS, "a harmonic owns fewer than 32 bins");
-    if (range.end <= range.first) return;
-    // As harmonic_basis: 64 k - c + 0.5 is exact for the bins near harmonic l (c = scale l omega
-    // differs from 64 k by little), so the table position moves by exactly 64 per bin.
-    constexpr double scale = 16384.0 / (2.0 * std::numbers::pi);
-    const double start = std::floor(64.0 * static_cast<double>(range.first) - scale * static_cast<double>(l) * omega + 0.5);
-    if (!(std::fabs(start) <= 1e6)) {
-        for (int k = range.first; k < range.end; ++k) {
-            out[static_cast<std::size_t>(k - range.first)] = harmonic_basis(basis, k, omega, l);
-        }
-        return;
-    }
-    auto position = static_cast<long>(start);
-    const std::size_t count = static_cast<std::size_t>(range.end - range.first);
-    if (basis.data() == window_transform().data()) {
-        const StridedTransform& strided = strided_transform();
-        for (std::size_t i = 0; i < count; ++i, position += 64) {
-            const auto index = static_cast<std::size_t>(position < 0 ? -position : position);
-            out[i] = index <= 8192 ? strided[index % 64][index / 64] : 0.0;
-        }
-        return;
-    }
-    for (std::size_t i = 0; i < count; ++i, position += 64) {
-        const long index = position < 0 ? -position : position;
-        out[i] = index <= 8192 ? basis[static_cast<std::size_t>(index)] : 0.0;
-    }
 }
 
 BinRange harmonic_bins(double omega, int l) {

@@ -78,6 +78,9 @@ void fill_grid_errors(PitchSearch& search) {
 
 }  // namespace
 
+// Built for AVX2 and for the baseline instruction set, picked at load (the same operations in
+// the same order either way: no fused multiply-add).
+__attribute__((target_clones("avx2", "default")))
 std::array<double, LPF_LENGTH> compute_s_lpf_shared(std::span<const double, 480> history) {
     const auto& h = pitch_tables().lpf;
     // The history between 80 zeros on the left and 81 on the right, so that every tap reads a

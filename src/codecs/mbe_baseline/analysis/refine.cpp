@@ -15,8 +15,7 @@ constexpr std::array<double, 10> OFFSETS = {-1.125, -0.875, -0.625, -0.375, -0.1
                                             0.125,  0.375,  0.625,  0.875,  1.125};
 
 // Fit error of the harmonic comb at omega over bins 50..u, u the upper bin for this omega.
-double comb_error(const basis::Spectrum& spectrum, std::span<const double, basis::BASIS_LENGTH> table,
-                  double omega) {
+double comb_error(const basis::Spectrum& spectrum, const basis::BasisRows& rows, double omega) {
     const double upper = std::floor(118.4512 - (64.0 / std::numbers::pi) * omega);
     if (upper < 50.0) return 0.0;
     const int u = static_cast<int>(upper);
@@ -32,18 +31,23 @@ double comb_error(const basis::Spectrum& spectrum, std::span<const double, basis
         if (bins.first > u) break;
         if (bins.end <= 50) continue;
         std::array<double, basis::MAX_HARMONIC_BINS> w;
-        basis::harmonic_basis_row(table, bins, omega, l, w);
+        rows.row(bins, omega, l, w);
         std::complex<double> numerator{};
         double denominator = 0.0;
+        // A harmonic starts at or below bin u (at most 118) and owns fewer than 32 bins, so its
+        // bins stay below 256; only harmonic 0 reaches below bin 0 and wraps.
+        const auto at = [&](int k) -> const std::complex<double>& {
+            return k >= 0 ? spectrum[static_cast<std::size_t>(k)] : basis::bin(spectrum, k);
+        };
         for (int k = bins.first; k < bins.end; ++k) {
             const double wk = w[static_cast<std::size_t>(k - bins.first)];
-            numerator += basis::bin(spectrum, k) * wk;
+            numerator += at(k) * wk;
             denominator += wk * wk;
         }
         const std::complex<double> amplitude = denominator != 0.0 ? numerator / denominator : std::complex<double>{};
         const int last = std::min(bins.end, u + 1);
         for (int k = std::max(bins.first, 50); k < last; ++k) {
-            total += std::norm(basis::bin(spectrum, k) - amplitude * w[static_cast<std::size_t>(k - bins.first)]);
+            total += std::norm(spectrum[static_cast<std::size_t>(k)] - amplitude * w[static_cast<std::size_t>(k - bins.first)]);
         }
     }
     return total;
@@ -60,11 +64,12 @@ std::uint8_t harmonic_count_for(double omega0) {
 RefinedPitch refine_pitch(const basis::Spectrum& spectrum, std::span<const double, basis::BASIS_LENGTH> table,
                           double period) {
     OSTREL_CHECK(std::isfinite(period) && period > 1.125, "refined period stays positive and finite");
+    const basis::BasisRows rows(table);
     std::size_t best = 0;
     double best_error = 0.0;
     for (std::size_t i = 0; i < OFFSETS.size(); ++i) {
         const double omega = 2.0 * std::numbers::pi / (period + OFFSETS[i]);
-        const double error = comb_error(spectrum, table, omega);
+        const double error = comb_error(spectrum, rows, omega);
         // Ties go to the offset closest to the initial period; of two equally close ones the
         // shorter period (listed first) stays.
         if (i == 0 || error < best_error ||

@@ -20,6 +20,7 @@ bool harmonic_voiced(const VuvDecision& decision, std::size_t l) {
 VuvDecision determine_vuv(const basis::Spectrum& spectrum, std::span<const double, basis::BASIS_LENGTH> table,
                           const refine::RefinedPitch& pitch, VoicingState& state, double pitch_error) {
     VuvDecision d;
+    const basis::BasisRows rows(table);
     const double w0 = table[0];
     const double g = w0 * w0 > 0.0 ? 1.0 / (w0 * w0) : 0.0;
     double low = 0.0;
@@ -52,7 +53,7 @@ VuvDecision determine_vuv(const basis::Spectrum& spectrum, std::span<const doubl
         for (int l = first; l <= last; ++l) {
             const basis::BinRange bins = basis::harmonic_bins(pitch.omega0, l);
             std::array<double, basis::MAX_HARMONIC_BINS> w;
-            basis::harmonic_basis_row(table, bins, pitch.omega0, l, w);
+            rows.row(bins, pitch.omega0, l, w);
             std::complex<double> numerator{};
             double weight = 0.0;
             for (int b = bins.first; b < bins.end; ++b) {
