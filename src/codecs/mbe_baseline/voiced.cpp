@@ -18,13 +18,12 @@ constexpr double FRAME_D = 160.0;
 constexpr double PI = std::numbers::pi;
 constexpr double TWO_PI = 2.0 * PI;
 
-// The fading sinusoids run over blocks of LANES consecutive samples, each lane its own
-// recurrence, so that several independent chains proceed side by side in SIMD registers.
-constexpr int LANES = 8;
-// A fading-out sinusoid is windowed by wS(n), zero from n = 105 on: 14 blocks cover it.  A
-// fading-in one is windowed by wS(n - 160), zero up to n = 55: 13 blocks from n = 56.
-constexpr int FADE_OUT_END = 112;
+// A fading-out sinusoid is windowed by wS(n), zero from n = 105 on; a fading-in one by
+// wS(n - 160), zero up to n = 55.
+constexpr int FADE_OUT_END = 105;
 constexpr int FADE_IN_BEGIN = 56;
+// Fading sinusoids are rendered eight harmonics at a time, as four register pairs.
+constexpr std::size_t GROUP = 8;
 
 constexpr std::array<double, FRAME> FADE_OUT_WINDOW = [] {
     std::array<double, FRAME> w{};
@@ -36,9 +35,8 @@ constexpr std::array<double, FRAME> FADE_IN_WINDOW = [] {
     for (int n = 0; n < FRAME; ++n) w[static_cast<std::size_t>(n)] = synthesis_window(n - FRAME);
     return w;
 }();
-static_assert(FADE_OUT_WINDOW[FADE_OUT_END - LANES] != 0.0 && FADE_OUT_WINDOW[105] == 0.0);
+static_assert(FADE_OUT_WINDOW[FADE_OUT_END - 1] != 0.0 && FADE_OUT_WINDOW[FADE_OUT_END] == 0.0);
 static_assert(FADE_IN_WINDOW[FADE_IN_BEGIN - 1] == 0.0 && FADE_IN_WINDOW[FADE_IN_BEGIN] != 0.0);
-static_assert(FADE_OUT_END % LANES == 0 && (FRAME - FADE_IN_BEGIN) % LANES == 0);
 
 Phasor mul(Phasor a, Phasor b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
 Phasor scale(Phasor a, double k) { return {a.re * k, a.im * k}; }
@@ -60,42 +58,46 @@ Phasor power(Phasor r, unsigned k) {
 using common::simd::Pair;
 using common::simd::pair_at;
 
-// sum[n] += Re(z r^(n - first + 8)) for n = first..end-1, z = A e^{i phase(first - 8)} and r the
-// rotation of one sample: a sinusoid by the three-term recurrence x(n + 8) = 2 cos(8 w) x(n) -
-// x(n - 8), eight samples per lane step.
-void add_sinusoid(std::array<double, FRAME>& sum, int first, int end, Phasor z, Phasor r) {
-    // z r^j for j = 0..15 by doubling (r^2, r^4 and r^8 multiply all values so far), a chain
-    // of seven products where stepping one sample at a time would take fifteen.
-    std::array<Phasor, 2 * LANES> start;
-    start[0] = z;
-    start[1] = mul(z, r);
-    Phasor stride = mul(r, r);
-    for (std::size_t filled = 2; filled < start.size(); filled *= 2) {
-        for (std::size_t j = 0; j < filled; ++j) start[filled + j] = mul(start[j], stride);
-        stride = mul(stride, stride);
+// Sinusoids x(n) = Re(z r^(n - first)) sharing one sample range, each by the three-term
+// recurrence x(n + 1) = 2 cos(w) x(n) - x(n - 1): one multiplication and one subtraction per
+// sample, no per-sample transcendental call.  The harmonics are the lanes: eight at a time move
+// through the samples together and their sum is added once per sample.
+struct SinusoidBatch {
+    std::array<double, L_HAT_MAX + GROUP> before{};  // x(first - 1)
+    std::array<double, L_HAT_MAX + GROUP> now{};     // x(first)
+    std::array<double, L_HAT_MAX + GROUP> twice_cos{};
+    std::size_t count = 0;
+
+    void add(Phasor z, Phasor r) {
+        before[count] = mul(z, {r.re, -r.im}).re;
+        now[count] = z.re;
+        twice_cos[count] = 2.0 * r.re;
+        ++count;
     }
-    // The recurrence's factor 2 cos(8 w), from r^8 itself (not from the lanes, whose scale z
-    // may be tiny).
-    const Phasor r2 = mul(r, r);
-    const Phasor r4 = mul(r2, r2);
-    const double k = 2.0 * mul(r4, r4).re;
-    // Eight lanes as four register pairs, written out so that the compiler keeps all of them in
-    // registers across the loop.
-    Pair b0 = {start[0].re, start[1].re}, b1 = {start[2].re, start[3].re};
-    Pair b2 = {start[4].re, start[5].re}, b3 = {start[6].re, start[7].re};
-    Pair n0 = {start[8].re, start[9].re}, n1 = {start[10].re, start[11].re};
-    Pair n2 = {start[12].re, start[13].re}, n3 = {start[14].re, start[15].re};
-    for (int n = first; n < end; n += LANES) {
-        double* out = sum.data() + n;
-        pair_at(out) += n0;
-        pair_at(out + 2) += n1;
-        pair_at(out + 4) += n2;
-        pair_at(out + 6) += n3;
-        const Pair t0 = k * n0 - b0, t1 = k * n1 - b1, t2 = k * n2 - b2, t3 = k * n3 - b3;
-        b0 = n0, b1 = n1, b2 = n2, b3 = n3;
-        n0 = t0, n1 = t1, n2 = t2, n3 = t3;
+
+    // out[n] += window[n] * sum of x(n) over the batch, n = first..end-1.
+    void render(int first, int end, const std::array<double, FRAME>& window, std::array<double, FRAME>& out) const {
+        std::array<Pair, FRAME> sum{};
+        for (std::size_t g = 0; g < count; g += GROUP) {
+            // Lanes past count hold zeros and stay zero.
+            Pair b0 = pair_at(&before[g]), b1 = pair_at(&before[g + 2]), b2 = pair_at(&before[g + 4]),
+                 b3 = pair_at(&before[g + 6]);
+            Pair n0 = pair_at(&now[g]), n1 = pair_at(&now[g + 2]), n2 = pair_at(&now[g + 4]), n3 = pair_at(&now[g + 6]);
+            const Pair k0 = pair_at(&twice_cos[g]), k1 = pair_at(&twice_cos[g + 2]), k2 = pair_at(&twice_cos[g + 4]),
+                       k3 = pair_at(&twice_cos[g + 6]);
+            for (int n = first; n < end; ++n) {
+                sum[static_cast<std::size_t>(n)] += (n0 + n1) + (n2 + n3);
+                const Pair t0 = k0 * n0 - b0, t1 = k1 * n1 - b1, t2 = k2 * n2 - b2, t3 = k3 * n3 - b3;
+                b0 = n0, b1 = n1, b2 = n2, b3 = n3;
+                n0 = t0, n1 = t1, n2 = t2, n3 = t3;
+            }
+        }
+        for (int n = first; n < end; ++n) {
+            const auto i = static_cast<std::size_t>(n);
+            out[i] += window[i] * (sum[i][0] + sum[i][1]);
+        }
     }
-}
+};
 
 // out[n] += 2 (m_prev + (n / 160)(m - m_prev)) cos(theta(n)), n = 0..159, for the phase
 // theta(n) = phi + b n + c n^2 with start = e^{i phi}.  Four lanes (two register pairs) each
@@ -186,20 +188,18 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
 
     // Fading sinusoids are summed per side and windowed once; the interpolated ones go straight
     // to the output.  Harmonic rotations come from powers of the fundamental's.
-    std::array<double, FRAME> fade_out{};
-    std::array<double, FRAME> fade_in{};
+    SinusoidBatch fade_out;
+    SinusoidBatch fade_in;
     std::array<double, FRAME> out{};
     const Phasor step_prev = polar(w0_prev);
     const Phasor step_cur = polar(w0);
-    const Phasor back_prev = polar(-LANES * w0_prev);                       // to n = -8
-    const Phasor back_cur = polar(-(FRAME - FADE_IN_BEGIN + LANES) * w0);  // from n = 160 to 48
-    Phasor r_prev{}, r_cur{}, b_prev{}, b_cur{};
+    const Phasor back_cur = polar(-(FRAME - FADE_IN_BEGIN) * w0);  // from n = 160 to 56
+    Phasor r_prev{}, r_cur{}, b_cur{};
     std::array<Phasor, L_HAT_MAX + 1> phasor = state.phasor;
     const std::size_t top = std::max(prev_count, count);
     for (std::size_t l = 1; l <= top; ++l) {
         r_prev = mul(r_prev, step_prev);
         r_cur = mul(r_cur, step_cur);
-        b_prev = mul(b_prev, back_prev);
         b_cur = mul(b_cur, back_cur);
         const double h = static_cast<double>(l);
         const bool cur_voiced = l <= count && voiced[l - 1];
@@ -209,10 +209,10 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
         if (cur_voiced) phasor[l] = polar(phase[l]);
 
         const auto fade_out_previous = [&] {
-            add_sinusoid(fade_out, 0, FADE_OUT_END, mul(scale(state.phasor[l], 2.0 * m_prev), b_prev), r_prev);
+            fade_out.add(scale(state.phasor[l], 2.0 * m_prev), r_prev);
         };
         const auto fade_in_current = [&] {
-            add_sinusoid(fade_in, FADE_IN_BEGIN, FRAME, mul(scale(phasor[l], 2.0 * m), b_cur), r_cur);
+            fade_in.add(mul(scale(phasor[l], 2.0 * m), b_cur), r_cur);
         };
         if (prev_voiced && !cur_voiced) {
             fade_out_previous();
@@ -231,7 +231,8 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
             }
         }
     }
-    for (std::size_t n = 0; n < FRAME; ++n) out[n] += FADE_OUT_WINDOW[n] * fade_out[n] + FADE_IN_WINDOW[n] * fade_in[n];
+    fade_out.render(0, FADE_OUT_END, FADE_OUT_WINDOW, out);
+    fade_in.render(FADE_IN_BEGIN, FRAME, FADE_IN_WINDOW, out);
 
     for (std::size_t l = 1; l <= L_HAT_MAX; ++l) {
         state.phase[l] = phase[l];
