@@ -22,38 +22,54 @@ constexpr double BINS_PER_RADIAN = 256.0 / (2.0 * std::numbers::pi);
 // Transform bin holding frequency m, m = -128..127.
 constexpr std::size_t bin(int m) { return static_cast<std::size_t>(m & (FFT_LEN - 1)); }
 
+// x <- (multiplier x + increment) mod modulus for count samples into out, the modulus
+// reduction chosen once rather than per sample: a power of two (65536) is a mask, the standard's
+// modulus a constant (divided by multiplication), anything else a division.
+template <class Reduce>
+std::uint32_t generate(const LcgParams& lcg, std::uint32_t x, double* out, std::size_t count, Reduce reduce) {
+    for (std::size_t i = 0; i < count; ++i) {
+        x = reduce(lcg.multiplier * x + lcg.increment);  // wraps modulo 2^32 first
+        out[i] = static_cast<double>(x);
+    }
+    return x;
+}
+
+void generate_noise(LcgParams& lcg, double* out, std::size_t count) {
+    const std::uint32_t m = lcg.modulus;
+    std::uint32_t x = lcg.state;
+    if (m == 0) {
+        x = generate(lcg, x, out, count, [](std::uint32_t v) { return v; });
+    } else if ((m & (m - 1)) == 0) {
+        x = generate(lcg, x, out, count, [m](std::uint32_t v) { return v & (m - 1); });
+    } else if (m == LCG_STANDARD.modulus) {
+        x = generate(lcg, x, out, count, [](std::uint32_t v) { return v % LCG_STANDARD.modulus; });
+    } else {
+        x = generate(lcg, x, out, count, [m](std::uint32_t v) { return v % m; });
+    }
+    lcg.state = x;
+}
+
 void fill_noise(NoiseState& state) {
     if (state.initialised) {
         // The window advances by one frame: its last 49 samples become its first.
         constexpr std::size_t keep = NOISE_WINDOW_LEN - FRAME;
         std::copy(state.window.begin() + FRAME, state.window.end(), state.window.begin());
-        for (std::size_t i = keep; i < NOISE_WINDOW_LEN; ++i) state.window[i] = next_noise_sample(state.lcg);
+        generate_noise(state.lcg, state.window.data() + keep, NOISE_WINDOW_LEN - keep);
         return;
     }
     // First frame after construction or reset: the generator's burn-in is selectable from the
     // environment so that the noise sequence can be aligned for comparison runs.
     const std::size_t start = noise_start_index(std::getenv("OSTREL_LCG_INIT"));
-    for (std::size_t i = start; i < NOISE_WINDOW_LEN; ++i) state.window[i] = next_noise_sample(state.lcg);
+    if (start < NOISE_WINDOW_LEN) generate_noise(state.lcg, state.window.data() + start, NOISE_WINDOW_LEN - start);
     state.initialised = true;
 }
 
 }  // namespace
 
 double next_noise_sample(LcgParams& lcg) {
-    std::uint32_t x = lcg.multiplier * lcg.state + lcg.increment;  // wraps modulo 2^32
-    if (lcg.modulus != 0) {
-        // A power-of-two modulus (65536) is a mask; a division costs tens of cycles per sample.
-        // The standard's modulus as a constant divides by multiplication.
-        if ((lcg.modulus & (lcg.modulus - 1)) == 0) {
-            x &= lcg.modulus - 1;
-        } else if (lcg.modulus == LCG_STANDARD.modulus) {
-            x %= LCG_STANDARD.modulus;
-        } else {
-            x %= lcg.modulus;
-        }
-    }
-    lcg.state = x;
-    return static_cast<double>(x);
+    double sample = 0.0;
+    generate_noise(lcg, &sample, 1);
+    return sample;
 }
 
 std::size_t noise_start_index(const char* value) {
