@@ -90,17 +90,12 @@ Spectrum windowed_spectrum(History history) {
 
 double harmonic_basis(std::span<const double, BASIS_LENGTH> basis, int k, double omega, int l) {
     constexpr double scale = 16384.0 / (2.0 * std::numbers::pi);
-    const double position = std::floor(64.0 * static_cast<double>(k) - scale * static_cast<double>(l) * omega + 0.5);
+    const double position =
+        common::floor_for_index(64.0 * static_cast<double>(k) - scale * static_cast<double>(l) * omega + 0.5);
     const double index = std::fabs(position);
     if (!(index <= 8192.0)) return 0.0;
     return basis[static_cast<std::size_t>(index)];
 }
 
-BinRange harmonic_bins(double omega, int l) {
-    constexpr double scale = 256.0 / (2.0 * std::numbers::pi);
-    const double lo = std::ceil(scale * (static_cast<double>(l) - 0.5) * omega);
-    const double hi = std::ceil(scale * (static_cast<double>(l) + 0.5) * omega);
-    return {static_cast<int>(lo), static_cast<int>(hi)};
-}
 
 }  // namespace ostrel_mbe::codecs::mbe_baseline::analysis::basis

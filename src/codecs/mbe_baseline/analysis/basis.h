@@ -13,6 +13,7 @@
 
 #include "common/check.h"
 #include "common/fft.h"
+#include "common/rounding.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::basis {
 
@@ -43,7 +44,12 @@ struct BinRange {
     int first;  // a_l = ceil((256 / 2 pi)(l - 0.5) omega)
     int end;    // b_l = ceil((256 / 2 pi)(l + 0.5) omega)
 };
-BinRange harmonic_bins(double omega, int l);
+inline BinRange harmonic_bins(double omega, int l) {
+    constexpr double scale = 256.0 / (2.0 * std::numbers::pi);
+    const double lo = common::ceil_for_index(scale * (static_cast<double>(l) - 0.5) * omega);
+    const double hi = common::ceil_for_index(scale * (static_cast<double>(l) + 0.5) * omega);
+    return {static_cast<int>(lo), static_cast<int>(hi)};
+}
 
 // The window transform regrouped by position modulo 64: entry [r][q] holds basis[64 q + r]
 // (0 past 8192).  The bins of one harmonic read positions 64 apart, which are neighbours here,
@@ -79,7 +85,7 @@ inline void BasisRows::row(BinRange range, double omega, int l, std::array<doubl
     if (range.end <= range.first) return;
     constexpr double scale = 16384.0 / (2.0 * std::numbers::pi);
     const double start =
-        std::floor(64.0 * static_cast<double>(range.first) - scale * static_cast<double>(l) * omega + 0.5);
+        common::floor_for_index(64.0 * static_cast<double>(range.first) - scale * static_cast<double>(l) * omega + 0.5);
     const auto count = static_cast<std::size_t>(range.end - range.first);
     if (strided_ == nullptr || !(std::fabs(start) <= 1e6)) {
         for (std::size_t i = 0; i < count; ++i) {
