@@ -4,7 +4,11 @@
 #include <cmath>
 #include <complex>
 
+#include "common/simd.h"
+
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::vuv {
+
+namespace simd = common::simd;
 
 std::uint8_t band_count(std::uint8_t harmonic_count) {
     if (harmonic_count > 36) return 12;
@@ -54,18 +58,24 @@ VuvDecision determine_vuv(const basis::Spectrum& spectrum, std::span<const doubl
             const basis::BinRange bins = basis::harmonic_bins(pitch.omega0, l);
             std::array<double, basis::MAX_HARMONIC_BINS> w;
             rows.row(bins, pitch.omega0, l, w);
-            std::complex<double> numerator{};
+            // Complex values as register pairs: the same products, sums and quotients as
+            // std::complex, both parts of the amplitude divided by one instruction.
+            const auto at = [&](int b) {
+                return simd::Pair(simd::pair_at(reinterpret_cast<const double*>(&basis::bin(spectrum, b))));
+            };
+            simd::Pair numerator{};
             double weight = 0.0;
             for (int b = bins.first; b < bins.end; ++b) {
                 const double wb = w[static_cast<std::size_t>(b - bins.first)];
-                numerator += basis::bin(spectrum, b) * wb;
+                numerator += at(b) * wb;
                 weight += wb * wb;
             }
-            const std::complex<double> amplitude = weight != 0.0 ? numerator / weight : std::complex<double>{};
+            const simd::Pair amplitude = weight != 0.0 ? numerator / weight : simd::Pair{};
             for (int b = bins.first; b < bins.end; ++b) {
-                const std::complex<double>& s = basis::bin(spectrum, b);
-                error_sum += std::norm(s - amplitude * w[static_cast<std::size_t>(b - bins.first)]);
-                signal_sum += std::norm(s);
+                const simd::Pair s = at(b);
+                const simd::Pair residual = s - amplitude * w[static_cast<std::size_t>(b - bins.first)];
+                error_sum += residual[0] * residual[0] + residual[1] * residual[1];
+                signal_sum += s[0] * s[0] + s[1] * s[1];
             }
         }
         const auto band = static_cast<std::size_t>(k);
