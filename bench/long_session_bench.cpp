@@ -1,7 +1,9 @@
 // Long-session decode: one channel decodes ten hours of frames without a break (a stream of
 // speech-like frames, cycled) and reports the cost per frame over the first and the last minute
-// of audio, which must be equal: no per-channel state may grow into a slower regime.
+// of audio (medians over 3-second chunks), which must be equal: no per-channel state may grow
+// into a slower regime.
 //     long_session_bench [hours]
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,14 +33,24 @@ std::vector<WireFrame> encoded_stream(Rate rate, std::size_t frames) {
     return out;
 }
 
-// Microseconds per frame over `count` frames starting at frame `first` of the session.
+// Microseconds per frame over `count` frames starting at frame `first` of the session: the
+// median over chunks of 150 frames (3 s of audio), so that the machine's other load, which
+// stretches some chunks, does not decide the figure.
 double decode_span(Vocoder& dec, const std::vector<WireFrame>& stream, std::size_t first, std::size_t count) {
-    const auto start = Clock::now();
-    for (std::size_t i = first; i < first + count; ++i) {
-        auto pcm = dec.decode_bits(stream[i % stream.size()].span());
-        if (!pcm) std::abort();
+    constexpr std::size_t CHUNK = 150;
+    std::vector<double> chunks;
+    for (std::size_t begin = first; begin < first + count; begin += CHUNK) {
+        const std::size_t end = std::min(begin + CHUNK, first + count);
+        const auto start = Clock::now();
+        for (std::size_t i = begin; i < end; ++i) {
+            auto pcm = dec.decode_bits(stream[i % stream.size()].span());
+            if (!pcm) std::abort();
+        }
+        chunks.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count() /
+                         static_cast<double>(end - begin));
     }
-    return std::chrono::duration<double, std::micro>(Clock::now() - start).count() / static_cast<double>(count);
+    std::nth_element(chunks.begin(), chunks.begin() + static_cast<std::ptrdiff_t>(chunks.size() / 2), chunks.end());
+    return chunks[chunks.size() / 2];
 }
 
 }  // namespace
