@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Codec2 3200 bit/s as an in-process yardstick for the encode and decode benchmarks (Debian's
 // libcodec2, used only through its public header and only when the build found it), and a
 // console reporter that ends the run with every benchmark's frames/s as a multiple of

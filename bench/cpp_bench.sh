@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the C++ benchmarks (Release) and runs the encode and decode throughput benchmarks, each
 # with Codec2 3200 timed in the same run as the yardstick.  Installs what it needs: the
 # project's build dependencies (tools/setup_env.sh) and Debian's libcodec2-dev (apt-get, as root;

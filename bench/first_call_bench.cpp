@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Cost of the first calls of a process, when the shared tables and FFT plans come into being:
 // run as a fresh process.  Prints the microseconds of each of the first three encode_pcm calls
 // (the first two only fill the analysis history; the third is the first full analysis) and of

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Instructions per frame of encode_pcm and decode_bits at every rate, counted by callgrind over
 # 200 frames of the speech-like benchmark signal after a warm-up: a figure that, unlike a
 # timing, does not move with the machine's load, for comparing two versions of the code.

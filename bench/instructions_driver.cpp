@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Fixed workload for bench/instructions.sh: after a warm-up that builds every shared table and
 // plan, measured_encode / measured_decode run a number of frames of one rate; callgrind counts
 // the instructions inside them only.

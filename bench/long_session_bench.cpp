@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Long-session decode: one channel decodes ten hours of frames without a break (a stream of
 // speech-like frames, cycled) and reports the cost per frame over the first and the last minute
 // of audio (the fastest 3-second chunk of each), which must be equal: no per-channel state may

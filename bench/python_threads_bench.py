@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Thread scaling through the Python module: N threads, each with its own Vocoder (one channel
 per thread, as a gateway decoding several talkgroups would run them), decode (or encode) the
 bundled speech clip's frames at the same time.  Prints the aggregate frames per second for each

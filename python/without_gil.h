@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Running the C++ work of a call with the interpreter lock released.  A binding converts its
 // arguments first (copying what Python code could change meanwhile), runs the work through
 // without_gil, and builds the Python results after: the work must neither touch Python objects

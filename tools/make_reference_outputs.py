@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes tests/python/data/reference_outputs.npz: what the codec produced for the bundled
 speech clip (its first 200 frames, 4 s) at every rate when the file was made, for the regression test that keeps later
 rewrites of the signal processing to rounding-level changes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // floor and ceil for values about to become integers, without a library call: the baseline
 // x86-64 target has no rounding instruction, so std::floor is a call, and a call makes the
 // compiler spill every live floating-point register around it (an accumulator in a hot loop

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Two-lane double vectors (GCC's vector extension) for loops the compiler does not vectorise by
 // itself: the width of the baseline x86-64 SIMD registers, lowered to whatever the target has,
 // with the same operations in the same order on every target.  PairInMemory is the same two

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Pins the codec's output to what it produced when tests/python/data/reference_outputs.npz was
 made (see tools/make_reference_outputs.py): rewrites of the signal processing may change the
 order of floating-point operations, and so the rounding, but nothing else."""

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Channels owned by different threads run at the same time (the interpreter lock is released
 during the codec's work) and produce exactly what they produce one after the other."""
 
