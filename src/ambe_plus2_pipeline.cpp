@@ -6,7 +6,7 @@
 
 #include "ambe_plus2_wire/frame.h"
 #include "ambe_plus2_wire/generated_tables.h"
-#include "ambe_plus2_wire/tone.h"
+#include "ambe_plus2_wire/dequantize/tone.h"
 #include "codecs/mbe_baseline/analysis/ambe_plus2_encode.h"
 #include "codecs/mbe_baseline/analysis/tone_detect.h"
 

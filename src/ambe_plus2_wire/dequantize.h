@@ -3,8 +3,8 @@
 // to the information vectors u0..u3 and back.  Pitch index into a 120-entry table, voicing
 // codebook over eight bands, differential gain, and log2 spectral amplitudes coded as a
 // prediction residual in four DCT blocks.  64-bit arithmetic; MbeParams carry 32-bit values.
-// The single steps live in block_dct.h, log_prediction.h, voicing.h, codebook_search.h and
-// tone.h, all in this namespace.
+// The single steps live in dequantize/ (block_dct, log_prediction, voicing, codebook_search
+// and tone), all in this namespace, as the full rate keeps its steps in imbe_wire/dequantize/.
 #pragma once
 
 #include <array>
@@ -13,12 +13,12 @@
 #include <span>
 #include <variant>
 
-#include "ambe_plus2_wire/block_dct.h"
-#include "ambe_plus2_wire/codebook_search.h"
-#include "ambe_plus2_wire/dct_cos.h"
-#include "ambe_plus2_wire/log_prediction.h"
-#include "ambe_plus2_wire/tone.h"
-#include "ambe_plus2_wire/voicing.h"
+#include "ambe_plus2_wire/dequantize/block_dct.h"
+#include "ambe_plus2_wire/dequantize/codebook_search.h"
+#include "ambe_plus2_wire/dequantize/dct_cos.h"
+#include "ambe_plus2_wire/dequantize/log_prediction.h"
+#include "ambe_plus2_wire/dequantize/tone.h"
+#include "ambe_plus2_wire/dequantize/voicing.h"
 #include "imbe_wire/dequantize.h"
 #include "mbe_params.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-#include "ambe_plus2_wire/codebook_search.h"
+#include "ambe_plus2_wire/dequantize/codebook_search.h"
 #include "ambe_plus2_wire/frame.h"
 #include "ambe_plus2_wire/generated_tables.h"
 #include "ambe_plus2_wire/priority.h"

@@ -4,7 +4,7 @@
 #include <array>
 #include <cmath>
 
-#include "ambe_plus2_wire/codebook_search.h"
+#include "ambe_plus2_wire/dequantize/codebook_search.h"
 #include "ambe_plus2_wire/dequantize.h"
 #include "ambe_plus2_wire/generated_tables.h"
 #include "common/check.h"

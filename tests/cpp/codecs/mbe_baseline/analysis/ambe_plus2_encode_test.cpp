@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "ambe_plus2_wire/codebook_search.h"
+#include "ambe_plus2_wire/dequantize/codebook_search.h"
 #include "ambe_plus2_wire/dequantize.h"
 #include "ambe_plus2_wire/generated_tables.h"
 #include "ambe_plus2_wire/priority.h"

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "ambe_plus2_wire/block_dct.h"
-#include "ambe_plus2_wire/codebook_search.h"
-#include "ambe_plus2_wire/dct_cos.h"
+#include "ambe_plus2_wire/dequantize/block_dct.h"
+#include "ambe_plus2_wire/dequantize/codebook_search.h"
+#include "ambe_plus2_wire/dequantize/dct_cos.h"
 #include "ambe_plus2_wire/generated_tables.h"
-#include "ambe_plus2_wire/log_prediction.h"
+#include "ambe_plus2_wire/dequantize/log_prediction.h"
 
 #include <gtest/gtest.h>
 

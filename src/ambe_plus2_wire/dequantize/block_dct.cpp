@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "ambe_plus2_wire/block_dct.h"
+#include "ambe_plus2_wire/dequantize/block_dct.h"
 
-#include "ambe_plus2_wire/codebook_search.h"
+#include "ambe_plus2_wire/dequantize/codebook_search.h"
 #include "ambe_plus2_wire/generated_tables.h"
 #include "common/check.h"
 

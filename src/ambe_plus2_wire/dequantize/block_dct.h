@@ -10,7 +10,7 @@
 #include <array>
 #include <cstdint>
 
-#include "ambe_plus2_wire/dct_cos.h"
+#include "ambe_plus2_wire/dequantize/dct_cos.h"
 #include "mbe_params.h"
 
 namespace ostrel_mbe::ambe_plus2_wire::dequantize {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "ambe_plus2_wire/codebook_search.h"
+#include "ambe_plus2_wire/dequantize/codebook_search.h"
 
 #include "ambe_plus2_wire/generated_tables.h"
 

@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 
-#include "ambe_plus2_wire/block_dct.h"
+#include "ambe_plus2_wire/dequantize/block_dct.h"
 
 namespace ostrel_mbe::ambe_plus2_wire::dequantize {
 
