@@ -3,6 +3,7 @@
 
 #include <bit>
 
+#include "common/built_once.h"
 #include "common/check.h"
 
 namespace ostrel_mbe::fec {
@@ -60,15 +61,9 @@ golay_23_12_syndrome_table::Entries build_syndrome_table() {
 
 }  // namespace
 
-namespace golay_23_12_syndrome_table {
-
-const Entries& entries() {
-    // Function-local static: initialised exactly once, concurrent first callers wait for it.
-    static const Entries table = build_syndrome_table();
-    return table;
+const golay_23_12_syndrome_table::Entries& golay_23_12_syndrome_table::table() {
+    return common::built_once<build_syndrome_table>();
 }
-
-}  // namespace golay_23_12_syndrome_table
 
 std::uint32_t golay_23_12_encode(std::uint16_t data) {
     std::uint32_t word = 0;
@@ -88,7 +83,7 @@ std::uint16_t golay_23_12_syndrome(std::uint32_t word) {
 
 Decoded golay_23_12_decode(std::uint32_t word) {
     word &= GOLAY_WORD_MASK;
-    const std::uint32_t pattern = golay_23_12_syndrome_table::TABLE[golay_23_12_syndrome(word)];
+    const std::uint32_t pattern = golay_23_12_syndrome_table::table()[golay_23_12_syndrome(word)];
     return {static_cast<std::uint16_t>(((word ^ pattern) >> GOLAY_DATA_SHIFT) & 0xFFF),
             static_cast<std::uint8_t>(std::popcount(pattern))};
 }

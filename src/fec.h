@@ -48,22 +48,13 @@ std::uint16_t hamming_15_11_encode(std::uint16_t data);
 Decoded hamming_15_11_decode(std::uint16_t word);
 
 // The least-weight error pattern of every 11-bit Golay syndrome.  The code is perfect, so
-// the 2048 syndromes are exactly the patterns of weight 0..3.  Built once per process on
-// first use behind a thread-safe one-time guard, read-only afterwards.
+// the 2048 syndromes are exactly the patterns of weight 0..3.  Built once at first use.
 namespace golay_23_12_syndrome_table {
 
 inline constexpr std::size_t SIZE = 2048;
 using Entries = std::array<std::uint32_t, SIZE>;
 
-const Entries& entries();
-
-struct View {
-    std::uint32_t operator[](std::size_t syndrome) const { return entries()[syndrome]; }
-    const Entries& operator*() const { return entries(); }
-    static constexpr std::size_t size() { return SIZE; }
-};
-
-inline constexpr View TABLE{};
+const Entries& table();
 
 }  // namespace golay_23_12_syndrome_table
 }  // namespace ostrel_mbe::fec

@@ -18,10 +18,7 @@ namespace {
 constexpr double IMBE_UNVOICED_SCALE = 146.643269;
 
 // The fundamental of pitch index 0, which the encoder's silence frame carries.
-float silence_omega0() {
-    static const float omega0 = dq::decode_pitch(0)->omega0;
-    return omega0;
-}
+float silence_omega0() { return dq::decode_pitch(0)->omega0; }
 
 std::optional<ToneReport> detect_tone(std::span<const std::int16_t> pcm) {
     const analysis::ToneDetection d = analysis::detect_tone(pcm.first<FRAME_SAMPLES>());

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "common/built_once.h"
 #include "common/check.h"
 
 namespace ostrel_mbe::common::fft {
@@ -54,25 +55,22 @@ fftw_plan make_real_plan(int n, bool forward) {
     return plan;
 }
 
-// Function-local statics are initialised exactly once, thread-safely; the plans live for the
-// whole process.  The complex plans, off the per-frame paths, are only made when first used.
-const ComplexPlans& complex_plans() {
-    static const ComplexPlans shared = [] {
-        const std::lock_guard<std::mutex> guard(planner_lock());
-        return ComplexPlans{make_plan(256, FFTW_FORWARD), make_plan(256, FFTW_BACKWARD),
-                            make_plan(512, FFTW_FORWARD), make_plan(512, FFTW_BACKWARD)};
-    }();
-    return shared;
+ComplexPlans make_complex_plans() {
+    const std::lock_guard<std::mutex> guard(planner_lock());
+    return ComplexPlans{make_plan(256, FFTW_FORWARD), make_plan(256, FFTW_BACKWARD), make_plan(512, FFTW_FORWARD),
+                        make_plan(512, FFTW_BACKWARD)};
 }
 
-const RealPlans& real_plans() {
-    static const RealPlans shared = [] {
-        const std::lock_guard<std::mutex> guard(planner_lock());
-        return RealPlans{make_real_plan(256, true), make_real_plan(256, false), make_real_plan(512, true),
-                         make_real_plan(512, false)};
-    }();
-    return shared;
+RealPlans make_real_plans() {
+    const std::lock_guard<std::mutex> guard(planner_lock());
+    return RealPlans{make_real_plan(256, true), make_real_plan(256, false), make_real_plan(512, true),
+                     make_real_plan(512, false)};
 }
+
+// The plans live for the whole process.  The complex plans, off the per-frame paths, are only
+// made when first used.
+const ComplexPlans& complex_plans() { return common::built_once<make_complex_plans>(); }
+const RealPlans& real_plans() { return common::built_once<make_real_plans>(); }
 
 template <std::size_t N>
 void execute(fftw_plan plan, const Buffer<N>& in, Buffer<N>& out) {

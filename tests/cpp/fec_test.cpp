@@ -73,7 +73,7 @@ TEST(Golay2312, MinimumDistanceIsSeven) {
 }
 
 TEST(Golay2312, SyndromeTableHoldsEveryPatternOfWeightUpToThree) {
-    const auto& table = *golay_23_12_syndrome_table::TABLE;
+    const auto& table = golay_23_12_syndrome_table::table();
     ASSERT_EQ(table.size(), 2048u);
     EXPECT_EQ(table[0], 0u);
     std::array<int, 4> by_weight{};
@@ -91,10 +91,10 @@ TEST(Golay2312, TableIsOneSharedInstanceAcrossThreads) {
     std::array<const golay_23_12_syndrome_table::Entries*, 4> seen{};
     std::vector<std::thread> threads;
     for (std::size_t t = 0; t < seen.size(); ++t) {
-        threads.emplace_back([&seen, t] { seen[t] = &*golay_23_12_syndrome_table::TABLE; });
+        threads.emplace_back([&seen, t] { seen[t] = &golay_23_12_syndrome_table::table(); });
     }
     for (auto& th : threads) th.join();
-    for (const auto* p : seen) EXPECT_EQ(p, &*golay_23_12_syndrome_table::TABLE);
+    for (const auto* p : seen) EXPECT_EQ(p, &golay_23_12_syndrome_table::table());
 }
 
 TEST(Golay2312, CorrectsEveryErrorPatternOfWeightUpToThree) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "common/built_once.h"
 #include "common/check.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline {
@@ -25,6 +26,13 @@ FrameDisposition classify(const FrameErrorCounts& errors, bool ambe_plus, double
     return FrameDisposition::Normal;
 }
 
+MbeParams build_reset_frame() {
+    std::array<bool, RESET_FRAME_HARMONICS> voiced{};
+    std::array<float, RESET_FRAME_HARMONICS> amplitudes{};
+    amplitudes.fill(1.0f);
+    return MbeParams::from_valid(RESET_FRAME_OMEGA0, voiced, amplitudes);
+}
+
 }  // namespace
 
 SynthState SynthState::with_lcg(LcgParams lcg) {
@@ -33,15 +41,7 @@ SynthState SynthState::with_lcg(LcgParams lcg) {
     return state;
 }
 
-const MbeParams& reset_frame() {
-    static const MbeParams frame = [] {
-        std::array<bool, RESET_FRAME_HARMONICS> voiced{};
-        std::array<float, RESET_FRAME_HARMONICS> amplitudes{};
-        amplitudes.fill(1.0f);
-        return MbeParams::from_valid(RESET_FRAME_OMEGA0, voiced, amplitudes);
-    }();
-    return frame;
-}
+const MbeParams& reset_frame() { return common::built_once<build_reset_frame>(); }
 
 namespace {
 // The body of to_pcm_sample, inlined into the frame loop.

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "common/built_once.h"
 #include "common/check.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::basis {
@@ -49,27 +50,20 @@ std::array<double, BASIS_LENGTH> build_window_transform() {
     return basis;
 }
 
+StridedTransform build_strided_window_transform() {
+    const auto& basis = window_transform();
+    StridedTransform t{};
+    for (std::size_t i = 0; i < BASIS_LENGTH; ++i) t[i % 64][i / 64] = basis[i];
+    return t;
+}
+
 }  // namespace
 
-const std::array<double, 221>& spectral_window() {
-    static const std::array<double, 221> window = build_spectral_window();
-    return window;
-}
+const std::array<double, 221>& spectral_window() { return common::built_once<build_spectral_window>(); }
 
-const StridedTransform& strided_window_transform() {
-    static const StridedTransform strided = [] {
-        const auto& basis = window_transform();
-        StridedTransform t{};
-        for (std::size_t i = 0; i < BASIS_LENGTH; ++i) t[i % 64][i / 64] = basis[i];
-        return t;
-    }();
-    return strided;
-}
+const StridedTransform& strided_window_transform() { return common::built_once<build_strided_window_transform>(); }
 
-const std::array<double, BASIS_LENGTH>& window_transform() {
-    static const std::array<double, BASIS_LENGTH> basis = build_window_transform();
-    return basis;
-}
+const std::array<double, BASIS_LENGTH>& window_transform() { return common::built_once<build_window_transform>(); }
 
 Spectrum windowed_spectrum(History history) {
     const auto& w = spectral_window();

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "codecs/mbe_baseline/analysis/generated_tables.h"
+#include "common/built_once.h"
 #include "common/check.h"
 #include "common/fft.h"
 #include "common/simd.h"
@@ -30,15 +31,14 @@ struct PitchTables {
     double window_power;
 };
 
-const PitchTables& pitch_tables() {
-    static const PitchTables shared = [] {
-        PitchTables t{widen(tables::PITCH_LPF), widen(tables::PITCH_WINDOW_WI), {}, 0.0};
-        for (std::size_t i = 0; i < WINDOW_LENGTH; ++i) t.window_squared[i] = t.window[i] * t.window[i];
-        for (double w : t.window) t.window_power += w * w * w * w;
-        return t;
-    }();
-    return shared;
+PitchTables build_pitch_tables() {
+    PitchTables t{widen(tables::PITCH_LPF), widen(tables::PITCH_WINDOW_WI), {}, 0.0};
+    for (std::size_t i = 0; i < WINDOW_LENGTH; ++i) t.window_squared[i] = t.window[i] * t.window[i];
+    for (double w : t.window) t.window_power += w * w * w * w;
+    return t;
 }
+
+const PitchTables& pitch_tables() { return common::built_once<build_pitch_tables>(); }
 
 // Smaller error wins; equal errors go to the smaller grid index, as a forward scan would.
 RangeMinEntry better(const RangeMinEntry& a, const RangeMinEntry& b) {
@@ -219,25 +219,24 @@ struct GridRange {
 };
 constexpr std::size_t WINDOW_LEVELS = 7;  // runs of up to 64 points
 
-const std::array<GridRange, GRID_SIZE>& grid_ranges() {
-    static const std::array<GridRange, GRID_SIZE> ranges = [] {
-        std::array<GridRange, GRID_SIZE> r{};
-        for (std::size_t k = 0; k < GRID_SIZE; ++k) {
-            const double p = grid_period(k);
-            const double c = std::ceil(2.0 * (std::max(0.8 * p, 21.0) - 21.0));
-            const double e_bound = std::floor(2.0 * (std::min(1.2 * p, 122.0) - 21.0));
-            OSTREL_CHECK(e_bound >= c && c >= 0.0, "every grid period's range holds grid points");
-            const auto first = static_cast<std::size_t>(c);
-            const auto last = static_cast<std::size_t>(std::min(e_bound, 202.0));
-            const auto level = static_cast<std::size_t>(std::bit_width(last - first + 1) - 1);
-            OSTREL_CHECK(level < WINDOW_LEVELS, "grid ranges are shorter than 128 points");
-            r[k] = {static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(last),
-                    static_cast<std::uint16_t>(last + 1 - (std::size_t{1} << level)), static_cast<std::uint8_t>(level)};
-        }
-        return r;
-    }();
-    return ranges;
+std::array<GridRange, GRID_SIZE> build_grid_ranges() {
+    std::array<GridRange, GRID_SIZE> r{};
+    for (std::size_t k = 0; k < GRID_SIZE; ++k) {
+        const double p = grid_period(k);
+        const double c = std::ceil(2.0 * (std::max(0.8 * p, 21.0) - 21.0));
+        const double e_bound = std::floor(2.0 * (std::min(1.2 * p, 122.0) - 21.0));
+        OSTREL_CHECK(e_bound >= c && c >= 0.0, "every grid period's range holds grid points");
+        const auto first = static_cast<std::size_t>(c);
+        const auto last = static_cast<std::size_t>(std::min(e_bound, 202.0));
+        const auto level = static_cast<std::size_t>(std::bit_width(last - first + 1) - 1);
+        OSTREL_CHECK(level < WINDOW_LEVELS, "grid ranges are shorter than 128 points");
+        r[k] = {static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(last),
+                static_cast<std::uint16_t>(last + 1 - (std::size_t{1} << level)), static_cast<std::uint8_t>(level)};
+    }
+    return r;
 }
+
+const std::array<GridRange, GRID_SIZE>& grid_ranges() { return common::built_once<build_grid_ranges>(); }
 
 // search.argmin_in_range(0.8 P_k, 1.2 P_k) for every grid period P_k: a range-minimum table
 // of the levels these ranges need, values and indices apart and built without branches (the

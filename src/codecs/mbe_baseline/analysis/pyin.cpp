@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "common/built_once.h"
 #include "common/check.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::pyin {
@@ -14,20 +15,19 @@ constexpr std::size_t THRESHOLDS = 100;
 constexpr std::size_t LAST = CANDIDATES - 1;
 
 // Beta(2, 18) weights of the thresholds s_i = (i + 0.5) / 100, normalised to sum 1.
-const std::array<double, THRESHOLDS>& threshold_weights() {
-    static const std::array<double, THRESHOLDS> weights = [] {
-        std::array<double, THRESHOLDS> w{};
-        double total = 0.0;
-        for (std::size_t i = 0; i < THRESHOLDS; ++i) {
-            const double s = (static_cast<double>(i) + 0.5) / 100.0;
-            w[i] = s * std::pow(1.0 - s, 17.0);
-            total += w[i];
-        }
-        for (double& v : w) v /= total;
-        return w;
-    }();
-    return weights;
+std::array<double, THRESHOLDS> build_threshold_weights() {
+    std::array<double, THRESHOLDS> w{};
+    double total = 0.0;
+    for (std::size_t i = 0; i < THRESHOLDS; ++i) {
+        const double s = (static_cast<double>(i) + 0.5) / 100.0;
+        w[i] = s * std::pow(1.0 - s, 17.0);
+        total += w[i];
+    }
+    for (double& v : w) v /= total;
+    return w;
 }
+
+const std::array<double, THRESHOLDS>& threshold_weights() { return common::built_once<build_threshold_weights>(); }
 
 // The candidate a threshold votes for: the first dip below it, else the global minimum.
 std::size_t candidate_for(const Differences& d, double threshold, std::size_t global_min) {
@@ -39,21 +39,22 @@ std::size_t candidate_for(const Differences& d, double threshold, std::size_t gl
     return global_min;
 }
 
+std::array<std::array<double, CANDIDATES>, CANDIDATES> build_log_trans_table() {
+    constexpr double spread = 0.24022650695910117;  // (ln 2)^2 / 2
+    std::array<std::array<double, CANDIDATES>, CANDIDATES> t{};
+    for (std::size_t j = 0; j < CANDIDATES; ++j) {
+        for (std::size_t i = 0; i < CANDIDATES; ++i) {
+            const double diff = std::log(static_cast<double>(j + 21)) - std::log(static_cast<double>(i + 21));
+            t[j][i] = -(diff * diff) / spread;
+        }
+    }
+    return t;
+}
+
 }  // namespace
 
 const std::array<std::array<double, CANDIDATES>, CANDIDATES>& log_trans_table() {
-    static const std::array<std::array<double, CANDIDATES>, CANDIDATES> table = [] {
-        constexpr double spread = 0.24022650695910117;  // (ln 2)^2 / 2
-        std::array<std::array<double, CANDIDATES>, CANDIDATES> t{};
-        for (std::size_t j = 0; j < CANDIDATES; ++j) {
-            for (std::size_t i = 0; i < CANDIDATES; ++i) {
-                const double diff = std::log(static_cast<double>(j + 21)) - std::log(static_cast<double>(i + 21));
-                t[j][i] = -(diff * diff) / spread;
-            }
-        }
-        return t;
-    }();
-    return table;
+    return common::built_once<build_log_trans_table>();
 }
 
 Differences normalised_differences(std::span<const double> x) {

@@ -2,6 +2,7 @@
 #include "codecs/mbe_baseline/analysis/tone_detect.h"
 
 #include "ambe_plus2_wire/generated_tables.h"
+#include "common/built_once.h"
 #include "common/fft.h"
 
 #include <algorithm>
@@ -37,6 +38,15 @@ bool stands_out(const PowerSpectrum& psd, std::size_t k) {
     return psd.noise_floor > 0.0 && psd.power[k] / psd.noise_floor >= MIN_PEAK_TO_FLOOR;
 }
 
+std::array<double, 256> build_hann_window() {
+    std::array<double, 256> w{};
+    for (std::size_t n = 0; n < TONE_FRAME_SAMPLES; ++n) {
+        w[n] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(n) /
+                                    static_cast<double>(TONE_FRAME_SAMPLES));
+    }
+    return w;
+}
+
 }  // namespace
 
 std::uint32_t pack(const ToneDetection& detection) {
@@ -44,23 +54,10 @@ std::uint32_t pack(const ToneDetection& detection) {
            (std::uint32_t{detection.amplitude} << 16);
 }
 
-namespace hann_window {
-const std::array<double, 256>& LazyWindow::operator*() const {
-    // A function-local static is initialised exactly once, thread-safely.
-    static const std::array<double, 256> window = [] {
-        std::array<double, 256> w{};
-        for (std::size_t n = 0; n < TONE_FRAME_SAMPLES; ++n) {
-            w[n] = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(n) /
-                                        static_cast<double>(TONE_FRAME_SAMPLES));
-        }
-        return w;
-    }();
-    return window;
-}
-}  // namespace hann_window
+const std::array<double, 256>& hann_window() { return common::built_once<build_hann_window>(); }
 
 PowerSpectrum compute_psd(std::span<const std::int16_t, TONE_FRAME_SAMPLES> samples) {
-    const auto& window = *hann_window::WINDOW;
+    const auto& window = hann_window();
     common::fft::RealBuffer<FFT_SIZE> frame{};
     for (std::size_t n = 0; n < TONE_FRAME_SAMPLES; ++n) frame[n] = static_cast<double>(samples[n]) * window[n];
     common::fft::HalfSpectrum<FFT_SIZE> x;

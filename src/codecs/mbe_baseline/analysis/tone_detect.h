@@ -25,14 +25,8 @@ struct ToneDetection {
 // The packed form: bit 0 found, bits 8..15 tone index, bits 16..23 amplitude index.
 std::uint32_t pack(const ToneDetection& detection);
 
-namespace hann_window {
-// w(n) = 0.5 - 0.5 cos(2 pi n / 160) for n = 0..159, 0 for n = 160..255; built on first use.
-struct LazyWindow {
-    const std::array<double, 256>& operator*() const;
-    double operator[](std::size_t n) const { return (**this)[n]; }
-};
-inline constexpr LazyWindow WINDOW{};
-}  // namespace hann_window
+// w(n) = 0.5 - 0.5 cos(2 pi n / 160) for n = 0..159, 0 for n = 160..255; built at first use.
+const std::array<double, 256>& hann_window();
 
 struct PowerSpectrum {
     std::array<double, PSD_BINS> power{};  // |X(k)|^2 of the windowed, zero-padded frame
