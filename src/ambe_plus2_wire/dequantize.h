@@ -15,7 +15,6 @@
 
 #include "ambe_plus2_wire/dequantize/block_dct.h"
 #include "ambe_plus2_wire/dequantize/codebook_search.h"
-#include "ambe_plus2_wire/dequantize/dct_cos.h"
 #include "ambe_plus2_wire/dequantize/log_prediction.h"
 #include "ambe_plus2_wire/dequantize/tone.h"
 #include "ambe_plus2_wire/dequantize/voicing.h"

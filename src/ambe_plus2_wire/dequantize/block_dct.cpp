@@ -4,6 +4,7 @@
 #include "ambe_plus2_wire/dequantize/codebook_search.h"
 #include "ambe_plus2_wire/generated_tables.h"
 #include "common/check.h"
+#include "wire_common/block_dct.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,21 +14,7 @@
 namespace ostrel_mbe::ambe_plus2_wire::dequantize {
 namespace {
 
-// cos(pi (m - 1)(n - 0.5) / 8) at [m - 1][n - 1].
-using PrbaCos = std::array<std::array<double, 8>, 8>;
-
-const PrbaCos& prba_cos() {
-    static const PrbaCos table = [] {
-        PrbaCos t{};
-        for (std::size_t m = 0; m < 8; ++m) {
-            for (std::size_t n = 0; n < 8; ++n) {
-                t[m][n] = std::cos(std::numbers::pi * static_cast<double>(m) * (static_cast<double>(n) + 0.5) / 8.0);
-            }
-        }
-        return t;
-    }();
-    return table;
-}
+namespace dct = wire_common::block_dct;
 
 std::span<const std::array<float, 4>> hoc_codebook(std::size_t block) {
     switch (block) {
@@ -50,24 +37,17 @@ BlockLengths block_lengths(std::uint8_t l) {
 }
 
 Prba inverse_prba_dct(const Prba& g) {
-    const auto& cs = prba_cos();
+    Prba without_mean = g;
+    without_mean[0] = 0.0;
     Prba r{};
-    for (std::size_t n = 0; n < 8; ++n) {
-        double sum = 0.0;
-        for (std::size_t m = 1; m < 8; ++m) sum += 2.0 * g[m] * cs[m][n];
-        r[n] = sum;
-    }
+    dct::inverse<double, MAX_BLOCK_LENGTH>(without_mean, r);
     return r;
 }
 
 Prba forward_prba_dct(const Prba& r) {
-    const auto& cs = prba_cos();
     Prba g{};
-    for (std::size_t m = 1; m < 8; ++m) {
-        double sum = 0.0;
-        for (std::size_t n = 0; n < 8; ++n) sum += r[n] * cs[m][n];
-        g[m] = (1.0 / 8.0) * sum;
-    }
+    dct::forward<double, MAX_BLOCK_LENGTH>(r, g);
+    g[0] = 0.0;
     return g;
 }
 
@@ -96,37 +76,11 @@ Prba prba_from_coefficients(const CoefficientMatrix& c) {
 }
 
 Residuals inverse_block_dct(const CoefficientMatrix& c, const BlockLengths& j) {
-    Residuals t{};
-    std::size_t offset = 0;
-    for (std::size_t i = 0; i < BLOCK_COUNT; ++i) {
-        const std::size_t n = j[i];
-        OSTREL_CHECK(n <= dct_cos::MAX_N && offset + n <= L_HAT_MAX, "block lengths fit the residual vector");
-        const auto& table = dct_cos::TABLES[n];
-        for (std::size_t jj = 0; jj < n; ++jj) {
-            double value = c[i][0] * table(0, jj);
-            for (std::size_t k = 1; k < n; ++k) value += 2.0 * c[i][k] * table(k, jj);
-            t[offset + jj] = value;
-        }
-        offset += n;
-    }
-    return t;
+    return dct::inverse_blocks<double, MAX_BLOCK_LENGTH, BLOCK_COUNT, L_HAT_MAX>(c, j);
 }
 
 CoefficientMatrix forward_block_dct(const Residuals& t, const BlockLengths& j) {
-    CoefficientMatrix c{};
-    std::size_t offset = 0;
-    for (std::size_t i = 0; i < BLOCK_COUNT; ++i) {
-        const std::size_t n = j[i];
-        OSTREL_CHECK(n <= dct_cos::MAX_N && offset + n <= L_HAT_MAX, "block lengths fit the residual vector");
-        const auto& table = dct_cos::TABLES[n];
-        for (std::size_t k = 0; k < n; ++k) {
-            double sum = 0.0;
-            for (std::size_t jj = 0; jj < n; ++jj) sum += t[offset + jj] * table(k, jj);
-            c[i][k] = (1.0 / static_cast<double>(n)) * sum;
-        }
-        offset += n;
-    }
-    return c;
+    return dct::forward_blocks<double, MAX_BLOCK_LENGTH>(t, j);
 }
 
 HocIndices quantize_hoc_all(const CoefficientMatrix& c, const BlockLengths& j) {

@@ -4,23 +4,25 @@
 // transformed by a DCT into a coefficient row C(i, 1..J_i); the first two coefficients of the
 // four rows form the eight "block average" values R_1..R_8, coded through an eight-point DCT
 // G_2..G_8 by two vector codebooks (Annexes P, Q); coefficients 3..6 of each row are coded by
-// the four higher-order codebooks (Annex R).  All arithmetic is 64-bit.
+// the four higher-order codebooks (Annex R).  The transforms are wire_common::block_dct's, in
+// 64-bit arithmetic like everything here.
 #pragma once
 
 #include <array>
 #include <cstdint>
 
-#include "ambe_plus2_wire/dequantize/dct_cos.h"
 #include "mbe_params.h"
 
 namespace ostrel_mbe::ambe_plus2_wire::dequantize {
 
 inline constexpr std::size_t BLOCK_COUNT = 4;
+// The longest block (J4 for L = 56).
+inline constexpr std::size_t MAX_BLOCK_LENGTH = 17;
 
 // J1..J4, summing to L.
 using BlockLengths = std::array<std::uint8_t, BLOCK_COUNT>;
 // C(i, k) at [i - 1][k - 1]; entries at k > J_i are 0.
-using CoefficientMatrix = std::array<std::array<double, dct_cos::MAX_N>, BLOCK_COUNT>;
+using CoefficientMatrix = std::array<std::array<double, MAX_BLOCK_LENGTH>, BLOCK_COUNT>;
 // T_l (or any per-harmonic log2 value) at [l - 1]; entries above L are 0.
 using Residuals = std::array<double, L_HAT_MAX>;
 // R_1..R_8 or G_1..G_8 at [0..7].
@@ -31,6 +33,7 @@ using HocIndices = std::array<std::uint16_t, BLOCK_COUNT>;
 // The block lengths of the standard for L = 9..56.
 BlockLengths block_lengths(std::uint8_t l);
 
+// The eight-point DCT of one block of eight, with the mean G_1 left out (the gain carries it):
 // R_n = sum over m = 2..8 of 2 G_m cos(pi (m - 1)(n - 0.5) / 8); G_1 is not used.
 Prba inverse_prba_dct(const Prba& g);
 // G_m = (1/8) sum over n of R_n cos(pi (m - 1)(n - 0.5) / 8) for m = 2..8; G_1 is left 0.

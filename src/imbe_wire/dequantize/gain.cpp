@@ -5,9 +5,9 @@
 #include <cmath>
 
 #include "common/check.h"
-#include "imbe_wire/dequantize/dct_cos.h"
 #include "imbe_wire/dequantize/uniform_quantizer.h"
 #include "imbe_wire/generated_tables.h"
+#include "wire_common/block_dct.h"
 
 namespace ostrel_mbe::imbe_wire::dequantize {
 namespace {
@@ -55,24 +55,14 @@ void encode_gain_dct(const GainVector& gain, std::uint8_t l, BValues& b) {
 }
 
 BlockResiduals gain_to_residuals(const GainVector& gain) {
-    const auto& t6 = dct6_cos::TABLE.get();
     BlockResiduals r{};
-    for (std::size_t i = 0; i < 6; ++i) {
-        float acc = gain[0] * t6[0][i];
-        for (std::size_t m = 1; m < 6; ++m) acc += 2.0f * gain[m] * t6[m][i];
-        r[i] = acc;
-    }
+    wire_common::block_dct::inverse<float, MAX_BLOCK_LENGTH>(gain, r);
     return r;
 }
 
 GainVector residuals_to_gain(const BlockResiduals& residuals) {
-    const auto& t6 = dct6_cos::TABLE.get();
     GainVector g{};
-    for (std::size_t m = 0; m < 6; ++m) {
-        float acc = 0.0f;
-        for (std::size_t i = 0; i < 6; ++i) acc += residuals[i] * t6[m][i];
-        g[m] = (1.0f / 6.0f) * acc;
-    }
+    wire_common::block_dct::forward<float, MAX_BLOCK_LENGTH>(residuals, g);
     return g;
 }
 

@@ -19,7 +19,8 @@ GainVector decode_gain_dct(const BValues& b, std::uint8_t l);
 // levels outside their range, 0 for a NaN), b3..b7 the uniform indices of G2..G6.
 void encode_gain_dct(const GainVector& gain, std::uint8_t l, BValues& b);
 
-// Inverse six-point DCT: R(i+1) = G1 T6[0][i] + sum over m = 2..6 of 2 G_m T6[m-1][i].
+// Inverse six-point DCT (the block DCT of one block of six): R(i+1) = G1 T6[0][i] + sum over
+// m = 2..6 of 2 G_m T6[m-1][i].
 BlockResiduals gain_to_residuals(const GainVector& gain);
 
 // Forward six-point DCT: G_m = (1/6) sum over i of R(i+1) T6[m-1][i].

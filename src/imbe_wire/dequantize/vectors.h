@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 
 #include "mbe_params.h"
 
@@ -14,9 +15,11 @@ namespace ostrel_mbe::imbe_wire::dequantize {
 using GainVector = std::array<float, 6>;
 // Block means R1..R6 at indices 0..5 (the first DCT coefficient of each block).
 using BlockResiduals = std::array<float, 6>;
+// The longest block (J6 for L = 56).
+inline constexpr std::size_t MAX_BLOCK_LENGTH = 10;
 // Block-DCT coefficients C(i,k), block i = 1..6 at row i - 1, coefficient k = 1..10 at
 // column k - 1.
-using CoefficientMatrix = std::array<std::array<float, 10>, 6>;
+using CoefficientMatrix = std::array<std::array<float, MAX_BLOCK_LENGTH>, 6>;
 // One value per harmonic l = 1..L at index l - 1; entries from L on are zero.
 using HarmonicVector = std::array<float, L_HAT_MAX>;
 

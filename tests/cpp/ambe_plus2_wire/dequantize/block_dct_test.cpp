@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ambe_plus2_wire/dequantize/block_dct.h"
 #include "ambe_plus2_wire/dequantize/codebook_search.h"
-#include "ambe_plus2_wire/dequantize/dct_cos.h"
 #include "ambe_plus2_wire/generated_tables.h"
 #include "ambe_plus2_wire/dequantize/log_prediction.h"
 
@@ -21,31 +20,13 @@ unsigned test_seed() {
     return seed;
 }
 
-TEST(AmbePlus2DctCos, TablesAreOrthogonalCosineBases) {
-    for (std::size_t n = 0; n <= dct_cos::MAX_N; ++n) {
-        const auto& t = dct_cos::TABLES[n];
-        ASSERT_EQ(t.n, n);
-        for (std::size_t k = 0; k < n; ++k) {
-            EXPECT_DOUBLE_EQ(t(k, 0), std::cos(static_cast<double>(k) * std::numbers::pi * 0.5 / static_cast<double>(n)));
-            for (std::size_t m = 0; m < n; ++m) {
-                double dot = 0.0;
-                for (std::size_t j = 0; j < n; ++j) dot += t(k, j) * t(m, j);
-                const double expected = k != m ? 0.0 : (k == 0 ? static_cast<double>(n) : static_cast<double>(n) / 2.0);
-                EXPECT_NEAR(dot, expected, 1e-12) << "n " << n << " k " << k << " m " << m;
-            }
-        }
-    }
-    // Every access returns the one shared table.
-    EXPECT_EQ(&dct_cos::TABLES[7], &dct_cos::TABLES[7]);
-}
-
 TEST(AmbePlus2BlockDct, BlockLengthsPartitionL) {
     for (unsigned l = L_MIN; l <= L_HAT_MAX; ++l) {
         const auto j = block_lengths(static_cast<std::uint8_t>(l));
         EXPECT_EQ(std::accumulate(j.begin(), j.end(), 0u), l);
         for (auto n : j) {
             EXPECT_GE(n, 2u);
-            EXPECT_LE(n, dct_cos::MAX_N);
+            EXPECT_LE(n, MAX_BLOCK_LENGTH);
         }
     }
     EXPECT_EQ(block_lengths(9), (BlockLengths{2, 2, 2, 3}));
@@ -66,7 +47,7 @@ TEST_P(AmbePlus2BlockDctPerL, ForwardThenInverseRestoresResiduals) {
         for (std::size_t i = 0; i < l; ++i) t[i] = dist(rng);
         const CoefficientMatrix c = forward_block_dct(t, j);
         for (std::size_t i = 0; i < BLOCK_COUNT; ++i) {
-            for (std::size_t k = j[i]; k < dct_cos::MAX_N; ++k) EXPECT_EQ(c[i][k], 0.0);
+            for (std::size_t k = j[i]; k < MAX_BLOCK_LENGTH; ++k) EXPECT_EQ(c[i][k], 0.0);
         }
         const Residuals back = inverse_block_dct(c, j);
         for (std::size_t i = 0; i < L_HAT_MAX; ++i) EXPECT_NEAR(back[i], t[i], 1e-12) << i;

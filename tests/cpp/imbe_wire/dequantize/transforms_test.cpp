@@ -9,7 +9,6 @@
 
 #include "imbe_wire/dequantize.h"
 #include "imbe_wire/dequantize/block_dct.h"
-#include "imbe_wire/dequantize/dct_cos.h"
 #include "imbe_wire/dequantize/gain.h"
 #include "imbe_wire/dequantize/hoc_matrix.h"
 #include "imbe_wire/dequantize/log_prediction.h"
@@ -20,31 +19,6 @@ namespace ostrel_mbe::imbe_wire::dequantize {
 namespace {
 
 std::uint8_t as_l(unsigned l) { return static_cast<std::uint8_t>(l); }
-
-TEST(ImbeDctTables, RowsAreOrthogonal) {
-    for (std::size_t n = 1; n <= dct_cos::MAX_LENGTH; ++n) {
-        const auto& t = dct_cos::TABLES[n];
-        for (std::size_t a = 0; a < dct_cos::MAX_LENGTH; ++a) {
-            for (std::size_t c = 0; c < dct_cos::MAX_LENGTH; ++c) {
-                if (a >= n || c >= n) {
-                    EXPECT_EQ(t[a][c], 0.0f) << "outside the n x n table, n=" << n;
-                    continue;
-                }
-                double dot = 0.0;
-                for (std::size_t j = 0; j < n; ++j) dot += double(t[a][j]) * double(t[c][j]);
-                const double expected = a != c ? 0.0 : (a == 0 ? double(n) : double(n) / 2.0);
-                EXPECT_NEAR(dot, expected, 1e-5) << "n=" << n << " rows " << a << "," << c;
-            }
-        }
-    }
-}
-
-TEST(ImbeDctTables, SixPointTableIsTheLengthSixBlockTable) {
-    for (std::size_t k = 0; k < 6; ++k) {
-        for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(dct6_cos::TABLE[k][i], dct_cos::TABLES[6][k][i]);
-    }
-    EXPECT_EQ(&dct6_cos::TABLE.get(), &dct6_cos::TABLE.get()) << "built once";
-}
 
 TEST(ImbeUniformQuantizer, EveryIndexReproducedForEveryWidth) {
     for (unsigned bits = 1; bits <= 10; ++bits) {
