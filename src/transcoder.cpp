@@ -8,6 +8,7 @@
 #include "common/check.h"
 #include "imbe_wire/frame.h"
 #include "rate_conversion/converter.h"
+#include "wire_common/frame_bytes.h"
 
 namespace ostrel_mbe {
 
@@ -34,20 +35,6 @@ std::optional<Direction> direction_of(Rate from, Rate to) {
     if (from == Imbe7200x4400 && to == AmbePlus2_3600x2450) return Direction::FullToHalf;
     if (from == AmbePlus2_3600x2450 && to == Imbe7200x4400) return Direction::HalfToFull;
     return std::nullopt;
-}
-
-template <std::size_t Symbols>
-std::array<std::uint8_t, Symbols> symbols_of(std::span<const std::uint8_t> bytes) {
-    std::array<std::uint8_t, Symbols> symbols{};
-    layout::unpack_symbols(bytes, symbols);
-    return symbols;
-}
-
-template <std::size_t Symbols>
-WireFrame bytes_of(const std::array<std::uint8_t, Symbols>& symbols) {
-    std::array<std::uint8_t, Symbols / 4> bytes{};
-    layout::pack_symbols(symbols, bytes);
-    return WireFrame::of(bytes);
 }
 
 VocoderError convert_error(const rate_conversion::ConvertError& e) {
@@ -109,15 +96,15 @@ std::expected<WireFrame, VocoderError> Transcoder::transcode(std::span<const std
             return WireFrame::of(ambe_plus2_wire::frame::encode_frame_bytes(layout::unpack_info_half(bytes.first<7>())));
         case Direction::FullToHalf: {
             OSTREL_CHECK(s.full_to_half.has_value(), "constructed with this direction");
-            auto out = s.full_to_half->convert(symbols_of<72>(bytes));
+            auto out = s.full_to_half->convert(wire_common::bytes_to_symbols<72>(bytes.first<18>()));
             if (!out) return std::unexpected(convert_error(out.error()));
-            return bytes_of(*out);
+            return WireFrame::of(wire_common::symbols_to_bytes(*out));
         }
         case Direction::HalfToFull: {
             OSTREL_CHECK(s.half_to_full.has_value(), "constructed with this direction");
-            auto out = s.half_to_full->convert(symbols_of<36>(bytes));
+            auto out = s.half_to_full->convert(wire_common::bytes_to_symbols<36>(bytes.first<9>()));
             if (!out) return std::unexpected(convert_error(out.error()));
-            return bytes_of(*out);
+            return WireFrame::of(wire_common::symbols_to_bytes(*out));
         }
     }
     return std::unexpected(VocoderError{VocoderError::UnsupportedTranscode{s.from, s.to}});

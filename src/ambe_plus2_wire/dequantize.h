@@ -18,13 +18,13 @@
 #include "ambe_plus2_wire/dequantize/log_prediction.h"
 #include "ambe_plus2_wire/dequantize/tone.h"
 #include "ambe_plus2_wire/dequantize/voicing.h"
-#include "imbe_wire/dequantize.h"
 #include "mbe_params.h"
+#include "wire_common/decode_error.h"
 
 namespace ostrel_mbe::ambe_plus2_wire::dequantize {
 
-using DecodeError = imbe_wire::dequantize::DecodeError;
-using DecodeErrorKind = imbe_wire::dequantize::DecodeErrorKind;
+using wire_common::DecodeError;
+using wire_common::DecodeErrorKind;
 
 // Quantised values b0..b8.
 using BValues = std::array<std::uint16_t, 9>;

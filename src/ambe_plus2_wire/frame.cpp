@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ambe_plus2_wire/frame.h"
 
+#include "../fec.h"  // the Golay codes
 #include "ambe_plus2_wire/generated_tables.h"
-#include "common/interleave.h"
-#include "fec.h"
-#include "imbe_wire/fec.h"
 #include "rate.h"
+#include "wire_common/frame_bytes.h"
+#include "wire_common/interleave.h"
+#include "wire_common/scrambler.h"
 
 namespace ostrel_mbe::ambe_plus2_wire::frame {
 
@@ -15,9 +16,8 @@ static_assert(SYMBOLS == wire_bytes_layout::AMBE_PLUS2_SYMBOLS);
 static_assert(tables::INTERLEAVE.size() == SYMBOLS);
 
 std::array<std::uint32_t, 4> modulation_masks(std::uint16_t u0) {
-    // The half-rate mask is the full-rate generator cut to its first 23 values, which is
-    // exactly the full-rate m1.
-    return {0, imbe_wire::fec::modulation_masks(u0)[1], 0, 0};
+    // The first 23 values of the sequence, the full rate's m1.
+    return {0, wire_common::Scrambler(u0).next_mask(23), 0, 0};
 }
 
 std::array<std::uint32_t, 4> code_vectors(const std::array<std::uint16_t, 4>& u) {
@@ -30,11 +30,11 @@ std::array<std::uint32_t, 4> code_vectors(const std::array<std::uint16_t, 4>& u)
 
 std::array<std::uint8_t, SYMBOLS> encode_frame(const std::array<std::uint16_t, 4>& u) {
     const std::array<std::uint32_t, 4> c = code_vectors(u);
-    return common::interleave::to_symbols(c, tables::INTERLEAVE);
+    return wire_common::interleave::to_symbols(c, tables::INTERLEAVE);
 }
 
 DecodedFrame decode_frame(std::span<const std::uint8_t, SYMBOLS> symbols) {
-    std::array<std::uint32_t, 4> c = common::interleave::from_symbols<4>(symbols, tables::INTERLEAVE);
+    std::array<std::uint32_t, 4> c = wire_common::interleave::from_symbols<4>(symbols, tables::INTERLEAVE);
 
     DecodedFrame out;
     const codes::Decoded d0 = codes::golay_24_12_decode(c[0]);
@@ -50,16 +50,11 @@ DecodedFrame decode_frame(std::span<const std::uint8_t, SYMBOLS> symbols) {
 }
 
 std::array<std::uint8_t, WIRE_BYTES> encode_frame_bytes(const std::array<std::uint16_t, 4>& u) {
-    const std::array<std::uint8_t, SYMBOLS> symbols = encode_frame(u);
-    std::array<std::uint8_t, WIRE_BYTES> bytes{};
-    wire_bytes_layout::pack_symbols(symbols, bytes);
-    return bytes;
+    return wire_common::symbols_to_bytes(encode_frame(u));
 }
 
 DecodedFrame decode_frame_bytes(std::span<const std::uint8_t, WIRE_BYTES> bytes) {
-    std::array<std::uint8_t, SYMBOLS> symbols{};
-    wire_bytes_layout::unpack_symbols(bytes, symbols);
-    return decode_frame(symbols);
+    return decode_frame(wire_common::bytes_to_symbols<SYMBOLS>(bytes));
 }
 
 }  // namespace ostrel_mbe::ambe_plus2_wire::frame

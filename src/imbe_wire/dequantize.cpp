@@ -53,14 +53,6 @@ DecoderState DecoderState::from_amplitudes(std::span<const float> amplitudes, st
     return state;
 }
 
-std::string DecodeError::debug() const {
-    switch (kind) {
-        case DecodeErrorKind::BadPitch: return "BadPitch";
-        case DecodeErrorKind::InvalidParams: return "InvalidParams(" + std::string(debug_name(params_error)) + ")";
-    }
-    return "?";
-}
-
 std::string_view debug_name(EncodeError error) {
     switch (error) {
         case EncodeError::PitchOutOfRange: return "PitchOutOfRange";

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "mbe_params.h"
+#include "wire_common/decode_error.h"
 
 namespace ostrel_mbe::imbe_wire::dequantize {
 
@@ -34,16 +35,8 @@ private:
     }
 };
 
-enum class DecodeErrorKind : std::uint8_t { InvalidParams, BadPitch };
-
-struct DecodeError {
-    DecodeErrorKind kind;
-    MbeParamsError params_error = MbeParamsError::OmegaOutOfRange;  // meaningful for InvalidParams only
-
-    // "BadPitch" or "InvalidParams(InvalidAmplitude)".
-    std::string debug() const;
-    friend bool operator==(const DecodeError&, const DecodeError&) = default;
-};
+using wire_common::DecodeError;
+using wire_common::DecodeErrorKind;
 
 enum class EncodeError : std::uint8_t { PitchOutOfRange };
 std::string_view debug_name(EncodeError error);

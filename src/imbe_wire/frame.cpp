@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "imbe_wire/frame.h"
 
-#include "../fec.h"  // the shared codes; a plain "fec.h" would find imbe_wire/fec.h
-#include "common/interleave.h"
-#include "imbe_wire/fec.h"
+#include "../fec.h"        // the Golay and Hamming codes
+#include "imbe_wire/fec.h"  // the scrambler
 #include "imbe_wire/generated_tables.h"
 #include "rate.h"
+#include "wire_common/frame_bytes.h"
+#include "wire_common/interleave.h"
 
 namespace ostrel_mbe::imbe_wire::frame {
 
@@ -25,11 +26,11 @@ std::array<std::uint32_t, 8> code_vectors(const std::array<std::uint16_t, 8>& u)
 
 std::array<std::uint8_t, SYMBOLS> encode_frame(const std::array<std::uint16_t, 8>& u) {
     const std::array<std::uint32_t, 8> c = code_vectors(u);
-    return common::interleave::to_symbols(c, tables::INTERLEAVE);
+    return wire_common::interleave::to_symbols(c, tables::INTERLEAVE);
 }
 
 DecodedFrame decode_frame(std::span<const std::uint8_t, SYMBOLS> symbols) {
-    std::array<std::uint32_t, 8> c = common::interleave::from_symbols<8>(symbols, tables::INTERLEAVE);
+    std::array<std::uint32_t, 8> c = wire_common::interleave::from_symbols<8>(symbols, tables::INTERLEAVE);
 
     DecodedFrame out;
     const codes::Decoded d0 = codes::golay_23_12_decode(c[0]);
@@ -52,16 +53,11 @@ DecodedFrame decode_frame(std::span<const std::uint8_t, SYMBOLS> symbols) {
 }
 
 std::array<std::uint8_t, WIRE_BYTES> encode_frame_bytes(const std::array<std::uint16_t, 8>& u) {
-    const std::array<std::uint8_t, SYMBOLS> symbols = encode_frame(u);
-    std::array<std::uint8_t, WIRE_BYTES> bytes{};
-    wire_bytes_layout::pack_symbols(symbols, bytes);
-    return bytes;
+    return wire_common::symbols_to_bytes(encode_frame(u));
 }
 
 DecodedFrame decode_frame_bytes(std::span<const std::uint8_t, WIRE_BYTES> bytes) {
-    std::array<std::uint8_t, SYMBOLS> symbols{};
-    wire_bytes_layout::unpack_symbols(bytes, symbols);
-    return decode_frame(symbols);
+    return decode_frame(wire_common::bytes_to_symbols<SYMBOLS>(bytes));
 }
 
 }  // namespace ostrel_mbe::imbe_wire::frame

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <span>
 
-namespace ostrel_mbe::common::interleave {
+namespace ostrel_mbe::wire_common::interleave {
 
 // Table entries have high_vector, high_bit, low_vector, low_bit members.
 template <std::size_t Vectors, class Entry, std::size_t Symbols>
@@ -37,4 +37,4 @@ std::array<std::uint32_t, Vectors> from_symbols(std::span<const std::uint8_t, Sy
     return c;
 }
 
-}  // namespace ostrel_mbe::common::interleave
+}  // namespace ostrel_mbe::wire_common::interleave
