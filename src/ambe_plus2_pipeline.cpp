@@ -8,7 +8,6 @@
 #include "ambe_plus2_wire/generated_tables.h"
 #include "ambe_plus2_wire/dequantize/tone.h"
 #include "codecs/mbe_baseline/analysis/ambe_plus2_encode.h"
-#include "codecs/mbe_baseline/analysis/tone_detect.h"
 
 namespace ostrel_mbe::ambe_plus2_pipeline {
 
@@ -29,16 +28,12 @@ WireFrame pack_info_or_fec(const std::array<std::uint16_t, 4>& u, bool with_fec)
 
 std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> pcm, const EncodeContext& ctx,
                                                  bool with_fec) {
-    if (ctx.tone_detection) {
-        const analysis::ToneDetection d = analysis::detect_tone(pcm.first<FRAME_SAMPLES>());
-        if (d.found) {
-            // A tone frame replaces analysis and quantization: no analysis or quantizer state moves.
-            const auto u = dq::tone_frame_vectors(d.id, d.amplitude);
-            const auto tone_params = dq::tone_to_mbe_params(d.id, d.amplitude);
-            return EncodeResult{pack_info_or_fec(u, with_fec),
-                                EncodeReport{OutputKind::Tone, ToneReport{d.id, d.amplitude}},
-                                tone_params.value_or(MbeParams::ambe_plus2_silence())};
-        }
+    if (const std::optional<ToneReport> tone = ctx.tone_detection ? detect_tone_report(pcm) : std::nullopt) {
+        // A tone frame replaces analysis and quantization: no analysis or quantizer state moves.
+        const auto u = dq::tone_frame_vectors(tone->id, tone->amplitude);
+        const auto tone_params = dq::tone_to_mbe_params(tone->id, tone->amplitude);
+        return EncodeResult{pack_info_or_fec(u, with_fec), EncodeReport{OutputKind::Tone, tone},
+                            tone_params.value_or(MbeParams::ambe_plus2_silence())};
     }
 
     // The quantizer below runs against the encode direction's own closed-loop predictor, so the

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 
-#include "codecs/mbe_baseline/analysis/tone_detect.h"
 #include "imbe_wire/frame.h"
 #include "imbe_wire/priority.h"
 
@@ -20,19 +19,12 @@ constexpr double IMBE_UNVOICED_SCALE = 146.643269;
 // The fundamental of pitch index 0, which the encoder's silence frame carries.
 float silence_omega0() { return dq::decode_pitch(0)->omega0; }
 
-std::optional<ToneReport> detect_tone(std::span<const std::int16_t> pcm) {
-    const analysis::ToneDetection d = analysis::detect_tone(pcm.first<FRAME_SAMPLES>());
-    if (!d.found) return std::nullopt;
-    return ToneReport{d.id, d.amplitude};
-}
-
 }  // namespace
 
 std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> pcm, const EncodeContext& ctx,
                                                  bool with_fec) {
     // Tone detection only annotates the report at the full rate; the frame is always voice.
-    std::optional<ToneReport> tone;
-    if (ctx.tone_detection) tone = detect_tone(pcm);
+    const std::optional<ToneReport> tone = ctx.tone_detection ? detect_tone_report(pcm) : std::nullopt;
 
     // The quantizer below runs against the encode direction's own closed-loop predictor, so the
     // analysis need not keep its copy (which would quantize every frame a second time).

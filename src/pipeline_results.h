@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// What the per-codec pipelines hand back to the channel for one frame.
+// What the per-codec pipelines hand back to the channel for one frame, and the steps both
+// pipelines take alike.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
 
+#include "codecs/mbe_baseline/analysis/tone_detect.h"
 #include "codecs/mbe_baseline/synthesis.h"
 #include "mbe_params.h"
 #include "pipeline_types.h"
@@ -20,6 +24,14 @@ struct DecodeResult {
     PcmFrame pcm{};
     DecodeReport report;
 };
+
+// The tone of a PCM frame of 160 samples (checked by the channel), when there is one: at the
+// full rate it only annotates the encode report, at the half rate it is sent as a tone frame.
+inline std::optional<ToneReport> detect_tone_report(std::span<const std::int16_t> pcm) {
+    const auto detection = codecs::mbe_baseline::analysis::detect_tone(pcm.first<FRAME_SAMPLES>());
+    if (!detection.found) return std::nullopt;
+    return ToneReport{detection.id, detection.amplitude};
+}
 
 // The encoder's silence frame as a decoder receives it: the fundamental of pitch index 0
 // (silence_omega0) with every harmonic unvoiced.

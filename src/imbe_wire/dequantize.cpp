@@ -60,10 +60,6 @@ std::string_view debug_name(EncodeError error) {
     return "?";
 }
 
-unsigned band_count(std::uint8_t l) { return l <= 36 ? (l + 2u) / 3u : 12u; }
-
-unsigned band_of_harmonic(std::size_t l) { return l <= 36 ? static_cast<unsigned>((l + 2) / 3) : 12u; }
-
 std::expected<Pitch, DecodeError> decode_pitch(std::uint8_t b0) {
     if (b0 >= PITCH_INDEX_COUNT) return std::unexpected(DecodeError{DecodeErrorKind::BadPitch});
     const float omega0 = FOUR_PI / (static_cast<float>(b0) + 39.5f);

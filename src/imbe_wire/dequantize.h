@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 
+#include "common/voicing_bands.h"
 #include "mbe_params.h"
 #include "wire_common/decode_error.h"
 
@@ -56,15 +57,17 @@ std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderSt
 // The K-bit band voicing word b1 (band 1 in the most significant bit).
 std::uint16_t collapse_vuv(std::span<const bool> voiced, unsigned k);
 
+// The voicing bands of common/voicing_bands.h: K = band_count(L), one bit of b1 each, band 1
+// in the most significant bit; harmonic l belongs to band_of_harmonic(l) = min(12, (l + 2) / 3)
+// whatever L.
+using common::band_count;
+inline unsigned band_of_harmonic(std::size_t l) { return static_cast<unsigned>(common::band_of(l, 12)); }
+
 // The decoder's amplitude chain (gain, blocks, inverse DCT, log prediction) without
 // validation or state update; 56 linear amplitudes, zero above L.
 std::array<float, L_HAT_MAX> reconstruct_amplitudes_from_bits(const BValues& b, std::uint8_t l,
                                                               const DecoderState& state);
 
-// Number of voicing bands K for L harmonics: (L + 2) / 3 up to L = 36, 12 above.
-unsigned band_count(std::uint8_t l);
-// Band 1..12 of harmonic l (1-based): (l + 2) / 3 up to l = 36, band 12 above.
-unsigned band_of_harmonic(std::size_t l);
 
 // The fundamental and harmonic count that pitch index b0 codes.
 struct Pitch {

@@ -102,10 +102,8 @@ void apply_amp_ema(AnalysisState& state, amplitude::Amplitudes& amplitudes, std:
     if (smooth) {
         const std::size_t shared = std::min(state.previous_l, harmonic_count);
         for (std::size_t l = 1; l <= shared; ++l) {
-            const std::size_t band = (l + 2) / 3;
             // A harmonic whose band changed voicing keeps its new value.
-            if (decision.voiced[std::min<std::size_t>(k, band)] ==
-                state.previous_voiced[std::min<std::size_t>(previous_k, band)]) {
+            if (decision.voiced[vuv::band_of(l, k)] == state.previous_voiced[vuv::band_of(l, previous_k)]) {
                 amplitudes[l] = alpha * amplitudes[l] + (1.0 - alpha) * state.previous_amplitudes[l];
             }
         }

@@ -15,6 +15,7 @@
 #include "common/check.h"
 #include "common/fft.h"
 #include "common/rounding.h"
+#include "common/simd.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::basis {
 
@@ -80,6 +81,42 @@ inline const std::complex<double>& bin(const Spectrum& spectrum, int k) {
     const int m = ((k % 256) + 256) % 256;
     return spectrum[static_cast<std::size_t>(m)];
 }
+
+// The fit of one harmonic to the spectrum over its bins, shared by pitch refinement and the
+// voicing decision.  Complex values as register pairs (real, imaginary): the same products,
+// sums and quotients as std::complex, both parts of the amplitude divided by one instruction.
+// w holds W(k, l) for the bins from bins.first on (BasisRows::row).
+struct HarmonicFit {
+    const Spectrum& spectrum;
+    BinRange bins;
+    const std::array<double, MAX_HARMONIC_BINS>& w;
+
+    common::simd::Pair at(int k) const {
+        const std::complex<double>& v = k >= 0 && k < 256 ? spectrum[static_cast<std::size_t>(k)] : bin(spectrum, k);
+        return common::simd::Pair(common::simd::pair_at(reinterpret_cast<const double*>(&v)));
+    }
+
+    // A = sum S(k) W(k) / sum W(k)^2, the amplitude of the window transform nearest to S over
+    // the bins; 0 when the weights vanish.
+    common::simd::Pair amplitude() const {
+        common::simd::Pair numerator{};
+        double denominator = 0.0;
+        for (int k = bins.first; k < bins.end; ++k) {
+            const double wk = w[static_cast<std::size_t>(k - bins.first)];
+            numerator += at(k) * wk;
+            denominator += wk * wk;
+        }
+        return denominator != 0.0 ? numerator / denominator : common::simd::Pair{};
+    }
+
+    // Adds |S(k) - A W(k)|^2 for k = first..end - 1 (bins of this harmonic) to total, in order.
+    void add_error(common::simd::Pair amplitude, int first, int end, double& total) const {
+        for (int k = first; k < end; ++k) {
+            const common::simd::Pair d = at(k) - amplitude * w[static_cast<std::size_t>(k - bins.first)];
+            total += d[0] * d[0] + d[1] * d[1];
+        }
+    }
+};
 
 inline void BasisRows::row(BinRange range, double omega, int l, std::array<double, MAX_HARMONIC_BINS>& out) const {
     OSTREL_CHECK(range.end - range.first <= MAX_HARMONIC_BINS, "a harmonic owns fewer than 32 bins");

@@ -8,12 +8,9 @@
 #include <numbers>
 
 #include "common/check.h"
-#include "common/simd.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::refine {
 namespace {
-
-namespace simd = common::simd;
 
 constexpr std::array<double, 10> OFFSETS = {-1.125, -0.875, -0.625, -0.375, -0.125,
                                             0.125,  0.375,  0.625,  0.875,  1.125};
@@ -36,27 +33,8 @@ double comb_error(const basis::Spectrum& spectrum, const basis::BasisRows& rows,
         if (bins.end <= 50) continue;
         std::array<double, basis::MAX_HARMONIC_BINS> w;
         rows.row(bins, omega, l, w);
-        // A harmonic starts at or below bin u (at most 118) and owns fewer than 32 bins, so its
-        // bins stay below 256; only harmonic 0 reaches below bin 0 and wraps.  Complex values as
-        // register pairs: the same products, sums and quotients as std::complex, with both
-        // parts of the amplitude divided by one instruction.
-        const auto at = [&](int k) {
-            const std::complex<double>& v = k >= 0 ? spectrum[static_cast<std::size_t>(k)] : basis::bin(spectrum, k);
-            return simd::Pair(simd::pair_at(reinterpret_cast<const double*>(&v)));
-        };
-        simd::Pair numerator{};
-        double denominator = 0.0;
-        for (int k = bins.first; k < bins.end; ++k) {
-            const double wk = w[static_cast<std::size_t>(k - bins.first)];
-            numerator += at(k) * wk;
-            denominator += wk * wk;
-        }
-        const simd::Pair amplitude = denominator != 0.0 ? numerator / denominator : simd::Pair{};
-        const int last = std::min(bins.end, u + 1);
-        for (int k = std::max(bins.first, 50); k < last; ++k) {
-            const simd::Pair d = at(k) - amplitude * w[static_cast<std::size_t>(k - bins.first)];
-            total += d[0] * d[0] + d[1] * d[1];
-        }
+        const basis::HarmonicFit fit{spectrum, bins, w};
+        fit.add_error(fit.amplitude(), std::max(bins.first, 50), std::min(bins.end, u + 1), total);
     }
     return total;
 }

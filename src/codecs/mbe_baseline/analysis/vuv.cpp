@@ -9,15 +9,6 @@
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::vuv {
 
-namespace simd = common::simd;
-
-std::uint8_t band_count(std::uint8_t harmonic_count) {
-    if (harmonic_count > 36) return 12;
-    return static_cast<std::uint8_t>((harmonic_count + 2) / 3);
-}
-
-std::size_t band_of(std::size_t l, std::uint8_t k) { return std::min<std::size_t>(k, (l + 2) / 3); }
-
 bool harmonic_voiced(const VuvDecision& decision, std::size_t l) {
     return decision.band_count >= 1 && decision.voiced[band_of(l, decision.band_count)];
 }
@@ -59,23 +50,10 @@ VuvDecision determine_vuv(const basis::Spectrum& spectrum, std::span<const doubl
             const basis::BinRange bins = basis::harmonic_bins(pitch.omega0, l);
             std::array<double, basis::MAX_HARMONIC_BINS> w;
             rows.row(bins, pitch.omega0, l, w);
-            // Complex values as register pairs: the same products, sums and quotients as
-            // std::complex, both parts of the amplitude divided by one instruction.
-            const auto at = [&](int b) {
-                return simd::Pair(simd::pair_at(reinterpret_cast<const double*>(&basis::bin(spectrum, b))));
-            };
-            simd::Pair numerator{};
-            double weight = 0.0;
+            const basis::HarmonicFit fit{spectrum, bins, w};
+            fit.add_error(fit.amplitude(), bins.first, bins.end, error_sum);
             for (int b = bins.first; b < bins.end; ++b) {
-                const double wb = w[static_cast<std::size_t>(b - bins.first)];
-                numerator += at(b) * wb;
-                weight += wb * wb;
-            }
-            const simd::Pair amplitude = weight != 0.0 ? numerator / weight : simd::Pair{};
-            for (int b = bins.first; b < bins.end; ++b) {
-                const simd::Pair s = at(b);
-                const simd::Pair residual = s - amplitude * w[static_cast<std::size_t>(b - bins.first)];
-                error_sum += residual[0] * residual[0] + residual[1] * residual[1];
+                const common::simd::Pair s = fit.at(b);
                 signal_sum += s[0] * s[0] + s[1] * s[1];
             }
         }

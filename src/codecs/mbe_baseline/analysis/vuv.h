@@ -11,6 +11,7 @@
 
 #include "codecs/mbe_baseline/analysis/basis.h"
 #include "codecs/mbe_baseline/analysis/refine.h"
+#include "common/voicing_bands.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::vuv {
 
@@ -37,10 +38,9 @@ struct VuvDecision {
     friend bool operator==(const VuvDecision&, const VuvDecision&) = default;
 };
 
-// K = 12 when L > 36, otherwise floor((L + 2) / 3).
-std::uint8_t band_count(std::uint8_t harmonic_count);
-// Band of harmonic l (1-based): min(K, floor((l + 2) / 3)).
-std::size_t band_of(std::size_t l, std::uint8_t band_count);
+// The bands: K = band_count(L), harmonic l in band_of(l, K).
+using common::band_count;
+using common::band_of;
 // Harmonic l (1..L) is voiced when K >= 1 and its band is voiced.
 bool harmonic_voiced(const VuvDecision& decision, std::size_t l);
 
