@@ -5,7 +5,7 @@
 #include <variant>
 
 #include "ambe_plus2_wire/frame.h"
-#include "ambe_plus2_wire/generated_tables.h"
+#include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "ambe_plus2_wire/dequantize/tone.h"
 #include "codecs/mbe_baseline/analysis/ambe_plus2_encode.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Output enhancement chain on decoded 16-bit PCM in place: high-pass (250 Hz) and peaking (2500 Hz,
+// Output enhancement chain (the post-filter) on decoded 16-bit PCM in place: high-pass (250 Hz) and peaking (2500 Hz,
 // +3 dB) biquads from the audio-EQ cookbook at 8000 samples/s, optional compressor, fade-in after a
 // discontinuity, output gain.  32-bit floating point on samples scaled to [-1, 1).
 #pragma once

@@ -13,9 +13,6 @@ namespace dq = imbe_wire::dequantize;
 
 namespace {
 
-// The full-rate synthesizer always uses the standard's unvoiced scale.
-constexpr double IMBE_UNVOICED_SCALE = 146.643269;
-
 // The fundamental of pitch index 0, which the encoder's silence frame carries.
 float silence_omega0() { return dq::decode_pitch(0)->omega0; }
 
@@ -73,7 +70,7 @@ DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ct
     auto params = dq::dequantize(u, ctx.predictor);
     if (params) {
         result.pcm = codecs::mbe_baseline::synthesize_frame_with_mode(*params, errors, false, ctx.synth_settings,
-                                                                      ctx.synth, IMBE_UNVOICED_SCALE);
+                                                                      ctx.synth, codecs::mbe_baseline::UNVOICED_SCALE_STANDARD);
         report.kind = is_silence_frame(*params, silence_omega0()) ? FrameKind::Silence : FrameKind::Voice;
     } else {
         report.kind = FrameKind::Invalid;

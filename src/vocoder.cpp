@@ -97,7 +97,7 @@ void Vocoder::reset() {
     const mbe::FormantWeighting weighting = s.synth_settings.formant_weighting;
     s.synth_settings = {};
     s.synth_settings.formant_weighting = weighting;
-    s.unvoiced_scale = AMBE_PLUS2_UNVOICED_SCALE_RESET;
+    s.unvoiced_scale = mbe::UNVOICED_SCALE_STANDARD;
     s.lcg = lcg_from_environment();
     clear_states(s);
 }

@@ -16,8 +16,6 @@
 
 namespace ostrel_mbe {
 
-inline constexpr double AMBE_PLUS2_UNVOICED_SCALE_RESET = 146.643269;
-
 struct Vocoder::State {
     // Construction picks the noise generator by rate: the standard's at the IMBE rates.
     explicit State(Rate r)
@@ -29,7 +27,7 @@ struct Vocoder::State {
     bool tone_detection = false;
     AmbePlus2Synth ambe_plus2_synth = AmbePlus2Synth::AmbePlus;
     codecs::mbe_baseline::SynthSettings synth_settings{};
-    double unvoiced_scale = AMBE_PLUS2_UNVOICED_SCALE_RESET;
+    double unvoiced_scale = codecs::mbe_baseline::UNVOICED_SCALE_STANDARD;
     codecs::mbe_baseline::LcgParams lcg{};
     enhancement::EnhancementConfig enhancement_config =
         enhancement::EnhancementConfig::with_mode(enhancement::EnhancementMode::Classical);

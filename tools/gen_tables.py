@@ -204,7 +204,7 @@ def imbe_tables() -> None:
     body += interleave_body(inter, 72, [23, 23, 23, 23, 15, 15, 15, 7], "IMBE",
                             "TIA-102.BABA Annex H", "03_fullrate_interleave.csv")
 
-    header(ROOT / "src/imbe_wire/generated_tables.h", "ostrel_mbe::imbe_wire::tables",
+    header(ROOT / "src/imbe_wire/imbe_tables.h", "ostrel_mbe::imbe_wire::tables",
            ["array", "cstdint"], body, sources)
 
 
@@ -249,7 +249,7 @@ def analysis_tables() -> None:
              "inline constexpr std::array<float, 301> PITCH_WINDOW_WI = {"]
     body += wrap([f32(r["wI"]) for r in wi], 7)
     body += ["};", ""]
-    header(ROOT / "src/codecs/mbe_baseline/analysis/generated_tables.h",
+    header(ROOT / "src/codecs/mbe_baseline/analysis/pitch_tables.h",
            "ostrel_mbe::codecs::mbe_baseline::analysis::tables", ["array"], body,
            ["04_fullrate_pitch_lpf.csv", "05_fullrate_pitch_window_wI.csv"])
 
@@ -389,7 +389,7 @@ def half_rate_tables() -> None:
     body += wrap(items, 4)
     body += ["}};", ""]
 
-    header(ROOT / "src/ambe_plus2_wire/generated_tables.h", "ostrel_mbe::ambe_plus2_wire::tables",
+    header(ROOT / "src/ambe_plus2_wire/ambe_plus2_tables.h", "ostrel_mbe::ambe_plus2_wire::tables",
            ["array", "cstdint"], body, sources)
 
 

@@ -2,7 +2,7 @@
 #include "ambe_plus2_wire/frame.h"
 
 #include "../fec.h"  // the Golay codes
-#include "ambe_plus2_wire/generated_tables.h"
+#include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "rate.h"
 #include "wire_common/frame_bytes.h"
 #include "wire_common/interleave.h"

@@ -3,7 +3,7 @@
 
 #include "../fec.h"        // the Golay and Hamming codes
 #include "imbe_wire/fec.h"  // the scrambler
-#include "imbe_wire/generated_tables.h"
+#include "imbe_wire/imbe_tables.h"
 #include "rate.h"
 #include "wire_common/frame_bytes.h"
 #include "wire_common/interleave.h"

@@ -2,7 +2,7 @@
 #include "imbe_wire/priority.h"
 
 #include "common/check.h"
-#include "imbe_wire/generated_tables.h"
+#include "imbe_wire/imbe_tables.h"
 
 namespace ostrel_mbe::imbe_wire::priority {
 namespace {

@@ -6,7 +6,7 @@
 
 #include "ambe_plus2_wire/dequantize/codebook_search.h"
 #include "ambe_plus2_wire/frame.h"
-#include "ambe_plus2_wire/generated_tables.h"
+#include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "ambe_plus2_wire/priority.h"
 #include "common/check.h"
 #include "imbe_wire/frame.h"

@@ -2,7 +2,7 @@
 #include "ambe_plus2_wire/dequantize/block_dct.h"
 
 #include "ambe_plus2_wire/dequantize/codebook_search.h"
-#include "ambe_plus2_wire/generated_tables.h"
+#include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "common/check.h"
 #include "wire_common/block_dct.h"
 

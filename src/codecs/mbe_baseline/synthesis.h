@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "codecs/mbe_baseline/enhance.h"
+#include "codecs/mbe_baseline/spectral_enhance.h"
 #include "codecs/mbe_baseline/unvoiced.h"
 #include "codecs/mbe_baseline/voiced.h"
 #include "mbe_params.h"

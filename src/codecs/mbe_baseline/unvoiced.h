@@ -25,6 +25,10 @@ struct LcgParams {
 inline constexpr LcgParams LCG_STANDARD{171, 11213, 53125, 3147};
 inline constexpr LcgParams LCG_DEFAULT{173, 13849, 65536, 60584};
 
+// The gain from amplitude to noise level of TIA-102.BABA: the full rate's always, the half
+// rate's until the channel is told otherwise.
+inline constexpr double UNVOICED_SCALE_STANDARD = 146.643269;
+
 inline constexpr std::size_t NOISE_WINDOW_LEN = 209;  // u(n) for n = -104..104
 inline constexpr std::size_t NOISE_WINDOW_CENTER = 104;
 inline constexpr std::size_t UNVOICED_FFT_LEN = 256;

@@ -4,7 +4,7 @@
 #include <numeric>
 
 #include "common/check.h"
-#include "imbe_wire/generated_tables.h"
+#include "imbe_wire/imbe_tables.h"
 #include "wire_common/block_dct.h"
 
 namespace ostrel_mbe::imbe_wire::dequantize {

@@ -6,7 +6,7 @@
 
 #include "common/check.h"
 #include "imbe_wire/dequantize/uniform_quantizer.h"
-#include "imbe_wire/generated_tables.h"
+#include "imbe_wire/imbe_tables.h"
 #include "wire_common/block_dct.h"
 
 namespace ostrel_mbe::imbe_wire::dequantize {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ambe_plus2_wire/dequantize.h"
 
-#include "ambe_plus2_wire/generated_tables.h"
+#include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "ambe_plus2_wire/priority.h"
 
 #include <gtest/gtest.h>

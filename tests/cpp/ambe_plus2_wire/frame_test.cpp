@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "ambe_plus2_wire/generated_tables.h"
+#include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "fec.h"
 #include "imbe_wire/fec.h"
 #include "rate.h"

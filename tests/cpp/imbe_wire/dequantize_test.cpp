@@ -10,7 +10,7 @@
 #include <random>
 
 #include "imbe_wire/dequantize/log_prediction.h"
-#include "imbe_wire/generated_tables.h"
+#include "imbe_wire/imbe_tables.h"
 #include "imbe_wire/priority.h"
 
 namespace ostrel_mbe::imbe_wire::dequantize {

@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "imbe_wire/generated_tables.h"
+#include "imbe_wire/imbe_tables.h"
 #include "rate.h"
 
 namespace ostrel_mbe::imbe_wire::frame {

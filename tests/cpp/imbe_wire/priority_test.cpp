@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "imbe_wire/generated_tables.h"
+#include "imbe_wire/imbe_tables.h"
 
 namespace ostrel_mbe::imbe_wire::priority {
 namespace {

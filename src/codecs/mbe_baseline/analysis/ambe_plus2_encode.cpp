@@ -6,7 +6,7 @@
 
 #include "ambe_plus2_wire/dequantize/codebook_search.h"
 #include "ambe_plus2_wire/dequantize.h"
-#include "ambe_plus2_wire/generated_tables.h"
+#include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "common/check.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis {

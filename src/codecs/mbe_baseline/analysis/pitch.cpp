@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "codecs/mbe_baseline/analysis/generated_tables.h"
+#include "codecs/mbe_baseline/analysis/pitch_tables.h"
 #include "common/built_once.h"
 #include "common/check.h"
 #include "common/fft.h"

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "codecs/mbe_baseline/analysis/tone_detect.h"
 
-#include "ambe_plus2_wire/generated_tables.h"
+#include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "common/built_once.h"
 #include "common/fft.h"
 

@@ -2,7 +2,7 @@
 #include "ambe_plus2_wire/dequantize/tone.h"
 
 #include "ambe_plus2_wire/dequantize.h"
-#include "ambe_plus2_wire/generated_tables.h"
+#include "ambe_plus2_wire/ambe_plus2_tables.h"
 
 #include <gtest/gtest.h>
 

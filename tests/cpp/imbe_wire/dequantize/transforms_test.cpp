@@ -13,7 +13,7 @@
 #include "imbe_wire/dequantize/hoc_matrix.h"
 #include "imbe_wire/dequantize/log_prediction.h"
 #include "imbe_wire/dequantize/uniform_quantizer.h"
-#include "imbe_wire/generated_tables.h"
+#include "imbe_wire/imbe_tables.h"
 
 namespace ostrel_mbe::imbe_wire::dequantize {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "ambe_plus2_wire/dequantize/codebook_search.h"
 #include "ambe_plus2_wire/dequantize.h"
-#include "ambe_plus2_wire/generated_tables.h"
+#include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "ambe_plus2_wire/priority.h"
 #include "test_signals.h"
 

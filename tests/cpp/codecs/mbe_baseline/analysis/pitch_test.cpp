@@ -6,7 +6,7 @@
 #include <cmath>
 #include <random>
 
-#include "codecs/mbe_baseline/analysis/generated_tables.h"
+#include "codecs/mbe_baseline/analysis/pitch_tables.h"
 #include "test_signals.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::pitch {

@@ -2,7 +2,8 @@
 // Spectral amplitude enhancement (energy-preserving formant sharpening) and adaptive smoothing
 // (error-driven forced voicing and total-amplitude cap) after TIA-102.BABA.  Linear 32-bit
 // amplitudes in and out, index l-1 holding harmonic l; 64-bit arithmetic.  The formant weight
-// comes in two forms (FormantWeighting).
+// comes in two forms (FormantWeighting).  This works on the MBE amplitudes before synthesis; the
+// post-filter on the decoded samples is enhancement:: (src/enhancement.h).
 #pragma once
 
 #include <array>

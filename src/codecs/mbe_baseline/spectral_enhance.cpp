@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "codecs/mbe_baseline/enhance.h"
+#include "codecs/mbe_baseline/spectral_enhance.h"
 
 #include <algorithm>
 #include <cmath>

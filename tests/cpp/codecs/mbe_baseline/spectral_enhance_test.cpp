@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-#include "codecs/mbe_baseline/enhance.h"
+#include "codecs/mbe_baseline/spectral_enhance.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include <random>
 #include <vector>
 
-#include "codecs/mbe_baseline/enhance_reference.h"
+#include "codecs/mbe_baseline/spectral_enhance_reference.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline {
 namespace {
@@ -338,7 +338,7 @@ TEST(SpectralEnhancement, DefaultWeightingReproducesTheReferenceBitForBit) {
     EXPECT_EQ(offset, ENHANCE_REFERENCE_AMPLITUDES.size());
 }
 
-// Writes enhance_reference.h from the current code to the file named by OSTREL_WRITE_REFERENCE
+// Writes spectral_enhance_reference.h from the current code to the file named by OSTREL_WRITE_REFERENCE
 // (run the test binary with --gtest_also_run_disabled_tests and
 // --gtest_filter=SpectralEnhancement.DISABLED_WriteReference).  Only for a deliberate change of
 // the default weighting's output.
@@ -357,7 +357,7 @@ TEST(SpectralEnhancement, DISABLED_WriteReference) {
     }
     std::ofstream f(path);
     f << "// SPDX-License-Identifier: GPL-2.0-or-later\n"
-         "// Written by the test SpectralEnhancement.DISABLED_WriteReference (enhance_test.cpp); do not\n"
+         "// Written by the test SpectralEnhancement.DISABLED_WriteReference (spectral_enhance_test.cpp); do not\n"
          "// edit.  Output of the default formant weighting for the inputs of reference_case(0..63):\n"
          "// the new S_E of each case (double bit patterns) and the enhanced amplitudes of every case\n"
          "// in order (float bit patterns, L per case).\n"
