@@ -30,10 +30,8 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
                                                  bool with_fec) {
     if (const std::optional<ToneReport> tone = ctx.tone_detection ? detect_tone_report(pcm) : std::nullopt) {
         // A tone frame replaces analysis and quantization: no analysis or quantizer state moves.
-        const auto u = dq::tone_frame_vectors(tone->id, tone->amplitude);
-        const auto tone_params = dq::tone_to_mbe_params(tone->id, tone->amplitude);
-        return EncodeResult{pack_info_or_fec(u, with_fec), EncodeReport{OutputKind::Tone, tone},
-                            tone_params.value_or(MbeParams::ambe_plus2_silence())};
+        return EncodeResult{pack_info_or_fec(dq::tone_frame_vectors(tone->id, tone->amplitude), with_fec),
+                            EncodeReport{OutputKind::Tone, tone}};
     }
 
     // The quantizer below runs against the encode direction's own closed-loop predictor, so the
@@ -47,7 +45,7 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
     auto u = dq::quantize_closed_loop(params, ctx.predictor);
     if (!u) return std::unexpected(VocoderError{VocoderError::Quantize{u.error().debug()}});
     return EncodeResult{pack_info_or_fec(*u, with_fec),
-                        EncodeReport{silence ? OutputKind::Silence : OutputKind::Voice, std::nullopt}, params};
+                        EncodeReport{silence ? OutputKind::Silence : OutputKind::Voice, std::nullopt}};
 }
 
 DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec) {

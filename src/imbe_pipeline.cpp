@@ -44,7 +44,7 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
 
     EncodeResult result{with_fec ? WireFrame::of(imbe_wire::frame::encode_frame_bytes(u))
                                  : WireFrame::of(wire_bytes_layout::pack_info_full(u)),
-                        EncodeReport{silence ? OutputKind::Silence : OutputKind::Voice, tone}, params};
+                        EncodeReport{silence ? OutputKind::Silence : OutputKind::Voice, tone}};
     return result;
 }
 

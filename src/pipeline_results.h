@@ -17,7 +17,6 @@ namespace ostrel_mbe {
 struct EncodeResult {
     WireFrame frame;
     EncodeReport report;
-    MbeParams params;  // the parameters actually quantized (or the tone's parameters)
 };
 
 struct DecodeResult {

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "rate.h"
 
+#include "ambe_plus2_wire/frame.h"
 #include "common/check.h"
+#include "imbe_wire/frame.h"
 
 namespace ostrel_mbe {
 
@@ -47,9 +49,6 @@ std::array<std::uint16_t, Fields> unpack_fields(std::span<const std::uint8_t, By
     return out;
 }
 
-constexpr std::array<unsigned, 8> FULL_WIDTHS = {12, 12, 12, 12, 11, 11, 11, 7};
-constexpr std::array<unsigned, 4> HALF_WIDTHS = {12, 12, 11, 14};
-
 }  // namespace
 
 void pack_symbols(std::span<const std::uint8_t> symbols, std::span<std::uint8_t> bytes) {
@@ -68,19 +67,19 @@ void unpack_symbols(std::span<const std::uint8_t> bytes, std::span<std::uint8_t>
 }
 
 std::array<std::uint8_t, 11> pack_info_full(const std::array<std::uint16_t, 8>& u) {
-    return pack_fields<8, 11>(u, FULL_WIDTHS);
+    return pack_fields<8, 11>(u, imbe_wire::frame::INFO_WIDTHS);
 }
 
 std::array<std::uint16_t, 8> unpack_info_full(std::span<const std::uint8_t, 11> bytes) {
-    return unpack_fields<8, 11>(bytes, FULL_WIDTHS);
+    return unpack_fields<8, 11>(bytes, imbe_wire::frame::INFO_WIDTHS);
 }
 
 std::array<std::uint8_t, 7> pack_info_half(const std::array<std::uint16_t, 4>& u) {
-    return pack_fields<4, 7>(u, HALF_WIDTHS);
+    return pack_fields<4, 7>(u, ambe_plus2_wire::frame::INFO_WIDTHS);
 }
 
 std::array<std::uint16_t, 4> unpack_info_half(std::span<const std::uint8_t, 7> bytes) {
-    return unpack_fields<4, 7>(bytes, HALF_WIDTHS);
+    return unpack_fields<4, 7>(bytes, ambe_plus2_wire::frame::INFO_WIDTHS);
 }
 
 }  // namespace wire_bytes_layout

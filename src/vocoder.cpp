@@ -35,7 +35,6 @@ void clear_states(Vocoder::State& s) {
     s.synth = mbe::SynthState::with_lcg(s.lcg);
     s.enhancement_state = {};
     s.last_encode.reset();
-    s.previous_decode = mbe::FrameDisposition::None;
     s.last_decode = {};
 }
 
@@ -182,9 +181,8 @@ std::expected<PcmFrame, VocoderError> Vocoder::decode_bits(std::span<const std::
                                           {s.ambe_decode_state, s.ambe_plus2_synth == AmbePlus2Synth::AmbePlus,
                                            s.unvoiced_scale, s.synth_settings, s.synth},
                                           with_fec);
-    const bool continuous = s.previous_decode == mbe::FrameDisposition::Normal;
+    const bool continuous = s.last_decode.disposition == mbe::FrameDisposition::Normal;
     enhancement::apply(s.enhancement_config, s.enhancement_state, result.pcm, continuous, 8000.0f);
-    s.previous_decode = result.report.disposition;
     s.last_decode = result.report;
     return result.pcm;
 }

@@ -43,7 +43,6 @@ struct Vocoder::State {
     codecs::mbe_baseline::SynthState synth;
 
     std::optional<EncodeReport> last_encode;
-    codecs::mbe_baseline::FrameDisposition previous_decode = codecs::mbe_baseline::FrameDisposition::None;
     DecodeReport last_decode{};
 };
 

@@ -17,7 +17,7 @@ static_assert(tables::INTERLEAVE.size() == SYMBOLS);
 
 std::array<std::uint32_t, 4> modulation_masks(std::uint16_t u0) {
     // The first 23 values of the sequence, the full rate's m1.
-    return {0, wire_common::Scrambler(u0).next_mask(23), 0, 0};
+    return {0, wire_common::Scrambler(u0).next_mask(CODE_WIDTHS[1]), 0, 0};
 }
 
 std::array<std::uint32_t, 4> code_vectors(const std::array<std::uint16_t, 4>& u) {

@@ -49,11 +49,6 @@ std::array<double, 256> build_hann_window() {
 
 }  // namespace
 
-std::uint32_t pack(const ToneDetection& detection) {
-    return (detection.found ? 1u : 0u) | (std::uint32_t{detection.id} << 8) |
-           (std::uint32_t{detection.amplitude} << 16);
-}
-
 const std::array<double, 256>& hann_window() { return common::built_once<build_hann_window>(); }
 
 PowerSpectrum compute_psd(std::span<const std::int16_t, TONE_FRAME_SAMPLES> samples) {

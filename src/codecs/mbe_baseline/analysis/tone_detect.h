@@ -22,9 +22,6 @@ struct ToneDetection {
     friend bool operator==(const ToneDetection&, const ToneDetection&) = default;
 };
 
-// The packed form: bit 0 found, bits 8..15 tone index, bits 16..23 amplitude index.
-std::uint32_t pack(const ToneDetection& detection);
-
 // w(n) = 0.5 - 0.5 cos(2 pi n / 160) for n = 0..159, 0 for n = 160..255; built at first use.
 const std::array<double, 256>& hann_window();
 

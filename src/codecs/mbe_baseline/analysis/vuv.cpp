@@ -76,7 +76,6 @@ VuvDecision determine_vuv(const basis::Spectrum& spectrum, std::span<const doubl
     state.peak_energy = peak;
     state.previous_voiced = {};
     for (std::size_t k = 1; k <= k_count; ++k) state.previous_voiced[k] = d.voiced[k];
-    state.previous_band_count = k_count;
     return d;
 }
 

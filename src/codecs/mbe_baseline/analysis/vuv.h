@@ -21,7 +21,6 @@ inline constexpr std::size_t BAND_SLOTS = 13;  // index 0 unused, bands 1..12
 struct VoicingState {
     double peak_energy = 20000.0;  // xi_max
     std::array<bool, BAND_SLOTS> previous_voiced{};
-    std::uint8_t previous_band_count = 0;
 
     friend bool operator==(const VoicingState&, const VoicingState&) = default;
 };
