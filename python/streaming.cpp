@@ -81,10 +81,7 @@ PyObject* decoder_push(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* bits_obj = nullptr;
         unpack_arguments(args, kwargs, "push", {"bits"}, 1, &bits_obj);
         const std::span<const std::uint8_t> bits = bytes_argument(bits_obj, "bits");  // immutable
-        // The first decode after construction or a reset reads OSTREL_LCG_INIT, which another
-        // thread may be changing through os.environ: a call that makes it keeps the lock.
-        const auto results =
-            without_gil_if(!decoder.channel().reads_environment_on_decode(), [&] { return decoder.push(bits); });
+        const auto results = without_gil([&] { return decoder.push(bits); });
         nb::list out;
         for (const auto& r : results) out.append(new_pcm_array(unwrap(LiveDecoder::Result(r))));
         return out.release().ptr();

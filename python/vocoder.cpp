@@ -73,10 +73,7 @@ PyObject* decode_bits(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* bits_obj = nullptr;
         unpack_arguments(args, kwargs, "decode_bits", {"bits"}, 1, &bits_obj);
         const std::span<const std::uint8_t> bits = bytes_argument(bits_obj, "bits");  // immutable
-        // The first decode after construction or a reset reads OSTREL_LCG_INIT, which another
-        // thread may be changing through os.environ: that one call keeps the lock.
-        const PcmFrame pcm =
-            unwrap(without_gil_if(!channel.reads_environment_on_decode(), [&] { return channel.decode_bits(bits); }));
+        const PcmFrame pcm = unwrap(without_gil([&] { return channel.decode_bits(bits); }));
         return new_pcm_array(pcm).release().ptr();
     });
 }

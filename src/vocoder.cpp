@@ -16,8 +16,10 @@ namespace mbe = codecs::mbe_baseline;
 
 namespace {
 
-// "OSTREL_LCG" selects the noise generator at every reset: exactly "spec" or "Spec" picks the
-// TIA-102.BABA generator, anything else (or nothing) the modulus-65536 one, whatever the rate.
+// The two environment variables of unvoiced synthesis, the library's only reads of the process
+// environment, both made here, in the channel.  "OSTREL_LCG" selects the noise generator at
+// every reset: exactly "spec" or "Spec" picks the TIA-102.BABA generator, anything else (or
+// nothing) the modulus-65536 one, whatever the rate.
 mbe::LcgParams lcg_from_environment() {
     const char* value = std::getenv("OSTREL_LCG");
     if (value != nullptr && (std::strcmp(value, "spec") == 0 || std::strcmp(value, "Spec") == 0)) {
@@ -26,13 +28,17 @@ mbe::LcgParams lcg_from_environment() {
     return mbe::LCG_DEFAULT;
 }
 
+// "OSTREL_LCG_INIT" selects where the generator's first window starts, at construction and
+// at every reset.
+std::size_t noise_start_from_environment() { return mbe::noise_start_index(std::getenv("OSTREL_LCG_INIT")); }
+
 void clear_states(Vocoder::State& s) {
     s.analysis = {};
     s.imbe_encode_state = {};
     s.imbe_decode_state = {};
     s.ambe_encode_state = {};
     s.ambe_decode_state = {};
-    s.synth = mbe::SynthState::with_lcg(s.lcg);
+    s.synth = mbe::SynthState::with_lcg(s.lcg, s.noise_start);
     s.enhancement_state = {};
     s.last_encode.reset();
     s.last_decode = {};
@@ -78,7 +84,7 @@ std::string_view frame_kind_text(FrameKind kind) {
     return "invalid";
 }
 
-Vocoder::Vocoder(Rate rate) { storage_.emplace<State>(rate); }
+Vocoder::Vocoder(Rate rate) { storage_.emplace<State>(rate, noise_start_from_environment()); }
 Vocoder::Vocoder(const Vocoder& other) { storage_.emplace<State>(other.state()); }
 Vocoder& Vocoder::operator=(const Vocoder& other) {
     state() = other.state();
@@ -98,6 +104,7 @@ void Vocoder::reset() {
     s.synth_settings.formant_weighting = weighting;
     s.unvoiced_scale = mbe::UNVOICED_SCALE_STANDARD;
     s.lcg = lcg_from_environment();
+    s.noise_start = noise_start_from_environment();
     clear_states(s);
 }
 
@@ -151,7 +158,6 @@ std::optional<ToneReport> Vocoder::last_tone_detection() const {
 }
 
 const DecodeReport& Vocoder::last_decode_report() const { return state().last_decode; }
-bool Vocoder::reads_environment_on_decode() const { return !state().synth.noise.initialised; }
 
 std::expected<WireFrame, VocoderError> Vocoder::encode_pcm(std::span<const std::int16_t> pcm) {
     if (pcm.size() != FRAME_SAMPLES) {

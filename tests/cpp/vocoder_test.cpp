@@ -422,6 +422,23 @@ TEST(Vocoder, NoiseGeneratorByRateThenByEnvironmentAtReset) {
     ::unsetenv("OSTREL_LCG");
 }
 
+TEST(Vocoder, NoiseStartFromEnvironmentAtConstructionAndReset) {
+    ::setenv("OSTREL_LCG_INIT", "burn_64", 1);
+    Vocoder v(Rate::Imbe7200x4400);
+    ::setenv("OSTREL_LCG_INIT", "zero", 1);  // read at construction, not at the first decode
+    EXPECT_EQ(v.state().synth.noise.start, codecs::mbe_baseline::noise_start_index("burn_64"));
+    const auto frame = Vocoder(Rate::Imbe7200x4400).encode_pcm(std::array<std::int16_t, FRAME_SAMPLES>{});
+    ASSERT_TRUE(frame && v.decode_bits(frame->span()));
+    const auto& window = v.state().synth.noise.window;
+    EXPECT_EQ(window[144], 0.0) << "filled from index 145";
+    EXPECT_NE(window[145], 0.0);
+    v.reset();
+    EXPECT_EQ(v.state().synth.noise.start, codecs::mbe_baseline::NOISE_WINDOW_LEN);
+    ::unsetenv("OSTREL_LCG_INIT");
+    v.reset();
+    EXPECT_EQ(v.state().synth.noise.start, 0u);
+}
+
 TEST(Vocoder, HalfRateFecFrameWithUncorrectableFirstWordCountsFour) {
     Vocoder enc(Rate::AmbePlus2_3600x2450);
     const auto signal = voiced_signal(5);

@@ -35,9 +35,10 @@ MbeParams build_reset_frame() {
 
 }  // namespace
 
-SynthState SynthState::with_lcg(LcgParams lcg) {
+SynthState SynthState::with_lcg(LcgParams lcg, std::size_t noise_start) {
     SynthState state;
     state.noise.lcg = lcg;
+    state.noise.start = noise_start;
     return state;
 }
 

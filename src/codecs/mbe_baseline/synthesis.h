@@ -47,8 +47,9 @@ struct SynthState {
     std::uint8_t clamp_harmonic_count = 0;                    // L of the previous frame
     FrameDisposition disposition = FrameDisposition::None;
 
-    // A state at its reset values whose noise generator starts from lcg.
-    static SynthState with_lcg(LcgParams lcg);
+    // A state at its reset values whose noise generator starts from lcg and fills its first
+    // window from index noise_start (NoiseState::start).
+    static SynthState with_lcg(LcgParams lcg, std::size_t noise_start = 0);
     FrameDisposition last_disposition() const { return disposition; }
 };
 

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <numbers>
 
@@ -58,10 +57,12 @@ void fill_noise(NoiseState& state) {
         generate_noise(state.lcg, state.window.data() + keep, NOISE_WINDOW_LEN - keep);
         return;
     }
-    // First frame after construction or reset: the generator's burn-in is selectable from the
-    // environment so that the noise sequence can be aligned for comparison runs.
-    const std::size_t start = noise_start_index(std::getenv("OSTREL_LCG_INIT"));
-    if (start < NOISE_WINDOW_LEN) generate_noise(state.lcg, state.window.data() + start, NOISE_WINDOW_LEN - start);
+    // First frame after construction or reset: the generator's burn-in is selectable (through
+    // the channel, from the environment) so that the noise sequence can be aligned for
+    // comparison runs.
+    if (state.start < NOISE_WINDOW_LEN) {
+        generate_noise(state.lcg, state.window.data() + state.start, NOISE_WINDOW_LEN - state.start);
+    }
     state.initialised = true;
 }
 

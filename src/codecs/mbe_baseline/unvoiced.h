@@ -37,6 +37,9 @@ struct NoiseState {
     std::array<double, NOISE_WINDOW_LEN> window{};  // index i holds u(i - 104)
     std::array<double, UNVOICED_FFT_LEN> previous_idft{};  // index k holds n = k - 128
     LcgParams lcg = LCG_STANDARD;
+    // The first window index the first frame fills (noise_start_index); the entries below it
+    // stay 0.  Chosen by the channel at construction and reset.
+    std::size_t start = 0;
     bool initialised = false;  // the window has been filled once
 };
 
@@ -44,9 +47,9 @@ struct NoiseState {
 // means the full 32-bit range.
 double next_noise_sample(LcgParams& lcg);
 
-// First window index filled on the first call after construction or reset, from the value of
-// "OSTREL_LCG_INIT" (nullptr when unset): "burn_160" 49, "burn_128" 81, "burn_96" 113,
-// "burn_64" 145, "burn_49" 160, "zero"/"Zero" 209 (nothing generated), otherwise 0.
+// NoiseState::start for a value of "OSTREL_LCG_INIT" (nullptr when unset), which the channel
+// reads at construction and reset: "burn_160" 49, "burn_128" 81, "burn_96" 113, "burn_64" 145,
+// "burn_49" 160, "zero"/"Zero" 209 (nothing generated), otherwise 0.
 std::size_t noise_start_index(const char* value);
 
 // Places u(n) wS(n), n = -104..104, at index n mod 256 and returns its unnormalised forward
@@ -56,7 +59,8 @@ void dft_256_windowed(std::span<const double, NOISE_WINDOW_LEN> noise, common::f
 void idft_256(const common::fft::Buffer<256>& spectrum, common::fft::Buffer<256>& signal);
 
 // amplitudes and voiced: the L synthesis amplitudes and flags; omega0 in radians per sample;
-// unvoiced_scale: gain from amplitude to noise level.  Advances the noise state by one frame.
+// unvoiced_scale: gain from amplitude to noise level.  Advances the noise state by one frame;
+// a function of its arguments and the state alone.
 std::array<double, 160> synthesize_unvoiced(std::span<const float> amplitudes, std::span<const bool> voiced,
                                             NoiseState& state, float omega0, double unvoiced_scale);
 

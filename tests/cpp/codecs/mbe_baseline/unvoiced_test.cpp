@@ -13,23 +13,6 @@
 namespace ostrel_mbe::codecs::mbe_baseline {
 namespace {
 
-// Keeps OSTREL_LCG_INIT as the test found it.
-class LcgInitEnv : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (const char* v = std::getenv("OSTREL_LCG_INIT")) saved_ = v;
-        unsetenv("OSTREL_LCG_INIT");
-    }
-    void TearDown() override {
-        if (saved_) {
-            setenv("OSTREL_LCG_INIT", saved_->c_str(), 1);
-        } else {
-            unsetenv("OSTREL_LCG_INIT");
-        }
-    }
-    std::optional<std::string> saved_;
-};
-
 std::vector<double> lcg_sequence(LcgParams p, std::size_t n) {
     std::vector<double> out;
     std::uint64_t x = p.state;
@@ -83,15 +66,11 @@ std::array<double, 160> run_unvoiced(NoiseState& s) {
     return synthesize_unvoiced(kUnvoicedAmps, flags, s, 0.15f, 146.643269);
 }
 
-TEST_F(LcgInitEnv, FirstCallFillsFromTheSelectedStart) {
+TEST(NoiseStart, FirstCallFillsFromTheSelectedStart) {
     for (const char* value : {static_cast<const char*>(nullptr), "burn_160", "burn_64", "burn_49", "zero", "other"}) {
-        if (value) {
-            setenv("OSTREL_LCG_INIT", value, 1);
-        } else {
-            unsetenv("OSTREL_LCG_INIT");
-        }
         NoiseState s;
         s.lcg = LCG_DEFAULT;
+        s.start = noise_start_index(value);
         run_unvoiced(s);
         EXPECT_TRUE(s.initialised);
         const std::size_t start = noise_start_index(value);
@@ -102,19 +81,20 @@ TEST_F(LcgInitEnv, FirstCallFillsFromTheSelectedStart) {
     }
 }
 
-TEST_F(LcgInitEnv, VariableIsReadOnlyOnTheFirstCall) {
-    setenv("OSTREL_LCG_INIT", "burn_64", 1);
+TEST(NoiseStart, AppliesToTheFirstCallOnly) {
     NoiseState s;
+    s.start = noise_start_index("burn_64");
     run_unvoiced(s);
     const auto first = s.window;
-    setenv("OSTREL_LCG_INIT", "zero", 1);
+    s.start = noise_start_index("zero");
     run_unvoiced(s);
     const auto seq = lcg_sequence(LCG_STANDARD, 64 + 160);
     for (std::size_t i = 0; i < 49; ++i) EXPECT_EQ(s.window[i], first[160 + i]);
     for (std::size_t i = 49; i < NOISE_WINDOW_LEN; ++i) ASSERT_EQ(s.window[i], seq[64 + i - 49]) << i;
 
-    // A fresh state (what a channel reset produces) reads it again.
+    // A fresh state (what a channel reset produces) starts where it is told.
     NoiseState fresh;
+    fresh.start = noise_start_index("zero");
     run_unvoiced(fresh);
     for (double u : fresh.window) ASSERT_EQ(u, 0.0);
 }
