@@ -28,4 +28,12 @@ inline constexpr double synthesis_window(int n) {
     return SYNTHESIS_WINDOW[static_cast<std::size_t>(n + SYNTHESIS_WINDOW_HALF)];
 }
 
+// Within a frame of 160 samples, the previous frame's contribution (window wS(n), centred on
+// n = 0) covers samples 0..FADE_OUT_END - 1 and the current frame's (wS(n - 160)) samples
+// FADE_IN_BEGIN..159: wS is nonzero exactly for |n| < 105.
+inline constexpr int FADE_OUT_END = SYNTHESIS_WINDOW_HALF;
+inline constexpr int FADE_IN_BEGIN = 160 - SYNTHESIS_WINDOW_HALF + 1;
+static_assert(synthesis_window(FADE_OUT_END - 1) != 0.0 && synthesis_window(FADE_OUT_END) == 0.0);
+static_assert(synthesis_window(FADE_IN_BEGIN - 1 - 160) == 0.0 && synthesis_window(FADE_IN_BEGIN - 160) != 0.0);
+
 }  // namespace ostrel_mbe::codecs::mbe_baseline

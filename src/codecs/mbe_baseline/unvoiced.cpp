@@ -163,14 +163,15 @@ std::array<double, 160> synthesize_unvoiced(std::span<const float> amplitudes, s
     }
 
     // Weighted overlap-add of the previous frame's tail (window centred on n = 0) and the current
-    // frame's head (window centred on n = 160).
+    // frame's head (window centred on n = 160), each over the samples its window reaches, which
+    // are also the ones its 256 transform samples cover.
     std::array<double, 160> out{};
     for (int n = 0; n < FRAME; ++n) {
         const double w_prev = synthesis_window(n);
         const double w_cur = synthesis_window(n - FRAME);
         double num = 0.0;
-        if (w_prev != 0.0) num += w_prev * state.previous_idft[static_cast<std::size_t>(n + HALF_FFT)];
-        if (w_cur != 0.0) num += w_cur * current[static_cast<std::size_t>(n - FRAME + HALF_FFT)];
+        if (n < FADE_OUT_END) num += w_prev * state.previous_idft[static_cast<std::size_t>(n + HALF_FFT)];
+        if (n >= FADE_IN_BEGIN) num += w_cur * current[static_cast<std::size_t>(n - FRAME + HALF_FFT)];
         const double den = w_prev * w_prev + w_cur * w_cur;
         out[static_cast<std::size_t>(n)] = den > 1e-30 ? num / den : 0.0;
     }

@@ -19,10 +19,6 @@ constexpr double FRAME_D = 160.0;
 constexpr double PI = std::numbers::pi;
 constexpr double TWO_PI = 2.0 * PI;
 
-// A fading-out sinusoid is windowed by wS(n), zero from n = 105 on; a fading-in one by
-// wS(n - 160), zero up to n = 55.
-constexpr int FADE_OUT_END = 105;
-constexpr int FADE_IN_BEGIN = 56;
 // Fading sinusoids are rendered eight harmonics at a time, as four register pairs.
 constexpr std::size_t GROUP = 8;
 
@@ -36,8 +32,6 @@ constexpr std::array<double, FRAME> FADE_IN_WINDOW = [] {
     for (int n = 0; n < FRAME; ++n) w[static_cast<std::size_t>(n)] = synthesis_window(n - FRAME);
     return w;
 }();
-static_assert(FADE_OUT_WINDOW[FADE_OUT_END - 1] != 0.0 && FADE_OUT_WINDOW[FADE_OUT_END] == 0.0);
-static_assert(FADE_IN_WINDOW[FADE_IN_BEGIN - 1] == 0.0 && FADE_IN_WINDOW[FADE_IN_BEGIN] != 0.0);
 
 Phasor mul(Phasor a, Phasor b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
 Phasor scale(Phasor a, double k) { return {a.re * k, a.im * k}; }
