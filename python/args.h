@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Argument conversion for the hand-written methods: positional/keyword unpacking, and the PCM,
 // wire-byte, bool, float and optional-count checks with the messages the module documents
-// (TypeError naming the argument, "The given array is not contiguous", OverflowError).
+// (TypeError naming the argument, "The given array is not contiguous", OverflowError); and the
+// PCM and wire-byte results.
 #pragma once
 
 #include <Python.h>
@@ -13,6 +14,8 @@
 #include <vector>
 
 #include <nanobind/nanobind.h>
+
+#include "ostrel_mbe/pipeline_types.h"
 
 namespace ostrel_mbe::python {
 
@@ -50,5 +53,10 @@ std::optional<std::uint32_t> optional_u32_argument(PyObject* obj, const char* ar
 
 // A new numpy.int16 array holding a copy of `samples`.
 nb::object new_pcm_array(std::span<const std::int16_t> samples);
+
+// A new `bytes` object holding the frame's wire bytes (a new reference, nullptr on failure).
+inline PyObject* new_wire_bytes(const WireFrame& frame) {
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(frame.bytes.data()), frame.length);
+}
 
 }  // namespace ostrel_mbe::python

@@ -16,8 +16,10 @@
 #include <vector>
 
 #include <nanobind/nanobind.h>
+#include <nanobind/stl/string.h>
 
 #include "args.h"
+#include "enums.h"
 #include "errors.h"
 #include "thread_bound.h"
 
@@ -73,6 +75,15 @@ int init_bound(PyObject* self, PyObject* args, PyObject* kwargs, std::initialize
     return 0;
 }
 
+// reset($self), the same method for every class.
+template <class Core>
+PyObject* reset_method(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        core_of<Core>(self).reset();
+        Py_RETURN_NONE;
+    });
+}
+
 template <class F>
 PyCFunction as_cfunction(F f) {
     return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
@@ -111,6 +122,18 @@ nb::class_<Bound<Core>> bound_class(nb::module_& m, const char* doc, initproc in
         {0, nullptr},
     };
     return nb::class_<Bound<Core>>(m, ClassNames<Core>::python, nb::is_final(), nb::type_slots(slots), doc);
+}
+
+// __repr__ "Name(rate=Rate.X)" and the `rate` property (with the docstring in `doc`, if any) of a
+// class whose library object works at one rate.
+template <class Core, class... Doc>
+void add_rate_and_repr(nb::class_<Bound<Core>>& cls, const Doc&... doc) {
+    cls.def("__repr__", [](Bound<Core>& self) {
+        return std::string(ClassNames<Core>::python) + "(rate=Rate." + std::string(debug_name(core_of(self).rate())) + ")";
+    });
+    cls.def_prop_ro(
+        "rate", [](Bound<Core>& self) { return member_object<RateClass>(static_cast<std::uint8_t>(core_of(self).rate())); },
+        nb::for_getter(nb::sig("def rate(self, /) -> Rate")), doc...);
 }
 
 }  // namespace ostrel_mbe::python

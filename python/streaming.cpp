@@ -46,10 +46,6 @@ constexpr const char* DECODER_DOC =
 LiveEncoder& encoder_of(PyObject* self) { return core_of<LiveEncoder>(self); }
 LiveDecoder& decoder_of(PyObject* self) { return core_of<LiveDecoder>(self); }
 
-PyObject* bytes_of(const WireFrame& frame) {
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(frame.bytes.data()), frame.length);
-}
-
 PyObject* encoder_push(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* {
         LiveEncoder& encoder = encoder_of(self);
@@ -61,7 +57,7 @@ PyObject* encoder_push(PyObject* self, PyObject* args, PyObject* kwargs) {
         const auto results = without_gil([&] { return encoder.push(samples); });
         // The call fails as a whole at its first failed frame; the frames before it are lost.
         nb::list out;
-        for (const auto& r : results) out.append(nb::steal(bytes_of(unwrap(LiveEncoder::Result(r)))));
+        for (const auto& r : results) out.append(nb::steal(new_wire_bytes(unwrap(LiveEncoder::Result(r)))));
         return out.release().ptr();
     });
 }
@@ -71,7 +67,7 @@ PyObject* encoder_flush(PyObject* self, PyObject*) {
         LiveEncoder& encoder = encoder_of(self);
         auto result = without_gil([&] { return encoder.flush(); });
         if (!result) Py_RETURN_NONE;
-        return bytes_of(unwrap(std::move(*result)));
+        return new_wire_bytes(unwrap(std::move(*result)));
     });
 }
 
@@ -92,15 +88,7 @@ PyObject* decoder_set_formant_weighting(PyObject* self, PyObject* args, PyObject
     return guarded([&]() -> PyObject* { return set_channel_formant_weighting(decoder_of(self).channel(), args, kwargs); });
 }
 
-// reset() and discard_pending(), the same for both directions.
-template <class Core>
-PyObject* reset(PyObject* self, PyObject*) {
-    return guarded([&]() -> PyObject* {
-        core_of<Core>(self).reset();
-        Py_RETURN_NONE;
-    });
-}
-
+// discard_pending(), the same for both directions.
 template <class Core>
 PyObject* discard_pending(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
@@ -120,7 +108,7 @@ PyMethodDef* encoder_methods() {
                                         "flush($self)\n--\n\n"
                                         "Pad the residue with zeros and emit any pending frame.\n"
                                         "Returns the frame bytes or `None` if the residue was empty.")
-                                   .add("reset", &reset<LiveEncoder>, "reset($self)\n--\n\n")
+                                   .add("reset", &reset_method<LiveEncoder>, "reset($self)\n--\n\n")
                                    .add("discard_pending", &discard_pending<LiveEncoder>, "discard_pending($self)\n--\n\n")
         ;
     return table.data();
@@ -132,7 +120,7 @@ PyMethodDef* decoder_methods() {
                                         "push($self, bits)\n--\n\n"
                                         "Push wire bytes. Returns a list of `np.int16` arrays, one per\n"
                                         "completed frame.")
-                                   .add("reset", &reset<LiveDecoder>, "reset($self)\n--\n\n")
+                                   .add("reset", &reset_method<LiveDecoder>, "reset($self)\n--\n\n")
                                    .add("discard_pending", &discard_pending<LiveDecoder>, "discard_pending($self)\n--\n\n")
                                    .add("set_formant_weighting", &decoder_set_formant_weighting,
                                         "set_formant_weighting($self, weighting)\n--\n\n")
@@ -147,26 +135,15 @@ int init_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
-// Properties shared by both directions: rate and __repr__.
-template <class Core>
-void add_common(nb::class_<Bound<Core>>& cls) {
-    cls.def("__repr__", [](Bound<Core>& self) {
-        return std::string(ClassNames<Core>::python) + "(rate=Rate." + std::string(debug_name(core_of(self).rate())) + ")";
-    });
-    cls.def_prop_ro(
-        "rate", [](Bound<Core>& self) { return member_object<RateClass>(static_cast<std::uint8_t>(core_of(self).rate())); },
-        nb::for_getter(nb::sig("def rate(self, /) -> Rate")));
-}
-
 }  // namespace
 
 void register_streaming(nb::module_& m) {
     auto encoder = bound_class<LiveEncoder>(m, ENCODER_DOC, &init_stream<LiveEncoder>, encoder_methods());
-    add_common(encoder);
+    add_rate_and_repr(encoder);
     encoder.def_prop_ro("pending_samples", [](Bound<LiveEncoder>& self) { return core_of(self).pending_samples(); });
 
     auto decoder = bound_class<LiveDecoder>(m, DECODER_DOC, &init_stream<LiveDecoder>, decoder_methods());
-    add_common(decoder);
+    add_rate_and_repr(decoder);
     decoder.def_prop_ro("pending_bytes", [](Bound<LiveDecoder>& self) { return core_of(self).pending_bytes(); });
     decoder.def_prop_ro(
         "formant_weighting", [](Bound<LiveDecoder>& self) { return channel_formant_weighting(core_of(self).channel()); },

@@ -35,15 +35,7 @@ PyObject* transcode(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* bits_obj = nullptr;
         unpack_arguments(args, kwargs, "transcode", {"bits"}, 1, &bits_obj);
         const std::span<const std::uint8_t> bits = bytes_argument(bits_obj, "bits");  // immutable
-        const WireFrame frame = unwrap(without_gil([&] { return transcoder.transcode(bits); }));
-        return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(frame.bytes.data()), frame.length);
-    });
-}
-
-PyObject* reset(PyObject* self, PyObject*) {
-    return guarded([&]() -> PyObject* {
-        core_of<Transcoder>(self).reset();
-        Py_RETURN_NONE;
+        return new_wire_bytes(unwrap(without_gil([&] { return transcoder.transcode(bits); })));
     });
 }
 
@@ -52,7 +44,7 @@ PyMethodDef* methods() {
                                    .add("transcode", &transcode,
                                         "transcode($self, bits)\n--\n\n"
                                         "Transcode one input frame to the destination rate.")
-                                   .add("reset", &reset, "reset($self)\n--\n\n")
+                                   .add("reset", &reset_method<Transcoder>, "reset($self)\n--\n\n")
         ;
     return table.data();
 }

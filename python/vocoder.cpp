@@ -62,8 +62,7 @@ PyObject* encode_pcm(PyObject* self, PyObject* args, PyObject* kwargs) {
             std::copy(samples.begin(), samples.end(), copy.begin());
             samples = copy;
         }
-        const WireFrame frame = unwrap(without_gil([&] { return channel.encode_pcm(samples); }));
-        return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(frame.bytes.data()), frame.length);
+        return new_wire_bytes(unwrap(without_gil([&] { return channel.encode_pcm(samples); })));
     });
 }
 
@@ -75,13 +74,6 @@ PyObject* decode_bits(PyObject* self, PyObject* args, PyObject* kwargs) {
         const std::span<const std::uint8_t> bits = bytes_argument(bits_obj, "bits");  // immutable
         const PcmFrame pcm = unwrap(without_gil([&] { return channel.decode_bits(bits); }));
         return new_pcm_array(pcm).release().ptr();
-    });
-}
-
-PyObject* reset(PyObject* self, PyObject*) {
-    return guarded([&]() -> PyObject* {
-        channel_of(self).reset();
-        Py_RETURN_NONE;
     });
 }
 
@@ -162,46 +154,43 @@ constexpr std::array<Flag, 8> FLAGS = {{
      &Vocoder::set_pyin_pitch},
 }};
 
-template <std::size_t I>
-PyObject* set_flag(PyObject* self, PyObject* args, PyObject* kwargs) {
+// The body of a setter method of one argument: unpacks it (required unless `required` is 0)
+// and hands it to set(channel, value).
+template <class Set>
+PyObject* call_setter(PyObject* self, PyObject* args, PyObject* kwargs, const char* method, const char* argument,
+                      std::size_t required, Set&& set) {
     return guarded([&]() -> PyObject* {
         Vocoder& channel = channel_of(self);
-        PyObject* on = nullptr;
-        unpack_arguments(args, kwargs, FLAGS[I].setter, {"on"}, 1, &on);
-        (channel.*FLAGS[I].set)(bool_argument(on, "on"));
+        PyObject* value = nullptr;
+        unpack_arguments(args, kwargs, method, {argument}, required, &value);
+        set(channel, value);
         Py_RETURN_NONE;
     });
+}
+
+template <std::size_t I>
+PyObject* set_flag(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return call_setter(self, args, kwargs, FLAGS[I].setter, "on", 1,
+                       [](Vocoder& channel, PyObject* on) { (channel.*FLAGS[I].set)(bool_argument(on, "on")); });
 }
 
 // --- the other settings ------------------------------------------------------------------------
 
 PyObject* set_amp_ema_alpha(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return guarded([&]() -> PyObject* {
-        Vocoder& channel = channel_of(self);
-        PyObject* alpha = nullptr;
-        unpack_arguments(args, kwargs, "set_amp_ema_alpha", {"alpha"}, 1, &alpha);
+    return call_setter(self, args, kwargs, "set_amp_ema_alpha", "alpha", 1, [](Vocoder& channel, PyObject* alpha) {
         channel.set_amp_ema_alpha(float_argument(alpha, "alpha"));
-        Py_RETURN_NONE;
     });
 }
 
 PyObject* set_repeat_reset_after(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return guarded([&]() -> PyObject* {
-        Vocoder& channel = channel_of(self);
-        PyObject* n = nullptr;
-        unpack_arguments(args, kwargs, "set_repeat_reset_after", {"n"}, 0, &n);
+    return call_setter(self, args, kwargs, "set_repeat_reset_after", "n", 0, [](Vocoder& channel, PyObject* n) {
         channel.set_repeat_reset_after(optional_u32_argument(n, "n"));
-        Py_RETURN_NONE;
     });
 }
 
 PyObject* set_ambe_plus2_synth(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return guarded([&]() -> PyObject* {
-        Vocoder& channel = channel_of(self);
-        PyObject* gen = nullptr;
-        unpack_arguments(args, kwargs, "set_ambe_plus2_synth", {"gen"}, 1, &gen);
+    return call_setter(self, args, kwargs, "set_ambe_plus2_synth", "gen", 1, [](Vocoder& channel, PyObject* gen) {
         channel.set_ambe_plus2_synth(static_cast<AmbePlus2Synth>(member_value<AmbePlus2SynthClass>(gen, "gen")));
-        Py_RETURN_NONE;
     });
 }
 
@@ -210,12 +199,8 @@ PyObject* set_formant_weighting(PyObject* self, PyObject* args, PyObject* kwargs
 }
 
 PyObject* set_enhancement(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return guarded([&]() -> PyObject* {
-        Vocoder& channel = channel_of(self);
-        PyObject* mode = nullptr;
-        unpack_arguments(args, kwargs, "set_enhancement", {"mode"}, 1, &mode);
+    return call_setter(self, args, kwargs, "set_enhancement", "mode", 1, [](Vocoder& channel, PyObject* mode) {
         channel.set_enhancement(core_enhancement(member_value<EnhancementModeClass>(mode, "mode")));
-        Py_RETURN_NONE;
     });
 }
 
@@ -237,7 +222,7 @@ PyMethodDef* method_table() {
                  "decode_bits($self, bits)\n--\n\n"
                  "Decode one on-wire frame back to PCM. `bits` must be exactly\n"
                  "[`fec_frame_bytes`] bytes long.")
-            .add("reset", &reset,
+            .add("reset", &reset_method<Vocoder>,
                  "reset($self)\n--\n\n"
                  "Clear cross-frame state. Call between independent streams /\n"
                  "callers sharing one vocoder instance.")
@@ -285,14 +270,7 @@ int init_vocoder(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 void register_vocoder(nb::module_& m) {
     auto cls = bound_class<Vocoder>(m, VOCODER_DOC, &init_vocoder, method_table());
-    cls.def("__repr__", [](PyVocoder& self) {
-        return "Vocoder(rate=Rate." + std::string(debug_name(channel_of(self).rate())) + ")";
-    });
-
-    cls.def_prop_ro(
-        "rate",
-        [](PyVocoder& self) { return member_object<RateClass>(static_cast<std::uint8_t>(channel_of(self).rate())); },
-        nb::for_getter(nb::sig("def rate(self, /) -> Rate")), "The rate this vocoder was constructed for.");
+    add_rate_and_repr(cls, "The rate this vocoder was constructed for.");
     cls.def_prop_ro(
         "frame_samples",
         [](PyVocoder& self) {
