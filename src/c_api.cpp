@@ -16,17 +16,18 @@
 #include "transcoder.h"
 #include "vocoder.h"
 
+// Each handle holds its library object as `core`.
 struct ostrel_mbe_vocoder {
-    ostrel_mbe::Vocoder channel;
+    ostrel_mbe::Vocoder core;
 };
 struct ostrel_mbe_live_encoder {
-    ostrel_mbe::LiveEncoder stream;
+    ostrel_mbe::LiveEncoder core;
 };
 struct ostrel_mbe_live_decoder {
-    ostrel_mbe::LiveDecoder stream;
+    ostrel_mbe::LiveDecoder core;
 };
 struct ostrel_mbe_transcoder {
-    ostrel_mbe::Transcoder transcoder;
+    ostrel_mbe::Transcoder core;
 };
 
 namespace ostrel_mbe {
@@ -224,6 +225,51 @@ int allocate(Handle*& handle, Core&& core) {
     return handle != nullptr ? OSTREL_MBE_OK : OSTREL_MBE_ERR_OUT_OF_MEMORY;
 }
 
+// A handle whose library object is constructed from a rate alone.
+template <class Handle>
+Handle* new_for_rate(int rate, int* error) {
+    return new_handle<Handle>(error, [&](Handle*& handle) {
+        const auto r = rate_of(rate);
+        return r ? allocate(handle, decltype(Handle::core)(*r)) : OSTREL_MBE_ERR_BAD_ARGUMENT;
+    });
+}
+
+// The channel behind a handle (const or not): the vocoder itself, or a stream's.
+template <class Handle>
+auto& channel_of(Handle& h) {
+    if constexpr (std::is_same_v<std::remove_const_t<Handle>, ostrel_mbe_vocoder>) {
+        return h.core;
+    } else {
+        return h.core.channel();
+    }
+}
+
+// The bodies of the entry points every handle (or every channel) has alike; each answers
+// NULL_POINTER for a NULL handle.
+template <class Handle>
+int reset_handle(Handle* handle) {
+    if (handle == nullptr) return OSTREL_MBE_ERR_NULL_POINTER;
+    handle->core.reset();
+    return OSTREL_MBE_OK;
+}
+
+template <class Handle>
+int discard_pending_of(Handle* handle) {
+    if (handle == nullptr) return OSTREL_MBE_ERR_NULL_POINTER;
+    handle->core.discard_pending();
+    return OSTREL_MBE_OK;
+}
+
+template <class Handle>
+int set_on(Handle* handle, int setting, double value) {
+    return handle == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : set(channel_of(*handle), setting, value);
+}
+
+template <class Handle>
+int get_from(const Handle* handle, int setting, double* value) {
+    return handle == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : get(channel_of(*handle), setting, value);
+}
+
 }  // namespace
 }  // namespace ostrel_mbe
 
@@ -257,18 +303,13 @@ int ostrel_mbe_frame_bytes(int rate) {
 
 // --- vocoder ---------------------------------------------------------------------------------
 
-ostrel_mbe_vocoder* ostrel_mbe_vocoder_new(int rate, int* error) {
-    return new_handle<ostrel_mbe_vocoder>(error, [&](ostrel_mbe_vocoder*& handle) {
-        const auto r = rate_of(rate);
-        return r ? allocate(handle, Vocoder(*r)) : OSTREL_MBE_ERR_BAD_ARGUMENT;
-    });
-}
+ostrel_mbe_vocoder* ostrel_mbe_vocoder_new(int rate, int* error) { return new_for_rate<ostrel_mbe_vocoder>(rate, error); }
 
 void ostrel_mbe_vocoder_free(ostrel_mbe_vocoder* vocoder) { delete vocoder; }
 
 int ostrel_mbe_vocoder_rate(const ostrel_mbe_vocoder* vocoder) {
     if (vocoder == nullptr) return OSTREL_MBE_ERR_NULL_POINTER;
-    return static_cast<int>(vocoder->channel.rate());
+    return static_cast<int>(vocoder->core.rate());
 }
 
 int ostrel_mbe_vocoder_encode(ostrel_mbe_vocoder* vocoder, const int16_t* pcm, size_t pcm_len, uint8_t* frame,
@@ -277,9 +318,9 @@ int ostrel_mbe_vocoder_encode(ostrel_mbe_vocoder* vocoder, const int16_t* pcm, s
         return OSTREL_MBE_ERR_NULL_POINTER;
     }
     if (pcm_len != FRAME_SAMPLES) return OSTREL_MBE_ERR_WRONG_PCM_LENGTH;
-    if (frame_capacity < wire_bytes(vocoder->channel.rate())) return OSTREL_MBE_ERR_BUFFER_TOO_SMALL;
+    if (frame_capacity < wire_bytes(vocoder->core.rate())) return OSTREL_MBE_ERR_BUFFER_TOO_SMALL;
     return guarded([&] {
-        const auto result = vocoder->channel.encode_pcm({pcm, pcm_len});
+        const auto result = vocoder->core.encode_pcm({pcm, pcm_len});
         if (!result) return code_of(result.error());
         std::memcpy(frame, result->bytes.data(), result->length);
         return static_cast<int>(result->length);
@@ -291,45 +332,38 @@ int ostrel_mbe_vocoder_decode(ostrel_mbe_vocoder* vocoder, const uint8_t* frame,
     if (vocoder == nullptr || !buffer_ok(frame, frame_len) || !buffer_ok(pcm, pcm_capacity)) {
         return OSTREL_MBE_ERR_NULL_POINTER;
     }
-    if (frame_len != wire_bytes(vocoder->channel.rate())) return OSTREL_MBE_ERR_WRONG_FRAME_LENGTH;
+    if (frame_len != wire_bytes(vocoder->core.rate())) return OSTREL_MBE_ERR_WRONG_FRAME_LENGTH;
     if (pcm_capacity < FRAME_SAMPLES) return OSTREL_MBE_ERR_BUFFER_TOO_SMALL;
     return guarded([&] {
-        const auto result = vocoder->channel.decode_bits({frame, frame_len});
+        const auto result = vocoder->core.decode_bits({frame, frame_len});
         if (!result) return code_of(result.error());
         std::memcpy(pcm, result->data(), sizeof(*result));
         return static_cast<int>(FRAME_SAMPLES);
     });
 }
 
-int ostrel_mbe_vocoder_reset(ostrel_mbe_vocoder* vocoder) {
-    if (vocoder == nullptr) return OSTREL_MBE_ERR_NULL_POINTER;
-    vocoder->channel.reset();
-    return OSTREL_MBE_OK;
-}
+int ostrel_mbe_vocoder_reset(ostrel_mbe_vocoder* vocoder) { return reset_handle(vocoder); }
 
 int ostrel_mbe_vocoder_set(ostrel_mbe_vocoder* vocoder, int setting, double value) {
-    return vocoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : set(vocoder->channel, setting, value);
+    return set_on(vocoder, setting, value);
 }
 
 int ostrel_mbe_vocoder_get(const ostrel_mbe_vocoder* vocoder, int setting, double* value) {
-    return vocoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : get(vocoder->channel, setting, value);
+    return get_from(vocoder, setting, value);
 }
 
 int ostrel_mbe_vocoder_encode_report(const ostrel_mbe_vocoder* vocoder, ostrel_mbe_encode_report* report) {
-    return vocoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : encode_report(vocoder->channel, report);
+    return vocoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : encode_report(channel_of(*vocoder), report);
 }
 
 int ostrel_mbe_vocoder_decode_report(const ostrel_mbe_vocoder* vocoder, ostrel_mbe_decode_report* report) {
-    return vocoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : decode_report(vocoder->channel, report);
+    return vocoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : decode_report(channel_of(*vocoder), report);
 }
 
 // --- streaming encoder -----------------------------------------------------------------------
 
 ostrel_mbe_live_encoder* ostrel_mbe_live_encoder_new(int rate, int* error) {
-    return new_handle<ostrel_mbe_live_encoder>(error, [&](ostrel_mbe_live_encoder*& handle) {
-        const auto r = rate_of(rate);
-        return r ? allocate(handle, LiveEncoder(*r)) : OSTREL_MBE_ERR_BAD_ARGUMENT;
-    });
+    return new_for_rate<ostrel_mbe_live_encoder>(rate, error);
 }
 
 void ostrel_mbe_live_encoder_free(ostrel_mbe_live_encoder* encoder) { delete encoder; }
@@ -339,7 +373,7 @@ int ostrel_mbe_live_encoder_push(ostrel_mbe_live_encoder* encoder, const int16_t
     if (encoder == nullptr || out_len == nullptr || !buffer_ok(pcm, pcm_len) || !buffer_ok(out, out_capacity)) {
         return OSTREL_MBE_ERR_NULL_POINTER;
     }
-    LiveEncoder& stream = encoder->stream;
+    LiveEncoder& stream = encoder->core;
     const std::size_t frame_bytes = wire_bytes(stream.rate());
     const std::size_t needed =
         output_size(completed_frames(stream.pending_samples(), pcm_len, FRAME_SAMPLES), frame_bytes);
@@ -363,7 +397,7 @@ int ostrel_mbe_live_encoder_push(ostrel_mbe_live_encoder* encoder, const int16_t
 int ostrel_mbe_live_encoder_flush(ostrel_mbe_live_encoder* encoder, uint8_t* out, size_t out_capacity,
                                   size_t* out_len) {
     if (encoder == nullptr || out_len == nullptr || !buffer_ok(out, out_capacity)) return OSTREL_MBE_ERR_NULL_POINTER;
-    LiveEncoder& stream = encoder->stream;
+    LiveEncoder& stream = encoder->core;
     *out_len = 0;
     if (stream.pending_samples() == 0) return OSTREL_MBE_OK;
     const std::size_t frame_bytes = wire_bytes(stream.rate());
@@ -382,40 +416,29 @@ int ostrel_mbe_live_encoder_flush(ostrel_mbe_live_encoder* encoder, uint8_t* out
 }
 
 int ostrel_mbe_live_encoder_pending(const ostrel_mbe_live_encoder* encoder) {
-    return encoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : static_cast<int>(encoder->stream.pending_samples());
+    return encoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : static_cast<int>(encoder->core.pending_samples());
 }
 
-int ostrel_mbe_live_encoder_discard_pending(ostrel_mbe_live_encoder* encoder) {
-    if (encoder == nullptr) return OSTREL_MBE_ERR_NULL_POINTER;
-    encoder->stream.discard_pending();
-    return OSTREL_MBE_OK;
-}
+int ostrel_mbe_live_encoder_discard_pending(ostrel_mbe_live_encoder* encoder) { return discard_pending_of(encoder); }
 
-int ostrel_mbe_live_encoder_reset(ostrel_mbe_live_encoder* encoder) {
-    if (encoder == nullptr) return OSTREL_MBE_ERR_NULL_POINTER;
-    encoder->stream.reset();
-    return OSTREL_MBE_OK;
-}
+int ostrel_mbe_live_encoder_reset(ostrel_mbe_live_encoder* encoder) { return reset_handle(encoder); }
 
 int ostrel_mbe_live_encoder_set(ostrel_mbe_live_encoder* encoder, int setting, double value) {
-    return encoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : set(encoder->stream.channel(), setting, value);
+    return set_on(encoder, setting, value);
 }
 
 int ostrel_mbe_live_encoder_get(const ostrel_mbe_live_encoder* encoder, int setting, double* value) {
-    return encoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : get(encoder->stream.channel(), setting, value);
+    return get_from(encoder, setting, value);
 }
 
 int ostrel_mbe_live_encoder_report(const ostrel_mbe_live_encoder* encoder, ostrel_mbe_encode_report* report) {
-    return encoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : encode_report(encoder->stream.channel(), report);
+    return encoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : encode_report(channel_of(*encoder), report);
 }
 
 // --- streaming decoder -----------------------------------------------------------------------
 
 ostrel_mbe_live_decoder* ostrel_mbe_live_decoder_new(int rate, int* error) {
-    return new_handle<ostrel_mbe_live_decoder>(error, [&](ostrel_mbe_live_decoder*& handle) {
-        const auto r = rate_of(rate);
-        return r ? allocate(handle, LiveDecoder(*r)) : OSTREL_MBE_ERR_BAD_ARGUMENT;
-    });
+    return new_for_rate<ostrel_mbe_live_decoder>(rate, error);
 }
 
 void ostrel_mbe_live_decoder_free(ostrel_mbe_live_decoder* decoder) { delete decoder; }
@@ -425,7 +448,7 @@ int ostrel_mbe_live_decoder_push(ostrel_mbe_live_decoder* decoder, const uint8_t
     if (decoder == nullptr || pcm_len == nullptr || !buffer_ok(bytes, bytes_len) || !buffer_ok(pcm, pcm_capacity)) {
         return OSTREL_MBE_ERR_NULL_POINTER;
     }
-    LiveDecoder& stream = decoder->stream;
+    LiveDecoder& stream = decoder->core;
     const std::size_t needed =
         output_size(completed_frames(stream.pending_bytes(), bytes_len, wire_bytes(stream.rate())), FRAME_SAMPLES);
     *pcm_len = needed;
@@ -446,31 +469,23 @@ int ostrel_mbe_live_decoder_push(ostrel_mbe_live_decoder* decoder, const uint8_t
 }
 
 int ostrel_mbe_live_decoder_pending(const ostrel_mbe_live_decoder* decoder) {
-    return decoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : static_cast<int>(decoder->stream.pending_bytes());
+    return decoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : static_cast<int>(decoder->core.pending_bytes());
 }
 
-int ostrel_mbe_live_decoder_discard_pending(ostrel_mbe_live_decoder* decoder) {
-    if (decoder == nullptr) return OSTREL_MBE_ERR_NULL_POINTER;
-    decoder->stream.discard_pending();
-    return OSTREL_MBE_OK;
-}
+int ostrel_mbe_live_decoder_discard_pending(ostrel_mbe_live_decoder* decoder) { return discard_pending_of(decoder); }
 
-int ostrel_mbe_live_decoder_reset(ostrel_mbe_live_decoder* decoder) {
-    if (decoder == nullptr) return OSTREL_MBE_ERR_NULL_POINTER;
-    decoder->stream.reset();
-    return OSTREL_MBE_OK;
-}
+int ostrel_mbe_live_decoder_reset(ostrel_mbe_live_decoder* decoder) { return reset_handle(decoder); }
 
 int ostrel_mbe_live_decoder_set(ostrel_mbe_live_decoder* decoder, int setting, double value) {
-    return decoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : set(decoder->stream.channel(), setting, value);
+    return set_on(decoder, setting, value);
 }
 
 int ostrel_mbe_live_decoder_get(const ostrel_mbe_live_decoder* decoder, int setting, double* value) {
-    return decoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : get(decoder->stream.channel(), setting, value);
+    return get_from(decoder, setting, value);
 }
 
 int ostrel_mbe_live_decoder_report(const ostrel_mbe_live_decoder* decoder, ostrel_mbe_decode_report* report) {
-    return decoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : decode_report(decoder->stream.channel(), report);
+    return decoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : decode_report(channel_of(*decoder), report);
 }
 
 // --- transcoder ------------------------------------------------------------------------------
@@ -493,7 +508,7 @@ int ostrel_mbe_transcoder_transcode(ostrel_mbe_transcoder* transcoder, const uin
     if (transcoder == nullptr || !buffer_ok(in, in_len) || !buffer_ok(out, out_capacity)) {
         return OSTREL_MBE_ERR_NULL_POINTER;
     }
-    Transcoder& t = transcoder->transcoder;
+    Transcoder& t = transcoder->core;
     if (in_len != wire_bytes(t.from())) return OSTREL_MBE_ERR_WRONG_FRAME_LENGTH;
     if (out_capacity < wire_bytes(t.to())) return OSTREL_MBE_ERR_BUFFER_TOO_SMALL;
     return guarded([&] {
@@ -504,22 +519,18 @@ int ostrel_mbe_transcoder_transcode(ostrel_mbe_transcoder* transcoder, const uin
     });
 }
 
-int ostrel_mbe_transcoder_reset(ostrel_mbe_transcoder* transcoder) {
-    if (transcoder == nullptr) return OSTREL_MBE_ERR_NULL_POINTER;
-    transcoder->transcoder.reset();
-    return OSTREL_MBE_OK;
-}
+int ostrel_mbe_transcoder_reset(ostrel_mbe_transcoder* transcoder) { return reset_handle(transcoder); }
 
 int ostrel_mbe_transcoder_set_envelope_mix(ostrel_mbe_transcoder* transcoder, int mix) {
     if (transcoder == nullptr) return OSTREL_MBE_ERR_NULL_POINTER;
     if (mix != OSTREL_MBE_ENVELOPE_MIX_NONE && mix != OSTREL_MBE_ENVELOPE_MIX_PREVIOUS) return OSTREL_MBE_ERR_BAD_ARGUMENT;
-    transcoder->transcoder.set_envelope_mix(static_cast<rate_conversion::predictor::EnvelopeMix>(mix));
+    transcoder->core.set_envelope_mix(static_cast<rate_conversion::predictor::EnvelopeMix>(mix));
     return OSTREL_MBE_OK;
 }
 
 int ostrel_mbe_transcoder_envelope_mix(const ostrel_mbe_transcoder* transcoder) {
     if (transcoder == nullptr) return OSTREL_MBE_ERR_NULL_POINTER;
-    return static_cast<int>(transcoder->transcoder.envelope_mix());
+    return static_cast<int>(transcoder->core.envelope_mix());
 }
 
 }  // extern "C"

@@ -61,11 +61,32 @@ private:
     std::size_t size_ = 0;
 };
 
-class LiveEncoder {
+// What both directions hold and do alike: one channel, and at most one frame of pending input.
+template <class T, std::size_t Capacity>
+class LiveStream {
+public:
+    void discard_pending() { pending_.clear(); }
+    // A fresh channel (Vocoder::reset) and nothing pending.
+    void reset() {
+        channel_.reset();
+        pending_.clear();
+    }
+    Rate rate() const { return channel_.rate(); }
+    Vocoder& channel() { return channel_; }
+    const Vocoder& channel() const { return channel_; }
+
+protected:
+    explicit LiveStream(Rate rate) : channel_(rate) {}
+
+    Vocoder channel_;
+    PendingFrame<T, Capacity> pending_;
+};
+
+class LiveEncoder : public LiveStream<std::int16_t, FRAME_SAMPLES> {
 public:
     using Result = std::expected<WireFrame, VocoderError>;
 
-    explicit LiveEncoder(Rate rate) : channel_(rate) {}
+    explicit LiveEncoder(Rate rate) : LiveStream(rate) {}
 
     // One entry per frame completed by this call, in input order: its wire bytes or its error.
     // A failed frame does not stop the frames after it.
@@ -76,42 +97,18 @@ public:
     std::optional<Result> flush();
 
     std::size_t pending_samples() const { return pending_.size(); }
-    void discard_pending() { pending_.clear(); }
-    void reset() {
-        channel_.reset();
-        pending_.clear();
-    }
-    Rate rate() const { return channel_.rate(); }
-    Vocoder& channel() { return channel_; }
-    const Vocoder& channel() const { return channel_; }
-
-private:
-    Vocoder channel_;
-    PendingFrame<std::int16_t, FRAME_SAMPLES> pending_;
 };
 
-class LiveDecoder {
+class LiveDecoder : public LiveStream<std::uint8_t, WIRE_BYTES[0]> {
 public:
     using Result = std::expected<PcmFrame, VocoderError>;
 
-    explicit LiveDecoder(Rate rate) : channel_(rate) {}
+    explicit LiveDecoder(Rate rate) : LiveStream(rate) {}
 
     // One entry per frame completed by this call: 160 samples (the framing rules out errors).
     std::vector<Result> push(std::span<const std::uint8_t> bytes);
 
     std::size_t pending_bytes() const { return pending_.size(); }
-    void discard_pending() { pending_.clear(); }
-    void reset() {
-        channel_.reset();
-        pending_.clear();
-    }
-    Rate rate() const { return channel_.rate(); }
-    Vocoder& channel() { return channel_; }
-    const Vocoder& channel() const { return channel_; }
-
-private:
-    Vocoder channel_;
-    PendingFrame<std::uint8_t, WIRE_BYTES[0]> pending_;
 };
 
 }  // namespace ostrel_mbe

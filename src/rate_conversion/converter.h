@@ -39,33 +39,34 @@ MbeParams clamp_omega_to(const MbeParams& params, float lower, float upper);
 using FullRateSymbols = std::array<std::uint8_t, 72>;
 using HalfRateSymbols = std::array<std::uint8_t, 36>;
 
-// IMBE 7200 bit/s frame to AMBE+2 3600 bit/s frame.  A frame with an invalid pitch index
-// becomes the half-rate erasure frame.
-class FullToHalfConverter {
+// What a converter of either direction carries from frame to frame: the predictor state of the
+// wire it decodes and of the wire it encodes, and the previous output for the amplitude blend.
+class ConverterState {
 public:
-    explicit FullToHalfConverter(predictor::EnvelopeMix mix = predictor::EnvelopeMix::None) : mix_(mix) {}
-    std::expected<HalfRateSymbols, ConvertError> convert(std::span<const std::uint8_t, 72> dibits);
+    explicit ConverterState(predictor::EnvelopeMix mix = predictor::EnvelopeMix::None) : mix_(mix) {}
 
-private:
+protected:
     predictor::EnvelopeMix mix_;
     ambe_plus2_wire::dequantize::DecoderState ambe_{};
     predictor::BlendState blend_{};
     imbe_wire::dequantize::DecoderState imbe_{};
 };
 
+// IMBE 7200 bit/s frame to AMBE+2 3600 bit/s frame.  A frame with an invalid pitch index
+// becomes the half-rate erasure frame.
+class FullToHalfConverter : ConverterState {
+public:
+    using ConverterState::ConverterState;
+    std::expected<HalfRateSymbols, ConvertError> convert(std::span<const std::uint8_t, 72> dibits);
+};
+
 // AMBE+2 3600 bit/s frame to IMBE 7200 bit/s frame.  Erasures and undecodable frames become
 // the IMBE frame with pitch index 208, which an IMBE receiver treats as invalid; tone frames
 // convert through their tone parameters.
-class HalfToFullConverter {
+class HalfToFullConverter : ConverterState {
 public:
-    explicit HalfToFullConverter(predictor::EnvelopeMix mix = predictor::EnvelopeMix::None) : mix_(mix) {}
+    using ConverterState::ConverterState;
     std::expected<FullRateSymbols, ConvertError> convert(std::span<const std::uint8_t, 36> dibits);
-
-private:
-    predictor::EnvelopeMix mix_;
-    ambe_plus2_wire::dequantize::DecoderState ambe_{};
-    predictor::BlendState blend_{};
-    imbe_wire::dequantize::DecoderState imbe_{};
 };
 
 }  // namespace ostrel_mbe::rate_conversion
