@@ -17,11 +17,7 @@
 
 namespace ostrel_mbe::ambe_plus2_pipeline {
 
-struct EncodeContext {
-    bool tone_detection;
-    codecs::mbe_baseline::analysis::AnalysisState& analysis;
-    ambe_plus2_wire::dequantize::DecoderState& predictor;  // the encode direction's own state
-};
+using EncodeContext = ostrel_mbe::EncodeContext<ambe_plus2_wire::dequantize::DecoderState>;
 
 struct DecodeContext {
     ambe_plus2_wire::dequantize::DecoderState& predictor;  // the decode direction's own state

@@ -67,6 +67,21 @@ std::size_t output_size(std::size_t frames, std::size_t frame_size) {
     return frames * frame_size;
 }
 
+// Hands each frame a stream call completed to copy, in order, skipping the failed ones; the
+// first failure's code, or OK.
+template <class Results, class Copy>
+int copy_frames(const Results& results, Copy&& copy) {
+    int first_error = OSTREL_MBE_OK;
+    for (const auto& frame : results) {
+        if (frame) {
+            copy(*frame);
+        } else if (first_error == OSTREL_MBE_OK) {
+            first_error = code_of(frame.error());
+        }
+    }
+    return first_error;
+}
+
 // Frames that pending + input items complete, without overflowing the sum.
 std::size_t completed_frames(std::size_t pending, std::size_t input, std::size_t frame_size) {
     return input / frame_size + (input % frame_size + pending) / frame_size;
@@ -381,16 +396,10 @@ int ostrel_mbe_live_encoder_push(ostrel_mbe_live_encoder* encoder, const int16_t
     if (needed > out_capacity) return OSTREL_MBE_ERR_BUFFER_TOO_SMALL;
     *out_len = 0;
     return guarded([&] {
-        int first_error = OSTREL_MBE_OK;
-        for (const LiveEncoder::Result& frame : stream.push({pcm, pcm_len})) {
-            if (!frame) {
-                if (first_error == OSTREL_MBE_OK) first_error = code_of(frame.error());
-                continue;
-            }
-            std::memcpy(out + *out_len, frame->bytes.data(), frame->length);
-            *out_len += frame->length;
-        }
-        return first_error;
+        return copy_frames(stream.push({pcm, pcm_len}), [&](const WireFrame& frame) {
+            std::memcpy(out + *out_len, frame.bytes.data(), frame.length);
+            *out_len += frame.length;
+        });
     });
 }
 
@@ -455,16 +464,10 @@ int ostrel_mbe_live_decoder_push(ostrel_mbe_live_decoder* decoder, const uint8_t
     if (needed > pcm_capacity) return OSTREL_MBE_ERR_BUFFER_TOO_SMALL;
     *pcm_len = 0;
     return guarded([&] {
-        int first_error = OSTREL_MBE_OK;
-        for (const LiveDecoder::Result& frame : stream.push({bytes, bytes_len})) {
-            if (!frame) {
-                if (first_error == OSTREL_MBE_OK) first_error = code_of(frame.error());
-                continue;
-            }
-            std::memcpy(pcm + *pcm_len, frame->data(), sizeof(*frame));
+        return copy_frames(stream.push({bytes, bytes_len}), [&](const PcmFrame& frame) {
+            std::memcpy(pcm + *pcm_len, frame.data(), sizeof(frame));
             *pcm_len += FRAME_SAMPLES;
-        }
-        return first_error;
+        });
     });
 }
 

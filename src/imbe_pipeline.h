@@ -20,11 +20,7 @@ namespace ostrel_mbe::imbe_pipeline {
 // The 4400 bit/s frame: u0..u7 packed most significant bit first into 11 bytes.
 using wire_bytes_layout::unpack_info_full;
 
-struct EncodeContext {
-    bool tone_detection;
-    codecs::mbe_baseline::analysis::AnalysisState& analysis;
-    imbe_wire::dequantize::DecoderState& predictor;  // the encode direction's own state
-};
+using EncodeContext = ostrel_mbe::EncodeContext<imbe_wire::dequantize::DecoderState>;
 
 struct DecodeContext {
     imbe_wire::dequantize::DecoderState& predictor;  // the decode direction's own state

@@ -7,12 +7,22 @@
 #include <optional>
 #include <span>
 
+#include "codecs/mbe_baseline/analysis/analysis.h"
 #include "codecs/mbe_baseline/analysis/tone_detect.h"
 #include "codecs/mbe_baseline/synthesis.h"
 #include "mbe_params.h"
 #include "pipeline_types.h"
 
 namespace ostrel_mbe {
+
+// What one encode call works on, for either codec: the setting, the analysis state and the encode
+// direction's own predictor state of the codec's quantizer.
+template <class PredictorState>
+struct EncodeContext {
+    bool tone_detection;
+    codecs::mbe_baseline::analysis::AnalysisState& analysis;
+    PredictorState& predictor;
+};
 
 struct EncodeResult {
     WireFrame frame;

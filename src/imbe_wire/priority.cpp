@@ -3,6 +3,7 @@
 
 #include "common/check.h"
 #include "imbe_wire/imbe_tables.h"
+#include "wire_common/priority.h"
 
 namespace ostrel_mbe::imbe_wire::priority {
 namespace {
@@ -15,21 +16,11 @@ const std::array<tables::PriorityEntry, 88>& row_for(std::uint8_t l) {
 }  // namespace
 
 InfoVectors prioritize(const BValues& b, std::uint8_t l) {
-    InfoVectors u{};
-    for (const auto& e : row_for(l)) {
-        const unsigned bit = (static_cast<unsigned>(b[e.value]) >> e.value_bit) & 1u;
-        u[e.vector] = static_cast<std::uint16_t>(u[e.vector] | (bit << e.vector_bit));
-    }
-    return u;
+    return wire_common::priority::prioritize<std::tuple_size_v<InfoVectors>>(b, row_for(l));
 }
 
 BValues deprioritize(const InfoVectors& u, std::uint8_t l) {
-    BValues b{};
-    for (const auto& e : row_for(l)) {
-        const unsigned bit = (static_cast<unsigned>(u[e.vector]) >> e.vector_bit) & 1u;
-        b[e.value] = static_cast<std::uint16_t>(b[e.value] | (bit << e.value_bit));
-    }
-    return b;
+    return wire_common::priority::deprioritize<std::tuple_size_v<BValues>>(u, row_for(l));
 }
 
 std::uint8_t pitch_index(const InfoVectors& u) {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <optional>
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis {
 namespace {
@@ -36,6 +37,22 @@ std::size_t strongest_bin(const PowerSpectrum& psd) {
 
 bool stands_out(const PowerSpectrum& psd, std::size_t k) {
     return psd.noise_floor > 0.0 && psd.power[k] / psd.noise_floor >= MIN_PEAK_TO_FLOOR;
+}
+
+// The tone table entry with the smallest error(entry) below max_error (the first on a tie);
+// error gives nullopt for entries that do not take part.
+template <class Error>
+std::optional<std::size_t> best_tone(double max_error, Error&& error) {
+    std::optional<std::size_t> best;
+    double best_error = max_error;
+    for (std::size_t i = 0; i < TONES.size(); ++i) {
+        const std::optional<double> e = error(TONES[i]);
+        if (e && *e < best_error) {
+            best = i;
+            best_error = *e;
+        }
+    }
+    return best;
 }
 
 std::array<double, 256> build_hann_window() {
@@ -109,24 +126,14 @@ ToneDetection detect_dtmf(const PowerSpectrum& psd) {
     const double lo = std::min(f1, f2);
     const double hi = std::max(f1, f2);
 
-    bool matched = false;
-    std::size_t best = 0;
-    double best_error = MAX_DUAL_ERROR_HZ;
-    for (std::size_t i = 0; i < TONES.size(); ++i) {
-        const auto& entry = TONES[i];
-        if (!entry.present || entry.l1 == entry.l2) continue;
+    const auto best = best_tone(MAX_DUAL_ERROR_HZ, [&](const auto& entry) -> std::optional<double> {
+        if (!entry.present || entry.l1 == entry.l2) return std::nullopt;
         const double f0 = static_cast<double>(entry.f0_hz);
-        const double error = std::abs(std::min(entry.l1, entry.l2) * f0 - lo) +
-                             std::abs(std::max(entry.l1, entry.l2) * f0 - hi);
-        if (error < best_error) {
-            matched = true;
-            best = i;
-            best_error = error;
-        }
-    }
-    if (!matched) return {};
+        return std::abs(std::min(entry.l1, entry.l2) * f0 - lo) + std::abs(std::max(entry.l1, entry.l2) * f0 - hi);
+    });
+    if (!best) return {};
     const double magnitude = std::max(std::sqrt(psd.power[k1]), std::sqrt(psd.power[k2]));
-    return {true, static_cast<std::uint8_t>(best), amplitude_index(magnitude)};
+    return {true, static_cast<std::uint8_t>(*best), amplitude_index(magnitude)};
 }
 
 ToneDetection detect_single_tone(std::span<const std::int16_t> samples) {
@@ -139,23 +146,14 @@ ToneDetection detect_single_tone(const PowerSpectrum& psd) {
     if (!stands_out(psd, k1)) return {};
     const double f = refine_peak_hz(psd, k1);
 
-    bool matched = false;
-    std::size_t best = 0;
-    double best_error = MAX_SINGLE_ERROR_HZ;
-    for (std::size_t i = 0; i < TONES.size(); ++i) {
-        const auto& entry = TONES[i];
+    const auto best = best_tone(MAX_SINGLE_ERROR_HZ, [&](const auto& entry) -> std::optional<double> {
         // The silence entry (no harmonics) names no frequency: a 0 Hz "tone" would turn a
         // DC offset into a detected tone.
-        if (!entry.present || entry.l1 != entry.l2 || entry.l1 == 0) continue;
-        const double error = std::abs(f - entry.l1 * static_cast<double>(entry.f0_hz));
-        if (error < best_error) {
-            matched = true;
-            best = i;
-            best_error = error;
-        }
-    }
-    if (!matched) return {};
-    return {true, static_cast<std::uint8_t>(best), amplitude_index(std::sqrt(psd.power[k1]))};
+        if (!entry.present || entry.l1 != entry.l2 || entry.l1 == 0) return std::nullopt;
+        return std::abs(f - entry.l1 * static_cast<double>(entry.f0_hz));
+    });
+    if (!best) return {};
+    return {true, static_cast<std::uint8_t>(*best), amplitude_index(std::sqrt(psd.power[k1]))};
 }
 
 ToneDetection detect_tone(std::span<const std::int16_t, TONE_FRAME_SAMPLES> samples) {
