@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Speech-like test signal shared by the benchmarks: a glottal-pulse-like harmonic series with
-// a gliding pitch and a syllabic amplitude envelope, plus a little noise.
+// a gliding pitch and a syllabic amplitude envelope, plus a little noise; and its wire frames.
 #pragma once
 
 #include <algorithm>
@@ -8,7 +8,10 @@
 #include <cstdint>
 #include <numbers>
 #include <random>
+#include <span>
 #include <vector>
+
+#include "vocoder.h"
 
 namespace ostrel_mbe::bench {
 
@@ -25,6 +28,17 @@ inline std::vector<std::int16_t> speech_like(std::size_t samples, unsigned seed 
         double s = 0.0;
         for (int h = 1; h * f0 < 3800.0; ++h) s += std::sin(h * phase) / (1.0 + 0.3 * h);
         out[n] = static_cast<std::int16_t>(std::lround(std::clamp(5000.0 * envelope * s + noise(rng), -32768.0, 32767.0)));
+    }
+    return out;
+}
+
+// The first `frames` frames of speech_like encoded at `rate` by a fresh channel.
+inline std::vector<WireFrame> encoded_stream(Rate rate, std::size_t frames) {
+    const auto pcm = speech_like(frames * FRAME_SAMPLES);
+    Vocoder enc(rate);
+    std::vector<WireFrame> out;
+    for (std::size_t i = 0; i < frames; ++i) {
+        out.push_back(*enc.encode_pcm(std::span<const std::int16_t>(pcm).subspan(i * FRAME_SAMPLES, FRAME_SAMPLES)));
     }
     return out;
 }

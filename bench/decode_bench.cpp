@@ -18,15 +18,7 @@ using ostrel_mbe::Rate;
 using ostrel_mbe::Vocoder;
 using ostrel_mbe::WireFrame;
 
-std::vector<WireFrame> encoded_stream(Rate rate, std::size_t frames) {
-    const auto pcm = ostrel_mbe::bench::speech_like(frames * FRAME_SAMPLES);
-    Vocoder enc(rate);
-    std::vector<WireFrame> out;
-    for (std::size_t i = 0; i < frames; ++i) {
-        out.push_back(*enc.encode_pcm(std::span<const std::int16_t>(pcm).subspan(i * FRAME_SAMPLES, FRAME_SAMPLES)));
-    }
-    return out;
-}
+using ostrel_mbe::bench::encoded_stream;
 
 void BM_Decode(benchmark::State& state) {
     const auto rate = static_cast<Rate>(state.range(0));

@@ -24,15 +24,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t FRAMES_PER_MINUTE = 60 * 50;
 
-std::vector<WireFrame> encoded_stream(Rate rate, std::size_t frames) {
-    const auto pcm = ostrel_mbe::bench::speech_like(frames * FRAME_SAMPLES);
-    Vocoder enc(rate);
-    std::vector<WireFrame> out;
-    for (std::size_t i = 0; i < frames; ++i) {
-        out.push_back(*enc.encode_pcm(std::span<const std::int16_t>(pcm).subspan(i * FRAME_SAMPLES, FRAME_SAMPLES)));
-    }
-    return out;
-}
+using ostrel_mbe::bench::encoded_stream;
 
 // Microseconds per frame over `count` frames starting at frame `first` of the session: the
 // fastest of its chunks of 150 frames (3 s of audio, a few milliseconds of work).  A minute of

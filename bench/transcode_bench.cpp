@@ -29,15 +29,7 @@ constexpr std::array<std::array<Rate, 2>, 6> DIRECTIONS = {{
     {Rate::AmbePlus2_3600x2450, Rate::Imbe7200x4400},
 }};
 
-std::vector<WireFrame> encoded_stream(Rate rate, std::size_t frames) {
-    const auto pcm = ostrel_mbe::bench::speech_like(frames * FRAME_SAMPLES);
-    ostrel_mbe::Vocoder enc(rate);
-    std::vector<WireFrame> out;
-    for (std::size_t i = 0; i < frames; ++i) {
-        out.push_back(*enc.encode_pcm(std::span<const std::int16_t>(pcm).subspan(i * FRAME_SAMPLES, FRAME_SAMPLES)));
-    }
-    return out;
-}
+using ostrel_mbe::bench::encoded_stream;
 
 std::string label(std::size_t d) {
     return std::string(ostrel_mbe::debug_name(DIRECTIONS[d][0])) + " -> " +

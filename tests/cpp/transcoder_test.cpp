@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "test_signal.h"
 #include "vocoder.h"
 
 namespace ostrel_mbe {
@@ -16,20 +17,7 @@ namespace {
 constexpr Rate ALL_RATES[] = {Rate::Imbe7200x4400, Rate::Imbe4400x4400, Rate::AmbePlus2_3600x2450,
                               Rate::AmbePlus2_2450x2450};
 
-// A voiced test signal with a known fundamental: a harmonic series with a falling spectral tilt
-// and a slow 5 % pitch glide.
-std::vector<std::int16_t> voiced_signal(std::size_t frames, double f0, double level = 6000.0) {
-    std::vector<std::int16_t> out(frames * FRAME_SAMPLES);
-    double phase = 0.0;
-    for (std::size_t n = 0; n < out.size(); ++n) {
-        const double f = f0 * (1.0 + 0.05 * std::sin(2.0 * std::numbers::pi * static_cast<double>(n) / 4000.0));
-        phase += 2.0 * std::numbers::pi * f / 8000.0;
-        double s = 0.0;
-        for (int h = 1; h * f < 3600.0; ++h) s += std::sin(h * phase) / h;
-        out[n] = static_cast<std::int16_t>(std::lround(level * s / 2.0));
-    }
-    return out;
-}
+using test_signal::voiced_signal;
 
 std::vector<WireFrame> encode_all(Rate rate, const std::vector<std::int16_t>& pcm) {
     Vocoder v(rate);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "vocoder.h"
 #include "vocoder_state.h"
+#include "test_signal.h"
 
 #include <gtest/gtest.h>
 
@@ -16,24 +17,8 @@ namespace {
 constexpr Rate ALL_RATES[] = {Rate::Imbe7200x4400, Rate::Imbe4400x4400, Rate::AmbePlus2_3600x2450,
                               Rate::AmbePlus2_2450x2450};
 
-// A voiced, speech-like test signal: a harmonic series with a falling spectral tilt and a slow
-// pitch glide, so frames differ from each other.
-std::vector<std::int16_t> voiced_signal(std::size_t frames, double f0 = 140.0, double level = 6000.0) {
-    std::vector<std::int16_t> out(frames * FRAME_SAMPLES);
-    double phase = 0.0;
-    for (std::size_t n = 0; n < out.size(); ++n) {
-        const double f = f0 * (1.0 + 0.05 * std::sin(2.0 * std::numbers::pi * static_cast<double>(n) / 4000.0));
-        phase += 2.0 * std::numbers::pi * f / 8000.0;
-        double s = 0.0;
-        for (int h = 1; h * f < 3600.0; ++h) s += std::sin(h * phase) / h;
-        out[n] = static_cast<std::int16_t>(std::lround(level * s / 2.0));
-    }
-    return out;
-}
-
-std::span<const std::int16_t> frame_of(const std::vector<std::int16_t>& s, std::size_t i) {
-    return std::span<const std::int16_t>(s).subspan(i * FRAME_SAMPLES, FRAME_SAMPLES);
-}
+using test_signal::frame_of;
+using test_signal::voiced_signal;
 
 double rms(std::span<const std::int16_t> x) {
     double e = 0.0;

@@ -104,10 +104,18 @@ std::uint8_t amplitude_index(double magnitude) {
     return static_cast<std::uint8_t>(index);
 }
 
-ToneDetection detect_dtmf(std::span<const std::int16_t> samples) {
+namespace {
+
+// A detector on the power spectrum of a frame given as samples: not found unless there are 160.
+template <ToneDetection (*Detect)(const PowerSpectrum&)>
+ToneDetection on_samples(std::span<const std::int16_t> samples) {
     if (samples.size() != TONE_FRAME_SAMPLES) return {};
-    return detect_dtmf(compute_psd(samples.first<TONE_FRAME_SAMPLES>()));
+    return Detect(compute_psd(samples.first<TONE_FRAME_SAMPLES>()));
 }
+
+}  // namespace
+
+ToneDetection detect_dtmf(std::span<const std::int16_t> samples) { return on_samples<detect_dtmf>(samples); }
 
 ToneDetection detect_dtmf(const PowerSpectrum& psd) {
     const std::size_t k1 = strongest_bin(psd);
@@ -137,8 +145,7 @@ ToneDetection detect_dtmf(const PowerSpectrum& psd) {
 }
 
 ToneDetection detect_single_tone(std::span<const std::int16_t> samples) {
-    if (samples.size() != TONE_FRAME_SAMPLES) return {};
-    return detect_single_tone(compute_psd(samples.first<TONE_FRAME_SAMPLES>()));
+    return on_samples<detect_single_tone>(samples);
 }
 
 ToneDetection detect_single_tone(const PowerSpectrum& psd) {
