@@ -18,6 +18,7 @@
 #include "ambe_plus2_wire/dequantize/log_prediction.h"
 #include "ambe_plus2_wire/dequantize/tone.h"
 #include "ambe_plus2_wire/dequantize/voicing.h"
+#include "common/filled.h"
 #include "mbe_params.h"
 #include "wire_common/decode_error.h"
 
@@ -36,7 +37,7 @@ inline constexpr std::uint16_t FIRST_RESERVED_PITCH = 120;
 struct DecoderState {
     // log2 amplitudes of the previous frame at [1..previous_l]; entries above repeat the
     // value at previous_l; [0] is not used.
-    PreviousLambda previous_lambda = filled(1.0);
+    PreviousLambda previous_lambda = common::filled<double, std::tuple_size_v<PreviousLambda>>(1.0);
     double previous_gamma = 0.0;
     std::uint8_t previous_l = 15;
 
@@ -53,13 +54,6 @@ struct DecoderState {
     LambdaSnapshot lambda_tilde_snapshot() const;
 
     friend bool operator==(const DecoderState&, const DecoderState&) = default;
-
-private:
-    static constexpr PreviousLambda filled(double v) {
-        PreviousLambda a{};
-        a.fill(v);
-        return a;
-    }
 };
 
 // What one received frame turned out to be.

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 
+#include "common/filled.h"
 #include "common/voicing_bands.h"
 #include "mbe_params.h"
 #include "wire_common/decode_error.h"
@@ -19,7 +20,7 @@ namespace ostrel_mbe::imbe_wire::dequantize {
 // Cross-frame predictor state, identical on the encoder (closed loop) and decoder side.
 struct DecoderState {
     // Linear amplitudes of the previous decoded frame at 1..previous_l; entry 0 is always 1.0.
-    std::array<float, 58> previous_amplitudes = filled(1.0f);
+    std::array<float, 58> previous_amplitudes = common::filled<float, 58>(1.0f);
     std::uint8_t previous_l = 30;
     bool toggle = false;
 
@@ -27,13 +28,6 @@ struct DecoderState {
     static DecoderState from_amplitudes(std::span<const float> amplitudes, std::uint8_t l);
 
     friend bool operator==(const DecoderState&, const DecoderState&) = default;
-
-private:
-    static constexpr std::array<float, 58> filled(float v) {
-        std::array<float, 58> a{};
-        a.fill(v);
-        return a;
-    }
 };
 
 using wire_common::DecodeError;

@@ -10,6 +10,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "common/filled.h"
 #include "mbe_params.h"
 #include "settings.h"  // EnvelopeMix, a transcoder setting
 
@@ -18,18 +19,11 @@ namespace ostrel_mbe::rate_conversion::predictor {
 // The previous output frame, as the next blend sees it.
 struct BlendState {
     // Slot 0 always holds 1.0; the previous amplitudes sit at 1..previous_l.
-    std::array<float, L_HAT_MAX + 1> previous_amplitudes = filled(1.0f);
+    std::array<float, L_HAT_MAX + 1> previous_amplitudes = common::filled<float, L_HAT_MAX + 1>(1.0f);
     float previous_omega0 = std::bit_cast<float>(0x3E4BC383u);  // 0.19898800551891327
     std::uint8_t previous_l = 30;
 
     friend bool operator==(const BlendState&, const BlendState&) = default;
-
-private:
-    static constexpr std::array<float, L_HAT_MAX + 1> filled(float v) {
-        std::array<float, L_HAT_MAX + 1> a{};
-        a.fill(v);
-        return a;
-    }
 };
 
 // Weight of the predicted amplitude in the mix; the frame's own amplitude keeps the rest,

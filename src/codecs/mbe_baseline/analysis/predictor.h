@@ -11,18 +11,12 @@
 #include <span>
 
 #include "analysis_error.h"
+#include "common/filled.h"
 #include "mbe_params.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::predictor {
 
 inline constexpr std::size_t SLOTS = L_HAT_MAX + 1;
-
-template <std::size_t N>
-constexpr std::array<double, N> filled(double value) {
-    std::array<double, N> a{};
-    a.fill(value);
-    return a;
-}
 
 // A count and up to 56 32-bit amplitudes, viewed as a slice without allocating.
 struct AmplitudeSlice {
@@ -32,7 +26,7 @@ struct AmplitudeSlice {
 };
 
 struct PredictorState {
-    std::array<double, SLOTS> amplitudes = filled<SLOTS>(1.0);  // M~[0..56]
+    std::array<double, SLOTS> amplitudes = common::filled<double, SLOTS>(1.0);  // M~[0..56]
     std::uint8_t count = 30;                                     // L~
 
     // M~[1..L~] as 32-bit floats (empty when L~ = 0).
@@ -42,7 +36,7 @@ struct PredictorState {
 };
 
 struct AmbePlus2PredictorState {
-    std::array<double, SLOTS> lambda = filled<SLOTS>(1.0);  // lambda~, entry 0 not read
+    std::array<double, SLOTS> lambda = common::filled<double, SLOTS>(1.0);  // lambda~, entry 0 not read
     double gain = 0.0;                                      // gamma~
     std::uint8_t count = 15;                                // L~
 
