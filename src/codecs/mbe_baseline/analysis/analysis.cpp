@@ -14,8 +14,8 @@ std::uint8_t saturating_increment(std::uint8_t count) {
     return count == 255 ? count : static_cast<std::uint8_t>(count + 1);
 }
 
-// Steps 2-5: DC-blocking filter, frame energy, noise floor and the quiet/loud counters that
-// drive the silent flag (with hangover: five quiet frames to enter, three loud ones to leave).
+// The silent flag has a hangover (five quiet frames to enter, three loud ones to leave), so that
+// single quiet frames inside speech, or single loud ones inside silence, do not toggle it.
 double condition_frame(std::span<const std::int16_t> samples, AnalysisState& state,
                        std::array<double, FRAME_SAMPLES>& conditioned) {
     double x_prev = state.dc_input_memory;
@@ -59,7 +59,7 @@ void push_history(AnalysisState& state, const std::array<double, FRAME_SAMPLES>&
     std::copy(frame.begin(), frame.end(), state.history.begin() + static_cast<std::ptrdiff_t>(slot * FRAME_SAMPLES));
 }
 
-// Step 8: P^ and E(P^), with look-back and look-ahead recorded in the trace.
+// The look-back and look-ahead candidates go into the trace as well as the decision.
 void estimate_pitch(AnalysisState& state, const FrontEndOptions& options, AnalysisTrace& trace) {
     const bool use_pyin = state.settings.pyin_pitch;
     if (!use_pyin || options.pitch_tracking_with_pyin) {
