@@ -12,7 +12,7 @@ namespace ostrel_mbe::common {
 
 // K for L harmonics: floor((L + 2) / 3) up to L = 36, 12 above.
 constexpr std::uint8_t band_count(std::uint8_t harmonic_count) {
-    return harmonic_count > 36 ? 12 : static_cast<std::uint8_t>((harmonic_count + 2) / 3);
+    return harmonic_count > 36 ? std::uint8_t{12} : static_cast<std::uint8_t>((harmonic_count + 2) / 3);
 }
 
 // Band 1..K of harmonic l (1-based): min(K, floor((l + 2) / 3)).
