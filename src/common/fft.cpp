@@ -24,14 +24,20 @@ fftw_plan make_plan(int n, int sign) {
 }
 
 const Plans& plans() {
-    // A function-local static is initialised exactly once, thread-safely; the planner runs
-    // only here.  The plans live for the whole process.
-    static const Plans shared{
-        make_plan(256, FFTW_FORWARD),
-        make_plan(256, FFTW_BACKWARD),
-        make_plan(512, FFTW_FORWARD),
-        make_plan(512, FFTW_BACKWARD),
-    };
+    // A function-local static is initialised exactly once, thread-safely; our planner calls
+    // run only here.  The plans live for the whole process.
+    static const Plans shared = [] {
+        // Another component of the process (a second FFTW user, on a thread of its own once
+        // the Python binding lets go of the interpreter lock) may plan while we do: FFTW's
+        // planner is shared process-wide and only takes a lock when told to.
+        fftw_make_planner_thread_safe();
+        return Plans{
+            make_plan(256, FFTW_FORWARD),
+            make_plan(256, FFTW_BACKWARD),
+            make_plan(512, FFTW_FORWARD),
+            make_plan(512, FFTW_BACKWARD),
+        };
+    }();
     return shared;
 }
 
