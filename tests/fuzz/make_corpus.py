@@ -3,14 +3,13 @@
 Run from the repository with the module installed (python tests/fuzz/make_corpus.py).  The
 seeds are wire frames of the bundled speech clip at each rate, a few of them with bit errors
 (fixed seed), the speech itself as PCM, symbol-per-byte frames, one valid MbeParams record and
-a handful of small WAV files.  Each target's input layout is described at the top of its
+a handful of small WAV files.  Inputs of past findings sit beside them as regression_* files.  Each target's input layout is described at the top of its
 source file.
 """
 
 from __future__ import annotations
 
 import io
-import shutil
 import struct
 import wave
 from pathlib import Path
@@ -92,9 +91,9 @@ def main() -> None:
     seeds["wav_reader"]["mono_11k_8bit"] = wav_bytes(speech, 11025, 1, 1)
     seeds["wav_reader"]["truncated"] = wav_bytes(speech, 44100, 1, 2)[:300]
     for target, files in seeds.items():
+        # Files named regression_* are inputs of past findings, kept beside the generated seeds.
         folder = HERE / "corpus" / target
-        shutil.rmtree(folder, ignore_errors=True)
-        folder.mkdir(parents=True)
+        folder.mkdir(parents=True, exist_ok=True)
         for name, data in files.items():
             (folder / name).write_bytes(data)
         print(f"{target}: {len(files)} seeds, {sum(map(len, files.values()))} bytes")
