@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <ctime>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -67,23 +68,37 @@ struct Rng {
     double uniform() { return static_cast<double>(next() >> 11) * 0x1.0p-53; }
 };
 
-// Times a run of `total` calls of step(i) and prints memory and time per frame for stretches of
-// `window` frames: the first, every tenth of the way, and the last.
+// CPU time of this thread, in microseconds: unlike the wall clock, it does not count the time
+// other processes of a shared machine take.
+double thread_cpu_us() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
+}
+
+// Times a run of `total` calls of step(i) and prints memory and time per frame (wall clock and
+// CPU) for stretches of `window` frames: the first, every tenth of the way, and the last.
 template <class Step>
 void soak(const char* label, std::size_t total, std::size_t window, Step step) {
     using clock = std::chrono::steady_clock;
     std::printf("%s: %zu frames\n", label, total);
-    std::printf("  %20s %8s %14s\n", "frames", "RSS MiB", "us/frame");
+    std::printf("  %20s %8s %14s %14s\n", "frames", "RSS MiB", "wall us/frame", "CPU us/frame");
     const std::size_t tenth = std::max<std::size_t>(total / 10, 1);
     const auto starts_stretch = [&](std::size_t i) { return (i % tenth == 0 && i + window <= total) || i + window == total; };
     auto started = clock::now();
+    double started_cpu = 0.0;
     for (std::size_t i = 0; i < total; ++i) {
-        if (starts_stretch(i)) started = clock::now();
+        if (starts_stretch(i)) {
+            started = clock::now();
+            started_cpu = thread_cpu_us();
+        }
         step(i);
         const std::size_t done = i + 1;
         if (done >= window && starts_stretch(done - window)) {
             const double us = std::chrono::duration<double, std::micro>(clock::now() - started).count();
-            std::printf("  %9zu..%-9zu %8.1f %14.2f%s\n", done - window, done, resident_mib(), us / static_cast<double>(window),
+            const double cpu = thread_cpu_us() - started_cpu;
+            const double n = static_cast<double>(window);
+            std::printf("  %9zu..%-9zu %8.1f %14.2f %14.2f%s\n", done - window, done, resident_mib(), us / n, cpu / n,
                         done == window ? "  start" : done == total ? "  end" : "");
             std::fflush(stdout);
         }
