@@ -263,8 +263,14 @@ class _Output:
             return open(path, "wb")
         # Beside the file a symbolic link points to, so that the rename replaces that file.
         target = os.path.realpath(path)
-        fd, self.temp = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.", suffix=".part",
-                                         dir=os.path.dirname(target))
+        try:
+            fd, self.temp = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.", suffix=".part",
+                                             dir=os.path.dirname(target))
+        except PermissionError:
+            if mode is None:
+                raise
+            # A file we may write in a folder we may not: written in place, as before.
+            return open(path, "wb")
         # The permissions a newly created file would get (mkstemp makes it private), or the
         # replaced file's own.
         if mode is None:
