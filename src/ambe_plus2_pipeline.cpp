@@ -6,6 +6,7 @@
 #include "ambe_plus2_wire/tone.h"
 #include "codecs/mbe_baseline/analysis/ambe_plus2_encode.h"
 #include "codecs/mbe_baseline/analysis/tone_detect.h"
+#include "common/failure.h"
 
 namespace ostrel_mbe::ambe_plus2_pipeline {
 
@@ -33,13 +34,13 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
     }
 
     auto analysed = analysis::encode_ambe_plus2(pcm, ctx.analysis);
-    if (!analysed) return error_result<EncodeResult>(VocoderError::Analysis{analysed.error()});
+    if (!analysed) return common::failure<EncodeResult, VocoderError>(VocoderError::Analysis{analysed.error()});
     const bool silence = !analysed->has_value();
     const MbeParams params = silence ? MbeParams::ambe_plus2_silence() : **analysed;
 
     // Closed loop: every later frame is predicted from what the receiving decoder holds.
     auto u = dq::quantize_closed_loop(params, ctx.predictor);
-    if (!u) return error_result<EncodeResult>(VocoderError::Quantize{u.error().debug()});
+    if (!u) return common::failure<EncodeResult, VocoderError>(VocoderError::Quantize{u.error().debug()});
     return EncodeResult{pack_info_or_fec(*u, with_fec),
                         EncodeReport{silence ? OutputKind::Silence : OutputKind::Voice, std::nullopt}, params};
 }

@@ -4,6 +4,7 @@
 
 #include "ambe_plus2_wire/frame.h"
 #include "common/check.h"
+#include "common/failure.h"
 #include "imbe_wire/frame.h"
 
 namespace ostrel_mbe {
@@ -45,7 +46,7 @@ VocoderError convert_error(const rate_conversion::ConvertError& e) {
 }  // namespace
 
 std::expected<Transcoder, VocoderError> Transcoder::create(Rate from, Rate to) {
-    if (!direction_of(from, to)) return error_result<Transcoder>(VocoderError::UnsupportedTranscode{from, to});
+    if (!direction_of(from, to)) return common::failure<Transcoder, VocoderError>(VocoderError::UnsupportedTranscode{from, to});
     return Transcoder(from, to);
 }
 
@@ -60,10 +61,10 @@ void Transcoder::reset() {
 
 std::expected<WireFrame, VocoderError> Transcoder::transcode(std::span<const std::uint8_t> bytes) {
     const std::size_t expected = wire_bytes(from_);
-    if (bytes.size() != expected) return error_result<WireFrame>(VocoderError::WrongBitsLength{expected, bytes.size()});
+    if (bytes.size() != expected) return common::failure<WireFrame, VocoderError>(VocoderError::WrongBitsLength{expected, bytes.size()});
 
     const auto direction = direction_of(from_, to_);
-    if (!direction) return error_result<WireFrame>(VocoderError::UnsupportedTranscode{from_, to_});
+    if (!direction) return common::failure<WireFrame, VocoderError>(VocoderError::UnsupportedTranscode{from_, to_});
     switch (*direction) {
         case Direction::FullFecToBare:
             return WireFrame::of(layout::pack_info_full(imbe_wire::frame::decode_frame_bytes(bytes.first<18>()).u));
@@ -86,7 +87,7 @@ std::expected<WireFrame, VocoderError> Transcoder::transcode(std::span<const std
             return bytes_of(*out);
         }
     }
-    return error_result<WireFrame>(VocoderError::UnsupportedTranscode{from_, to_});
+    return common::failure<WireFrame, VocoderError>(VocoderError::UnsupportedTranscode{from_, to_});
 }
 
 }  // namespace ostrel_mbe

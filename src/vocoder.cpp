@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "ambe_plus2_pipeline.h"
+#include "common/failure.h"
 #include "imbe_pipeline.h"
 
 namespace ostrel_mbe {
@@ -91,7 +92,7 @@ std::optional<ToneReport> Vocoder::last_tone_detection() const {
 
 std::expected<WireFrame, VocoderError> Vocoder::encode_pcm(std::span<const std::int16_t> pcm) {
     if (pcm.size() != FRAME_SAMPLES) {
-        return error_result<WireFrame>(VocoderError::WrongPcmLength{FRAME_SAMPLES, pcm.size()});
+        return common::failure<WireFrame, VocoderError>(VocoderError::WrongPcmLength{FRAME_SAMPLES, pcm.size()});
     }
     const bool with_fec = has_fec(rate_);
     auto result = is_imbe(rate_)
@@ -105,7 +106,7 @@ std::expected<WireFrame, VocoderError> Vocoder::encode_pcm(std::span<const std::
 std::expected<PcmFrame, VocoderError> Vocoder::decode_bits(std::span<const std::uint8_t> bits) {
     // The length check comes first: a rejected call reads no bit and changes nothing.
     if (bits.size() != wire_bytes(rate_)) {
-        return error_result<PcmFrame>(VocoderError::WrongBitsLength{wire_bytes(rate_), bits.size()});
+        return common::failure<PcmFrame, VocoderError>(VocoderError::WrongBitsLength{wire_bytes(rate_), bits.size()});
     }
     const bool with_fec = has_fec(rate_);
     DecodeResult result =

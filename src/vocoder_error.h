@@ -2,9 +2,7 @@
 #pragma once
 
 #include <cstddef>
-#include <expected>
 #include <string>
-#include <utility>
 #include <variant>
 
 #include "codecs/mbe_baseline/analysis/analysis_error.h"
@@ -39,14 +37,5 @@ struct VocoderError {
     // Developer form, e.g. "WrongPcmLength { expected: 160, got: 100 }", "Quantize(\"BadPitch\")".
     std::string debug() const;
 };
-
-// A failed result of type T holding the error built in place from one of its alternatives.
-// Returning std::unexpected(VocoderError{...}) instead moves the finished error, variant and
-// all, and GCC 12 at -O2 under the sanitizers then sees the move of the Quantize alternative's
-// string on paths where another alternative is live (-Wmaybe-uninitialized).
-template <class T, class Alternative>
-std::expected<T, VocoderError> error_result(Alternative&& alternative) {
-    return std::expected<T, VocoderError>(std::unexpect, std::forward<Alternative>(alternative));
-}
 
 }  // namespace ostrel_mbe
