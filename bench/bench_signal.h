@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Speech-like test signal shared by the benchmarks: a glottal-pulse-like harmonic series with
 // a gliding pitch and a syllabic amplitude envelope, plus a little noise.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Counting global allocator for one benchmark binary: include from exactly one translation
 // unit.  It replaces operator new and delete so that the heap allocations of a code path can be
 // counted.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Decode throughput (frames per second of Vocoder::decode_bits) at every rate, on frames encoded
 // from a speech-like signal, and a heap-allocation count of the decode path.
 #include <benchmark/benchmark.h>

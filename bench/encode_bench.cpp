@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Encode throughput (frames per second of Vocoder::encode_pcm) at every rate on a speech-like
 // signal, and the heap allocations of the encode path.
 #include <benchmark/benchmark.h>

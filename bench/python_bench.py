@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Encode and decode throughput through the Python module, one thread, at each rate.
 
 Frames per second (and times real time, 50 frames being one second of speech) of

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Objective speech quality: narrow-band PESQ (ITU-T P.862) and STOI of every rate and decoder setting.
 
 Every chosen 8 kHz speech clip goes through a list of coders, each producing decoded audio: a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Soak: one decoding channel fed 10^7 frames and one encoding channel fed 10^6 frames, with the
 // resident memory and the time per frame printed for the first and the last stretch of each
 // run (and every tenth of the way), so that growth in either shows up.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Soak run: 10^7 decoded frames (speech with bit errors at several rates, bursts of garbage) and
 # 10^6 encoded frames, each on one channel; prints resident memory and time per frame at the
 # start, every tenth of the way and at the end.  Arguments go to the program:

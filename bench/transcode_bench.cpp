@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Transcode throughput (frames per second of Transcoder::transcode) in each of the six
 // directions, on frames encoded from a speech-like signal, and the heap allocations per call.
 #include <benchmark/benchmark.h>

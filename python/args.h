@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Argument conversion for the hand-written methods: positional/keyword unpacking, and the PCM,
 // wire-byte, bool, float and optional-count checks with the messages the module documents
 // (TypeError naming the argument, "The given array is not contiguous", OverflowError).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // What the module's four working classes (Vocoder, LiveEncoder, LiveDecoder, Transcoder) share:
 // each Python object holds one library object bound to its creating thread; the constructor is
 // a slot initialiser and the methods are plain CPython method descriptors, so that their

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The module's enumeration classes: Rate, AmbePlus2Synth, EnhancementMode and FormantWeighting.
 // Each is an immutable class holding one small integer, with its members as class attributes and
 // no constructor; equality also holds against plain integers, ordering is refused.

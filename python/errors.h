@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Turning failures into Python exceptions: library errors become ValueError with their display
 // text, and every hand-written CPython entry point runs its body through `guarded`, which turns
 // a pending Python error (thrown as nb::python_error) back into a NULL return.
@@ -12,7 +13,7 @@
 
 #include <nanobind/nanobind.h>
 
-#include "vocoder_error.h"
+#include "ostrel_mbe/vocoder_error.h"
 
 namespace ostrel_mbe::python {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The _ostrel_mbe extension module: registration of every class group in module order.
 #include <nanobind/nanobind.h>
 

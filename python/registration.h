@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Registration of the module's working classes, one function per class group.
 #pragma once
 
@@ -5,7 +6,7 @@
 
 #include <nanobind/nanobind.h>
 
-#include "vocoder.h"
+#include "ostrel_mbe/vocoder.h"
 
 namespace ostrel_mbe::python {
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Python classes LiveEncoder and LiveDecoder: one library stream (and so one channel) per
 // object, bound to the creating thread.
 #include <Python.h>
@@ -9,7 +10,7 @@
 
 #include "bound_class.h"
 #include "enums.h"
-#include "live.h"
+#include "ostrel_mbe/live.h"
 #include "registration.h"
 
 namespace ostrel_mbe::python {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Binds a library object to the Python thread that created it.  Every access from another
 // thread raises RuntimeError; releasing the wrapper on another thread leaks the library object
 // (its destructor never runs off its thread) and reports an unraisable RuntimeError instead.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Python class Transcoder: one library transcoder per object, bound to the creating thread.
 #include <Python.h>
 
@@ -9,7 +10,7 @@
 #include "bound_class.h"
 #include "enums.h"
 #include "registration.h"
-#include "transcoder.h"
+#include "ostrel_mbe/transcoder.h"
 
 namespace ostrel_mbe::python {
 

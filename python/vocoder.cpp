@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Python class Vocoder: one library channel per object, bound to the creating thread.
 #include "registration.h"
 
@@ -13,7 +14,7 @@
 
 #include "bound_class.h"
 #include "enums.h"
-#include "vocoder.h"
+#include "ostrel_mbe/vocoder.h"
 
 namespace ostrel_mbe::python {
 
@@ -88,6 +89,35 @@ PyObject* last_tone_detection(PyObject* self, PyObject*) {
         const std::optional<ToneReport> tone = channel_of(self).last_tone_detection();
         if (!tone) Py_RETURN_NONE;
         return nb::make_tuple(int{tone->id}, int{tone->amplitude}).release().ptr();
+    });
+}
+
+const char* disposition_text(codecs::mbe_baseline::FrameDisposition disposition) {
+    switch (disposition) {
+        case codecs::mbe_baseline::FrameDisposition::Normal: return "normal";
+        case codecs::mbe_baseline::FrameDisposition::Repeat: return "repeat";
+        case codecs::mbe_baseline::FrameDisposition::Mute: return "mute";
+        case codecs::mbe_baseline::FrameDisposition::None: break;
+    }
+    return nullptr;
+}
+
+PyObject* last_decode_report(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* {
+        const DecodeReport& report = channel_of(self).last_decode_report();
+        if (!report.kind) Py_RETURN_NONE;
+        nb::dict out;
+        out["kind"] = nb::str(frame_kind_text(*report.kind).data());
+        const char* disposition = disposition_text(report.disposition);
+        out["disposition"] = disposition ? nb::object(nb::str(disposition)) : nb::none();
+        nb::list errors;
+        for (std::size_t i = 0; i < report.code_vectors; ++i) errors.append(int{report.errors[i]});
+        out["errors"] = nb::tuple(errors);
+        out["e0"] = int{report.e0};
+        out["total"] = int{report.total};
+        out["tone"] = report.tone ? nb::object(nb::make_tuple(int{report.tone->id}, int{report.tone->amplitude}))
+                                  : nb::none();
+        return out.release().ptr();
     });
 }
 
@@ -208,7 +238,20 @@ PyMethodDef* method_table() {
             .add("last_tone_detection", &last_tone_detection,
                  "last_tone_detection($self)\n--\n\n"
                  "`(id, amplitude)` for the last frame's Annex T tone detection,\n"
-                 "or `None` if tone detection is disabled or no tone was found.");
+                 "or `None` if tone detection is disabled or no tone was found.")
+            .add("last_decode_report", &last_decode_report,
+                 "last_decode_report($self)\n--\n\n"
+                 "What the last decoded frame was, as a new dict, or `None` if no\n"
+                 "decode has run since the last [`reset`]. Keys: `kind` (`\"voice\"`,\n"
+                 "`\"silence\"`, `\"tone\"`, `\"erasure\"` or `\"invalid\"`; erasure and\n"
+                 "invalid frames are played as silence), `disposition` (`\"normal\"`,\n"
+                 "`\"repeat\"` or `\"mute\"`: concealment's verdict on the last\n"
+                 "synthesized frame, `None` before the first), `errors` (a tuple of\n"
+                 "the bit errors corrected in each code vector: 8 at\n"
+                 "`IMBE_7200X4400`, 4 at `AMBEPLUS2_3600X2450`, none without FEC;\n"
+                 "255 in the first at the half rate means uncorrectable), `e0` and\n"
+                 "`total` (the counts concealment used) and `tone` (`(id, amplitude)`\n"
+                 "for tone frames and the silence tone, else `None`).");
         add_flag_setters(t, std::make_index_sequence<FLAGS.size()>{});
         t.add("set_amp_ema_alpha", &set_amp_ema_alpha, "set_amp_ema_alpha($self, alpha)\n--\n\n")
             .add("set_repeat_reset_after", &set_repeat_reset_after, "set_repeat_reset_after($self, n=None)\n--\n\n")

@@ -1,8 +1,11 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "ambe_plus2_pipeline.h"
 
 #include <algorithm>
+#include <variant>
 
 #include "ambe_plus2_wire/frame.h"
+#include "ambe_plus2_wire/generated_tables.h"
 #include "ambe_plus2_wire/tone.h"
 #include "codecs/mbe_baseline/analysis/ambe_plus2_encode.h"
 #include "codecs/mbe_baseline/analysis/tone_detect.h"
@@ -12,6 +15,13 @@ namespace ostrel_mbe::ambe_plus2_pipeline {
 
 namespace analysis = codecs::mbe_baseline::analysis;
 namespace dq = ambe_plus2_wire::dequantize;
+
+namespace {
+
+// The tone index of the half-rate tone table's silence entry.
+constexpr std::uint8_t SILENCE_TONE = 255;
+
+}  // namespace
 
 WireFrame pack_info_or_fec(const std::array<std::uint16_t, 4>& u, bool with_fec) {
     return with_fec ? WireFrame::of(ambe_plus2_wire::frame::encode_frame_bytes(u))
@@ -47,6 +57,7 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
 
 DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec) {
     DecodeResult result;
+    DecodeReport& report = result.report;
     std::array<std::uint16_t, 4> u{};
     codecs::mbe_baseline::FrameErrorCounts errors{};
     if (with_fec) {
@@ -57,6 +68,8 @@ DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ct
         errors.e0 = static_cast<std::uint8_t>(e0);
         errors.e4 = decoded.errors[3];
         errors.total = static_cast<std::uint8_t>(std::min(e0 + decoded.errors[1], 255u));
+        std::copy(decoded.errors.begin(), decoded.errors.end(), report.errors.begin());
+        report.code_vectors = static_cast<std::uint8_t>(decoded.errors.size());
     } else {
         u = wire_bytes_layout::unpack_info_half(bytes.first<7>());
     }
@@ -68,9 +81,20 @@ DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ct
         result.pcm = codecs::mbe_baseline::synthesize_frame_with_mode(*params, errors, ctx.ambe_plus,
                                                                       ctx.synth_settings, ctx.synth, ctx.unvoiced_scale);
     }
-    result.disposition = ctx.synth.last_disposition();
-    result.e0 = errors.e0;
-    result.total = errors.total;
+    if (const auto* voice = std::get_if<dq::DecodedFrame::Voice>(&frame.kind)) {
+        // The encoder's silence frame carries the top of the pitch table, every band unvoiced.
+        const float silence_omega0 = ambe_plus2_wire::tables::PITCH[0].omega0;
+        report.kind = is_silence_frame(voice->params, silence_omega0) ? FrameKind::Silence : FrameKind::Voice;
+    } else if (const auto* tone = std::get_if<dq::DecodedFrame::Tone>(&frame.kind)) {
+        report.kind = tone->index == SILENCE_TONE ? FrameKind::Silence : FrameKind::Tone;
+        report.tone = ToneReport{tone->index, tone->amplitude};
+    } else {
+        report.kind = std::holds_alternative<dq::DecodedFrame::Erasure>(frame.kind) ? FrameKind::Erasure
+                                                                                    : FrameKind::Invalid;
+    }
+    report.disposition = ctx.synth.last_disposition();
+    report.e0 = errors.e0;
+    report.total = errors.total;
     return result;
 }
 

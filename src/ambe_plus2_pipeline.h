@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Per-frame AMBE+2 half-rate encode and decode (3600 bit/s with FEC, 2450 bit/s without),
 // including tone frames: when tone detection is on and finds a tone, the frame carries the
 // tone instead of analysed speech.
@@ -11,7 +12,7 @@
 #include "ambe_plus2_wire/dequantize.h"
 #include "codecs/mbe_baseline/analysis/analysis.h"
 #include "codecs/mbe_baseline/synthesis.h"
-#include "pipeline_types.h"
+#include "pipeline_results.h"
 #include "vocoder_error.h"
 
 namespace ostrel_mbe::ambe_plus2_pipeline {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Output enhancement chain on decoded 16-bit PCM in place: high-pass (250 Hz) and peaking (2500 Hz,
 // +3 dB) biquads from the audio-EQ cookbook at 8000 samples/s, optional compressor, fade-in after a
 // discontinuity, output gain.  32-bit floating point on samples scaled to [-1, 1).
@@ -6,9 +7,9 @@
 #include <cstdint>
 #include <span>
 
-namespace ostrel_mbe::enhancement {
+#include "settings.h"
 
-enum class EnhancementMode : std::uint8_t { None, Classical };
+namespace ostrel_mbe::enhancement {
 
 // Which stages the chain runs; the values are the configuration's stored tag.
 enum class ChainTag : std::uint8_t { OnWithoutHighPass = 0, OnWithHighPass = 1, Off = 2 };

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Error-control codes of the P25 vocoder frames (TIA-102.BABA): Golay (23,12) correcting up
 // to three bit errors, its extended (24,12) form that also detects a fourth, and Hamming
 // (15,11) correcting one.  Code words are right-aligned, data in the high bits, parity low.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "imbe_pipeline.h"
 
 #include <algorithm>
@@ -16,6 +17,12 @@ namespace {
 
 // The full-rate synthesizer always uses the standard's unvoiced scale.
 constexpr double IMBE_UNVOICED_SCALE = 146.643269;
+
+// The fundamental of pitch index 0, which the encoder's silence frame carries.
+float silence_omega0() {
+    static const float omega0 = dq::decode_pitch(0)->omega0;
+    return omega0;
+}
 
 std::optional<ToneReport> detect_tone(std::span<const std::int16_t> pcm) {
     analysis::ToneDetection d = analysis::detect_dtmf(pcm);
@@ -57,6 +64,7 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
 
 DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec) {
     DecodeResult result;
+    DecodeReport& report = result.report;
     dq::InfoVectors u{};
     codecs::mbe_baseline::FrameErrorCounts errors{};
     if (with_fec) {
@@ -67,6 +75,8 @@ DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ct
         errors.e0 = decoded.errors[0];
         errors.e4 = decoded.errors[4];
         errors.total = static_cast<std::uint8_t>(std::min(total, 255u));
+        std::copy(decoded.errors.begin(), decoded.errors.end(), report.errors.begin());
+        report.code_vectors = static_cast<std::uint8_t>(decoded.errors.size());
     } else {
         u = unpack_info_full(bytes.first<11>());
     }
@@ -75,10 +85,13 @@ DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ct
     if (params) {
         result.pcm = codecs::mbe_baseline::synthesize_frame_with_mode(*params, errors, false, ctx.synth_settings,
                                                                       ctx.synth, IMBE_UNVOICED_SCALE);
+        report.kind = is_silence_frame(*params, silence_omega0()) ? FrameKind::Silence : FrameKind::Voice;
+    } else {
+        report.kind = FrameKind::Invalid;
     }
-    result.disposition = ctx.synth.last_disposition();
-    result.e0 = errors.e0;
-    result.total = errors.total;
+    report.disposition = ctx.synth.last_disposition();
+    report.e0 = errors.e0;
+    report.total = errors.total;
     return result;
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Per-frame IMBE full-rate encode and decode (7200 bit/s with FEC, 4400 bit/s without):
 // the order in which analysis, quantizer, prioritisation, frame coder and synthesizer run,
 // over state the channel owns.
@@ -10,7 +11,7 @@
 #include "codecs/mbe_baseline/analysis/analysis.h"
 #include "codecs/mbe_baseline/synthesis.h"
 #include "imbe_wire/dequantize.h"
-#include "pipeline_types.h"
+#include "pipeline_results.h"
 #include "rate.h"
 #include "vocoder_error.h"
 

@@ -1,13 +1,28 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "transcoder.h"
 
 #include <array>
+#include <optional>
 
 #include "ambe_plus2_wire/frame.h"
 #include "common/check.h"
 #include "common/failure.h"
 #include "imbe_wire/frame.h"
+#include "rate_conversion/converter.h"
 
 namespace ostrel_mbe {
+
+struct Transcoder::State {
+    Rate from;
+    Rate to;
+    rate_conversion::predictor::EnvelopeMix mix = rate_conversion::predictor::EnvelopeMix::None;
+    std::optional<rate_conversion::FullToHalfConverter> full_to_half;
+    std::optional<rate_conversion::HalfToFullConverter> half_to_full;
+};
+
+Transcoder::State& Transcoder::state() noexcept { return storage_.get<State>(); }
+const Transcoder::State& Transcoder::state() const noexcept { return storage_.get<State>(); }
+
 namespace {
 
 namespace layout = wire_bytes_layout;
@@ -50,21 +65,43 @@ std::expected<Transcoder, VocoderError> Transcoder::create(Rate from, Rate to) {
     return Transcoder(from, to);
 }
 
+Transcoder::Transcoder(Rate from, Rate to) {
+    storage_.emplace<State>(State{from, to, rate_conversion::predictor::EnvelopeMix::None, std::nullopt, std::nullopt});
+    reset();
+}
+Transcoder::Transcoder(const Transcoder& other) { storage_.emplace<State>(other.state()); }
+Transcoder& Transcoder::operator=(const Transcoder& other) {
+    state() = other.state();
+    return *this;
+}
+Transcoder::~Transcoder() { storage_.destroy<State>(); }
+
+Rate Transcoder::from() const { return state().from; }
+Rate Transcoder::to() const { return state().to; }
+
+rate_conversion::predictor::EnvelopeMix Transcoder::envelope_mix() const { return state().mix; }
+void Transcoder::set_envelope_mix(rate_conversion::predictor::EnvelopeMix mix) {
+    state().mix = mix;
+    reset();
+}
+
 void Transcoder::reset() {
-    const auto direction = direction_of(from_, to_);
+    State& s = state();
+    const auto direction = direction_of(s.from, s.to);
     OSTREL_CHECK(direction.has_value(), "direction was validated at construction");
-    full_to_half_.reset();
-    half_to_full_.reset();
-    if (*direction == Direction::FullToHalf) full_to_half_.emplace(mix_);
-    if (*direction == Direction::HalfToFull) half_to_full_.emplace(mix_);
+    s.full_to_half.reset();
+    s.half_to_full.reset();
+    if (*direction == Direction::FullToHalf) s.full_to_half.emplace(s.mix);
+    if (*direction == Direction::HalfToFull) s.half_to_full.emplace(s.mix);
 }
 
 std::expected<WireFrame, VocoderError> Transcoder::transcode(std::span<const std::uint8_t> bytes) {
-    const std::size_t expected = wire_bytes(from_);
+    State& s = state();
+    const std::size_t expected = wire_bytes(s.from);
     if (bytes.size() != expected) return common::failure<WireFrame, VocoderError>(VocoderError::WrongBitsLength{expected, bytes.size()});
 
-    const auto direction = direction_of(from_, to_);
-    if (!direction) return common::failure<WireFrame, VocoderError>(VocoderError::UnsupportedTranscode{from_, to_});
+    const auto direction = direction_of(s.from, s.to);
+    if (!direction) return common::failure<WireFrame, VocoderError>(VocoderError::UnsupportedTranscode{s.from, s.to});
     switch (*direction) {
         case Direction::FullFecToBare:
             return WireFrame::of(layout::pack_info_full(imbe_wire::frame::decode_frame_bytes(bytes.first<18>()).u));
@@ -75,19 +112,19 @@ std::expected<WireFrame, VocoderError> Transcoder::transcode(std::span<const std
         case Direction::HalfBareToFec:
             return WireFrame::of(ambe_plus2_wire::frame::encode_frame_bytes(layout::unpack_info_half(bytes.first<7>())));
         case Direction::FullToHalf: {
-            OSTREL_CHECK(full_to_half_.has_value(), "constructed with this direction");
-            auto out = full_to_half_->convert(symbols_of<72>(bytes));
+            OSTREL_CHECK(s.full_to_half.has_value(), "constructed with this direction");
+            auto out = s.full_to_half->convert(symbols_of<72>(bytes));
             if (!out) return std::unexpected(convert_error(out.error()));
             return bytes_of(*out);
         }
         case Direction::HalfToFull: {
-            OSTREL_CHECK(half_to_full_.has_value(), "constructed with this direction");
-            auto out = half_to_full_->convert(symbols_of<36>(bytes));
+            OSTREL_CHECK(s.half_to_full.has_value(), "constructed with this direction");
+            auto out = s.half_to_full->convert(symbols_of<36>(bytes));
             if (!out) return std::unexpected(convert_error(out.error()));
             return bytes_of(*out);
         }
     }
-    return common::failure<WireFrame, VocoderError>(VocoderError::UnsupportedTranscode{from_, to_});
+    return common::failure<WireFrame, VocoderError>(VocoderError::UnsupportedTranscode{s.from, s.to});
 }
 
 }  // namespace ostrel_mbe

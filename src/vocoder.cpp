@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "vocoder.h"
 
 #include <algorithm>
@@ -8,14 +9,16 @@
 #include "ambe_plus2_pipeline.h"
 #include "common/failure.h"
 #include "imbe_pipeline.h"
+#include "vocoder_state.h"
 
 namespace ostrel_mbe {
+
+Vocoder::State& Vocoder::state() noexcept { return storage_.get<State>(); }
+const Vocoder::State& Vocoder::state() const noexcept { return storage_.get<State>(); }
 
 namespace mbe = codecs::mbe_baseline;
 
 namespace {
-
-constexpr double UNVOICED_SCALE_RESET = 146.643269;
 
 // "OSTREL_LCG" selects the noise generator at every reset: exactly "spec" or "Spec" picks the
 // TIA-102.BABA generator, anything else (or nothing) the modulus-65536 one, whatever the rate.
@@ -25,6 +28,19 @@ mbe::LcgParams lcg_from_environment() {
         return mbe::LCG_STANDARD;
     }
     return mbe::LCG_DEFAULT;
+}
+
+void clear_states(Vocoder::State& s) {
+    s.analysis = {};
+    s.imbe_encode_state = {};
+    s.imbe_decode_state = {};
+    s.ambe_encode_state = {};
+    s.ambe_decode_state = {};
+    s.synth = mbe::SynthState::with_lcg(s.lcg);
+    s.enhancement_state = {};
+    s.last_encode.reset();
+    s.previous_decode = mbe::FrameDisposition::None;
+    s.last_decode = {};
 }
 
 }  // namespace
@@ -38,88 +54,123 @@ std::string_view output_kind_text(OutputKind kind) {
     return "voice";
 }
 
-Vocoder::Vocoder(Rate rate)
-    : rate_(rate),
-      lcg_(is_imbe(rate) ? mbe::LCG_STANDARD : mbe::LCG_DEFAULT),
-      synth_(mbe::SynthState::with_lcg(lcg_)) {}
-
-void Vocoder::clear_states() {
-    analysis_ = {};
-    imbe_encode_state_ = {};
-    imbe_decode_state_ = {};
-    ambe_encode_state_ = {};
-    ambe_decode_state_ = {};
-    synth_ = mbe::SynthState::with_lcg(lcg_);
-    enhancement_state_ = {};
-    last_encode_.reset();
-    previous_decode_ = mbe::FrameDisposition::None;
-    last_decode_ = {};
+std::string_view frame_kind_text(FrameKind kind) {
+    switch (kind) {
+        case FrameKind::Voice: return "voice";
+        case FrameKind::Silence: return "silence";
+        case FrameKind::Tone: return "tone";
+        case FrameKind::Erasure: return "erasure";
+        case FrameKind::Invalid: return "invalid";
+    }
+    return "invalid";
 }
+
+Vocoder::Vocoder(Rate rate) { storage_.emplace<State>(rate); }
+Vocoder::Vocoder(const Vocoder& other) { storage_.emplace<State>(other.state()); }
+Vocoder& Vocoder::operator=(const Vocoder& other) {
+    state() = other.state();
+    return *this;
+}
+Vocoder::~Vocoder() { storage_.destroy<State>(); }
+
+Rate Vocoder::rate() const { return state().rate; }
 
 void Vocoder::reset() {
     // Kept: rate, tone detection, AMBE+2 synthesis variant, formant weighting and the enhancement
     // configuration: they choose how the channel sounds, not how it follows one stream.  Every
     // other setting returns to its default (the analysis settings live in its state).
-    const mbe::FormantWeighting weighting = synth_settings_.formant_weighting;
-    synth_settings_ = {};
-    synth_settings_.formant_weighting = weighting;
-    unvoiced_scale_ = UNVOICED_SCALE_RESET;
-    lcg_ = lcg_from_environment();
-    clear_states();
+    State& s = state();
+    const mbe::FormantWeighting weighting = s.synth_settings.formant_weighting;
+    s.synth_settings = {};
+    s.synth_settings.formant_weighting = weighting;
+    s.unvoiced_scale = AMBE_PLUS2_UNVOICED_SCALE_RESET;
+    s.lcg = lcg_from_environment();
+    clear_states(s);
 }
 
+bool Vocoder::tone_detection() const { return state().tone_detection; }
+void Vocoder::set_tone_detection(bool on) { state().tone_detection = on; }
+bool Vocoder::spectral_subtraction() const { return state().analysis.settings.spectral_subtraction; }
+void Vocoder::set_spectral_subtraction(bool on) { state().analysis.settings.spectral_subtraction = on; }
+bool Vocoder::silence_dispatch() const { return state().analysis.settings.silence_dispatch; }
+void Vocoder::set_silence_dispatch(bool on) { state().analysis.settings.silence_dispatch = on; }
+bool Vocoder::pitch_silence_override() const { return state().analysis.settings.pitch_silence_override; }
+void Vocoder::set_pitch_silence_override(bool on) { state().analysis.settings.pitch_silence_override = on; }
+bool Vocoder::default_pitch_on_silence() const { return state().analysis.settings.default_pitch_on_silence; }
+void Vocoder::set_default_pitch_on_silence(bool on) { state().analysis.settings.default_pitch_on_silence = on; }
+bool Vocoder::pyin_pitch() const { return state().analysis.settings.pyin_pitch; }
+void Vocoder::set_pyin_pitch(bool on) { state().analysis.settings.pyin_pitch = on; }
+bool Vocoder::chip_compat() const { return state().synth_settings.chip_compat; }
+void Vocoder::set_chip_compat(bool on) { state().synth_settings.chip_compat = on; }
+bool Vocoder::chip_compat_spectral_clamp() const { return state().synth_settings.chip_compat_spectral_clamp; }
+void Vocoder::set_chip_compat_spectral_clamp(bool on) { state().synth_settings.chip_compat_spectral_clamp = on; }
+std::optional<std::uint32_t> Vocoder::repeat_reset_after() const { return state().synth_settings.repeat_reset_after; }
+void Vocoder::set_repeat_reset_after(std::optional<std::uint32_t> n) { state().synth_settings.repeat_reset_after = n; }
+mbe::FormantWeighting Vocoder::formant_weighting() const { return state().synth_settings.formant_weighting; }
+void Vocoder::set_formant_weighting(mbe::FormantWeighting weighting) { state().synth_settings.formant_weighting = weighting; }
+AmbePlus2Synth Vocoder::ambe_plus2_synth() const { return state().ambe_plus2_synth; }
+void Vocoder::set_ambe_plus2_synth(AmbePlus2Synth synth) { state().ambe_plus2_synth = synth; }
+enhancement::EnhancementMode Vocoder::enhancement() const { return state().enhancement_config.mode(); }
+double Vocoder::amp_ema_alpha() const { return state().analysis.settings.amp_ema_alpha; }
+double Vocoder::ambe_plus2_unvoiced_scale() const { return state().unvoiced_scale; }
+
 void Vocoder::set_enhancement(enhancement::EnhancementMode mode) {
-    enhancement_config_ = enhancement::EnhancementConfig::with_mode(mode);
-    enhancement_state_ = {};
+    state().enhancement_config = enhancement::EnhancementConfig::with_mode(mode);
+    state().enhancement_state = {};
 }
 
 void Vocoder::set_amp_ema_alpha(double alpha) {
-    analysis_.settings.amp_ema_alpha = std::isfinite(alpha) ? std::clamp(alpha, 0.0, 1.0) : 0.0;
+    mbe::analysis::AnalysisState& analysis = state().analysis;
+    analysis.settings.amp_ema_alpha = std::isfinite(alpha) ? std::clamp(alpha, 0.0, 1.0) : 0.0;
     // The next voice frame is not smoothed against frames analysed under the old weight.
-    analysis_.previous_omega0 = 0.0;
-    analysis_.previous_l = 0;
+    analysis.previous_omega0 = 0.0;
+    analysis.previous_l = 0;
 }
 
 std::optional<OutputKind> Vocoder::last_output_kind() const {
-    if (!last_encode_) return std::nullopt;
-    return last_encode_->kind;
+    if (!state().last_encode) return std::nullopt;
+    return state().last_encode->kind;
 }
 
 std::optional<ToneReport> Vocoder::last_tone_detection() const {
-    if (!last_encode_) return std::nullopt;
-    return last_encode_->tone;
+    if (!state().last_encode) return std::nullopt;
+    return state().last_encode->tone;
 }
+
+const DecodeReport& Vocoder::last_decode_report() const { return state().last_decode; }
 
 std::expected<WireFrame, VocoderError> Vocoder::encode_pcm(std::span<const std::int16_t> pcm) {
     if (pcm.size() != FRAME_SAMPLES) {
         return common::failure<WireFrame, VocoderError>(VocoderError::WrongPcmLength{FRAME_SAMPLES, pcm.size()});
     }
-    const bool with_fec = has_fec(rate_);
-    auto result = is_imbe(rate_)
-                      ? imbe_pipeline::encode(pcm, {tone_detection_, analysis_, imbe_encode_state_}, with_fec)
-                      : ambe_plus2_pipeline::encode(pcm, {tone_detection_, analysis_, ambe_encode_state_}, with_fec);
+    State& s = state();
+    const bool with_fec = has_fec(s.rate);
+    auto result = is_imbe(s.rate)
+                      ? imbe_pipeline::encode(pcm, {s.tone_detection, s.analysis, s.imbe_encode_state}, with_fec)
+                      : ambe_plus2_pipeline::encode(pcm, {s.tone_detection, s.analysis, s.ambe_encode_state}, with_fec);
     if (!result) return std::unexpected(std::move(result.error()));
-    last_encode_ = result->report;
+    s.last_encode = result->report;
     return result->frame;
 }
 
 std::expected<PcmFrame, VocoderError> Vocoder::decode_bits(std::span<const std::uint8_t> bits) {
+    State& s = state();
     // The length check comes first: a rejected call reads no bit and changes nothing.
-    if (bits.size() != wire_bytes(rate_)) {
-        return common::failure<PcmFrame, VocoderError>(VocoderError::WrongBitsLength{wire_bytes(rate_), bits.size()});
+    if (bits.size() != wire_bytes(s.rate)) {
+        return common::failure<PcmFrame, VocoderError>(VocoderError::WrongBitsLength{wire_bytes(s.rate), bits.size()});
     }
-    const bool with_fec = has_fec(rate_);
+    const bool with_fec = has_fec(s.rate);
     DecodeResult result =
-        is_imbe(rate_)
-            ? imbe_pipeline::decode(bits, {imbe_decode_state_, synth_settings_, synth_}, with_fec)
+        is_imbe(s.rate)
+            ? imbe_pipeline::decode(bits, {s.imbe_decode_state, s.synth_settings, s.synth}, with_fec)
             : ambe_plus2_pipeline::decode(bits,
-                                          {ambe_decode_state_, ambe_plus2_synth_ == AmbePlus2Synth::AmbePlus,
-                                           unvoiced_scale_, synth_settings_, synth_},
+                                          {s.ambe_decode_state, s.ambe_plus2_synth == AmbePlus2Synth::AmbePlus,
+                                           s.unvoiced_scale, s.synth_settings, s.synth},
                                           with_fec);
-    const bool continuous = previous_decode_ == mbe::FrameDisposition::Normal;
-    enhancement::apply(enhancement_config_, enhancement_state_, result.pcm, continuous, 8000.0f);
-    previous_decode_ = result.disposition;
-    last_decode_ = {result.disposition, result.e0, result.total};
+    const bool continuous = s.previous_decode == mbe::FrameDisposition::Normal;
+    enhancement::apply(s.enhancement_config, s.enhancement_state, result.pcm, continuous, 8000.0f);
+    s.previous_decode = result.report.disposition;
+    s.last_decode = result.report;
     return result.pcm;
 }
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Builds the fuzz targets of tests/fuzz (clang's libFuzzer, ASan + UBSan) and runs each for a
 # bounded time from its committed seed corpus, then prints executions and coverage per target.
 #

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The main job: installs what it needs, builds the module, then round-trips the bundled speech
 # sample through every rate, writing the decoded WAV files to out/ and printing frames/s.
 set -euo pipefail

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Sourced by the scripts in tools/: installs the system packages when missing (as root, from
 # Debian), creates the virtualenv .venv and installs the Python build and test dependencies.
 missing=()
@@ -29,4 +30,4 @@ fi
 # shellcheck disable=SC1091
 source .venv/bin/activate
 python -m pip install -q --upgrade pip >/dev/null 2>&1 || true
-python -m pip install -q "numpy" "pytest" "nanobind>=2.0" "scikit-build-core>=0.10" "cmake>=3.22" "ninja"
+python -m pip install -q "numpy" "pytest" "nanobind>=2.0" "scikit-build-core>=0.11" "cmake>=3.22" "ninja" "build"

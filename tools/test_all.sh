@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds, and runs every test: the C++ suite, the same suite
-# under AddressSanitizer + UndefinedBehaviorSanitizer, the multi-threaded tests under
-# ThreadSanitizer, every fuzz target for 20 s, and the Python suite.
+# SPDX-License-Identifier: GPL-2.0-or-later
+# Installs what the tests need, builds, and runs every test: the C++ suite and the C interface
+# test, both again under AddressSanitizer + UndefinedBehaviorSanitizer, the multi-threaded tests
+# under ThreadSanitizer, a consumer project built against the installed library, the sdist and
+# wheel (with a smoke test of the wheel in a fresh virtualenv), every fuzz target for 20 s, and
+# the Python suite, which also runs the README's examples.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup_env.sh
@@ -11,6 +14,7 @@ echo "== C++ tests (release)"
 cmake -S . -B build/tests -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_BUILD_TESTS=ON >/dev/null
 cmake --build build/tests -j "$jobs"
 ./build/tests/ostrel_mbe_tests --gtest_brief=1
+./build/tests/ostrel_mbe_c_api_test
 
 echo "== C++ tests (AddressSanitizer + UndefinedBehaviorSanitizer)"
 # RelWithDebInfo: optimised code is where GCC's flow warnings (-Werror) meet the sanitizers.
@@ -18,6 +22,7 @@ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_BUI
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   OSTREL_SANITIZED=1 ./build/asan/ostrel_mbe_tests --gtest_brief=1
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ./build/asan/ostrel_mbe_c_api_test
 
 echo "== C++ tests under ThreadSanitizer (channels on several threads at once)"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_BUILD_TESTS=ON -DOSTREL_TSAN=ON >/dev/null
@@ -29,11 +34,27 @@ export TSAN_OPTIONS=halt_on_error=1
 ./build/tsan/ostrel_mbe_tests --gtest_brief=1 --gtest_filter='-*FirstUse*'
 unset TSAN_OPTIONS
 
-echo "== Python module"
-pip install --no-build-isolation -q .
+echo "== Installed library: CMake package, pkg-config file, C and C++ consumers"
+rm -rf build/install
+cmake --install build/tests --prefix build/install >/dev/null
+cmake -S tests/consumer -B build/consumer -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_PREFIX_PATH="$PWD/build/install" >/dev/null
+cmake --build build/consumer -j "$jobs"
+ctest --test-dir build/consumer --output-on-failure
+
+echo "== Python sdist and wheel, smoke test of the wheel in a fresh virtualenv"
+# The wheel is built from the unpacked sdist, so a file missing from the sdist or a build step
+# that only works in the source tree fails here.
+rm -rf build/dist build/wheel-venv
+python -m build --outdir build/dist . >build/python-build.log 2>&1 || { cat build/python-build.log; exit 1; }
+python -m venv build/wheel-venv
+build/wheel-venv/bin/python -m pip install -q build/dist/ostrel_mbe-*.whl
+(cd build/wheel-venv && PATH="$PWD/bin:$PATH" bin/python "$OLDPWD/tests/wheel_smoke.py")
+
+pip install -q --force-reinstall --no-deps build/dist/ostrel_mbe-*.whl
 
 echo "== Fuzzing (libFuzzer and atheris, 20 s per target)"
 bash tools/fuzz.sh --seconds 20
 
-echo "== Python tests"
-python -m pytest -q tests/python
+echo "== Python tests (against the same wheel)"
+OSTREL_INSTALL_PREFIX="$PWD/build/install" python -m pytest -q tests/python

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """P25 IMBE full-rate and AMBE+2 half-rate speech codec (TIA-102.BABA).
 
 The codec classes come from the extension module `_ostrel_mbe` and are re-exported here;

@@ -1,4 +1,5 @@
-"""Command line: python -m ostrel_mbe {encode,decode,transcode,roundtrip}.
+# SPDX-License-Identifier: GPL-2.0-or-later
+"""Command line: python -m ostrel_mbe {encode,decode,transcode,roundtrip,info}.
 
 encode     WAV file -> frame file (the wire frames of one rate, concatenated)
            python -m ostrel_mbe encode --rate ambe3600 input.wav frames.bin
@@ -8,13 +9,15 @@ transcode  frame file of one rate -> frame file of another, without going throug
            python -m ostrel_mbe transcode --from imbe7200 --to ambe3600 in.bin out.bin
 roundtrip  WAV file -> encode -> decode -> WAV file, at one or more rates, with timing
            python -m ostrel_mbe roundtrip --rate imbe7200 input.wav   (writes input.imbe7200.wav)
+info       what a frame file holds: frame kinds, corrected bit errors, lost frames, tones
+           python -m ostrel_mbe info --rate imbe7200 frames.bin [--json]
 
 decode and roundtrip decode with the standard's formant weighting (FormantWeighting.STANDARD),
 which scores higher on PESQ than the library's default; --formant-weighting compat selects the
 library's default (FormantWeighting.COMPAT).
 
 The output file may also be given with -o.  Without an input file (encode -o FILE, roundtrip),
-the bundled speech clip is used.  encode, decode and transcode take "-" for standard input or
+the bundled speech clip is used.  encode, decode, transcode and info take "-" for standard input or
 output and stream: PCM on a pipe is raw 8 kHz 16-bit little-endian mono, frames are read and
 written as they arrive, so a demodulator's frames can be piped through decode to a player.
 Bad input files end the program with exit status 2 and a one-line message naming the file; so
@@ -28,6 +31,7 @@ from __future__ import annotations
 
 import argparse
 import errno
+import json
 import os
 import stat
 import sys
@@ -41,6 +45,7 @@ from typing import BinaryIO, Callable, Dict, Iterator, List, Optional, Sequence,
 import numpy as np
 
 from . import FormantWeighting, LiveDecoder, LiveEncoder, Rate, Transcoder, Vocoder, wav
+from .info import FrameStats, format_text
 
 RATES: Dict[str, "Rate"] = {
     "imbe7200": Rate.IMBE_7200X4400,
@@ -489,6 +494,35 @@ def cmd_roundtrip(args: argparse.Namespace) -> None:
               f"decode {dec_fps:.0f} frames/s -> {output}")
 
 
+def cmd_info(args: argparse.Namespace) -> None:
+    """Decodes every frame on one channel and reports what its decode reports say."""
+    size = _frame_bytes(RATES[args.rate])
+    vocoder = Vocoder(RATES[args.rate])
+    stats = FrameStats(size)
+    source = _open_input(args.input)
+    name = _input_name(args.input)
+    total = _file_frames(source, size)
+    progress = Progress(f"info {args.rate}", total, _progress_enabled(args, total))
+    pending = b""
+    try:
+        for chunk in _read_chunks(source, name):
+            data = pending + chunk
+            whole = len(data) - len(data) % size
+            for at in range(0, whole, size):
+                vocoder.decode_bits(data[at:at + size])
+                stats.add(vocoder.last_decode_report())  # type: ignore[arg-type]
+            pending = data[whole:]
+            progress.update(stats.frames)
+    finally:
+        progress.close()
+        if source is not sys.stdin.buffer:
+            source.close()
+    info = stats.to_dict(args.rate, name, len(pending))
+    print(json.dumps(info, indent=2) if args.json else format_text(info))
+    if pending:
+        raise _leftover(name, len(pending), stats.frames, size, args.rate)
+
+
 def _input_output(parser: argparse.ArgumentParser, args: argparse.Namespace, input_required: bool) -> None:
     """Resolves `INPUT [OUTPUT]` positionals and -o into args.input and args.output."""
     files = list(args.files)
@@ -560,6 +594,15 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--formant-weighting", choices=list(WEIGHTINGS), default="standard", help=WEIGHTING_HELP)
     common(p)
     p.set_defaults(run=cmd_roundtrip, resolve=lambda a: None)
+
+    p = sub.add_parser("info", help="what a frame file holds",
+                       usage=f"{PROG} info [options] FRAMES")
+    p.add_argument("input", metavar="FRAMES",
+                   help="frame file (wire frames of one rate, concatenated; '-' for standard input)")
+    p.add_argument("--rate", choices=rates, default="imbe7200", help="wire rate (default imbe7200)")
+    p.add_argument("--json", action="store_true", help="print the report as JSON")
+    common(p)
+    p.set_defaults(run=cmd_info, resolve=lambda a: None)
     return parser
 
 

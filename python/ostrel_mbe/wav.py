@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """WAV files and frames around the codec.
 
 Reads any PCM WAV file (8-, 16-, 24- or 32-bit integer, 32- or 64-bit float, any channel count,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Spectral block transforms of the half-rate quantizer.  The L prediction residuals T_1..T_L
 // (log2 domain) are split into four blocks of lengths J1..J4 (TIA-102.BABA Annex N), each
 // transformed by a DCT into a coefficient row C(i, 1..J_i); the first two coefficients of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Nearest-entry searches of the half-rate quantizer: vector codebooks by squared Euclidean
 // distance, and the sorted scalar tables (pitch, gain) by bisection.  Distances are 64-bit;
 // in every search the first (lowest) index wins a tie.  Tables: TIA-102.BABA Annexes L, O-R.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Cosine tables of the half-rate block DCTs: for each block length n = 0..17 the n x n table
 // T_n[k][j] = cos(k pi (j + 0.5) / n) in 64-bit floating point.  Built once per process on
 // first use and read-only afterwards; shared by every quantizer and dequantizer.

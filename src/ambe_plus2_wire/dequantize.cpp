@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "ambe_plus2_wire/dequantize.h"
 
 #include "ambe_plus2_wire/generated_tables.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // AMBE+2 half-rate parameter quantizer (TIA-102.BABA half-rate parameter encoding): MbeParams
 // to the information vectors u0..u3 and back.  Pitch index into a 120-entry table, voicing
 // codebook over eight bands, differential gain, and log2 spectral amplitudes coded as a

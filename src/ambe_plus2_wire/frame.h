@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // AMBE+2 half-rate frame coder (TIA-102.BABA): information vectors u0..u3 (49 bits) to code
 // vectors c0..c3 (72 bits; c0 extended Golay (24,12), c1 Golay (23,12) scrambled by a mask
 // seeded from u0, c2 and c3 unprotected), interleaved into 36 two-bit symbols (Annex S).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Half-rate log2 amplitude prediction: each harmonic's log2 amplitude is predicted from the
 // previous frame's log2 amplitudes, resampled to this frame's harmonic count by linear
 // interpolation, with the prediction coefficient 0.65 of TIA-102.BABA; the frame's mean log2

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Half-rate bit prioritisation: the nine quantised values b0..b8 (7, 5, 5, 9, 7, 5, 4, 4, 3
 // bits) to the information vectors u0..u3 (12, 12, 11, 14 bits, right-aligned) and back.
 // The bit order is the fixed table of TIA-102.BABA, generated into tables::PRIORITY.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Half-rate tone frames: a single or dual tone named by an 8-bit tone index (TIA-102.BABA
 // Annex T tone table) with a 7-bit amplitude (0.711 dB steps, 127 = 16384 linear), carried in
 // the information vectors u0..u3 in place of speech parameters, and its MbeParams.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Half-rate voicing: harmonics fall into eight bands of equal width over 0..4000 Hz, and one
 // codebook entry (TIA-102.BABA Annex M) gives a voiced/unvoiced flag per band.  encode_vuv
 // picks the entry that best matches the per-harmonic decisions.  omega0 in radians per sample.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // A failed std::expected with its error built in place.
 #pragma once
 

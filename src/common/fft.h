@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared FFTW plans: unnormalised complex forward and inverse transforms of 256 points
 // (synthesis, voicing analysis, tone detection) and 512 points (pitch autocorrelation),
 // in 64-bit floating point.  The plans are built once per process behind a one-time guard

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Dibit interleaving shared by both frame formats: each symbol carries one bit of a code
 // vector in its high bit and one in its low bit, as the standard's interleave table lists.
 #pragma once

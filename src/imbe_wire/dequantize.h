@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // IMBE full-rate parameter quantizer (TIA-102.BABA sections 6 and 7): MbeParams to the
 // quantized values b0..b(L+2) and back, with the log2-domain amplitude predictor carried
 // across frames in DecoderState.  All arithmetic is 32-bit floating point.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "imbe_wire/fec.h"
 
 namespace ostrel_mbe::imbe_wire::fec {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Scrambling masks of the IMBE frame (TIA-102.BABA): a pseudo-noise sequence
 // seeded by the 12 bits of u0 that whitens code vectors c1..c6.  Masks are right-aligned
 // 32-bit words of the code-vector widths (23 bits for c1..c3, 15 for c4..c6); m0 = m7 = 0.

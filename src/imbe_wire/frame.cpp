@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "imbe_wire/frame.h"
 
 #include "../fec.h"  // the shared codes; a plain "fec.h" would find imbe_wire/fec.h

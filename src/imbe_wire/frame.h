@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // IMBE full-rate frame coder (TIA-102.BABA): information vectors u0..u7 (88 bits) to Golay
 // and Hamming protected, scrambled code vectors c0..c7 (144 bits), interleaved into 72
 // two-bit symbols by the standard's interleaving table (Annex H), and back with error counts.

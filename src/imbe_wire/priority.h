@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // IMBE bit prioritisation: scatters the quantized values b0..b(L+2) over the information
 // vectors u0..u7 in order of importance, and gathers them back.  The bit map for each harmonic
 // count L = 9..56 is the standard's (TIA-102.BABA section 7.2), generated into PRIORITY.

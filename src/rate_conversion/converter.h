@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Rate converters between the IMBE full-rate frame (72 dibits, with FEC) and the AMBE+2
 // half-rate frame (36 dibits, with FEC), through the MBE parameters rather than PCM: decode the
 // source frame, fit the fundamental to the destination's pitch grid, resample the amplitudes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Spectral amplitude predictor of the rate converters: puts one frame's amplitudes on the
 // destination codec's harmonic grid (new fundamental, new harmonic count L') and, on request,
 // mixes in the previous output frame's log2 envelope, sampled at the new harmonic positions,
@@ -10,6 +11,7 @@
 #include <cstdint>
 
 #include "mbe_params.h"
+#include "settings.h"  // EnvelopeMix, a transcoder setting
 
 namespace ostrel_mbe::rate_conversion::predictor {
 
@@ -34,18 +36,6 @@ private:
 // 1 - 0.65 rounded in 32-bit arithmetic (0.35000002).
 inline constexpr float PREDICTED_WEIGHT = 0.65f;
 inline constexpr float OWN_WEIGHT = 1.0f - PREDICTED_WEIGHT;
-
-// What blend does with the amplitudes when the fundamental moved by more than 1 % since the
-// previous output frame.
-enum class EnvelopeMix : std::uint8_t {
-    // The frame's own amplitudes go on unchanged (truncated or extended to the new count).
-    None,
-    // Each becomes 0.65 of the previous output's log2 envelope, sampled at the new harmonic
-    // positions, plus 0.35 of its own value.  The mix carries most of every frame into the
-    // next: on speech it smears onsets and decays, and the bridged audio scores about one PESQ
-    // point (MOS-LQO) below the unmixed conversion, so converters use it only on request.
-    Previous,
-};
 
 // The parameters on the new grid: fundamental new_omega0, new_l harmonics (9..56; amplitudes
 // and voicing truncated, or extended with unvoiced harmonics at the top amplitude), amplitudes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The reference windows of TIA-102.BABA (Annexes C and I) that tests compare computed windows
 // with: a Kaiser window with beta 6 and a trapezoid, each checked against its formula.
 #include "generated_reference_tables.h"

@@ -1,4 +1,6 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "vocoder.h"
+#include "vocoder_state.h"
 
 #include <gtest/gtest.h>
 
@@ -77,6 +79,27 @@ TEST_P(EveryRate, EncodeGivesTheRateFrameLengthAndReportsKinds) {
     EXPECT_FALSE(v.last_output_kind());
 }
 
+TEST_P(EveryRate, DecodeReportNamesTheEncodersFrameKinds) {
+    // The decoder recognises the encoder's warm-up silence frames and its voice frames; on a
+    // clean channel every code vector of the rate reports zero corrected errors.
+    Vocoder enc(GetParam()), dec(GetParam());
+    EXPECT_FALSE(dec.last_decode_report().kind);
+    const std::uint8_t vectors = has_fec(GetParam()) ? (is_imbe(GetParam()) ? 8 : 4) : 0;
+    const auto signal = voiced_signal(6);
+    for (std::size_t i = 0; i < 6; ++i) {
+        const auto frame = enc.encode_pcm(frame_of(signal, i));
+        ASSERT_TRUE(frame && dec.decode_bits(frame->span()));
+        const DecodeReport& r = dec.last_decode_report();
+        EXPECT_EQ(r.kind, i < 2 ? FrameKind::Silence : FrameKind::Voice) << i;
+        EXPECT_EQ(r.code_vectors, vectors);
+        EXPECT_EQ(r.errors, (std::array<std::uint8_t, 8>{}));
+        EXPECT_EQ(r.disposition, codecs::mbe_baseline::FrameDisposition::Normal);
+        EXPECT_FALSE(r.tone);
+    }
+    dec.reset();
+    EXPECT_FALSE(dec.last_decode_report().kind);
+}
+
 TEST_P(EveryRate, RejectedDecodeChangesNothing) {
     Vocoder enc(GetParam());
     const auto signal = voiced_signal(8);
@@ -129,6 +152,10 @@ TEST_P(EveryRate, ToneDetectionAtFullRateOnlyChangesTheReport) {
         } else {
             EXPECT_EQ(*on.last_output_kind(), OutputKind::Tone);
             EXPECT_NE(*off.last_output_kind(), OutputKind::Tone);
+            Vocoder dec(GetParam());
+            ASSERT_TRUE(dec.decode_bits(a->span()));
+            EXPECT_EQ(dec.last_decode_report().kind, FrameKind::Tone);
+            EXPECT_EQ(dec.last_decode_report().tone, on.last_tone_detection());
             if (GetParam() == Rate::AmbePlus2_2450x2450) {
                 const auto u = wire_bytes_layout::unpack_info_half(std::span<const std::uint8_t, 7>(a->bytes.data(), 7));
                 EXPECT_EQ(u[0], 0xFC0 | (on.last_tone_detection()->amplitude >> 1));
@@ -267,6 +294,43 @@ TEST(Vocoder, CorrectableBitErrorsDecodeLikeTheCleanFrame) {
     }
 }
 
+TEST(Vocoder, DecodeReportCountsEachCorrectedBitOnce) {
+    // Each wire bit of a clean frame flipped in turn: every bit under Golay or Hamming
+    // protection is corrected and counted in one code vector (137 of 144 bits at the full
+    // rate, c0 and c1 with 47 of 72 at the half rate), the unprotected bits count nothing.
+    for (const auto& [rate, protected_bits] :
+         {std::pair{Rate::Imbe7200x4400, 137u}, std::pair{Rate::AmbePlus2_3600x2450, 47u}}) {
+        Vocoder enc(rate);
+        const auto signal = voiced_signal(3);
+        WireFrame clean{};
+        for (std::size_t i = 0; i < 3; ++i) clean = *enc.encode_pcm(frame_of(signal, i));
+        unsigned counted = 0;
+        for (std::size_t bit = 0; bit < clean.length * 8u; ++bit) {
+            WireFrame f = clean;
+            f.bytes[bit / 8] ^= static_cast<std::uint8_t>(0x80 >> (bit % 8));
+            Vocoder dec(rate);
+            ASSERT_TRUE(dec.decode_bits(f.span()));
+            const DecodeReport& r = dec.last_decode_report();
+            unsigned sum = 0;
+            for (std::size_t v = 0; v < r.code_vectors; ++v) sum += r.errors[v];
+            EXPECT_LE(sum, 1u) << debug_name(rate) << " bit " << bit;
+            EXPECT_EQ(r.total, sum);
+            counted += sum;
+        }
+        EXPECT_EQ(counted, protected_bits) << debug_name(rate);
+    }
+}
+
+TEST(Vocoder, HalfRateErasureFrameIsReportedAndSilent) {
+    // Six marker ones in u0 with a non-zero low nibble in u3 is no tone frame: an erasure.
+    Vocoder v(Rate::AmbePlus2_2450x2450);
+    const std::array<std::uint8_t, 7> ones{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    const auto out = v.decode_bits(ones);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(rms(*out), 0.0);
+    EXPECT_EQ(v.last_decode_report().kind, FrameKind::Erasure);
+}
+
 TEST(Vocoder, UndecodablePitchGivesZerosWithoutAdvancingSynthesis) {
     Vocoder v(Rate::Imbe4400x4400);
     v.set_enhancement(enhancement::EnhancementMode::None);
@@ -277,6 +341,7 @@ TEST(Vocoder, UndecodablePitchGivesZerosWithoutAdvancingSynthesis) {
     ASSERT_TRUE(out);
     for (auto s : *out) EXPECT_EQ(s, 0);
     EXPECT_EQ(v.last_decode_report().disposition, codecs::mbe_baseline::FrameDisposition::None);
+    EXPECT_EQ(v.last_decode_report().kind, FrameKind::Invalid);
     const std::array<std::uint8_t, 11> zeros{};
     EXPECT_TRUE(v.decode_bits(zeros));  // an all-zero 4400 frame never fails
 
@@ -338,21 +403,21 @@ TEST(Vocoder, NoiseGeneratorByRateThenByEnvironmentAtReset) {
     };
     ::setenv("OSTREL_LCG", "spec", 1);
     Vocoder half(Rate::AmbePlus2_3600x2450);
-    EXPECT_TRUE(same(half.lcg(), LCG_DEFAULT));  // construction reads no environment
+    EXPECT_TRUE(same(half.state().lcg, LCG_DEFAULT));  // construction reads no environment
     ::unsetenv("OSTREL_LCG");
     Vocoder full(Rate::Imbe7200x4400);
-    EXPECT_TRUE(same(full.lcg(), LCG_STANDARD));
+    EXPECT_TRUE(same(full.state().lcg, LCG_STANDARD));
     full.reset();
-    EXPECT_TRUE(same(full.lcg(), LCG_DEFAULT));
+    EXPECT_TRUE(same(full.state().lcg, LCG_DEFAULT));
     for (const char* value : {"SPEC", "spec ", "", "standard"}) {
         ::setenv("OSTREL_LCG", value, 1);
         full.reset();
-        EXPECT_TRUE(same(full.lcg(), LCG_DEFAULT)) << value;
+        EXPECT_TRUE(same(full.state().lcg, LCG_DEFAULT)) << value;
     }
     for (const char* value : {"spec", "Spec"}) {
         ::setenv("OSTREL_LCG", value, 1);
         half.reset();
-        EXPECT_TRUE(same(half.lcg(), LCG_STANDARD)) << value;
+        EXPECT_TRUE(same(half.state().lcg, LCG_STANDARD)) << value;
     }
     ::unsetenv("OSTREL_LCG");
 }

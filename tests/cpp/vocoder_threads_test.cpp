@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Channels on several threads at once, the way Python threads drive them once the binding lets
 // go of the interpreter lock: each thread owns its channels, and only the shared tables and FFT
 // plans are common.  Built and run under ThreadSanitizer by tools/test_all.sh, with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Vocoder::decode_bits at all four rates, with the decoder settings taken from the input.
 //
 // Input: two settings bytes (fuzz_support.h), a refusal mask byte, then wire frames of the

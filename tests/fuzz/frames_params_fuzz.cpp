@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The frame decoders of both wire formats, the no-FEC byte layouts, and MbeParams built from
 // arbitrary floats (NaN, infinities, denormals) and handed on to the stages that take any
 // valid record: both quantizers and synthesis.

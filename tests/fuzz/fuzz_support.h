@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Shared pieces of the libFuzzer targets: an invariant check that names the broken invariant
 // before it stops the run, and the channel settings taken from an input's first bytes.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // LiveEncoder and LiveDecoder with chunk boundaries taken from the input.
 //
 // Input: two settings bytes (fuzz_support.h; bit 7 of the second byte, otherwise the

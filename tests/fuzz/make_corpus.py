@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Writes the committed seed corpus of the fuzz targets in tests/fuzz/corpus/.
 
 Run from the repository with the module installed (python tests/fuzz/make_corpus.py).  The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Transcoder in all six directions.
 //
 // Input: a direction byte, then frames of the source rate.  Invariants: every frame of the

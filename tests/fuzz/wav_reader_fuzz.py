@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Fuzz target of the WAV reader of the ostrel_mbe package (atheris, libFuzzer's engine).
 
 Each input is a file's bytes.  wav.load_pcm, the command line's reader (parse, mix down,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Shared fixtures for the Python tests of _ostrel_mbe and the ostrel_mbe package."""
 
 import threading

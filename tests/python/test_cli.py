@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Smoke tests of the command line, python -m ostrel_mbe, on a short clip."""
 
 import os

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """Module contents, the enumeration classes and the error mapping."""
 
 import threading

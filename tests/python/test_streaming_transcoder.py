@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """LiveEncoder, LiveDecoder and Transcoder: docstrings, framing, flush, argument checks, errors,
 state and thread binding."""
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """The Vocoder class: geometry, settings, reset, argument checks, errors and thread binding."""
 
 import gc

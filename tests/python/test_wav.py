@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 """WAV reading, resampling, writing and framing of the ostrel_mbe package."""
 
 import struct

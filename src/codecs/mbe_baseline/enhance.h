@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Spectral amplitude enhancement (energy-preserving formant sharpening) and adaptive smoothing
 // (error-driven forced voicing and total-amplitude cap) after TIA-102.BABA.  Linear 32-bit
 // amplitudes in and out, index l-1 holding harmonic l; 64-bit arithmetic.  The formant weight
@@ -9,22 +10,13 @@
 #include <span>
 
 #include "mbe_params.h"
+#include "settings.h"  // FormantWeighting, a channel setting
 
 namespace ostrel_mbe::codecs::mbe_baseline {
 
 inline constexpr double SMOOTHED_ENERGY_RESET = 75000.0;
 inline constexpr double SMOOTHED_ENERGY_FLOOR = 10000.0;
 inline constexpr double AMPLITUDE_THRESHOLD_RESET = 20480.0;
-
-// How the formant weight W_l is formed; both clamp W_l to [0.5, 1.2], leave the lowest eighth of
-// the harmonics alone and restore the frame energy afterwards.
-//   Compat:   W_l = sqrt(M_l) (0.96 Q / (R0 w0 (R0 - R1)))^(1/4), the library's long-standing
-//             form.  It grows with the square root of the amplitude level, so at speech levels
-//             nearly every weight sits at the 1.2 clamp and formants are hardly sharpened.
-//   Standard: W_l = sqrt(M_l) (0.96 pi Q / (R0 w0 (R0^2 - R1^2)))^(1/4), the form of
-//             TIA-102.BABA: dimensionless, so the same spectrum is weighted alike at any level.
-// with R0 = sum M_l^2, R1 = sum M_l^2 cos(w0 l), Q = R0^2 + R1^2 - 2 R0 R1 cos(w0 l).
-enum class FormantWeighting : std::uint8_t { Compat = 0, Standard = 1 };
 
 struct EnhancedAmplitudes {
     std::array<float, L_HAT_MAX> amplitudes{};  // zero beyond L

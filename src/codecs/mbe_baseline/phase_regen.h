@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Phase regeneration for half-rate voiced speech: a truncated discrete Hilbert transform of the
 // log2 harmonic amplitudes across the harmonic index, giving each harmonic a minimum-phase-like
 // offset in radians.  Kernel 0.88/(j pi), j = 1..19; amplitudes are linear 32-bit values.

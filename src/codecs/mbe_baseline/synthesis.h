@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Frame synthesis: MbeParams and channel-error counts of one frame to 160 signed 16-bit samples at
 // 8000 samples/s, with frame repeat and muting, amplitude enhancement and smoothing, unvoiced and
 // voiced synthesis.  Error thresholds after TIA-102.BABA (full rate) and the half-rate decoder.
@@ -11,6 +12,7 @@
 #include "codecs/mbe_baseline/unvoiced.h"
 #include "codecs/mbe_baseline/voiced.h"
 #include "mbe_params.h"
+#include "pipeline_types.h"  // FrameDisposition, which the channel's decode report carries
 
 namespace ostrel_mbe::codecs::mbe_baseline {
 
@@ -30,9 +32,6 @@ struct FrameErrorCounts {
     std::uint8_t e4 = 0;
     std::uint8_t total = 0;
 };
-
-// What a received frame became; None until the first frame since construction or reset.
-enum class FrameDisposition : std::uint8_t { Normal = 0, Repeat = 1, Mute = 2, None = 3 };
 
 inline constexpr float RESET_FRAME_OMEGA0 = 0.9375444f;
 inline constexpr std::uint8_t RESET_FRAME_HARMONICS = 30;

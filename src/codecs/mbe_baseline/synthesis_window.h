@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Synthesis window wS(n) of TIA-102.BABA for n = -105..105: 1 over |n| <= 55, a linear taper
 // (105 - |n|)/50 to 0 at |n| = 105, 0 outside.  32-bit values, evaluated once at compile time
 // from the formula; shared by voiced and unvoiced synthesis.

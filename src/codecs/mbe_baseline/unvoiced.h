@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Unvoiced synthesis: LCG noise (TIA-102.BABA generator or the m = 65536 one), windowed, shaped in
 // a 256-point spectrum band by band (RMS scale * M_l per unvoiced band, voiced bands zeroed) and
 // overlap-added with the previous frame.  Linear amplitudes in, 160 samples at 8000 samples/s out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Voiced synthesis: one sinusoid per voiced harmonic with cross-frame phase tracking; steady low
 // harmonics are interpolated, the others cross-fade under wS.  Fundamental in radians per sample,
 // linear amplitudes in, 160 samples at 8000 samples/s out.  Method of TIA-102.BABA.

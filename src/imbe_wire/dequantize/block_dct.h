@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // IMBE block DCT: the L log2 prediction residuals T_1..T_L are split into six consecutive
 // blocks of lengths J1..J6 (TIA-102.BABA Annex J) and each block is carried by its DCT
 // coefficients C(i,1..J_i).  Log2 domain, 32-bit arithmetic.

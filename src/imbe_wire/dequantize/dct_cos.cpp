@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "imbe_wire/dequantize/dct_cos.h"
 
 #include <cmath>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Cosine tables of the IMBE amplitude coder's DCTs, 32-bit floats computed in 32-bit
 // arithmetic: T_n[k][j] = cos(pi k (j + 0.5) / n) for the block DCTs (n = 0..10) and the
 // six-point gain DCT.  Built once on first use, read-only afterwards.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // IMBE gain vector: the six block means of the log2 prediction residual are coded as their
 // six-point DCT G1..G6, G1 on the 64 gain levels (TIA-102.BABA Annex E) and G2..G6 on uniform
 // quantizers whose bits and steps depend on L (Annex F).  Values are in the log2 domain.

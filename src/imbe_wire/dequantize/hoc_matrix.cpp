@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "imbe_wire/dequantize/hoc_matrix.h"
 
 #include <algorithm>

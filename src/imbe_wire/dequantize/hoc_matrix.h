@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // IMBE higher-order coefficients: the block-DCT coefficients C(i,k), k = 2..J_i, coded on
 // uniform quantizers with step Delta(B) x sigma(k), B bits from the allocation for L
 // (TIA-102.BABA Annex G, Tables 3 and 4).  Values in the log2 domain.

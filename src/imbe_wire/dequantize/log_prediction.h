@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // IMBE log2 amplitude prediction: each harmonic's log2 amplitude is predicted from the
 // previous frame's amplitudes resampled onto the current harmonic grid, scaled by rho(L) and
 // with its mean removed, as TIA-102.BABA codes them.  Log2 domain, 32-bit arithmetic.

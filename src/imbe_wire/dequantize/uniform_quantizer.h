@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Uniform scalar quantizer shared by the gain coefficients and the higher-order block-DCT
 // coefficients of the IMBE coder: B-bit indices centred on zero, level = step x (b - 2^(B-1)
 // + 0.5).  Step sizes come from TIA-102.BABA Tables 3 and 4 via the generated tables.

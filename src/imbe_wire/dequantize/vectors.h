@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Intermediate vectors of the IMBE amplitude coder, all 32-bit floats in the log2 domain:
 // the six-point gain vector, the six block means, the 6 x 10 block-DCT coefficient matrix and
 // per-harmonic values (only the first L entries meaningful).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "ambe_plus2_wire/block_dct.h"
 #include "ambe_plus2_wire/codebook_search.h"
 #include "ambe_plus2_wire/dct_cos.h"

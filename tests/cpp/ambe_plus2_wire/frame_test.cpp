@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "ambe_plus2_wire/frame.h"
 
 #include <gtest/gtest.h>

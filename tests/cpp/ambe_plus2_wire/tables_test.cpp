@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Anchors and consistency of the generated AMBE+2 tables: the values quoted for TIA-102.BABA,
 // the 49-bit prioritisation and the 72-bit interleaving each using every bit once.
 #include "ambe_plus2_wire/generated_tables.h"

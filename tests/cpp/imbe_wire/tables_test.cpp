@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Anchors and consistency of the generated IMBE tables: the values quoted for TIA-102.BABA,
 // every interleave and prioritisation bit used once, and the bit budget of 88 per frame.
 #include "imbe_wire/generated_tables.h"

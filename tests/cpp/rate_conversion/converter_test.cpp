@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "rate_conversion/converter.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The MBE analysis encoder for the half rate: one 160-sample PCM frame (8000 samples/s) in, the
 // MbeParams of the frame received two calls earlier out (none during warm-up and for silence).
 // Shares the full-rate front end; fits L to the half-rate pitch table (TIA-102.BABA Annex L) and
@@ -11,7 +12,7 @@
 #include <span>
 
 #include "codecs/mbe_baseline/analysis/analysis.h"
-#include "codecs/mbe_baseline/analysis/analysis_error.h"
+#include "analysis_error.h"
 #include "codecs/mbe_baseline/analysis/predictor.h"
 #include "mbe_params.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Spectral amplitude estimation: the linear amplitude of every harmonic l = 1..L of the refined
 // fundamental, from the power in the harmonic's bins of the 256-bin spectrum, normalised by the
 // window transform (voiced bands) or by the bin count and W(0) (unvoiced bands).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The MBE analysis encoder for the full rate: one 160-sample PCM frame (8000 samples/s) in, the
 // MbeParams of the frame received two calls earlier out, with a trace of the analysis.  Owns the
 // order of the stages (conditioning, silence tracking, pitch, spectrum, noise estimate,
@@ -11,7 +12,7 @@
 #include <span>
 
 #include "codecs/mbe_baseline/analysis/amplitude.h"
-#include "codecs/mbe_baseline/analysis/analysis_error.h"
+#include "analysis_error.h"
 #include "codecs/mbe_baseline/analysis/denoise.h"
 #include "codecs/mbe_baseline/analysis/pitch.h"
 #include "codecs/mbe_baseline/analysis/predictor.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Windowed spectrum of the analysed frame and the spectral window's transform: the 221-point
 // Kaiser window wR (beta = 6, TIA-102.BABA Annex C, entries rounded to six decimals as the
 // standard prints them), its transform sampled at 1/64 bin from 0 to pi (8193 values), and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Stationary-noise estimate per bin of the 256-bin analysis spectrum, learned only from steady,
 // quiet frames, and power spectral subtraction of a tenth of that estimate (gain floor sqrt(0.02))
 // applied to the spectrum used for amplitude estimation.  Powers are |S(k)|^2 in spectrum units.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Initial pitch estimation: a time-domain error E(P) over candidate periods 21..122 samples on a
 // half-sample grid, from the autocorrelation of the low-pass-filtered, wI-windowed history, plus
 // look-back and look-ahead tracking.  Periods in samples at 8000 samples/s; filter hLPF and window

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Encoder-side copies of the decoders' amplitude predictors: what a decoder holds after the last
 // voice frame, kept in the analysis state so the encoder can seed its quantizer in closed loop.
 // IMBE: linear amplitudes M~[0..56] (M~[0] = 1.0) and their count; AMBE+2: log2 amplitudes, gain
@@ -9,7 +10,7 @@
 #include <expected>
 #include <span>
 
-#include "codecs/mbe_baseline/analysis/analysis_error.h"
+#include "analysis_error.h"
 #include "mbe_params.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::predictor {

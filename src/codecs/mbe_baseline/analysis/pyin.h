@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // PYIN pitch tracker: YIN cumulative-mean-normalised difference over periods 21..122 samples,
 // per-period probabilities from 100 thresholds weighted by a Beta(2, 18) prior, and an online
 // max-product recursion across frames with a Gaussian transition cost in log-period

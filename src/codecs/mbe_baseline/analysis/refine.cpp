@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "codecs/mbe_baseline/analysis/refine.h"
 
 #include <algorithm>

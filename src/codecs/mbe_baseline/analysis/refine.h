@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Pitch refinement: fits a harmonic comb of window transforms to the 256-bin spectrum at ten
 // periods on a quarter-sample grid around the initial period (offsets +-0.125..1.125 samples) and
 // keeps the best, giving omega0 in radians per sample and the harmonic count L (9..56).

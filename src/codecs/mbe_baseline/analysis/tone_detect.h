@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Tone detection: recognises a steady single tone or a dual tone (DTMF and the other dual
 // tones of the half-rate tone table, TIA-102.BABA Annex T) in one 160-sample frame from a
 // Hann-windowed 256-point power spectrum, and names it by tone index and 7-bit amplitude

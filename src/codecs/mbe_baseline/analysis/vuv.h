@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Voicing decision: per band of three harmonics, the normalised error of a harmonic fit to the
 // 256-bin spectrum is compared with an energy- and frequency-dependent threshold that has
 // hysteresis on the previous frame's decision.  Bands k = 1..K (K <= 12); thresholds after the

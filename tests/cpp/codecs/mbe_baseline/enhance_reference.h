@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Written by the test SpectralEnhancement.DISABLED_WriteReference (enhance_test.cpp); do not
 // edit.  Output of the default formant weighting for the inputs of reference_case(0..63):
 // the new S_E of each case (double bit patterns) and the enhanced amplitudes of every case

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 #include "codecs/mbe_baseline/enhance.h"
 
 #include <gtest/gtest.h>
@@ -355,7 +356,8 @@ TEST(SpectralEnhancement, DISABLED_WriteReference) {
         }
     }
     std::ofstream f(path);
-    f << "// Written by the test SpectralEnhancement.DISABLED_WriteReference (enhance_test.cpp); do not\n"
+    f << "// SPDX-License-Identifier: GPL-2.0-or-later\n"
+         "// Written by the test SpectralEnhancement.DISABLED_WriteReference (enhance_test.cpp); do not\n"
          "// edit.  Output of the default formant weighting for the inputs of reference_case(0..63):\n"
          "// the new S_E of each case (double bit patterns) and the enhanced amplitudes of every case\n"
          "// in order (float bit patterns, L per case).\n"

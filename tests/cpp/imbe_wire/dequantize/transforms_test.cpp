@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Properties of the single steps of the IMBE amplitude coder: the DCT pairs invert each
 // other, the quantizers reproduce every index, the predictor removes its own mean.
 #include <gtest/gtest.h>

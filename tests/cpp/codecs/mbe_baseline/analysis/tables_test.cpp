@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Anchors of the generated pitch-estimation tables (TIA-102.BABA Annexes B and D).
 #include "codecs/mbe_baseline/analysis/generated_tables.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Synthetic test inputs for the analysis encoder: harmonic sums with a known period, pulse
 // trains and seeded white noise, as 16-bit frames or 480-sample histories.
 #pragma once

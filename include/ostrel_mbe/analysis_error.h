@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Errors of the analysis encoder: the input frame is not 160 samples, or the analysed
 // parameters cannot be represented (invalid MbeParams or refused by the encoder-side quantizer).
 #pragma once

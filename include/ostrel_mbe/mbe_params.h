@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The MBE model of one 20 ms frame: fundamental (radians per sample at 8000 samples/s),
 // harmonic count L, and per-harmonic voicing flags and linear spectral amplitudes.  A plain
 // fixed-size value that every stage passes on; every record in circulation is valid.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Wire rates, frame geometry and the byte layouts of the four P25 vocoder rates.
 // FEC rates carry two-bit symbols four per byte, first symbol in the top bits; the no-FEC
 // rates carry the information vectors packed most significant bit first.

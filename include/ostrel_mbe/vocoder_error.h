@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The one error type of the vocoder facade, with its exact display and debug texts.
 #pragma once
 
@@ -5,7 +6,7 @@
 #include <string>
 #include <variant>
 
-#include "codecs/mbe_baseline/analysis/analysis_error.h"
+#include "analysis_error.h"
 #include "rate.h"
 
 namespace ostrel_mbe {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Wire frames of one rate to wire frames of another without going through PCM.  Between the
 // FEC and no-FEC forms of one codec only the information bits are re-framed (corrected bits
 // pass on, uncorrectable ones as they are); between IMBE 7200 and AMBE+2 3600 a rate converter
@@ -6,12 +7,12 @@
 
 #include <cstdint>
 #include <expected>
-#include <optional>
 #include <span>
 
+#include "inline_storage.h"
 #include "pipeline_types.h"
 #include "rate.h"
-#include "rate_conversion/converter.h"
+#include "settings.h"
 #include "vocoder_error.h"
 
 namespace ostrel_mbe {
@@ -23,8 +24,12 @@ public:
     // identical ones included, gives UnsupportedTranscode.
     static std::expected<Transcoder, VocoderError> create(Rate from, Rate to);
 
-    Rate from() const { return from_; }
-    Rate to() const { return to_; }
+    Transcoder(const Transcoder& other);
+    Transcoder& operator=(const Transcoder& other);
+    ~Transcoder();
+
+    Rate from() const;
+    Rate to() const;
 
     // One frame of the source rate to one frame of the destination rate.  A frame of the wrong
     // length is refused before anything changes.
@@ -35,20 +40,22 @@ public:
 
     // The cross-codec directions' amplitude mixing across frames (predictor::EnvelopeMix);
     // None by default.  Takes effect from a fresh converter, so it resets the transcoder.
-    rate_conversion::predictor::EnvelopeMix envelope_mix() const { return mix_; }
-    void set_envelope_mix(rate_conversion::predictor::EnvelopeMix mix) {
-        mix_ = mix;
-        reset();
-    }
+    rate_conversion::predictor::EnvelopeMix envelope_mix() const;
+    void set_envelope_mix(rate_conversion::predictor::EnvelopeMix mix);
+
+    // The direction, the envelope mix and the rate converter the direction needs, defined in
+    // the library's private sources.
+    struct State;
+    // Defined where State is complete: clang instantiates the storage's accessor (and
+    // std::launder, which needs a complete type) at an inline definition here.
+    State& state() noexcept;
+    const State& state() const noexcept;
 
 private:
-    Transcoder(Rate from, Rate to) : from_(from), to_(to) { reset(); }
+    Transcoder(Rate from, Rate to);
 
-    Rate from_;
-    Rate to_;
-    rate_conversion::predictor::EnvelopeMix mix_ = rate_conversion::predictor::EnvelopeMix::None;
-    std::optional<rate_conversion::FullToHalfConverter> full_to_half_;
-    std::optional<rate_conversion::HalfToFullConverter> half_to_full_;
+    // Room for State; the library checks at build time that State fits.
+    InlineStorage<4096> storage_;
 };
 
 }  // namespace ostrel_mbe

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Streaming over one channel: LiveEncoder takes PCM and LiveDecoder wire bytes in chunks of any
 // size, cut them into whole frames and run one Vocoder call per completed frame.  Less than a
 // frame stays pending for the next call; the channel's state runs on across calls exactly as

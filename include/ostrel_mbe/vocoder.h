@@ -1,0 +1,83 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// One full-duplex codec channel for one wire rate: encode_pcm turns 160 PCM samples into a
+// wire frame, decode_bits turns a wire frame into 160 samples.  A single fixed-size value that
+// owns every piece of cross-frame state of both directions; dispatch only, no DSP here.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "inline_storage.h"
+#include "pipeline_types.h"
+#include "rate.h"
+#include "settings.h"
+#include "vocoder_error.h"
+
+namespace ostrel_mbe {
+
+class Vocoder {
+public:
+    explicit Vocoder(Rate rate);
+    Vocoder(const Vocoder& other);
+    Vocoder& operator=(const Vocoder& other);
+    ~Vocoder();
+
+    Rate rate() const;
+
+    std::expected<WireFrame, VocoderError> encode_pcm(std::span<const std::int16_t> pcm);
+    std::expected<PcmFrame, VocoderError> decode_bits(std::span<const std::uint8_t> bits);
+    void reset();
+
+    std::optional<OutputKind> last_output_kind() const;
+    std::optional<ToneReport> last_tone_detection() const;
+    const DecodeReport& last_decode_report() const;
+
+    // Settings (plain reads and writes unless noted).
+    bool tone_detection() const;
+    void set_tone_detection(bool on);
+    bool spectral_subtraction() const;
+    void set_spectral_subtraction(bool on);
+    bool silence_dispatch() const;
+    void set_silence_dispatch(bool on);
+    bool pitch_silence_override() const;
+    void set_pitch_silence_override(bool on);
+    bool default_pitch_on_silence() const;
+    void set_default_pitch_on_silence(bool on);
+    bool pyin_pitch() const;
+    void set_pyin_pitch(bool on);
+    bool chip_compat() const;
+    void set_chip_compat(bool on);
+    bool chip_compat_spectral_clamp() const;
+    void set_chip_compat_spectral_clamp(bool on);
+    std::optional<std::uint32_t> repeat_reset_after() const;
+    void set_repeat_reset_after(std::optional<std::uint32_t> n);
+    // Kept by reset, like the synthesis variant.
+    codecs::mbe_baseline::FormantWeighting formant_weighting() const;
+    void set_formant_weighting(codecs::mbe_baseline::FormantWeighting weighting);
+    AmbePlus2Synth ambe_plus2_synth() const;
+    void set_ambe_plus2_synth(AmbePlus2Synth synth);
+    enhancement::EnhancementMode enhancement() const;
+    // Replaces the whole chain configuration by the default for the mode and clears its memory.
+    void set_enhancement(enhancement::EnhancementMode mode);
+    double amp_ema_alpha() const;
+    // NaN or infinity stores 0; otherwise clamped to [0, 1].  Drops the smoothing memory.
+    void set_amp_ema_alpha(double alpha);
+    double ambe_plus2_unvoiced_scale() const;
+
+    // Every piece of the channel's cross-frame state, defined in the library's private sources
+    // (vocoder_state.h); reached by the library's own code and tests.
+    struct State;
+    // Defined where State is complete: clang instantiates the storage's accessor (and
+    // std::launder, which needs a complete type) at an inline definition here.
+    State& state() noexcept;
+    const State& state() const noexcept;
+
+private:
+    // Room for State; the library checks at build time that State fits.
+    InlineStorage<24576> storage_;
+};
+
+}  // namespace ostrel_mbe

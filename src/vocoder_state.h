@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The private state of a Vocoder channel: settings and every piece of cross-frame memory of
+// both directions, one fixed-size value held inside the public Vocoder.
+#pragma once
+
+#include <optional>
+
+#include "ambe_plus2_wire/dequantize.h"
+#include "codecs/mbe_baseline/analysis/analysis.h"
+#include "codecs/mbe_baseline/synthesis.h"
+#include "enhancement.h"
+#include "imbe_wire/dequantize.h"
+#include "pipeline_types.h"
+#include "rate.h"
+#include "vocoder.h"
+
+namespace ostrel_mbe {
+
+inline constexpr double AMBE_PLUS2_UNVOICED_SCALE_RESET = 146.643269;
+
+struct Vocoder::State {
+    // Construction picks the noise generator by rate: the standard's at the IMBE rates.
+    explicit State(Rate r)
+        : rate(r),
+          lcg(is_imbe(r) ? codecs::mbe_baseline::LCG_STANDARD : codecs::mbe_baseline::LCG_DEFAULT),
+          synth(codecs::mbe_baseline::SynthState::with_lcg(lcg)) {}
+
+    Rate rate;
+    bool tone_detection = false;
+    AmbePlus2Synth ambe_plus2_synth = AmbePlus2Synth::AmbePlus;
+    codecs::mbe_baseline::SynthSettings synth_settings{};
+    double unvoiced_scale = AMBE_PLUS2_UNVOICED_SCALE_RESET;
+    codecs::mbe_baseline::LcgParams lcg{};
+    enhancement::EnhancementConfig enhancement_config =
+        enhancement::EnhancementConfig::with_mode(enhancement::EnhancementMode::Classical);
+    enhancement::EnhancementState enhancement_state{};
+
+    codecs::mbe_baseline::analysis::AnalysisState analysis{};
+    // One predictor state per direction and wire format: a full-duplex channel must not let
+    // decoding the far end move the predictor that the local encoder's closed loop relies on.
+    imbe_wire::dequantize::DecoderState imbe_encode_state{};
+    imbe_wire::dequantize::DecoderState imbe_decode_state{};
+    ambe_plus2_wire::dequantize::DecoderState ambe_encode_state{};
+    ambe_plus2_wire::dequantize::DecoderState ambe_decode_state{};
+    codecs::mbe_baseline::SynthState synth;
+
+    std::optional<EncodeReport> last_encode;
+    codecs::mbe_baseline::FrameDisposition previous_decode = codecs::mbe_baseline::FrameDisposition::None;
+    DecodeReport last_decode{};
+};
+
+}  // namespace ostrel_mbe
