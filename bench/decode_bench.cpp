@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Decode throughput (frames per second of Vocoder::decode_bits) at every rate, on frames encoded
-// from a speech-like signal, and a heap-allocation count of the decode path.
+// from a speech-like signal, and a heap-allocation count of the decode path; Codec2 3200 in the same run.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <vector>
 
 #include "bench_signal.h"
+#include "codec2_reference.h"
 #include "counting_allocator.h"
 #include "vocoder.h"
 
@@ -60,8 +61,5 @@ void report_decode_allocations() {
 
 int main(int argc, char** argv) {
     report_decode_allocations();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return ostrel_mbe::bench::run_with_codec2(argc, argv, false);
 }

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Encode throughput (frames per second of Vocoder::encode_pcm) at every rate on a speech-like
-// signal, and the heap allocations of the encode path.
+// signal, and the heap allocations of the encode path; Codec2 3200 in the same run.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <vector>
 
 #include "bench_signal.h"
+#include "codec2_reference.h"
 #include "counting_allocator.h"
 #include "vocoder.h"
 
@@ -53,8 +54,5 @@ void report_encode_allocations() {
 
 int main(int argc, char** argv) {
     report_encode_allocations();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return ostrel_mbe::bench::run_with_codec2(argc, argv, true);
 }

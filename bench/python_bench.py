@@ -6,14 +6,22 @@ Frames per second (and times real time, 50 frames being one second of speech) of
 `Vocoder.encode_pcm` and `Vocoder.decode_bits` on recorded speech: the bundled
 python/ostrel_mbe/data/speech_8k.wav when present, else an 8 kHz Asterisk prompt, else a
 synthetic speech-like signal. The clip is cycled to the requested number of frames.
+Debian's libcodec2 (3200 bit/s, called through ctypes, one call per frame as a Python user of
+it would) runs on the same frames as the yardstick when it is installed (libcodec2-1.0, pulled
+in by libcodec2-dev or codec2; installed with apt-get as root when missing).
 
     python bench/python_bench.py [--frames 2000] [--rates imbe7200,imbe4400,ambe3600,ambe2450] [--json out.json]
 """
 from __future__ import annotations
 
 import argparse
+import ctypes
+import ctypes.util
 import importlib
 import json
+import os
+import shutil
+import subprocess
 import sys
 import time
 import wave
@@ -86,6 +94,51 @@ def load_speech() -> tuple[str, np.ndarray]:
     return "synthetic speech-like signal", synthetic_speech()
 
 
+def load_codec2():
+    """ctypes handle of libcodec2, installing Debian's package when missing; None if unavailable."""
+    name = ctypes.util.find_library("codec2")
+    if name is None and os.geteuid() == 0 and shutil.which("apt-get"):
+        env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+        subprocess.run(["apt-get", "install", "-y", "-q", "libcodec2-1.0"], env=env, check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        name = ctypes.util.find_library("codec2")
+    if name is None:
+        return None
+    lib = ctypes.CDLL(name)
+    lib.codec2_create.restype = ctypes.c_void_p
+    lib.codec2_create.argtypes = [ctypes.c_int]
+    lib.codec2_destroy.argtypes = [ctypes.c_void_p]
+    lib.codec2_encode.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+    lib.codec2_decode.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_char_p]
+    return lib
+
+
+def bench_codec2(lib, frames: list[np.ndarray]) -> dict:
+    """Codec2 3200 (mode 0, 160 samples into 8 bytes) on the same frames."""
+    enc, dec = lib.codec2_create(0), lib.codec2_create(0)
+    try:
+        out = np.zeros(FRAME, dtype=np.int16)
+        encode, decode = lib.codec2_encode, lib.codec2_decode
+        start = time.perf_counter()
+        wire = []
+        for f in frames:
+            bits = ctypes.create_string_buffer(8)
+            encode(enc, bits, f.ctypes.data)
+            wire.append(bits.raw)
+        encode_s = time.perf_counter() - start
+        out_ptr = out.ctypes.data
+        start = time.perf_counter()
+        for b in wire:
+            decode(dec, out_ptr, b)
+        decode_s = time.perf_counter() - start
+    finally:
+        lib.codec2_destroy(enc)
+        lib.codec2_destroy(dec)
+    n = len(frames)
+    return {"available": True, "frames": n, "frame_bytes": 8, "encode_fps": n / encode_s, "decode_fps": n / decode_s,
+            "encode_us_per_frame": encode_s / n * 1e6, "decode_us_per_frame": decode_s / n * 1e6}
+
+
 def frames_of(pcm: np.ndarray, count: int) -> list[np.ndarray]:
     """`count` contiguous 160-sample frames, cycling through the clip."""
     usable = pcm[: len(pcm) // FRAME * FRAME].reshape(-1, FRAME)
@@ -142,18 +195,25 @@ def main(argv: list[str] | None = None) -> int:
     frames = frames_of(pcm, args.frames)
     print(f"speech: {source} ({len(pcm) / SAMPLE_RATE:.2f} s, cycled to {args.frames} frames); "
           f"_ostrel_mbe {getattr(module, '__version__', '?')}, Python {sys.version.split()[0]}, one thread")
-    print(f"{'rate':<10} {'bytes':>5} {'encode f/s':>11} {'x RT':>7} {'decode f/s':>11} {'x RT':>7}")
+    lib = load_codec2()
+    c2 = bench_codec2(lib, frames) if lib is not None else None
+    print(f"{'rate':<10} {'bytes':>5} {'encode f/s':>11} {'x RT':>7} {'x c2':>6} {'decode f/s':>11} {'x RT':>7} {'x c2':>6}")
     results = {}
-    for key in rates:
-        r = bench_rate(module, RATES[key], frames)
+    rows = [(key, bench_rate(module, RATES[key], frames)) for key in rates]
+    if c2 is not None:
+        rows.append(("codec2_3200", c2))
+    for key, r in rows:
         results[key] = r
         if not r["available"]:
             print(f"{key:<10} {'n/a':>5}  ({r['reason']})")
             continue
+        enc_ratio = f"{r['encode_fps'] / c2['encode_fps']:>6.2f}" if c2 else f"{'n/a':>6}"
+        dec_ratio = f"{r['decode_fps'] / c2['decode_fps']:>6.2f}" if c2 else f"{'n/a':>6}"
         print(f"{key:<10} {r['frame_bytes']:>5} {r['encode_fps']:>11.0f} "
-              f"{r['encode_fps'] / FRAMES_PER_SECOND:>7.1f} {r['decode_fps']:>11.0f} "
-              f"{r['decode_fps'] / FRAMES_PER_SECOND:>7.1f}")
-    print("x RT: times faster than real time (50 frames of 20 ms per second of speech)")
+              f"{r['encode_fps'] / FRAMES_PER_SECOND:>7.1f} {enc_ratio} {r['decode_fps']:>11.0f} "
+              f"{r['decode_fps'] / FRAMES_PER_SECOND:>7.1f} {dec_ratio}")
+    print("x RT: times faster than real time (50 frames of 20 ms per second of speech); "
+          "x c2: over Codec2 3200 in this run" + ("" if c2 else " (libcodec2 not found)"))
     if args.json:
         args.json.write_text(json.dumps({"speech": source, "results": results}, indent=2) + "\n")
     return 0

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <nanobind/stl/string.h>
 
@@ -12,6 +13,7 @@
 #include "enums.h"
 #include "ostrel_mbe/live.h"
 #include "registration.h"
+#include "without_gil.h"
 
 namespace ostrel_mbe::python {
 
@@ -54,8 +56,10 @@ PyObject* encoder_push(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* pcm_obj = nullptr;
         unpack_arguments(args, kwargs, "push", {"pcm"}, 1, &pcm_obj);
         const PcmArgument pcm(pcm_obj, "pcm");
+        // The array stays writable by other threads while the lock is released: work on a copy.
+        const std::vector<std::int16_t> samples(pcm.samples().begin(), pcm.samples().end());
+        const auto results = without_gil([&] { return encoder.push(samples); });
         // The call fails as a whole at its first failed frame; the frames before it are lost.
-        const auto results = encoder.push(pcm.samples());
         nb::list out;
         for (const auto& r : results) out.append(nb::steal(bytes_of(unwrap(LiveEncoder::Result(r)))));
         return out.release().ptr();
@@ -64,7 +68,8 @@ PyObject* encoder_push(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* encoder_flush(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* {
-        auto result = encoder_of(self).flush();
+        LiveEncoder& encoder = encoder_of(self);
+        auto result = without_gil([&] { return encoder.flush(); });
         if (!result) Py_RETURN_NONE;
         return bytes_of(unwrap(std::move(*result)));
     });
@@ -75,7 +80,11 @@ PyObject* decoder_push(PyObject* self, PyObject* args, PyObject* kwargs) {
         LiveDecoder& decoder = decoder_of(self);
         PyObject* bits_obj = nullptr;
         unpack_arguments(args, kwargs, "push", {"bits"}, 1, &bits_obj);
-        const auto results = decoder.push(bytes_argument(bits_obj, "bits"));
+        const std::span<const std::uint8_t> bits = bytes_argument(bits_obj, "bits");  // immutable
+        // The first decode after construction or a reset reads OSTREL_LCG_INIT, which another
+        // thread may be changing through os.environ: a call that makes it keeps the lock.
+        const auto results =
+            without_gil_if(!decoder.channel().reads_environment_on_decode(), [&] { return decoder.push(bits); });
         nb::list out;
         for (const auto& r : results) out.append(new_pcm_array(unwrap(LiveDecoder::Result(r))));
         return out.release().ptr();

@@ -10,6 +10,7 @@
 #include "bound_class.h"
 #include "enums.h"
 #include "registration.h"
+#include "without_gil.h"
 #include "ostrel_mbe/transcoder.h"
 
 namespace ostrel_mbe::python {
@@ -33,7 +34,8 @@ PyObject* transcode(PyObject* self, PyObject* args, PyObject* kwargs) {
         Transcoder& transcoder = core_of<Transcoder>(self);
         PyObject* bits_obj = nullptr;
         unpack_arguments(args, kwargs, "transcode", {"bits"}, 1, &bits_obj);
-        const WireFrame frame = unwrap(transcoder.transcode(bytes_argument(bits_obj, "bits")));
+        const std::span<const std::uint8_t> bits = bytes_argument(bits_obj, "bits");  // immutable
+        const WireFrame frame = unwrap(without_gil([&] { return transcoder.transcode(bits); }));
         return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(frame.bytes.data()), frame.length);
     });
 }

@@ -4,6 +4,7 @@
 
 #include <Python.h>
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 #include "bound_class.h"
 #include "enums.h"
 #include "ostrel_mbe/vocoder.h"
+#include "without_gil.h"
 
 namespace ostrel_mbe::python {
 
@@ -53,7 +55,14 @@ PyObject* encode_pcm(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* pcm_obj = nullptr;
         unpack_arguments(args, kwargs, "encode_pcm", {"pcm"}, 1, &pcm_obj);
         const PcmArgument pcm(pcm_obj, "pcm");
-        const WireFrame frame = unwrap(channel.encode_pcm(pcm.samples()));
+        // The array stays writable by other threads while the lock is released: work on a copy.
+        std::array<std::int16_t, FRAME_SAMPLES> copy{};
+        std::span<const std::int16_t> samples = pcm.samples();
+        if (samples.size() == copy.size()) {
+            std::copy(samples.begin(), samples.end(), copy.begin());
+            samples = copy;
+        }
+        const WireFrame frame = unwrap(without_gil([&] { return channel.encode_pcm(samples); }));
         return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(frame.bytes.data()), frame.length);
     });
 }
@@ -63,7 +72,11 @@ PyObject* decode_bits(PyObject* self, PyObject* args, PyObject* kwargs) {
         Vocoder& channel = channel_of(self);
         PyObject* bits_obj = nullptr;
         unpack_arguments(args, kwargs, "decode_bits", {"bits"}, 1, &bits_obj);
-        const PcmFrame pcm = unwrap(channel.decode_bits(bytes_argument(bits_obj, "bits")));
+        const std::span<const std::uint8_t> bits = bytes_argument(bits_obj, "bits");  // immutable
+        // The first decode after construction or a reset reads OSTREL_LCG_INIT, which another
+        // thread may be changing through os.environ: that one call keeps the lock.
+        const PcmFrame pcm =
+            unwrap(without_gil_if(!channel.reads_environment_on_decode(), [&] { return channel.decode_bits(bits); }));
         return new_pcm_array(pcm).release().ptr();
     });
 }

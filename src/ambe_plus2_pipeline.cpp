@@ -31,8 +31,7 @@ WireFrame pack_info_or_fec(const std::array<std::uint16_t, 4>& u, bool with_fec)
 std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> pcm, const EncodeContext& ctx,
                                                  bool with_fec) {
     if (ctx.tone_detection) {
-        analysis::ToneDetection d = analysis::detect_dtmf(pcm);
-        if (!d.found) d = analysis::detect_single_tone(pcm);
+        const analysis::ToneDetection d = analysis::detect_tone(pcm.first<FRAME_SAMPLES>());
         if (d.found) {
             // A tone frame replaces analysis and quantization: no analysis or quantizer state moves.
             const auto u = dq::tone_frame_vectors(d.id, d.amplitude);
@@ -43,7 +42,9 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
         }
     }
 
-    auto analysed = analysis::encode_ambe_plus2(pcm, ctx.analysis);
+    // The quantizer below runs against the encode direction's own closed-loop predictor, so the
+    // analysis need not keep its copy (which would quantize every frame a second time).
+    auto analysed = analysis::encode_ambe_plus2(pcm, ctx.analysis, analysis::PredictorCopy::Skip);
     if (!analysed) return common::failure<EncodeResult, VocoderError>(VocoderError::Analysis{analysed.error()});
     const bool silence = !analysed->has_value();
     const MbeParams params = silence ? MbeParams::ambe_plus2_silence() : **analysed;

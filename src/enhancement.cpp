@@ -47,11 +47,18 @@ void apply(const EnhancementConfig& config, EnhancementState& state, std::span<s
     const float gain = config.output_gain_db == 0.0f ? 1.0f : std::pow(10.0f, config.output_gain_db / 20.0f);
     const float fade_length = static_cast<float>(config.fade_length);
     constexpr float pi = std::numbers::pi_v<float>;
-
+    // Filter coefficients and memories as locals for the loop, so that they stay in registers
+    // (through the references every sample's stores could alias them); the same arithmetic.
+    const BiquadCoefficients high_pass = config.high_pass;
+    const BiquadCoefficients peaking = config.peaking;
+    BiquadMemory high_pass_memory = state.high_pass;
+    BiquadMemory peaking_memory = state.peaking;
+    const bool with_high_pass = config.tag == ChainTag::OnWithHighPass;
+    const bool with_peaking = config.peaking_present != 0;
     for (std::size_t i = 0; i < pcm.size(); ++i) {
         const float x = static_cast<float>(pcm[i]) / 32768.0f;
-        float y = config.tag == ChainTag::OnWithHighPass ? run_biquad(config.high_pass, state.high_pass, x) : x;
-        if (config.peaking_present != 0) y = run_biquad(config.peaking, state.peaking, y);
+        float y = with_high_pass ? run_biquad(high_pass, high_pass_memory, x) : x;
+        if (with_peaking) y = run_biquad(peaking, peaking_memory, y);
 
         if (compress) {
             const float e = std::abs(y);
@@ -77,6 +84,8 @@ void apply(const EnhancementConfig& config, EnhancementState& state, std::span<s
         // configuration becomes silence instead of an undefined conversion.
         pcm[i] = std::isnan(v) ? std::int16_t{0} : static_cast<std::int16_t>(v);
     }
+    state.high_pass = high_pass_memory;
+    state.peaking = peaking_memory;
 }
 
 }  // namespace ostrel_mbe::enhancement

@@ -25,8 +25,7 @@ float silence_omega0() {
 }
 
 std::optional<ToneReport> detect_tone(std::span<const std::int16_t> pcm) {
-    analysis::ToneDetection d = analysis::detect_dtmf(pcm);
-    if (!d.found) d = analysis::detect_single_tone(pcm);
+    const analysis::ToneDetection d = analysis::detect_tone(pcm.first<FRAME_SAMPLES>());
     if (!d.found) return std::nullopt;
     return ToneReport{d.id, d.amplitude};
 }
@@ -39,7 +38,9 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
     std::optional<ToneReport> tone;
     if (ctx.tone_detection) tone = detect_tone(pcm);
 
-    auto analysed = analysis::encode_with_trace(pcm, ctx.analysis);
+    // The quantizer below runs against the encode direction's own closed-loop predictor, so the
+    // analysis need not keep its copy (which would quantize every frame a second time).
+    auto analysed = analysis::encode_with_trace(pcm, ctx.analysis, analysis::PredictorCopy::Skip);
     if (!analysed) return common::failure<EncodeResult, VocoderError>(VocoderError::Analysis{analysed.error()});
 
     const bool silence = !analysed->params.has_value();

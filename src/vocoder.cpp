@@ -43,6 +43,24 @@ void clear_states(Vocoder::State& s) {
     s.last_decode = {};
 }
 
+// Every table and FFT plan the channels share is built when the library is loaded rather than
+// inside some channel's first call (FFTW's planner alone takes milliseconds): a throwaway
+// channel per frame format runs the whole encode and decode path, tone detection included, a
+// few times.  Each table stays behind its own one-time guard, so nothing depends on this order.
+bool build_shared_tables() {
+    for (const Rate rate : {Rate::Imbe7200x4400, Rate::AmbePlus2_3600x2450}) {
+        Vocoder channel(rate);
+        channel.set_tone_detection(true);
+        std::array<std::int16_t, FRAME_SAMPLES> pcm{};
+        for (std::size_t n = 0; n < pcm.size(); ++n) pcm[n] = static_cast<std::int16_t>((n * 2654435761u) >> 20);
+        for (int i = 0; i < 3; ++i) {
+            if (const auto frame = channel.encode_pcm(pcm)) (void)channel.decode_bits(frame->span());
+        }
+    }
+    return true;
+}
+[[maybe_unused]] const bool shared_tables_built = build_shared_tables();
+
 }  // namespace
 
 std::string_view output_kind_text(OutputKind kind) {
@@ -138,6 +156,7 @@ std::optional<ToneReport> Vocoder::last_tone_detection() const {
 }
 
 const DecodeReport& Vocoder::last_decode_report() const { return state().last_decode; }
+bool Vocoder::reads_environment_on_decode() const { return !state().synth.noise.initialised; }
 
 std::expected<WireFrame, VocoderError> Vocoder::encode_pcm(std::span<const std::int16_t> pcm) {
     if (pcm.size() != FRAME_SAMPLES) {

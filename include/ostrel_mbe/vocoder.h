@@ -34,6 +34,9 @@ public:
     std::optional<OutputKind> last_output_kind() const;
     std::optional<ToneReport> last_tone_detection() const;
     const DecodeReport& last_decode_report() const;
+    // True until the first frame synthesized since construction or reset, the call that reads
+    // the environment (OSTREL_LCG_INIT) for the noise generator's start.
+    bool reads_environment_on_decode() const;
 
     // Settings (plain reads and writes unless noted).
     bool tone_detection() const;

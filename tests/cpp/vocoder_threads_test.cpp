@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Channels on several threads at once, the way Python threads drive them once the binding lets
+// Channels on several threads at once, the way Python threads drive them now that the binding lets
 // go of the interpreter lock: each thread owns its channels, and only the shared tables and FFT
 // plans are common.  Built and run under ThreadSanitizer by tools/test_all.sh, with the
 // first-use test alone in a fresh process so that every one-time initialisation races.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -42,35 +43,52 @@ std::vector<std::int16_t> signal(unsigned seed) {
     return out;
 }
 
-// What one thread produces: every rate's frames and decoded PCM, streamed and transcoded.
+// What one thread produces.
 struct Work {
     std::vector<std::uint8_t> frames;
     std::vector<std::int16_t> pcm;
     friend bool operator==(const Work&, const Work&) = default;
 };
 
+void append(std::vector<std::uint8_t>& out, const WireFrame& frame) {
+    out.insert(out.end(), frame.span().begin(), frame.span().end());
+}
+
+// The two jobs of the Python thread test, on the rate seed % 4: a round trip through one
+// encoding and one decoding Vocoder, and a stream trip (LiveEncoder fed in uneven chunks, a
+// Transcoder to another rate, LiveDecoder of that rate).
 Work run(unsigned seed) {
     const auto input = signal(seed);
-    Work w;
     const Rate rate = static_cast<Rate>(seed % 4);
+    Work w;
+
     Vocoder encoder(rate);
-    encoder.set_tone_detection(seed % 2 == 0);
+    encoder.set_tone_detection(true);
     encoder.set_pyin_pitch(seed % 3 == 0);
-    LiveDecoder decoder(rate);
+    Vocoder decoder(rate);
     for (std::size_t i = 0; i < FRAMES; ++i) {
         const auto frame = encoder.encode_pcm(std::span(input).subspan(i * FRAME_SAMPLES, FRAME_SAMPLES));
         if (!frame) continue;
-        w.frames.insert(w.frames.end(), frame->span().begin(), frame->span().end());
-        for (const auto& pcm : decoder.push(frame->span())) w.pcm.insert(w.pcm.end(), pcm->begin(), pcm->end());
+        append(w.frames, *frame);
+        const auto pcm = decoder.decode_bits(frame->span());
+        w.pcm.insert(w.pcm.end(), pcm->begin(), pcm->end());
     }
-    // Across codecs, from the FEC form of this rate's codec.
-    const Rate from = is_imbe(rate) ? Rate::Imbe7200x4400 : Rate::AmbePlus2_3600x2450;
-    auto transcoder = *Transcoder::create(from, is_imbe(rate) ? Rate::AmbePlus2_3600x2450 : Rate::Imbe7200x4400);
-    Vocoder source(from);
-    for (std::size_t i = 0; i < FRAMES; ++i) {
-        const auto frame = source.encode_pcm(std::span(input).subspan(i * FRAME_SAMPLES, FRAME_SAMPLES));
-        if (!frame) continue;
-        if (auto out = transcoder.transcode(frame->span())) w.frames.insert(w.frames.end(), out->span().begin(), out->span().end());
+
+    constexpr Rate BRIDGE[] = {Rate::AmbePlus2_3600x2450, Rate::Imbe7200x4400, Rate::Imbe7200x4400,
+                               Rate::AmbePlus2_3600x2450};
+    const Rate to = BRIDGE[seed % 4];
+    LiveEncoder live_encoder(rate);
+    auto bridge = *Transcoder::create(rate, to);
+    LiveDecoder live_decoder(to);
+    for (std::size_t at = 0, chunk = 0; at < input.size(); at += chunk) {
+        chunk = std::min<std::size_t>(input.size() - at, 37 + 101 * (at % 3));
+        for (const auto& frame : live_encoder.push(std::span(input).subspan(at, chunk))) {
+            if (!frame) continue;
+            append(w.frames, *frame);
+            if (auto bridged = bridge.transcode(frame->span())) {
+                for (const auto& pcm : live_decoder.push(bridged->span())) w.pcm.insert(w.pcm.end(), pcm->begin(), pcm->end());
+            }
+        }
     }
     return w;
 }

@@ -43,10 +43,20 @@ const MbeParams& reset_frame() {
     return frame;
 }
 
-std::int16_t to_pcm_sample(double value) {
+namespace {
+// The body of to_pcm_sample, inlined into the frame loop.
+inline std::int16_t pcm_sample(double value) {
     if (std::isnan(value)) return 0;
-    return static_cast<std::int16_t>(std::round(std::clamp(value, -32768.0, 32767.0)));
+    // std::round without the library call: within the 16-bit range the truncated value and the
+    // remainder are exact, and a remainder of at least one half steps away from zero.
+    const double v = std::clamp(value, -32768.0, 32767.0);
+    const auto whole = static_cast<int>(v);
+    const double rest = v - static_cast<double>(whole);
+    return static_cast<std::int16_t>(whole + (rest >= 0.5 ? 1 : 0) - (rest <= -0.5 ? 1 : 0));
 }
+}  // namespace
+
+std::int16_t to_pcm_sample(double value) { return pcm_sample(value); }
 
 std::array<std::int16_t, 160> synthesize_frame_with_mode(const MbeParams& params, const FrameErrorCounts& errors,
                                                          bool ambe_plus, const SynthSettings& settings,
@@ -114,7 +124,7 @@ std::array<std::int16_t, 160> synthesize_frame_with_mode(const MbeParams& params
         } else {
             sample = unvoiced[n] + voiced_part[n];
         }
-        out[n] = to_pcm_sample(sample);
+        out[n] = pcm_sample(sample);
     }
     state.saved_params = frame;
     return out;

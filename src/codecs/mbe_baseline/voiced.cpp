@@ -3,11 +3,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 #include "codecs/mbe_baseline/phase_regen.h"
 #include "codecs/mbe_baseline/synthesis_window.h"
 #include "common/check.h"
+#include "common/simd.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline {
 namespace {
@@ -15,26 +17,139 @@ namespace {
 constexpr int FRAME = 160;
 constexpr double FRAME_D = 160.0;
 constexpr double PI = std::numbers::pi;
+constexpr double TWO_PI = 2.0 * PI;
 
-// Adds 2 * amplitude * window(n) * cos(phase0 + step * n) for n = 0..159, evaluated with a
-// rotating phasor.
-void add_windowed_sinusoid(std::array<double, 160>& out, double amplitude, double phase0, double step,
-                           bool current_frame) {
-    double c = std::cos(phase0);
-    double s = std::sin(phase0);
-    const double cr = std::cos(step);
-    const double sr = std::sin(step);
-    for (int n = 0; n < FRAME; ++n) {
-        const double w = current_frame ? synthesis_window(n - FRAME) : synthesis_window(n);
-        out[static_cast<std::size_t>(n)] += 2.0 * amplitude * w * c;
-        const double next_c = c * cr - s * sr;
-        s = s * cr + c * sr;
-        c = next_c;
+// A fading-out sinusoid is windowed by wS(n), zero from n = 105 on; a fading-in one by
+// wS(n - 160), zero up to n = 55.
+constexpr int FADE_OUT_END = 105;
+constexpr int FADE_IN_BEGIN = 56;
+// Fading sinusoids are rendered eight harmonics at a time, as four register pairs.
+constexpr std::size_t GROUP = 8;
+
+constexpr std::array<double, FRAME> FADE_OUT_WINDOW = [] {
+    std::array<double, FRAME> w{};
+    for (int n = 0; n < FRAME; ++n) w[static_cast<std::size_t>(n)] = synthesis_window(n);
+    return w;
+}();
+constexpr std::array<double, FRAME> FADE_IN_WINDOW = [] {
+    std::array<double, FRAME> w{};
+    for (int n = 0; n < FRAME; ++n) w[static_cast<std::size_t>(n)] = synthesis_window(n - FRAME);
+    return w;
+}();
+static_assert(FADE_OUT_WINDOW[FADE_OUT_END - 1] != 0.0 && FADE_OUT_WINDOW[FADE_OUT_END] == 0.0);
+static_assert(FADE_IN_WINDOW[FADE_IN_BEGIN - 1] == 0.0 && FADE_IN_WINDOW[FADE_IN_BEGIN] != 0.0);
+
+Phasor mul(Phasor a, Phasor b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
+Phasor scale(Phasor a, double k) { return {a.re * k, a.im * k}; }
+Phasor polar(double angle) {
+    Phasor p;
+    ::sincos(angle, &p.im, &p.re);  // one call for both (glibc's, which GCC's builtin calls too)
+    return p;
+}
+Phasor power(Phasor r, unsigned k) {
+    Phasor result{};
+    while (k != 0) {
+        if ((k & 1u) != 0) result = mul(result, r);
+        r = mul(r, r);
+        k >>= 1;
+    }
+    return result;
+}
+
+using common::simd::Pair;
+using common::simd::pair_at;
+
+// Sinusoids x(n) = Re(z r^(n - first)) sharing one sample range, each by the three-term
+// recurrence x(n + 1) = 2 cos(w) x(n) - x(n - 1): one multiplication and one subtraction per
+// sample, no per-sample transcendental call.  The harmonics are the lanes: eight at a time move
+// through the samples together and their sum is added once per sample.
+struct SinusoidBatch {
+    std::array<double, L_HAT_MAX + GROUP> before{};  // x(first - 1)
+    std::array<double, L_HAT_MAX + GROUP> now{};     // x(first)
+    std::array<double, L_HAT_MAX + GROUP> twice_cos{};
+    std::size_t count = 0;
+
+    void add(Phasor z, Phasor r) {
+        before[count] = mul(z, {r.re, -r.im}).re;
+        now[count] = z.re;
+        twice_cos[count] = 2.0 * r.re;
+        ++count;
+    }
+
+    // out[n] += window[n] * sum of x(n) over the batch, n = first..end-1.
+    void render(int first, int end, const std::array<double, FRAME>& window, std::array<double, FRAME>& out) const {
+        std::array<Pair, FRAME> sum{};
+        for (std::size_t g = 0; g < count; g += GROUP) {
+            // Lanes past count hold zeros and stay zero.
+            Pair b0 = pair_at(&before[g]), b1 = pair_at(&before[g + 2]), b2 = pair_at(&before[g + 4]),
+                 b3 = pair_at(&before[g + 6]);
+            Pair n0 = pair_at(&now[g]), n1 = pair_at(&now[g + 2]), n2 = pair_at(&now[g + 4]), n3 = pair_at(&now[g + 6]);
+            const Pair k0 = pair_at(&twice_cos[g]), k1 = pair_at(&twice_cos[g + 2]), k2 = pair_at(&twice_cos[g + 4]),
+                       k3 = pair_at(&twice_cos[g + 6]);
+            for (int n = first; n < end; ++n) {
+                sum[static_cast<std::size_t>(n)] += (n0 + n1) + (n2 + n3);
+                const Pair t0 = k0 * n0 - b0, t1 = k1 * n1 - b1, t2 = k2 * n2 - b2, t3 = k3 * n3 - b3;
+                b0 = n0, b1 = n1, b2 = n2, b3 = n3;
+                n0 = t0, n1 = t1, n2 = t2, n3 = t3;
+            }
+        }
+        for (int n = first; n < end; ++n) {
+            const auto i = static_cast<std::size_t>(n);
+            out[i] += window[i] * (sum[i][0] + sum[i][1]);
+        }
+    }
+};
+
+// out[n] += 2 (m_prev + (n / 160)(m - m_prev)) cos(theta(n)), n = 0..159, for the phase
+// theta(n) = phi + b n + c n^2 with start = e^{i phi}.  Four lanes (two register pairs) each
+// follow every fourth sample: e^{i theta} advances by e^{i (theta(n + 4) - theta(n))} =
+// e^{i (4 b + 16 c + 8 c n)}, which itself turns by e^{i 32 c} per step.
+void add_interpolated(std::array<double, FRAME>& out, Phasor start, double b, double c, double m_prev, double m) {
+    constexpr int STEP = 4;
+    const Phasor eb = polar(b);
+    const Phasor ec = polar(c);
+    std::array<Phasor, STEP> z{};
+    Phasor step = mul(eb, ec);  // e^{i (theta(1) - theta(0))}
+    const Phasor e2c = mul(ec, ec);
+    z[0] = start;
+    for (std::size_t j = 1; j < STEP; ++j) {
+        z[j] = mul(z[j - 1], step);
+        step = mul(step, e2c);
+    }
+    const Phasor e8c = power(ec, 8);
+    std::array<Phasor, STEP> d{};
+    d[0] = mul(power(eb, 4), mul(e8c, e8c));  // e^{i (4 b + 16 c)}
+    for (std::size_t j = 1; j < STEP; ++j) d[j] = mul(d[j - 1], e8c);
+    const Phasor q = power(e8c, 4);  // e^{i 32 c}
+    const double slope = (m - m_prev) / FRAME_D;
+    Pair zr0 = {z[0].re, z[1].re}, zr1 = {z[2].re, z[3].re}, zi0 = {z[0].im, z[1].im}, zi1 = {z[2].im, z[3].im};
+    Pair dr0 = {d[0].re, d[1].re}, dr1 = {d[2].re, d[3].re}, di0 = {d[0].im, d[1].im}, di1 = {d[2].im, d[3].im};
+    Pair env0 = {m_prev, m_prev + slope}, env1 = {m_prev + 2.0 * slope, m_prev + 3.0 * slope};
+    const double env_step = STEP * slope;
+    for (int n = 0; n < FRAME; n += STEP) {
+        double* o = out.data() + n;
+        pair_at(o) += 2.0 * env0 * zr0;
+        pair_at(o + 2) += 2.0 * env1 * zr1;
+        const Pair r0 = zr0 * dr0 - zi0 * di0, r1 = zr1 * dr1 - zi1 * di1;
+        zi0 = zr0 * di0 + zi0 * dr0, zi1 = zr1 * di1 + zi1 * dr1;
+        zr0 = r0, zr1 = r1;
+        const Pair s0 = dr0 * q.re - di0 * q.im, s1 = dr1 * q.re - di1 * q.im;
+        di0 = dr0 * q.im + di0 * q.re, di1 = dr1 * q.im + di1 * q.re;
+        dr0 = s0, dr1 = s1;
+        env0 += env_step, env1 += env_step;
     }
 }
 
+// x - 2 pi k in [-pi, pi).
+double wrap(double x) { return x - TWO_PI * std::floor((x + PI) / TWO_PI); }
+
 }  // namespace
 
+// Built twice, for AVX2 and for the baseline instruction set, and picked when the library is
+// loaded: the sample-block loops run on 4-wide registers where the processor has them.  Without
+// fused multiply-add either build does the same operations in the same order, so both give the
+// same samples.
+OSTREL_AVX2_CLONES
 std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float> amplitudes,
                                                            std::span<const bool> voiced,
                                                            std::span<const double, L_HAT_MAX> noise,
@@ -50,7 +165,7 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
 
     std::array<double, L_HAT_MAX + 1> track{};
     for (std::size_t l = 1; l <= L_HAT_MAX; ++l) {
-        track[l] = state.phase_track[l] + (w0_prev + w0) * static_cast<double>(l) * FRAME_D * 0.5;
+        track[l] = wrap(state.phase_track[l] + (w0_prev + w0) * static_cast<double>(l) * FRAME_D * 0.5);
     }
 
     // The lowest quarter of the harmonics follows the phase track; the others get an offset that
@@ -72,39 +187,53 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
         }
     }
 
-    std::array<double, 160> out{};
+    // Fading sinusoids are summed per side and windowed once; the interpolated ones go straight
+    // to the output.  Harmonic rotations come from powers of the fundamental's.
+    SinusoidBatch fade_out;
+    SinusoidBatch fade_in;
+    std::array<double, FRAME> out{};
+    const Phasor step_prev = polar(w0_prev);
+    const Phasor step_cur = polar(w0);
+    const Phasor back_cur = polar(-(FRAME - FADE_IN_BEGIN) * w0);  // from n = 160 to 56
+    Phasor r_prev{}, r_cur{}, b_cur{};
+    std::array<Phasor, L_HAT_MAX + 1> phasor = state.phasor;
     const std::size_t top = std::max(prev_count, count);
     for (std::size_t l = 1; l <= top; ++l) {
+        r_prev = mul(r_prev, step_prev);
+        r_cur = mul(r_cur, step_cur);
+        b_cur = mul(b_cur, back_cur);
         const double h = static_cast<double>(l);
         const bool cur_voiced = l <= count && voiced[l - 1];
         const bool prev_voiced = l <= prev_count && state.voiced[l] != 0;
         const double m = l <= count ? static_cast<double>(amplitudes[l - 1]) : 0.0;
         const double m_prev = state.amplitude[l];
+        if (cur_voiced) phasor[l] = polar(phase[l]);
 
+        const auto fade_out_previous = [&] {
+            fade_out.add(scale(state.phasor[l], 2.0 * m_prev), r_prev);
+        };
+        const auto fade_in_current = [&] {
+            fade_in.add(mul(scale(phasor[l], 2.0 * m), b_cur), r_cur);
+        };
         if (prev_voiced && !cur_voiced) {
-            add_windowed_sinusoid(out, m_prev, state.phase[l], w0_prev * h, false);
+            fade_out_previous();
         } else if (cur_voiced && !prev_voiced) {
-            add_windowed_sinusoid(out, m, w0 * h * -FRAME_D + phase[l], w0 * h, true);
+            fade_in_current();
         } else if (cur_voiced && prev_voiced) {
             const bool steady = !(std::abs(w0) > 1e-30 && std::abs((w0 - w0_prev) * h / w0) >= 0.1);
             if (l <= 7 && steady) {
                 // Cubic phase interpolation across the frame boundary with linear amplitude.
                 const double dphi = phase[l] - state.phase[l] - (w0_prev + w0) * h * FRAME_D * 0.5;
-                const double wrapped = dphi - 2.0 * PI * std::floor((dphi + PI) / (2.0 * PI));
-                const double dw = wrapped / FRAME_D;
-                for (int n = 0; n < FRAME; ++n) {
-                    const double nd = static_cast<double>(n);
-                    const double theta =
-                        state.phase[l] + (w0_prev * h + dw) * nd + (w0 - w0_prev) * h * nd * nd / 320.0;
-                    const double envelope = m_prev + (nd / FRAME_D) * (m - m_prev);
-                    out[static_cast<std::size_t>(n)] += 2.0 * envelope * std::cos(theta);
-                }
+                const double dw = wrap(dphi) / FRAME_D;
+                add_interpolated(out, state.phasor[l], w0_prev * h + dw, (w0 - w0_prev) * h / 320.0, m_prev, m);
             } else {
-                add_windowed_sinusoid(out, m_prev, state.phase[l], w0_prev * h, false);
-                add_windowed_sinusoid(out, m, w0 * h * -FRAME_D + phase[l], w0 * h, true);
+                fade_out_previous();
+                fade_in_current();
             }
         }
     }
+    fade_out.render(0, FADE_OUT_END, FADE_OUT_WINDOW, out);
+    fade_in.render(FADE_IN_BEGIN, FRAME, FADE_IN_WINDOW, out);
 
     for (std::size_t l = 1; l <= L_HAT_MAX; ++l) {
         state.phase[l] = phase[l];
@@ -112,6 +241,7 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
         state.amplitude[l] = l <= count ? static_cast<double>(amplitudes[l - 1]) : 0.0;
         state.voiced[l] = l <= count && voiced[l - 1] ? 1 : 0;
     }
+    state.phasor = phasor;
     state.harmonic_count = static_cast<std::uint8_t>(count);
     state.omega0 = w0;
     return out;

@@ -15,10 +15,21 @@ namespace ostrel_mbe::codecs::mbe_baseline {
 inline constexpr std::uint8_t VOICED_HARMONIC_COUNT_RESET = 30;
 inline constexpr double VOICED_OMEGA0_RESET = 0.09377654070965533;
 
-// Per-harmonic memory, index l for harmonic l = 1..56 (index 0 unused).
+// cos and sin of one angle.
+struct Phasor {
+    double re = 1.0;
+    double im = 0.0;
+};
+
+// Per-harmonic memory, index l for harmonic l = 1..56 (index 0 unused).  The phase track is kept
+// within [-pi, pi) (it grows by l (omega0(-1) + omega0) 80 every frame and would otherwise leave
+// the range where cos is exact and fast within an hour); phi_l is the track plus an offset of at
+// most 56 pi, so it stays bounded too.
 struct VoicedState {
     std::array<double, L_HAT_MAX + 1> phase{};        // phi_l(-1), phase at the end of the last frame
-    std::array<double, L_HAT_MAX + 1> phase_track{};  // psi_l(-1)
+    std::array<double, L_HAT_MAX + 1> phase_track{};  // psi_l(-1), in [-pi, pi)
+    // e^{i phi_l(-1)} for the harmonics voiced in the last frame (the only ones read).
+    std::array<Phasor, L_HAT_MAX + 1> phasor{};
     std::array<double, L_HAT_MAX + 1> amplitude{};    // M_l(-1)
     std::array<std::uint8_t, L_HAT_MAX + 1> voiced{};
     std::uint8_t harmonic_count = VOICED_HARMONIC_COUNT_RESET;  // L(-1)

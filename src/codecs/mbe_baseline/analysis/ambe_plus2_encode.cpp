@@ -57,7 +57,7 @@ std::expected<void, AnalysisError> update_ambe_plus2_predictor(predictor::AmbePl
 }
 
 std::expected<std::optional<MbeParams>, AnalysisError> encode_ambe_plus2(std::span<const std::int16_t> samples,
-                                                                         AnalysisState& state) {
+                                                                         AnalysisState& state, PredictorCopy predictor) {
     auto front = analyse_front_end(samples, state, AMBE_PLUS2_FRONT_END);
     if (!front) return std::unexpected(front.error());
     if (!front->has_value()) return std::optional<MbeParams>{};
@@ -71,8 +71,10 @@ std::expected<std::optional<MbeParams>, AnalysisError> encode_ambe_plus2(std::sp
     }
     auto params = build_params(frame);
     if (!params) return std::unexpected(params.error());
-    if (auto updated = update_ambe_plus2_predictor(state.ambe_plus2_predictor, *params); !updated) {
-        return std::unexpected(updated.error());
+    if (predictor == PredictorCopy::Track) {
+        if (auto updated = update_ambe_plus2_predictor(state.ambe_plus2_predictor, *params); !updated) {
+            return std::unexpected(updated.error());
+        }
     }
     update_pitch_tracker(state, frame.tracker_period, frame.tracker_error);
     return std::optional<MbeParams>{*params};

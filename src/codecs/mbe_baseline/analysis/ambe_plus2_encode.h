@@ -39,7 +39,9 @@ std::expected<void, AnalysisError> update_ambe_plus2_predictor(predictor::AmbePl
 
 // None during warm-up and for silence frames (silence dispatch, or a fundamental outside the
 // half-rate range); WrongFrameLength unless samples holds 160 values, the state then untouched.
+// PredictorCopy::Skip leaves the half-rate predictor copy alone (see encode_with_trace).
 std::expected<std::optional<MbeParams>, AnalysisError> encode_ambe_plus2(std::span<const std::int16_t> samples,
-                                                                         AnalysisState& state);
+                                                                         AnalysisState& state,
+                                                                         PredictorCopy predictor = PredictorCopy::Track);
 
 }  // namespace ostrel_mbe::codecs::mbe_baseline::analysis

@@ -13,6 +13,7 @@ Amplitudes estimate_spectral_amplitudes(const basis::Spectrum& spectrum,
                                         const refine::RefinedPitch& pitch, const vuv::VuvDecision& decision) {
     OSTREL_CHECK(pitch.harmonic_count <= 56, "harmonic count fits the amplitude array");
     Amplitudes amplitudes{};
+    const basis::BasisRows rows(table);
     const double w0 = table[0];
     for (int l = 1; l <= pitch.harmonic_count; ++l) {
         const basis::BinRange bins = basis::harmonic_bins(pitch.omega0, l);
@@ -22,10 +23,12 @@ Amplitudes estimate_spectral_amplitudes(const basis::Spectrum& spectrum,
         const std::size_t band = vuv::band_of(static_cast<std::size_t>(l), decision.band_count);
         double value = 0.0;
         if (band >= 1 && decision.voiced[band]) {
+            std::array<double, basis::MAX_HARMONIC_BINS> w;
+            rows.row(bins, pitch.omega0, l, w);
             double weight = 0.0;
             for (int k = bins.first; k < bins.end; ++k) {
-                const double w = basis::harmonic_basis(table, k, pitch.omega0, l);
-                weight += w * w;
+                const double wk = w[static_cast<std::size_t>(k - bins.first)];
+                weight += wk * wk;
             }
             value = weight != 0.0 ? std::sqrt(power / weight) : 0.0;
         } else {

@@ -64,10 +64,8 @@ void estimate_pitch(AnalysisState& state, const FrontEndOptions& options, Analys
     const bool use_pyin = state.settings.pyin_pitch;
     if (!use_pyin || options.pitch_tracking_with_pyin) {
         const auto lpf = pitch::compute_s_lpf_shared(state.history);
-        pitch::PitchSearch next = pitch::PitchSearch::for_frame(lpf, 1);
-        next.enable_argmin_fast();
-        pitch::PitchSearch after_next = pitch::PitchSearch::for_frame(lpf, 2);
-        after_next.enable_argmin_fast();
+        const pitch::PitchSearch next = pitch::PitchSearch::for_frame(lpf, 1);
+        const pitch::PitchSearch after_next = pitch::PitchSearch::for_frame(lpf, 2);
         const pitch::PitchSearch current = pitch::PitchSearch::for_frame(lpf, 0);
 
         const pitch::PeriodError back =
@@ -206,7 +204,7 @@ std::expected<MbeParams, AnalysisError> build_params(const FrontEndResult& frame
 }
 
 std::expected<AnalysisOutput, AnalysisError> encode_with_trace(std::span<const std::int16_t> samples,
-                                                               AnalysisState& state) {
+                                                               AnalysisState& state, PredictorCopy predictor) {
     auto front = analyse_front_end(samples, state, FrontEndOptions{});
     if (!front) return std::unexpected(front.error());
     if (!front->has_value()) return AnalysisOutput{};
@@ -218,8 +216,10 @@ std::expected<AnalysisOutput, AnalysisError> encode_with_trace(std::span<const s
     }
     auto params = build_params(frame);
     if (!params) return std::unexpected(params.error());
-    if (auto updated = predictor::update_imbe_predictor(state.imbe_predictor, *params); !updated) {
-        return std::unexpected(updated.error());
+    if (predictor == PredictorCopy::Track) {
+        if (auto updated = predictor::update_imbe_predictor(state.imbe_predictor, *params); !updated) {
+            return std::unexpected(updated.error());
+        }
     }
     update_pitch_tracker(state, frame.tracker_period, frame.tracker_error);
     return AnalysisOutput{*params, frame.trace};

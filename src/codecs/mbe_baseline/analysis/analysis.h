@@ -88,10 +88,17 @@ struct AnalysisOutput {
     std::optional<AnalysisTrace> trace;
 };
 
+// Whether the analysis keeps its own copy of the decoder's amplitude predictor up to date.  A
+// caller that quantizes the frames itself against its own closed-loop predictor state (the
+// channel does) has no use for the copy: nothing else reads it, and keeping it costs a second
+// quantization of every frame.
+enum class PredictorCopy : bool { Track, Skip };
+
 // (none, none) during warm-up, (none, trace) for a silence frame, (params, trace) for voice.
 // WrongFrameLength unless samples holds 160 values; the state is then untouched.
 std::expected<AnalysisOutput, AnalysisError> encode_with_trace(std::span<const std::int16_t> samples,
-                                                               AnalysisState& state);
+                                                               AnalysisState& state,
+                                                               PredictorCopy predictor = PredictorCopy::Track);
 
 // Blends amplitudes 1..L with the previous voice frame's where the band voicing is unchanged and
 // the fundamental moved by less than 25 %, when 0 < amp_ema_alpha < 1; always stores the memory.

@@ -6,11 +6,15 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <complex>
 #include <cstdint>
+#include <numbers>
 #include <span>
 
+#include "common/check.h"
 #include "common/fft.h"
+#include "common/rounding.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::basis {
 
@@ -33,17 +37,68 @@ Spectrum windowed_spectrum(History history);
 // W(k, l) = basis[|floor(64 k - (16384 / 2 pi) l omega + 0.5)|], 0 beyond index 8192.
 double harmonic_basis(std::span<const double, BASIS_LENGTH> basis, int k, double omega, int l);
 
+// More than any harmonic of a fundamental up to 2 pi / 19 owns (about 13.5).
+inline constexpr int MAX_HARMONIC_BINS = 32;
+
 // Bins a_l <= k < b_l owned by harmonic l of fundamental omega.
 struct BinRange {
     int first;  // a_l = ceil((256 / 2 pi)(l - 0.5) omega)
     int end;    // b_l = ceil((256 / 2 pi)(l + 0.5) omega)
 };
-BinRange harmonic_bins(double omega, int l);
+inline BinRange harmonic_bins(double omega, int l) {
+    constexpr double scale = 256.0 / (2.0 * std::numbers::pi);
+    const double lo = common::ceil_for_index(scale * (static_cast<double>(l) - 0.5) * omega);
+    const double hi = common::ceil_for_index(scale * (static_cast<double>(l) + 0.5) * omega);
+    return {static_cast<int>(lo), static_cast<int>(hi)};
+}
+
+// The window transform regrouped by position modulo 64: entry [r][q] holds basis[64 q + r]
+// (0 past 8192).  The bins of one harmonic read positions 64 apart, which are neighbours here,
+// so a row costs a cache line or two instead of one line per bin.  Built once, with the
+// window transform.
+using StridedTransform = std::array<std::array<double, BASIS_LENGTH / 64 + 1>, 64>;
+const StridedTransform& strided_window_transform();
+
+// Rows of W(k, l) from one basis table, for the stages that evaluate many of them per frame.
+class BasisRows {
+public:
+    explicit BasisRows(std::span<const double, BASIS_LENGTH> basis)
+        : basis_(basis), strided_(basis.data() == window_transform().data() ? &strided_window_transform() : nullptr) {}
+
+    // W(k, l) for k = range.first .. range.end - 1 into out[0..], equal to harmonic_basis for
+    // each k: 64 k - c + 0.5 (c = (16384 / 2 pi) l omega) is exact for the bins near harmonic l,
+    // so the table position moves by exactly 64 per bin.  Fewer than MAX_HARMONIC_BINS bins.
+    void row(BinRange range, double omega, int l, std::array<double, MAX_HARMONIC_BINS>& out) const;
+
+private:
+    std::span<const double, BASIS_LENGTH> basis_;
+    const StridedTransform* strided_;
+};
 
 // S(k) with k taken modulo 256.
 inline const std::complex<double>& bin(const Spectrum& spectrum, int k) {
     const int m = ((k % 256) + 256) % 256;
     return spectrum[static_cast<std::size_t>(m)];
+}
+
+inline void BasisRows::row(BinRange range, double omega, int l, std::array<double, MAX_HARMONIC_BINS>& out) const {
+    OSTREL_CHECK(range.end - range.first <= MAX_HARMONIC_BINS, "a harmonic owns fewer than 32 bins");
+    if (range.end <= range.first) return;
+    constexpr double scale = 16384.0 / (2.0 * std::numbers::pi);
+    const double start =
+        common::floor_for_index(64.0 * static_cast<double>(range.first) - scale * static_cast<double>(l) * omega + 0.5);
+    const auto count = static_cast<std::size_t>(range.end - range.first);
+    if (strided_ == nullptr || !(std::fabs(start) <= 1e6)) {
+        for (std::size_t i = 0; i < count; ++i) {
+            out[i] = harmonic_basis(basis_, range.first + static_cast<int>(i), omega, l);
+        }
+        return;
+    }
+    auto position = static_cast<long>(start);
+    for (std::size_t i = 0; i < count; ++i, position += 64) {
+        const auto index = static_cast<std::size_t>(position < 0 ? -position : position);
+        out[i] = index <= 8192 ? (*strided_)[index % 64][index / 64] : 0.0;
+    }
 }
 
 }  // namespace ostrel_mbe::codecs::mbe_baseline::analysis::basis

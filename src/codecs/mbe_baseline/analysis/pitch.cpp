@@ -9,9 +9,12 @@
 #include "codecs/mbe_baseline/analysis/generated_tables.h"
 #include "common/check.h"
 #include "common/fft.h"
+#include "common/simd.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::pitch {
 namespace {
+
+namespace simd = common::simd;
 
 template <std::size_t N>
 std::array<double, N> widen(const std::array<float, N>& table) {
@@ -23,12 +26,14 @@ std::array<double, N> widen(const std::array<float, N>& table) {
 struct PitchTables {
     std::array<double, 21> lpf;
     std::array<double, WINDOW_LENGTH> window;
+    std::array<double, WINDOW_LENGTH> window_squared;
     double window_power;
 };
 
 const PitchTables& pitch_tables() {
     static const PitchTables shared = [] {
-        PitchTables t{widen(tables::PITCH_LPF), widen(tables::PITCH_WINDOW_WI), 0.0};
+        PitchTables t{widen(tables::PITCH_LPF), widen(tables::PITCH_WINDOW_WI), {}, 0.0};
+        for (std::size_t i = 0; i < WINDOW_LENGTH; ++i) t.window_squared[i] = t.window[i] * t.window[i];
         for (double w : t.window) t.window_power += w * w * w * w;
         return t;
     }();
@@ -42,19 +47,63 @@ RangeMinEntry better(const RangeMinEntry& a, const RangeMinEntry& b) {
     return b.index < a.index ? b : a;
 }
 
+// E(P_k) at every grid period, equal to error_at(grid_period(k)) bit for bit: t P_k =
+// t (42 + k) / 2 falls on a whole or a half lag, so each interpolated term is r(i) or
+// 0.5 r(i) + 0.5 r(i + 1) (the weights 1 and 0 leave r(i) unchanged), looked up instead of
+// recomputed; floor(150 / P_k) is the integer quotient 300 / (42 + k).
+OSTREL_AVX2_CLONES
+void fill_grid_errors(PitchSearch& search) {
+    if (search.energy < 1e-12) {
+        search.error.fill(1.0);
+        return;
+    }
+    const auto& r = search.autocorrelation;
+    std::array<double, 2 * LAG_COUNT> term;  // term[m] = r(m / 2), m = 0..300
+    for (std::size_t i = 0; i + 1 < LAG_COUNT; ++i) {
+        term[2 * i] = r[i];
+        term[2 * i + 1] = 0.5 * r[i] + 0.5 * r[i + 1];
+    }
+    term[2 * (LAG_COUNT - 1)] = r[LAG_COUNT - 1];
+    term[2 * LAG_COUNT - 1] = r[LAG_COUNT - 1];
+    // Numerators and denominators first, then the 203 divisions in a loop of their own, which
+    // vectorises: the divider is the slowest unit on this path.
+    std::array<double, GRID_SIZE> numerator;
+    std::array<double, GRID_SIZE> denominator;
+    for (std::size_t k = 0; k < GRID_SIZE; ++k) {
+        const std::size_t twice_period = 42 + k;
+        const std::size_t q = 300 / twice_period;
+        double sum = 0.0;
+        for (std::size_t t = q; t >= 1; --t) sum += term[t * twice_period];
+        sum += term[0];
+        for (std::size_t t = 1; t <= q; ++t) sum += term[t * twice_period];
+        const double period = grid_period(k);
+        denominator[k] = search.energy * (1.0 - period * search.window_power);
+        numerator[k] = search.energy - period * sum;
+    }
+    for (std::size_t k = 0; k < GRID_SIZE; ++k) {
+        search.error[k] = denominator[k] <= 0.0 ? 1.0 : numerator[k] / denominator[k];
+    }
+}
+
 }  // namespace
 
+// Built for AVX2 and for the baseline instruction set, picked at load (the same operations in
+// the same order either way: no fused multiply-add).
+OSTREL_AVX2_CLONES
 std::array<double, LPF_LENGTH> compute_s_lpf_shared(std::span<const double, 480> history) {
     const auto& h = pitch_tables().lpf;
+    // The history between 80 zeros on the left and 81 on the right, so that every tap reads a
+    // sample: the zero terms leave each sum exactly as a bounds-checked loop would.  The taps run
+    // in the outer loop, in the same order for every output, and the inner loop over the outputs
+    // vectorises.
+    constexpr int LEFT = 80;
+    alignas(64) std::array<double, LEFT + 480 + 81> padded{};
+    std::copy(history.begin(), history.end(), padded.begin() + LEFT);
     std::array<double, LPF_LENGTH> y{};
-    for (int j = 0; j < static_cast<int>(LPF_LENGTH); ++j) {
-        double sum = 0.0;
-        for (int n = -10; n <= 10; ++n) {
-            const int position = j - 70 - n;
-            if (position < 0 || position >= 480) continue;
-            sum += h[static_cast<std::size_t>(n + 10)] * history[static_cast<std::size_t>(position)];
-        }
-        y[static_cast<std::size_t>(j)] = sum;
+    for (int n = -10; n <= 10; ++n) {
+        const double tap = h[static_cast<std::size_t>(n + 10)];
+        const double* x = padded.data() + (LEFT - 70 - n);  // x[j] = history[j - 70 - n]
+        for (std::size_t j = 0; j < LPF_LENGTH; ++j) y[j] += tap * x[j];
     }
     return y;
 }
@@ -62,24 +111,26 @@ std::array<double, LPF_LENGTH> compute_s_lpf_shared(std::span<const double, 480>
 PitchSearch PitchSearch::from_lpf(std::span<const double, WINDOW_LENGTH> s) {
     const PitchTables& t = pitch_tables();
     PitchSearch search;
-    common::fft::Buffer<512> buffer{};
+    common::fft::RealBuffer<512> buffer;
     double energy = 0.0;
     for (std::size_t i = 0; i < WINDOW_LENGTH; ++i) {
-        const double w2 = t.window[i] * t.window[i];
-        buffer[i] = {s[i] * w2, 0.0};
+        const double w2 = t.window_squared[i];
+        buffer[i] = s[i] * w2;
         energy += s[i] * s[i] * w2;
     }
+    std::fill(buffer.begin() + WINDOW_LENGTH, buffer.end(), 0.0);
     search.energy = energy;
     search.window_power = t.window_power;
 
     // r(t) = sum_n x(n) x(n + t) through the power spectrum; 512 points leave no wrap-around
     // for lags up to 150 of a 301-point sequence.
-    common::fft::forward_512(buffer, buffer);
-    for (auto& bin : buffer) bin = {std::norm(bin), 0.0};
-    common::fft::inverse_512(buffer, buffer);
-    for (std::size_t lag = 0; lag < LAG_COUNT; ++lag) search.autocorrelation[lag] = buffer[lag].real() * (1.0 / 512.0);
+    common::fft::HalfSpectrum<512> spectrum;
+    common::fft::forward_real_512(buffer, spectrum);
+    for (auto& bin : spectrum) bin = {std::norm(bin), 0.0};
+    common::fft::inverse_real_512(spectrum, buffer);
+    for (std::size_t lag = 0; lag < LAG_COUNT; ++lag) search.autocorrelation[lag] = buffer[lag] * (1.0 / 512.0);
 
-    for (std::size_t k = 0; k < GRID_SIZE; ++k) search.error[k] = search.error_at(grid_period(k));
+    fill_grid_errors(search);
     return search;
 }
 
@@ -99,23 +150,31 @@ double PitchSearch::error_at(double period) const {
         return (1.0 - f) * autocorrelation[i] + f * autocorrelation[i + 1];
     };
     const int q = static_cast<int>(std::floor(150.0 / period));
+    // The terms at t and -t are equal: interpolate each once, then add all 2q + 1 in order.
+    std::array<double, LAG_COUNT> term;
+    for (int t = 0; t <= q; ++t) term[static_cast<std::size_t>(t)] = r_interp(static_cast<double>(t) * period);
     double sum = 0.0;
-    for (int t = -q; t <= q; ++t) sum += r_interp(std::fabs(static_cast<double>(t) * period));
+    for (int t = -q; t <= q; ++t) sum += term[static_cast<std::size_t>(t < 0 ? -t : t)];
     const double d = energy * (1.0 - period * window_power);
     if (d <= 0.0) return 1.0;
     return (energy - period * sum) / d;
 }
 
 void PitchSearch::enable_argmin_fast() {
-    if (range_min) return;
-    RangeMinTable& table = range_min.emplace();
-    for (std::size_t i = 0; i < GRID_SIZE; ++i) table[0][i] = {error[i], static_cast<std::uint16_t>(i)};
+    if (has_range_min) return;
+    has_range_min = true;
+    RangeMinTable& table = range_min;
+    for (std::size_t i = 0; i < GRID_SIZE; ++i) table[0][i] = RangeMinEntry{error[i], static_cast<std::uint16_t>(i)};
     for (std::size_t level = 1; level < RANGE_MIN_LEVELS; ++level) {
         const std::size_t half = std::size_t{1} << (level - 1);
-        for (std::size_t i = 0; i < GRID_SIZE; ++i) {
-            const RangeMinEntry& left = table[level - 1][i];
-            table[level][i] = i + half < GRID_SIZE ? better(left, table[level - 1][i + half]) : left;
+        const auto& below = table[level - 1];
+        auto& row = table[level];
+        // Every index of the right run exceeds every index of the left one, so better() comes
+        // down to one comparison: the right entry only when strictly smaller.
+        for (std::size_t i = 0; i + half < GRID_SIZE; ++i) {
+            row[i] = below[i + half].value < below[i].value ? below[i + half] : below[i];
         }
+        for (std::size_t i = GRID_SIZE - std::min(half, GRID_SIZE); i < GRID_SIZE; ++i) row[i] = below[i];
     }
 }
 
@@ -127,18 +186,18 @@ PeriodError PitchSearch::argmin_in_range(double lo, double hi) const {
     const auto last = static_cast<std::size_t>(std::min(e_bound, 202.0));
     // c <= e_bound <= 202 here: the range holds 1 to GRID_SIZE grid points.
     OSTREL_CHECK(first <= last && last < GRID_SIZE, "the searched range lies on the pitch grid");
-    RangeMinEntry best{};
-    if (range_min) {
+    RangeMinEntry best;
+    if (has_range_min) {
         const std::size_t length = last - first + 1;
         // The largest level whose span fits the range.  Bounded by the table explicitly: GCC 12
         // at -O2 under the sanitizers does not carry length >= 1 into bit_width and warns of a
         // level of -1 (-Warray-bounds).
         const auto level = std::min<std::size_t>(std::bit_width(length) - 1, RANGE_MIN_LEVELS - 1);
-        best = better((*range_min)[level][first], (*range_min)[level][last - (std::size_t{1} << level) + 1]);
+        best = better(range_min[level][first], range_min[level][last - (std::size_t{1} << level) + 1]);
     } else {
-        best = {error[first], static_cast<std::uint16_t>(first)};
+        best = RangeMinEntry{error[first], static_cast<std::uint16_t>(first)};
         for (std::size_t k = first + 1; k <= last; ++k) {
-            if (error[k] < best.value) best = {error[k], static_cast<std::uint16_t>(k)};
+            if (error[k] < best.value) best = RangeMinEntry{error[k], static_cast<std::uint16_t>(k)};
         }
     }
     return {grid_period(best.index), best.value};
@@ -152,21 +211,98 @@ PeriodError look_back(const PitchSearch& current, double previous_period, double
 
 namespace {
 
-// E(P) + E1 + E2, with E1 and E2 from the two chained searches in the following frames
-// started at period p.
-double cumulative_error(double current_error, const PitchSearch& next, const PitchSearch& after_next, double p) {
-    const PeriodError first = next.argmin_in_range(0.8 * p, 1.2 * p);
-    const PeriodError second = after_next.argmin_in_range(0.8 * first.period, 1.2 * first.period);
-    return current_error + first.error + second.error;
+std::size_t grid_index(double period) { return static_cast<std::size_t>((period - 21.0) * 2.0); }
+
+// The grid range [0.8 P_k, 1.2 P_k] of every grid period P_k, its ends exactly as
+// argmin_in_range computes them (never empty, at most 82 points), and the level of the
+// range-minimum table that covers it with two runs.
+struct GridRange {
+    std::uint16_t first;
+    std::uint16_t last;
+    std::uint16_t second_run;  // last - 2^level + 1
+    std::uint8_t level;
+};
+constexpr std::size_t WINDOW_LEVELS = 7;  // runs of up to 64 points
+
+const std::array<GridRange, GRID_SIZE>& grid_ranges() {
+    static const std::array<GridRange, GRID_SIZE> ranges = [] {
+        std::array<GridRange, GRID_SIZE> r{};
+        for (std::size_t k = 0; k < GRID_SIZE; ++k) {
+            const double p = grid_period(k);
+            const double c = std::ceil(2.0 * (std::max(0.8 * p, 21.0) - 21.0));
+            const double e_bound = std::floor(2.0 * (std::min(1.2 * p, 122.0) - 21.0));
+            OSTREL_CHECK(e_bound >= c && c >= 0.0, "every grid period's range holds grid points");
+            const auto first = static_cast<std::size_t>(c);
+            const auto last = static_cast<std::size_t>(std::min(e_bound, 202.0));
+            const auto level = static_cast<std::size_t>(std::bit_width(last - first + 1) - 1);
+            OSTREL_CHECK(level < WINDOW_LEVELS, "grid ranges are shorter than 128 points");
+            r[k] = {static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(last),
+                    static_cast<std::uint16_t>(last + 1 - (std::size_t{1} << level)), static_cast<std::uint8_t>(level)};
+        }
+        return r;
+    }();
+    return ranges;
+}
+
+// search.argmin_in_range(0.8 P_k, 1.2 P_k) for every grid period P_k: a range-minimum table
+// of the levels these ranges need, values and indices apart and built without branches (the
+// right run wins only when strictly smaller: its indices are all larger), then two runs per
+// range (equal errors again go to the smaller index, which the first run holds).
+std::array<PeriodError, GRID_SIZE> window_minima(const PitchSearch& search) {
+    // Indices held as doubles (exact) so that both selections vectorise as one mask.
+    std::array<std::array<double, GRID_SIZE>, WINDOW_LEVELS> value;
+    std::array<std::array<double, GRID_SIZE>, WINDOW_LEVELS> index;
+    value[0] = search.error;
+    for (std::size_t i = 0; i < GRID_SIZE; ++i) index[0][i] = static_cast<double>(i);
+    for (std::size_t level = 1; level < WINDOW_LEVELS; ++level) {
+        const std::size_t half = std::size_t{1} << (level - 1);
+        const double* v = value[level - 1].data();
+        const double* x = index[level - 1].data();
+        double* vo = value[level].data();
+        double* xo = index[level].data();
+        std::size_t i = 0;
+        for (; i + 1 + half < GRID_SIZE; i += 2) {
+            const simd::Pair left = simd::pair_at(v + i);
+            const simd::Pair right = simd::pair_at(v + i + half);
+            const auto take_right = right < left;
+            simd::pair_at(vo + i) = take_right ? right : left;
+            simd::pair_at(xo + i) = take_right ? simd::Pair(simd::pair_at(x + i + half)) : simd::Pair(simd::pair_at(x + i));
+        }
+        for (; i + half < GRID_SIZE; ++i) {
+            const bool take_right = v[i + half] < v[i];
+            vo[i] = take_right ? v[i + half] : v[i];
+            xo[i] = take_right ? x[i + half] : x[i];
+        }
+    }
+    std::array<PeriodError, GRID_SIZE> out;
+    const auto& ranges = grid_ranges();
+    for (std::size_t k = 0; k < GRID_SIZE; ++k) {
+        const GridRange& r = ranges[k];
+        const double a = value[r.level][r.first];
+        const double b = value[r.level][r.second_run];
+        const double best = b < a ? index[r.level][r.second_run] : index[r.level][r.first];
+        out[k] = {grid_period(static_cast<std::size_t>(best)), b < a ? b : a};
+    }
+    return out;
 }
 
 }  // namespace
 
 PeriodError look_ahead(const PitchSearch& current, const PitchSearch& next, const PitchSearch& after_next) {
-    PeriodError best{grid_period(0), cumulative_error(current.error[0], next, after_next, grid_period(0))};
+    // Every period searched from here on is a grid period, so the two chained searches in the
+    // following frames (E1 from next at P, E2 from after_next at E1's period) are table lookups.
+    const std::array<PeriodError, GRID_SIZE> next_best = window_minima(next);
+    const std::array<PeriodError, GRID_SIZE> after_best = window_minima(after_next);
+    const auto cumulative_error = [&](double current_error, double p) {
+        const PeriodError& first = next_best[grid_index(p)];
+        const PeriodError& second = after_best[grid_index(first.period)];
+        return current_error + first.error + second.error;
+    };
+
+    PeriodError best{grid_period(0), cumulative_error(current.error[0], grid_period(0))};
     for (std::size_t k = 1; k < GRID_SIZE; ++k) {
         const double p = grid_period(k);
-        const double ce = cumulative_error(current.error[k], next, after_next, p);
+        const double ce = cumulative_error(current.error[k], p);
         if (ce < best.error) best = {p, ce};
     }
 
@@ -179,7 +315,7 @@ PeriodError look_ahead(const PitchSearch& current, const PitchSearch& next, cons
         if (best.period / dn < 21.0) continue;
         const double pn = std::round(2.0 * best.period / dn) / 2.0;
         if (pn < 21.0 || pn > 122.0) continue;
-        const double ce = cumulative_error(current.error_at(pn), next, after_next, pn);
+        const double ce = cumulative_error(current.error_at(pn), pn);
         const double ratio = best.error > 0.0 ? ce / best.error : std::numeric_limits<double>::infinity();
         if (ce <= 0.85 && (ratio <= 1.7 || (ce <= 0.4 && (ce <= 0.05 || ratio <= 3.5)))) return {pn, ce};
     }

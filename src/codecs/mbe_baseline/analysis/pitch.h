@@ -31,15 +31,27 @@ struct PeriodError {
 struct RangeMinEntry {
     double value;
     std::uint16_t index;
+
+    // Left uninitialised on purpose: a table is filled completely when built, and zero-filling
+    // its 26 kB first would cost as much as building it.
+    RangeMinEntry() {}  // NOLINT: not = default, which would zero-fill under value-initialisation
+    RangeMinEntry(double v, std::uint16_t i) : value(v), index(i) {}
 };
-using RangeMinTable = std::array<std::array<RangeMinEntry, GRID_SIZE>, RANGE_MIN_LEVELS>;
+// Level j holds the best entry of every run of 2^j grid points.
+struct RangeMinTable {
+    RangeMinTable() {}  // NOLINT: filled completely when built, so not zero-filled first
+    std::array<std::array<RangeMinEntry, GRID_SIZE>, RANGE_MIN_LEVELS> levels;
+    const std::array<RangeMinEntry, GRID_SIZE>& operator[](std::size_t level) const { return levels[level]; }
+    std::array<RangeMinEntry, GRID_SIZE>& operator[](std::size_t level) { return levels[level]; }
+};
 
 struct PitchSearch {
     double energy = 0.0;        // sum s(n)^2 wI(n)^2
     double window_power = 0.0;  // sum wI(n)^4
     std::array<double, LAG_COUNT> autocorrelation{};
     std::array<double, GRID_SIZE> error{};
-    std::optional<RangeMinTable> range_min;
+    RangeMinTable range_min;    // valid once has_range_min
+    bool has_range_min = false;
 
     // s holds the 301 filtered samples centred on the frame's middle (n = -150..150).
     static PitchSearch from_lpf(std::span<const double, WINDOW_LENGTH> s);

@@ -8,36 +8,54 @@
 #include <numbers>
 
 #include "common/check.h"
+#include "common/simd.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::refine {
 namespace {
+
+namespace simd = common::simd;
 
 constexpr std::array<double, 10> OFFSETS = {-1.125, -0.875, -0.625, -0.375, -0.125,
                                             0.125,  0.375,  0.625,  0.875,  1.125};
 
 // Fit error of the harmonic comb at omega over bins 50..u, u the upper bin for this omega.
-double comb_error(const basis::Spectrum& spectrum, std::span<const double, basis::BASIS_LENGTH> table,
-                  double omega) {
+double comb_error(const basis::Spectrum& spectrum, const basis::BasisRows& rows, double omega) {
     const double upper = std::floor(118.4512 - (64.0 / std::numbers::pi) * omega);
     if (upper < 50.0) return 0.0;
     const int u = static_cast<int>(upper);
     double total = 0.0;
-    for (int l = 0; l <= 58; ++l) {
-        const basis::BinRange bins = basis::harmonic_bins(omega, l);
+    // Harmonics whose bins all lie below bin 50 add nothing: start a little below the first one
+    // that reaches it (the test below still decides), and take each harmonic's first bin from the
+    // previous one's end (the same expression).
+    constexpr double bins_per_radian = 256.0 / (2.0 * std::numbers::pi);
+    const int skip = static_cast<int>(std::clamp(50.0 / (bins_per_radian * omega) - 2.0, 0.0, 58.0));
+    basis::BinRange bins = basis::harmonic_bins(omega, skip);
+    for (int l = skip; l <= 58; ++l) {
+        if (l > skip) bins = {bins.end, basis::harmonic_bins(omega, l).end};
         if (bins.first > u) break;
         if (bins.end <= 50) continue;
-        std::complex<double> numerator{};
+        std::array<double, basis::MAX_HARMONIC_BINS> w;
+        rows.row(bins, omega, l, w);
+        // A harmonic starts at or below bin u (at most 118) and owns fewer than 32 bins, so its
+        // bins stay below 256; only harmonic 0 reaches below bin 0 and wraps.  Complex values as
+        // register pairs: the same products, sums and quotients as std::complex, with both
+        // parts of the amplitude divided by one instruction.
+        const auto at = [&](int k) {
+            const std::complex<double>& v = k >= 0 ? spectrum[static_cast<std::size_t>(k)] : basis::bin(spectrum, k);
+            return simd::Pair(simd::pair_at(reinterpret_cast<const double*>(&v)));
+        };
+        simd::Pair numerator{};
         double denominator = 0.0;
         for (int k = bins.first; k < bins.end; ++k) {
-            const double w = basis::harmonic_basis(table, k, omega, l);
-            numerator += basis::bin(spectrum, k) * w;
-            denominator += w * w;
+            const double wk = w[static_cast<std::size_t>(k - bins.first)];
+            numerator += at(k) * wk;
+            denominator += wk * wk;
         }
-        const std::complex<double> amplitude = denominator != 0.0 ? numerator / denominator : std::complex<double>{};
+        const simd::Pair amplitude = denominator != 0.0 ? numerator / denominator : simd::Pair{};
         const int last = std::min(bins.end, u + 1);
         for (int k = std::max(bins.first, 50); k < last; ++k) {
-            const double w = basis::harmonic_basis(table, k, omega, l);
-            total += std::norm(basis::bin(spectrum, k) - amplitude * w);
+            const simd::Pair d = at(k) - amplitude * w[static_cast<std::size_t>(k - bins.first)];
+            total += d[0] * d[0] + d[1] * d[1];
         }
     }
     return total;
@@ -54,11 +72,12 @@ std::uint8_t harmonic_count_for(double omega0) {
 RefinedPitch refine_pitch(const basis::Spectrum& spectrum, std::span<const double, basis::BASIS_LENGTH> table,
                           double period) {
     OSTREL_CHECK(std::isfinite(period) && period > 1.125, "refined period stays positive and finite");
+    const basis::BasisRows rows(table);
     std::size_t best = 0;
     double best_error = 0.0;
     for (std::size_t i = 0; i < OFFSETS.size(); ++i) {
         const double omega = 2.0 * std::numbers::pi / (period + OFFSETS[i]);
-        const double error = comb_error(spectrum, table, omega);
+        const double error = comb_error(spectrum, rows, omega);
         // Ties go to the offset closest to the initial period; of two equally close ones the
         // shorter period (listed first) stays.
         if (i == 0 || error < best_error ||

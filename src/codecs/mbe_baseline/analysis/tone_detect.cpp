@@ -61,9 +61,10 @@ const std::array<double, 256>& LazyWindow::operator*() const {
 
 PowerSpectrum compute_psd(std::span<const std::int16_t, TONE_FRAME_SAMPLES> samples) {
     const auto& window = *hann_window::WINDOW;
-    common::fft::Buffer<FFT_SIZE> x{};
-    for (std::size_t n = 0; n < TONE_FRAME_SAMPLES; ++n) x[n] = static_cast<double>(samples[n]) * window[n];
-    common::fft::forward_256(x, x);
+    common::fft::RealBuffer<FFT_SIZE> frame{};
+    for (std::size_t n = 0; n < TONE_FRAME_SAMPLES; ++n) frame[n] = static_cast<double>(samples[n]) * window[n];
+    common::fft::HalfSpectrum<FFT_SIZE> x;
+    common::fft::forward_real_256(frame, x);
 
     PowerSpectrum psd;
     for (std::size_t k = 0; k < PSD_BINS; ++k) psd.power[k] = std::norm(x[k]);
@@ -96,7 +97,10 @@ std::uint8_t amplitude_index(double magnitude) {
 
 ToneDetection detect_dtmf(std::span<const std::int16_t> samples) {
     if (samples.size() != TONE_FRAME_SAMPLES) return {};
-    const PowerSpectrum psd = compute_psd(samples.first<TONE_FRAME_SAMPLES>());
+    return detect_dtmf(compute_psd(samples.first<TONE_FRAME_SAMPLES>()));
+}
+
+ToneDetection detect_dtmf(const PowerSpectrum& psd) {
     const std::size_t k1 = strongest_bin(psd);
     if (!stands_out(psd, k1)) return {};
 
@@ -135,7 +139,10 @@ ToneDetection detect_dtmf(std::span<const std::int16_t> samples) {
 
 ToneDetection detect_single_tone(std::span<const std::int16_t> samples) {
     if (samples.size() != TONE_FRAME_SAMPLES) return {};
-    const PowerSpectrum psd = compute_psd(samples.first<TONE_FRAME_SAMPLES>());
+    return detect_single_tone(compute_psd(samples.first<TONE_FRAME_SAMPLES>()));
+}
+
+ToneDetection detect_single_tone(const PowerSpectrum& psd) {
     const std::size_t k1 = strongest_bin(psd);
     if (!stands_out(psd, k1)) return {};
     const double f = refine_peak_hz(psd, k1);
@@ -157,6 +164,12 @@ ToneDetection detect_single_tone(std::span<const std::int16_t> samples) {
     }
     if (!matched) return {};
     return {true, static_cast<std::uint8_t>(best), amplitude_index(std::sqrt(psd.power[k1]))};
+}
+
+ToneDetection detect_tone(std::span<const std::int16_t, TONE_FRAME_SAMPLES> samples) {
+    const PowerSpectrum psd = compute_psd(samples);
+    const ToneDetection dual = detect_dtmf(psd);
+    return dual.found ? dual : detect_single_tone(psd);
 }
 
 }  // namespace ostrel_mbe::codecs::mbe_baseline::analysis

@@ -52,9 +52,14 @@ std::uint8_t amplitude_index(double magnitude);
 // matched to the table's dual-tone entries within 40 Hz in total.  Not found unless the
 // slice holds exactly 160 samples.
 ToneDetection detect_dtmf(std::span<const std::int16_t> samples);
+ToneDetection detect_dtmf(const PowerSpectrum& psd);
 
 // Single tones: the strongest peak, at least 20 dB over the noise floor, within 20 Hz of a
 // single-tone entry of the table.  Not found unless the slice holds exactly 160 samples.
 ToneDetection detect_single_tone(std::span<const std::int16_t> samples);
+ToneDetection detect_single_tone(const PowerSpectrum& psd);
+
+// Dual tones first, then single tones, on one power spectrum of the frame (exactly 160 samples).
+ToneDetection detect_tone(std::span<const std::int16_t, TONE_FRAME_SAMPLES> samples);
 
 }  // namespace ostrel_mbe::codecs::mbe_baseline::analysis

@@ -5,7 +5,11 @@
 #include <cmath>
 #include <complex>
 
+#include "common/simd.h"
+
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::vuv {
+
+namespace simd = common::simd;
 
 std::uint8_t band_count(std::uint8_t harmonic_count) {
     if (harmonic_count > 36) return 12;
@@ -21,6 +25,7 @@ bool harmonic_voiced(const VuvDecision& decision, std::size_t l) {
 VuvDecision determine_vuv(const basis::Spectrum& spectrum, std::span<const double, basis::BASIS_LENGTH> table,
                           const refine::RefinedPitch& pitch, VoicingState& state, double pitch_error) {
     VuvDecision d;
+    const basis::BasisRows rows(table);
     const double w0 = table[0];
     const double g = w0 * w0 > 0.0 ? 1.0 / (w0 * w0) : 0.0;
     double low = 0.0;
@@ -52,19 +57,26 @@ VuvDecision determine_vuv(const basis::Spectrum& spectrum, std::span<const doubl
         double signal_sum = 0.0;
         for (int l = first; l <= last; ++l) {
             const basis::BinRange bins = basis::harmonic_bins(pitch.omega0, l);
-            std::complex<double> numerator{};
+            std::array<double, basis::MAX_HARMONIC_BINS> w;
+            rows.row(bins, pitch.omega0, l, w);
+            // Complex values as register pairs: the same products, sums and quotients as
+            // std::complex, both parts of the amplitude divided by one instruction.
+            const auto at = [&](int b) {
+                return simd::Pair(simd::pair_at(reinterpret_cast<const double*>(&basis::bin(spectrum, b))));
+            };
+            simd::Pair numerator{};
             double weight = 0.0;
             for (int b = bins.first; b < bins.end; ++b) {
-                const double w = basis::harmonic_basis(table, b, pitch.omega0, l);
-                numerator += basis::bin(spectrum, b) * w;
-                weight += w * w;
+                const double wb = w[static_cast<std::size_t>(b - bins.first)];
+                numerator += at(b) * wb;
+                weight += wb * wb;
             }
-            const std::complex<double> amplitude = weight != 0.0 ? numerator / weight : std::complex<double>{};
+            const simd::Pair amplitude = weight != 0.0 ? numerator / weight : simd::Pair{};
             for (int b = bins.first; b < bins.end; ++b) {
-                const double w = basis::harmonic_basis(table, b, pitch.omega0, l);
-                const std::complex<double>& s = basis::bin(spectrum, b);
-                error_sum += std::norm(s - amplitude * w);
-                signal_sum += std::norm(s);
+                const simd::Pair s = at(b);
+                const simd::Pair residual = s - amplitude * w[static_cast<std::size_t>(b - bins.first)];
+                error_sum += residual[0] * residual[0] + residual[1] * residual[1];
+                signal_sum += s[0] * s[0] + s[1] * s[1];
             }
         }
         const auto band = static_cast<std::size_t>(k);

@@ -263,5 +263,24 @@ TEST(VoicedSynthesis, UpperHarmonicPhases) {
     }
 }
 
+TEST(VoicedSynthesis, PhasesStayBoundedOverLongRuns) {
+    // Unwrapped, the track of harmonic 56 at omega0 near 0.055 would grow by about 500 rad a
+    // frame and pass 10^6 rad within this run; kept in [-pi, pi), with offsets of at most 56 pi.
+    for (const bool ambe_plus : {false, true}) {
+        VoicedState s;
+        for (int frame = 0; frame < 3000; ++frame) {
+            Frame f{std::vector<float>(56, 100.0f + static_cast<float>(frame % 7)), {}, frame % 2 ? 0.055f : 0.056f};
+            for (std::size_t l = 0; l < 56; ++l) f.voiced[l] = (l + static_cast<std::size_t>(frame)) % 5 != 0;
+            const auto out = run(f, s, ambe_plus, noise_of(static_cast<double>(frame * 37 % 65536)));
+            for (double v : out) ASSERT_TRUE(std::isfinite(v));
+            for (std::size_t l = 1; l <= L_HAT_MAX; ++l) {
+                ASSERT_GE(s.phase_track[l], -PI) << "frame " << frame << " harmonic " << l;
+                ASSERT_LT(s.phase_track[l], PI) << "frame " << frame << " harmonic " << l;
+                ASSERT_LE(std::abs(s.phase[l]), 57.0 * PI) << "frame " << frame << " harmonic " << l;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace ostrel_mbe::codecs::mbe_baseline

@@ -1,0 +1,62 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Fixed workload for bench/instructions.sh: after a warm-up that builds every shared table and
+// plan, measured_encode / measured_decode run a number of frames of one rate; callgrind counts
+// the instructions inside them only.
+//     instructions_driver encode|decode RATE(0..3) FRAMES
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bench_signal.h"
+#include "vocoder.h"
+
+using ostrel_mbe::FRAME_SAMPLES;
+
+namespace {
+constexpr std::size_t WARM_UP = 10;
+}
+
+extern "C" __attribute__((noinline)) void measured_encode(ostrel_mbe::Vocoder& enc, const std::vector<std::int16_t>& pcm,
+                                                          std::size_t first, std::size_t frames) {
+    for (std::size_t i = first; i < first + frames; ++i) {
+        auto f = enc.encode_pcm(std::span<const std::int16_t>(pcm).subspan(i * FRAME_SAMPLES, FRAME_SAMPLES));
+        if (!f) std::abort();
+    }
+}
+
+extern "C" __attribute__((noinline)) void measured_decode(ostrel_mbe::Vocoder& dec,
+                                                          const std::vector<ostrel_mbe::WireFrame>& stream,
+                                                          std::size_t first, std::size_t frames) {
+    for (std::size_t i = first; i < first + frames; ++i) {
+        if (!dec.decode_bits(stream[i].span())) std::abort();
+    }
+}
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: instructions_driver encode|decode RATE FRAMES\n");
+        return 2;
+    }
+    const bool encode = std::strcmp(argv[1], "encode") == 0;
+    const auto rate = static_cast<ostrel_mbe::Rate>(std::stoi(argv[2]));
+    const auto frames = static_cast<std::size_t>(std::stoul(argv[3]));
+    const auto pcm = ostrel_mbe::bench::speech_like((WARM_UP + frames) * FRAME_SAMPLES);
+    ostrel_mbe::Vocoder enc(rate);
+    if (encode) {
+        measured_encode(enc, pcm, 0, 0);  // nothing: keeps the symbol for the toggle
+        for (std::size_t i = 0; i < WARM_UP; ++i) {
+            (void)enc.encode_pcm(std::span<const std::int16_t>(pcm).subspan(i * FRAME_SAMPLES, FRAME_SAMPLES));
+        }
+        measured_encode(enc, pcm, WARM_UP, frames);
+        return 0;
+    }
+    std::vector<ostrel_mbe::WireFrame> stream;
+    for (std::size_t i = 0; i < WARM_UP + frames; ++i) {
+        stream.push_back(*enc.encode_pcm(std::span<const std::int16_t>(pcm).subspan(i * FRAME_SAMPLES, FRAME_SAMPLES)));
+    }
+    ostrel_mbe::Vocoder dec(rate);
+    for (std::size_t i = 0; i < WARM_UP; ++i) (void)dec.decode_bits(stream[i].span());
+    measured_decode(dec, stream, WARM_UP, frames);
+    return 0;
+}
