@@ -27,8 +27,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ./b
 echo "== C++ tests under ThreadSanitizer (channels on several threads at once)"
 cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_BUILD_TESTS=ON -DOSTREL_TSAN=ON >/dev/null
 cmake --build build/tsan -j "$jobs"
-# The first use of every shared table and FFT plan races only in a fresh process: that test
-# runs alone first.
+# One-time initialisations race only in a fresh process: the first-use test runs alone first.
 export TSAN_OPTIONS=halt_on_error=1
 ./build/tsan/ostrel_mbe_tests --gtest_brief=1 --gtest_filter='*FirstUse*'
 ./build/tsan/ostrel_mbe_tests --gtest_brief=1 --gtest_filter='-*FirstUse*'

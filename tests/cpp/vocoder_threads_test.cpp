@@ -2,7 +2,9 @@
 // Channels on several threads at once, the way Python threads drive them now that the binding lets
 // go of the interpreter lock: each thread owns its channels, and only the shared tables and FFT
 // plans are common.  Built and run under ThreadSanitizer by tools/test_all.sh, with the
-// first-use test alone in a fresh process so that every one-time initialisation races.
+// first-use test alone in a fresh process: the library builds most shared tables while it loads,
+// and the rest (the PYIN tracker's, whatever the warm-up does not reach) are built here, by
+// whichever of the threads gets there first.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -109,8 +111,8 @@ std::vector<Work> together(F work) {
     return results;
 }
 
-// First in the file: in a fresh process every shared table and FFT plan is built here, by
-// whichever of the threads gets there first.
+// First in the file, and run alone in a fresh process: the one-time initialisations that the
+// load-time warm-up leaves race here.
 TEST(VocoderThreads, FirstUseFromManyThreadsMatchesOneThread) {
     const auto concurrent = together(run);
     for (unsigned t = 0; t < THREADS; ++t) {
