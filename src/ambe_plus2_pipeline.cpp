@@ -8,6 +8,7 @@
 #include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "ambe_plus2_wire/dequantize/tone.h"
 #include "codecs/mbe_baseline/analysis/ambe_plus2_encode.h"
+#include "common/failure.h"
 
 namespace ostrel_mbe::ambe_plus2_pipeline {
 
@@ -37,13 +38,13 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
     // The quantizer below runs against the encode direction's own closed-loop predictor, so the
     // analysis need not keep its copy (which would quantize every frame a second time).
     auto analysed = analysis::encode_ambe_plus2(pcm, ctx.analysis, analysis::PredictorCopy::Skip);
-    if (!analysed) return std::unexpected(VocoderError{VocoderError::Analysis{analysed.error()}});
+    if (!analysed) return common::failure<EncodeResult, VocoderError>(VocoderError::Analysis{analysed.error()});
     const bool silence = !analysed->has_value();
     const MbeParams params = silence ? MbeParams::ambe_plus2_silence() : **analysed;
 
     // Closed loop: every later frame is predicted from what the receiving decoder holds.
     auto u = dq::quantize_closed_loop(params, ctx.predictor);
-    if (!u) return std::unexpected(VocoderError{VocoderError::Quantize{u.error().debug()}});
+    if (!u) return common::failure<EncodeResult, VocoderError>(VocoderError::Quantize{u.error().debug()});
     return EncodeResult{pack_info_or_fec(*u, with_fec),
                         EncodeReport{silence ? OutputKind::Silence : OutputKind::Voice, std::nullopt}};
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "common/failure.h"
 #include "imbe_wire/frame.h"
 #include "imbe_wire/priority.h"
 
@@ -26,14 +27,14 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
     // The quantizer below runs against the encode direction's own closed-loop predictor, so the
     // analysis need not keep its copy (which would quantize every frame a second time).
     auto analysed = analysis::encode_with_trace(pcm, ctx.analysis, analysis::PredictorCopy::Skip);
-    if (!analysed) return std::unexpected(VocoderError{VocoderError::Analysis{analysed.error()}});
+    if (!analysed) return common::failure<EncodeResult, VocoderError>(VocoderError::Analysis{analysed.error()});
 
     const bool silence = !analysed->params.has_value();
     const MbeParams params = silence ? MbeParams::imbe_silence() : *analysed->params;
 
     const dq::DecoderState before = ctx.predictor;
     auto b = dq::quantize(params, ctx.predictor);
-    if (!b) return std::unexpected(VocoderError{VocoderError::Quantize{std::string(dq::debug_name(b.error()))}});
+    if (!b) return common::failure<EncodeResult, VocoderError>(VocoderError::Quantize{std::string(dq::debug_name(b.error()))});
     const dq::InfoVectors u = imbe_wire::priority::prioritize(*b, params.harmonic_count());
 
     // Closed loop: the encode direction holds exactly what a decoder of this frame will hold

@@ -6,6 +6,7 @@
 
 #include "ambe_plus2_wire/frame.h"
 #include "common/check.h"
+#include "common/failure.h"
 #include "imbe_wire/frame.h"
 #include "rate_conversion/converter.h"
 #include "wire_common/frame_bytes.h"
@@ -19,6 +20,9 @@ struct Transcoder::State {
     std::optional<rate_conversion::FullToHalfConverter> full_to_half;
     std::optional<rate_conversion::HalfToFullConverter> half_to_full;
 };
+
+Transcoder::State& Transcoder::state() noexcept { return storage_.get<State>(); }
+const Transcoder::State& Transcoder::state() const noexcept { return storage_.get<State>(); }
 
 namespace {
 
@@ -44,7 +48,7 @@ VocoderError convert_error(const rate_conversion::ConvertError& e) {
 }  // namespace
 
 std::expected<Transcoder, VocoderError> Transcoder::create(Rate from, Rate to) {
-    if (!direction_of(from, to)) return std::unexpected(VocoderError{VocoderError::UnsupportedTranscode{from, to}});
+    if (!direction_of(from, to)) return common::failure<Transcoder, VocoderError>(VocoderError::UnsupportedTranscode{from, to});
     return Transcoder(from, to);
 }
 
@@ -81,10 +85,10 @@ void Transcoder::reset() {
 std::expected<WireFrame, VocoderError> Transcoder::transcode(std::span<const std::uint8_t> bytes) {
     State& s = state();
     const std::size_t expected = wire_bytes(s.from);
-    if (bytes.size() != expected) return std::unexpected(VocoderError{VocoderError::WrongBitsLength{expected, bytes.size()}});
+    if (bytes.size() != expected) return common::failure<WireFrame, VocoderError>(VocoderError::WrongBitsLength{expected, bytes.size()});
 
     const auto direction = direction_of(s.from, s.to);
-    if (!direction) return std::unexpected(VocoderError{VocoderError::UnsupportedTranscode{s.from, s.to}});
+    if (!direction) return common::failure<WireFrame, VocoderError>(VocoderError::UnsupportedTranscode{s.from, s.to});
     switch (*direction) {
         case Direction::FullFecToBare:
             return WireFrame::of(layout::pack_info_full(imbe_wire::frame::decode_frame_bytes(bytes.first<18>()).u));
@@ -107,7 +111,7 @@ std::expected<WireFrame, VocoderError> Transcoder::transcode(std::span<const std
             return WireFrame::of(wire_common::symbols_to_bytes(*out));
         }
     }
-    return std::unexpected(VocoderError{VocoderError::UnsupportedTranscode{s.from, s.to}});
+    return common::failure<WireFrame, VocoderError>(VocoderError::UnsupportedTranscode{s.from, s.to});
 }
 
 }  // namespace ostrel_mbe

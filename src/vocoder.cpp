@@ -7,10 +7,14 @@
 #include <cstring>
 
 #include "ambe_plus2_pipeline.h"
+#include "common/failure.h"
 #include "imbe_pipeline.h"
 #include "vocoder_state.h"
 
 namespace ostrel_mbe {
+
+Vocoder::State& Vocoder::state() noexcept { return storage_.get<State>(); }
+const Vocoder::State& Vocoder::state() const noexcept { return storage_.get<State>(); }
 
 namespace mbe = codecs::mbe_baseline;
 
@@ -161,7 +165,7 @@ const DecodeReport& Vocoder::last_decode_report() const { return state().last_de
 
 std::expected<WireFrame, VocoderError> Vocoder::encode_pcm(std::span<const std::int16_t> pcm) {
     if (pcm.size() != FRAME_SAMPLES) {
-        return std::unexpected(VocoderError{VocoderError::WrongPcmLength{FRAME_SAMPLES, pcm.size()}});
+        return common::failure<WireFrame, VocoderError>(VocoderError::WrongPcmLength{FRAME_SAMPLES, pcm.size()});
     }
     State& s = state();
     const bool with_fec = has_fec(s.rate);
@@ -177,7 +181,7 @@ std::expected<PcmFrame, VocoderError> Vocoder::decode_bits(std::span<const std::
     State& s = state();
     // The length check comes first: a rejected call reads no bit and changes nothing.
     if (bits.size() != wire_bytes(s.rate)) {
-        return std::unexpected(VocoderError{VocoderError::WrongBitsLength{wire_bytes(s.rate), bits.size()}});
+        return common::failure<PcmFrame, VocoderError>(VocoderError::WrongBitsLength{wire_bytes(s.rate), bits.size()});
     }
     const bool with_fec = has_fec(s.rate);
     DecodeResult result =

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Installs what the tests need, builds, and runs every test: the C++ suite and the C interface
-# test, both again under AddressSanitizer + UndefinedBehaviorSanitizer, a consumer project
-# built against the installed library, the sdist and wheel (with a smoke test of the wheel in a
-# fresh virtualenv), and the Python suite, which also runs the README's examples.
+# test, both again under AddressSanitizer + UndefinedBehaviorSanitizer, the multi-threaded tests
+# under ThreadSanitizer, a consumer project built against the installed library, the sdist and
+# wheel (with a smoke test of the wheel in a fresh virtualenv), every fuzz target for 20 s, and
+# the Python suite, which also runs the README's examples.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup_env.sh
@@ -16,11 +17,22 @@ cmake --build build/tests -j "$jobs"
 ./build/tests/ostrel_mbe_c_api_test
 
 echo "== C++ tests (AddressSanitizer + UndefinedBehaviorSanitizer)"
+# Debug, unoptimised, keeps the test command's time down; the sanitizer build also compiles
+# without warnings at RelWithDebInfo (-DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_SANITIZE=ON).
 cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSTREL_BUILD_TESTS=ON -DOSTREL_SANITIZE=ON >/dev/null
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   OSTREL_SANITIZED=1 ./build/asan/ostrel_mbe_tests --gtest_brief=1
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ./build/asan/ostrel_mbe_c_api_test
+
+echo "== C++ tests under ThreadSanitizer (channels on several threads at once)"
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_BUILD_TESTS=ON -DOSTREL_TSAN=ON >/dev/null
+cmake --build build/tsan -j "$jobs"
+# One-time initialisations race only in a fresh process: the first-use test runs alone first.
+export TSAN_OPTIONS=halt_on_error=1
+./build/tsan/ostrel_mbe_tests --gtest_brief=1 --gtest_filter='*FirstUse*'
+./build/tsan/ostrel_mbe_tests --gtest_brief=1 --gtest_filter='-*FirstUse*'
+unset TSAN_OPTIONS
 
 echo "== Installed library: CMake package, pkg-config file, C and C++ consumers"
 rm -rf build/install
@@ -39,6 +51,10 @@ python -m venv build/wheel-venv
 build/wheel-venv/bin/python -m pip install -q build/dist/ostrel_mbe-*.whl
 (cd build/wheel-venv && PATH="$PWD/bin:$PATH" bin/python "$OLDPWD/tests/wheel_smoke.py")
 
-echo "== Python tests (against the same wheel)"
 pip install -q --force-reinstall --no-deps build/dist/ostrel_mbe-*.whl
+
+echo "== Fuzzing (libFuzzer and atheris, 20 s per target)"
+bash tools/fuzz.sh --seconds 20
+
+echo "== Python tests (against the same wheel)"
 OSTREL_INSTALL_PREFIX="$PWD/build/install" python -m pytest -q tests/python

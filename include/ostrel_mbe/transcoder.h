@@ -46,8 +46,10 @@ public:
     // The direction, the envelope mix and the rate converter the direction needs, defined in
     // the library's private sources.
     struct State;
-    State& state() noexcept { return storage_.get<State>(); }
-    const State& state() const noexcept { return storage_.get<State>(); }
+    // Defined where State is complete: clang instantiates the storage's accessor (and
+    // std::launder, which needs a complete type) at an inline definition here.
+    State& state() noexcept;
+    const State& state() const noexcept;
 
 private:
     Transcoder(Rate from, Rate to);

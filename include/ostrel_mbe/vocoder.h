@@ -70,8 +70,10 @@ public:
     // Every piece of the channel's cross-frame state, defined in the library's private sources
     // (vocoder_state.h); reached by the library's own code and tests.
     struct State;
-    State& state() noexcept { return storage_.get<State>(); }
-    const State& state() const noexcept { return storage_.get<State>(); }
+    // Defined where State is complete: clang instantiates the storage's accessor (and
+    // std::launder, which needs a complete type) at an inline definition here.
+    State& state() noexcept;
+    const State& state() const noexcept;
 
 private:
     // Room for State; the library checks at build time that State fits.

@@ -20,16 +20,22 @@ The output file may also be given with -o.  Without an input file (encode -o FIL
 the bundled speech clip is used.  encode, decode, transcode and info take "-" for standard input or
 output and stream: PCM on a pipe is raw 8 kHz 16-bit little-endian mono, frames are read and
 written as they arrive, so a demodulator's frames can be piped through decode to a player.
-Bad input files end the program with exit status 2 and a one-line message; so does a frame
-stream that ends inside a frame, after the whole frames before it have been written.
+Bad input files end the program with exit status 2 and a one-line message naming the file; so
+do outputs that cannot be written, inputs that hold no samples or no whole frame (no output is
+written), and a frame stream that ends inside a frame, after the whole frames before it have
+been written.  An output file appears only once it is complete: it is written beside its final
+name and renamed into place, so a failed run leaves no truncated file behind.
 """
 
 from __future__ import annotations
 
 import argparse
+import errno
 import json
 import os
+import stat
 import sys
+import tempfile
 import time
 import wave
 from importlib import resources
@@ -148,7 +154,7 @@ class _Frames:
 def _load_input(path: Optional[str]) -> np.ndarray:
     source = Path(path) if path else bundled_speech()
     try:
-        return wav.load_pcm(source)
+        pcm = wav.load_pcm(source)
     except FileNotFoundError:
         raise InputError(f"{source}: no such file") from None
     except IsADirectoryError:
@@ -157,6 +163,11 @@ def _load_input(path: Optional[str]) -> np.ndarray:
         raise InputError(f"{source}: {e.strerror or e}") from None
     except wav.WavError as e:
         raise InputError(f"{source}: {e}") from None
+    if pcm.size == 0:
+        # Refused rather than encoded to an empty frame file with success: a recording that
+        # came out empty is a fault the user (or the script running us) should hear about.
+        raise InputError(f"{source}: the WAV file holds no samples")
+    return pcm
 
 
 def _open_input(path: str) -> BinaryIO:
@@ -208,25 +219,77 @@ def _file_frames(source: BinaryIO, size: int) -> int:
     return os.fstat(source.fileno()).st_size // size
 
 
+class OutputError(Exception):
+    """An output that cannot be written: reported in one line naming the file, exit status 2."""
+
+    def __init__(self, path: str, error: OSError) -> None:
+        super().__init__(f"{path}: {error.strerror or error}")
+
+
 class _Output:
     """Frames or PCM on their way out: a file, a WAV file, or standard output flushed after
-    every write so that a player downstream hears each frame as it is decoded."""
+    every write so that a player downstream hears each frame as it is decoded.
+
+    A file is written to a temporary file beside it and renamed into place by commit(), so a
+    run that fails half way (disk full, file size limit, a refused frame) leaves any earlier
+    file of that name as it was and no truncated output.  Devices and pipes given as the
+    output (/dev/null, a FIFO) are written in place.  Use it as a context manager: leaving the
+    block without commit() discards the output."""
 
     def __init__(self, path: str, as_wav: bool = False) -> None:
         self.path = path
         self.wav: Optional[wave.Wave_write] = None
         self.stream: Optional[BinaryIO] = None
+        self.temp: Optional[str] = None
         if path == STDIO:
             self.stream = sys.stdout.buffer
             return
-        # The file is opened first: a WAV writer that fails to open its own file leaves a
-        # half-built object whose destructor prints a traceback.
-        self.stream = open(path, "wb")
-        if as_wav:
-            self.wav = wave.open(self.stream, "wb")
-            self.wav.setnchannels(1)
-            self.wav.setsampwidth(2)
-            self.wav.setframerate(wav.SAMPLE_RATE)
+        try:
+            self.stream = self._open(path)
+            if as_wav:
+                # The writer gets the open file: one that opens its own file and fails leaves a
+                # half-built object whose destructor prints a traceback.
+                self.wav = wave.open(self.stream, "wb")
+                self.wav.setnchannels(1)
+                self.wav.setsampwidth(2)
+                self.wav.setframerate(wav.SAMPLE_RATE)
+        except OSError as e:
+            self.discard()
+            raise OutputError(path, e) from None
+
+    def _open(self, path: str) -> BinaryIO:
+        try:
+            mode = os.stat(path).st_mode
+        except FileNotFoundError:
+            mode = None
+        if mode is not None and stat.S_ISDIR(mode):
+            raise IsADirectoryError(errno.EISDIR, "is a directory")
+        if mode is not None and not stat.S_ISREG(mode):
+            return open(path, "wb")
+        # Beside the file a symbolic link points to, so that the rename replaces that file.
+        target = os.path.realpath(path)
+        try:
+            fd, self.temp = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.", suffix=".part",
+                                             dir=os.path.dirname(target))
+        except PermissionError:
+            if mode is None:
+                raise
+            # A file we may write in a folder we may not: written in place, as before.
+            return open(path, "wb")
+        # The permissions a newly created file would get (mkstemp makes it private), or the
+        # replaced file's own.
+        if mode is None:
+            umask = os.umask(0)
+            os.umask(umask)
+            mode = 0o666 & ~umask
+        os.chmod(fd, stat.S_IMODE(mode))
+        return os.fdopen(fd, "wb")
+
+    def __enter__(self) -> "_Output":
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        self.discard()
 
     def write(self, items: List[object]) -> None:
         if not items:
@@ -235,18 +298,54 @@ class _Output:
             data = np.concatenate(items).astype("<i2").tobytes()  # type: ignore[arg-type]
         else:
             data = b"".join(items)  # type: ignore[arg-type]
-        if self.wav is not None:
-            self.wav.writeframes(data)
-        elif self.stream is not None:
-            self.stream.write(data)
-            if self.path == STDIO:
-                self.stream.flush()
+        try:
+            if self.wav is not None:
+                self.wav.writeframes(data)
+            elif self.stream is not None:
+                self.stream.write(data)
+                if self.path == STDIO:
+                    self.stream.flush()
+        except BrokenPipeError:
+            raise
+        except OSError as e:
+            raise OutputError(self._name(), e) from None
 
-    def close(self) -> None:
-        if self.wav is not None:
-            self.wav.close()  # writes the final sizes into the header
-        if self.stream is not None and self.path != STDIO:
-            self.stream.close()
+    def commit(self) -> None:
+        """Finishes the output: the WAV header's final sizes, then the rename into place."""
+        try:
+            if self.wav is not None:
+                self.wav.close()
+            if self.stream is not None and self.path != STDIO:
+                self.stream.close()
+            if self.temp is not None:
+                os.replace(self.temp, os.path.realpath(self.path))
+                self.temp = None
+        except BrokenPipeError:
+            raise
+        except OSError as e:
+            raise OutputError(self._name(), e) from None
+        finally:
+            self.wav = self.stream = None
+            self.discard()
+
+    def discard(self) -> None:
+        """Drops an unfinished output (nothing after commit)."""
+        wav_writer, stream, self.wav, self.stream = self.wav, self.stream, None, None
+        for close in (wav_writer, stream if self.path != STDIO else None):
+            if close is not None:
+                try:
+                    close.close()  # type: ignore[attr-defined]
+                except OSError:
+                    pass  # the output is being dropped; the first error was reported
+        if self.temp is not None:
+            try:
+                os.unlink(self.temp)
+            except OSError:
+                pass
+            self.temp = None
+
+    def _name(self) -> str:
+        return "<stdout>" if self.path == STDIO else self.path
 
 
 def _report(args: argparse.Namespace, text: str) -> None:
@@ -294,30 +393,40 @@ def cmd_encode(args: argparse.Namespace) -> None:
         chunks, total = iter([pcm]), -(-pcm.size // wav.FRAME_SAMPLES)
     encoder = LiveEncoder(rate)
     frames = _Frames(f"encode {args.rate}", total, args)
-    out = _Output(args.output)
-    try:
-        for pcm in chunks:
-            out.write(frames.push(encoder.push, pcm, wav.FRAME_SAMPLES))
-        out.write(frames.flush(encoder.flush))  # the zero-padded last frame
-    finally:
-        frames.close()
-        out.close()
+    with _Output(args.output) as out:
+        try:
+            for pcm in chunks:
+                out.write(frames.push(encoder.push, pcm, wav.FRAME_SAMPLES))
+            out.write(frames.flush(encoder.flush))  # the zero-padded last frame
+        finally:
+            frames.close()
+        if frames.done == 0:
+            raise InputError("<stdin>: no samples")
+        out.commit()
     _report(args, f"{args.output}: {frames.done} frames, {frames.done * _frame_bytes(rate)} bytes at {args.rate}")
 
 
 def _stream_frames(args: argparse.Namespace, label: str, size: int, push: Callable[[bytes], List[object]],
-                   as_wav: bool) -> int:
+                   as_wav: bool, pending: Callable[[], int], rate_name: str) -> int:
     """Reads frames of `size` bytes from the input, pushes them and writes what comes out;
-    returns the number of frames."""
+    returns the number of frames.  An input without a whole frame is refused and leaves no
+    output; the caller reports bytes left over after whole frames."""
     source = _open_input(args.input)
-    frames = _Frames(label, _file_frames(source, size), args)
-    out = _Output(args.output, as_wav)
+    name = _input_name(args.input)
     try:
-        for chunk in _read_chunks(source, _input_name(args.input)):
-            out.write(frames.push(push, chunk, size))
+        frames = _Frames(label, _file_frames(source, size), args)
+        with _Output(args.output, as_wav) as out:
+            try:
+                for chunk in _read_chunks(source, name):
+                    out.write(frames.push(push, chunk, size))
+            finally:
+                frames.close()
+            if frames.done == 0:
+                if pending():
+                    raise _leftover(name, pending(), 0, size, rate_name)
+                raise InputError(f"{name}: no frames")
+            out.commit()
     finally:
-        frames.close()
-        out.close()
         if source is not sys.stdin.buffer:
             source.close()
     return frames.done
@@ -328,7 +437,8 @@ def cmd_decode(args: argparse.Namespace) -> None:
     size = _frame_bytes(rate)
     decoder = LiveDecoder(rate)
     decoder.set_formant_weighting(WEIGHTINGS[args.formant_weighting])
-    done = _stream_frames(args, f"decode {args.rate}", size, decoder.push, as_wav=args.output != STDIO)
+    done = _stream_frames(args, f"decode {args.rate}", size, decoder.push, as_wav=args.output != STDIO,
+                          pending=lambda: decoder.pending_bytes, rate_name=args.rate)
     _report(args, f"{args.output}: {done} frames, {done * wav.FRAME_SAMPLES / wav.SAMPLE_RATE:.2f} s")
     if decoder.pending_bytes:
         raise _leftover(_input_name(args.input), decoder.pending_bytes, done, size, args.rate)
@@ -350,7 +460,8 @@ def cmd_transcode(args: argparse.Namespace) -> None:
             del pending[:size]
         return out
 
-    done = _stream_frames(args, f"transcode {args.source}", size, push, as_wav=False)
+    done = _stream_frames(args, f"transcode {args.source}", size, push, as_wav=False,
+                          pending=lambda: len(pending), rate_name=args.source)
     _report(args, f"{args.output}: {done} frames, {args.source} -> {args.target}")
     if pending:
         raise _leftover(_input_name(args.input), len(pending), done, size, args.source)
@@ -374,7 +485,9 @@ def cmd_roundtrip(args: argparse.Namespace) -> None:
         t2 = time.perf_counter()
         frames = len(data) // Vocoder(rate).fec_frame_bytes
         output = out_dir / f"{source.stem}.{name}.wav"
-        wav.write(output, decoded)
+        with _Output(str(output), as_wav=True) as out:
+            out.write([decoded])
+            out.commit()
         enc_fps = frames / max(t1 - t0, 1e-9)
         dec_fps = frames / max(t2 - t1, 1e-9)
         print(f"{name}: {frames} frames ({seconds:.2f} s), encode {enc_fps:.0f} frames/s, "
@@ -499,6 +612,9 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     try:
         args.run(args)
     except InputError as e:
+        print(f"{PROG}: error: {e}", file=sys.stderr)
+        return EXIT_BAD_INPUT
+    except OutputError as e:
         print(f"{PROG}: error: {e}", file=sys.stderr)
         return EXIT_BAD_INPUT
     except CodecError as e:

@@ -14,12 +14,25 @@ import os
 import struct
 import wave
 from dataclasses import dataclass
+from fractions import Fraction
 from typing import Iterable, Tuple, Union
 
 import numpy as np
 
 SAMPLE_RATE = 8000
 FRAME_SAMPLES = 160
+
+# Sample rates read: below 4 kHz a file holds no usable speech band, and far above the highest
+# studio rate a header is damaged.  Without the bounds a header claiming 1 Hz would make the
+# resampler build a signal 8000 times the file's length.
+MIN_READ_RATE = 4000
+MAX_READ_RATE = 768000
+# Rates whose ratio to SAMPLE_RATE only reduces to larger terms (44101 Hz: 8000/44101) are read
+# as the nearest ratio with terms up to this (every common rate reduces to 441 or less), so the
+# resampler's filter stays small; the speed error of such a file is below 0.01 %.
+MAX_RATIO_TERM = 1000
+# Output samples the resampler computes at once (bounds its working memory to a few MB).
+_RESAMPLE_BLOCK = 1 << 16
 
 PathLike = Union[str, "os.PathLike[str]"]
 
@@ -77,6 +90,8 @@ def _parse_fmt(fmt: bytes) -> WavInfo:
         raise WavError("WAV file has no channels")
     if rate < 1:
         raise WavError("WAV file has no sample rate")
+    if not MIN_READ_RATE <= rate <= MAX_READ_RATE:
+        raise WavError(f"unsupported sample rate {rate} Hz (readable: {MIN_READ_RATE} to {MAX_READ_RATE} Hz)")
     if is_float and bits not in (32, 64):
         raise WavError(f"unsupported float sample size: {bits} bits")
     if not is_float and bits not in (8, 16, 24, 32):
@@ -172,7 +187,7 @@ def resample(x: np.ndarray, from_rate: int, to_rate: int, *, zero_crossings: int
     n_out = -(-x.size * up // down)
     out = np.empty(n_out)
     offsets = np.arange(taps)
-    block = max(1, (1 << 20) // taps)
+    block = max(1, _RESAMPLE_BLOCK // taps)
     for start in range(0, n_out, block):
         k = np.arange(start, min(start + block, n_out), dtype=np.int64)
         m = k * down + half  # position in the upsampled, filtered signal
@@ -195,7 +210,8 @@ def load_pcm(path: PathLike) -> np.ndarray:
     A 16-bit mono 8 kHz file comes back sample for sample.
     """
     x, rate = read(path)
-    return to_int16(resample(x, rate, SAMPLE_RATE))
+    ratio = Fraction(SAMPLE_RATE, rate).limit_denominator(MAX_RATIO_TERM)
+    return to_int16(resample(x, ratio.denominator, ratio.numerator))
 
 
 def write(path: PathLike, pcm: np.ndarray, sample_rate: int = SAMPLE_RATE) -> None:

@@ -12,9 +12,17 @@
 namespace ostrel_mbe::common::fft {
 namespace {
 
-// FFTW's planner keeps global state: every plan of the process is made under this lock.
+// FFTW's planner keeps global state: every plan of ours is made under this lock.  Another
+// component of the process (a second FFTW user, on a thread of its own now that the Python
+// binding lets go of the interpreter lock) may plan at the same time without knowing our lock,
+// so FFTW is also told to take its own lock around planning, once, before our first plan.
 std::mutex& planner_lock() {
     static std::mutex lock;
+    static const bool planner_thread_safe = [] {
+        fftw_make_planner_thread_safe();
+        return true;
+    }();
+    (void)planner_thread_safe;
     return lock;
 }
 

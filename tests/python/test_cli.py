@@ -1,10 +1,15 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 """Smoke tests of the command line, python -m ostrel_mbe, on a short clip."""
 
+import os
+import resource
 import select
+import stat
+import struct
 import subprocess
 import sys
 import wave
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -194,3 +199,100 @@ def test_decode_from_a_pipe_answers_each_frame_before_the_stream_ends(short_clip
         p.stdin.close()
         p.stdout.read()
         p.wait(timeout=60)
+
+
+def _one_line_error(r, *names):
+    """Exit status 2 and a single line on stderr naming every given file, no traceback."""
+    assert r.returncode == 2, r.stderr
+    lines = r.stderr.strip().splitlines()
+    assert len(lines) == 1 and lines[0].startswith("ostrel_mbe: error: "), r.stderr
+    assert all(str(n) in lines[0] for n in names), r.stderr
+
+
+@pytest.mark.parametrize("command", ["encode", "decode", "transcode", "roundtrip"])
+@pytest.mark.parametrize("where", ["missing folder", "folder", "permission denied"])
+def test_unwritable_output_is_one_line_naming_it(tmp_path, short_clip, command, where):
+    if where == "permission denied" and os.geteuid() == 0:
+        pytest.skip("root writes anywhere")
+    if where == "missing folder" and command == "roundtrip":
+        pytest.skip("roundtrip checks its -d folder first")
+    frames = tmp_path / "clip.bin"
+    assert run("encode", "--rate", "imbe7200", short_clip, frames).returncode == 0
+    target = {"missing folder": tmp_path / "nowhere" / "out", "folder": tmp_path / "busy",
+              "permission denied": tmp_path / "locked" / "out"}[where]
+    (tmp_path / "busy").mkdir()
+    (tmp_path / "locked").mkdir(mode=0o555)
+    if command == "roundtrip":
+        target = target.parent / "clip.imbe7200.wav"
+        if where == "folder":
+            target.mkdir()
+    args = {"encode": ["encode", short_clip, target], "decode": ["decode", frames, target],
+            "transcode": ["transcode", "--from", "imbe7200", "--to", "imbe4400", frames, target],
+            "roundtrip": ["roundtrip", short_clip, "-d", target.parent]}[command]
+    r = run(*args)
+    _one_line_error(r, target)
+    assert "Traceback" not in r.stderr and "Exception ignored" not in r.stderr
+
+
+@pytest.mark.parametrize("rate", [1, 0xFFFFFFFF])
+def test_absurd_sample_rate_is_refused(tmp_path, rate):
+    path = tmp_path / "absurd.wav"
+    data = np.zeros(8000, dtype="<i2").tobytes()
+    fmt = struct.pack("<HHIIHH", 1, 1, rate, (rate * 2) & 0xFFFFFFFF, 2, 16)
+    body = b"WAVE" + b"fmt " + struct.pack("<I", 16) + fmt + b"data" + struct.pack("<I", len(data)) + data
+    path.write_bytes(b"RIFF" + struct.pack("<I", len(body)) + body)
+    r = run("encode", path, tmp_path / "x")
+    _one_line_error(r, path, f"unsupported sample rate {rate} Hz")
+    assert not (tmp_path / "x").exists()
+
+
+def _limit_file_size():
+    resource.setrlimit(resource.RLIMIT_FSIZE, (1000, 1000))
+
+
+@pytest.mark.parametrize("command", ["encode", "decode"])
+@pytest.mark.parametrize("limit", ["file size limit", "disk full"])
+def test_a_write_failing_half_way_leaves_no_truncated_output(tmp_path, short_clip, command, limit):
+    frames = tmp_path / "clip.bin"
+    assert run("encode", "--rate", "imbe7200", short_clip, frames).returncode == 0  # 450 bytes
+    source = short_clip if command == "encode" else frames
+    out = tmp_path / "out" if limit == "file size limit" else Path("/dev/full")
+    if limit == "file size limit":
+        out.write_bytes(b"the previous output")
+        # 1000 bytes hold the frames but not the decoded WAV: encode the clip twice over instead.
+        if command == "encode":
+            long_clip = tmp_path / "long.wav"
+            wav.write(long_clip, np.tile(wav.load_pcm(short_clip), 3))
+            source = long_clip
+    elif not os.path.exists(out):
+        pytest.skip("no /dev/full")
+    r = subprocess.run([sys.executable, "-m", "ostrel_mbe", command, str(source), str(out)], capture_output=True,
+                       text=True, timeout=120, preexec_fn=_limit_file_size if limit == "file size limit" else None)
+    _one_line_error(r, out)
+    if limit == "file size limit":
+        assert out.read_bytes() == b"the previous output"
+        assert sorted(p.name for p in tmp_path.iterdir()) == sorted(["clip.bin", "clip.wav", "out"] +
+                                                                    (["long.wav"] if command == "encode" else []))
+
+
+def test_output_replaces_an_older_file_only_when_complete(tmp_path, short_clip):
+    out = tmp_path / "frames.bin"
+    out.write_bytes(b"old")
+    os.chmod(out, 0o640)
+    assert run("encode", "--rate", "imbe4400", short_clip, out).returncode == 0
+    assert out.stat().st_size == 25 * 11 and stat.S_IMODE(out.stat().st_mode) == 0o640
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["clip.wav", "frames.bin"]
+
+
+def test_empty_inputs_are_refused_without_output(tmp_path):
+    empty = tmp_path / "empty.wav"
+    wav.write(empty, np.zeros(0, dtype=np.int16))
+    _one_line_error(run("encode", empty, tmp_path / "x.bin"), empty, "holds no samples")
+    _one_line_error(run("roundtrip", empty), empty, "holds no samples")
+    nothing = tmp_path / "nothing.bin"
+    nothing.write_bytes(b"")
+    _one_line_error(run("decode", nothing, tmp_path / "x.wav"), nothing, "no frames")
+    r = subprocess.run([sys.executable, "-m", "ostrel_mbe", "encode", "-", "-"], input=b"", capture_output=True,
+                       timeout=120)
+    assert r.returncode == 2 and b"<stdin>: no samples" in r.stderr and r.stdout == b""
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["empty.wav", "nothing.bin"]

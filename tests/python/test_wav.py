@@ -2,6 +2,7 @@
 """WAV reading, resampling, writing and framing of the ostrel_mbe package."""
 
 import struct
+import tracemalloc
 import wave
 
 import numpy as np
@@ -120,6 +121,11 @@ def test_skips_unknown_chunks_and_tolerates_truncated_data(tmp_path):
     (riff(fmt(3, 1, 8000, 16), bytes(10)), "unsupported float sample size: 16 bits"),
     (riff(fmt(1, 0, 8000, 16), bytes(10)), "no channels"),
     (riff(fmt(1, 1, 0, 16), bytes(10)), "no sample rate"),
+    # A header's rate must not make the resampler build a signal thousands of times the file.
+    (riff(fmt(1, 1, 1, 16), bytes(10)), "unsupported sample rate 1 Hz"),
+    (riff(fmt(1, 1, 3999, 16), bytes(10)), "unsupported sample rate 3999 Hz"),
+    (riff(fmt(1, 1, 768001, 16), bytes(10)), "unsupported sample rate 768001 Hz"),
+    (riff(struct.pack("<HHIIHH", 1, 1, 0xFFFFFFFF, 0, 2, 16), bytes(10)), "unsupported sample rate 4294967295 Hz"),
     (riff(b"\1\0", bytes(10)), "fmt chunk too short"),
     (b"RIFF" + struct.pack("<I", 4) + b"WAVE", "no fmt chunk"),
     (riff(fmt(1, 1, 8000, 16), b"")[:-8], "no data chunk"),
@@ -152,6 +158,23 @@ def test_tone_keeps_frequency_and_level(tmp_path, rate):
     middle = pcm[800:7200].astype(np.float64)
     assert abs(dominant_frequency(middle, 8000) - 1000.0) < 1.0
     assert abs(rms_db(middle / 32768) - rms_db(x)) < 0.05
+
+
+@pytest.mark.parametrize("rate", [4000, 44101, 767999])
+def test_any_readable_rate_resamples_with_a_small_filter(tmp_path, rate):
+    # 44101 and 767999 Hz reduce to no small ratio with 8000 Hz: read as the nearest one.
+    x = tone(1000, rate, 0.25)
+    path = tmp_path / "odd.wav"
+    path.write_bytes(riff(fmt(1, 1, rate, 16), encode_samples(x, 16, False)))
+    tracemalloc.start()
+    try:
+        pcm = wav.load_pcm(path)
+        peak = tracemalloc.get_traced_memory()[1]
+    finally:
+        tracemalloc.stop()
+    assert abs(pcm.size - 2000) <= 1
+    assert abs(dominant_frequency(pcm[200:1800].astype(np.float64), 8000) - 1000.0) < 2.0
+    assert peak < 16 * 2**20 + 64 * path.stat().st_size
 
 
 @pytest.mark.parametrize("freq", [4500, 6000, 10000, 20000])

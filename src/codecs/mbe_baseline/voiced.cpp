@@ -37,7 +37,7 @@ Phasor mul(Phasor a, Phasor b) { return {a.re * b.re - a.im * b.im, a.re * b.im 
 Phasor scale(Phasor a, double k) { return {a.re * k, a.im * k}; }
 Phasor polar(double angle) {
     Phasor p;
-    __builtin_sincos(angle, &p.im, &p.re);  // one call for both
+    ::sincos(angle, &p.im, &p.re);  // one call for both (glibc's, which GCC's builtin calls too)
     return p;
 }
 Phasor power(Phasor r, unsigned k) {
@@ -143,7 +143,7 @@ double wrap(double x) { return x - TWO_PI * std::floor((x + PI) / TWO_PI); }
 // loaded: the sample-block loops run on 4-wide registers where the processor has them.  Without
 // fused multiply-add either build does the same operations in the same order, so both give the
 // same samples.
-__attribute__((target_clones("avx2", "default")))
+OSTREL_AVX2_CLONES
 std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float> amplitudes,
                                                            std::span<const bool> voiced,
                                                            std::span<const double, L_HAT_MAX> noise,

@@ -51,7 +51,7 @@ RangeMinEntry better(const RangeMinEntry& a, const RangeMinEntry& b) {
 // t (42 + k) / 2 falls on a whole or a half lag, so each interpolated term is r(i) or
 // 0.5 r(i) + 0.5 r(i + 1) (the weights 1 and 0 leave r(i) unchanged), looked up instead of
 // recomputed; floor(150 / P_k) is the integer quotient 300 / (42 + k).
-__attribute__((target_clones("avx2", "default")))
+OSTREL_AVX2_CLONES
 void fill_grid_errors(PitchSearch& search) {
     if (search.energy < 1e-12) {
         search.error.fill(1.0);
@@ -89,7 +89,7 @@ void fill_grid_errors(PitchSearch& search) {
 
 // Built for AVX2 and for the baseline instruction set, picked at load (the same operations in
 // the same order either way: no fused multiply-add).
-__attribute__((target_clones("avx2", "default")))
+OSTREL_AVX2_CLONES
 std::array<double, LPF_LENGTH> compute_s_lpf_shared(std::span<const double, 480> history) {
     const auto& h = pitch_tables().lpf;
     // The history between 80 zeros on the left and 81 on the right, so that every tap reads a
@@ -184,10 +184,15 @@ PeriodError PitchSearch::argmin_in_range(double lo, double hi) const {
     if (!(e_bound >= c)) return {21.0 + std::max(c, 0.0) / 2.0, 1.0};
     const auto first = static_cast<std::size_t>(c);
     const auto last = static_cast<std::size_t>(std::min(e_bound, 202.0));
+    // c <= e_bound <= 202 here: the range holds 1 to GRID_SIZE grid points.
+    OSTREL_CHECK(first <= last && last < GRID_SIZE, "the searched range lies on the pitch grid");
     RangeMinEntry best;
     if (has_range_min) {
         const std::size_t length = last - first + 1;
-        const auto level = static_cast<std::size_t>(std::bit_width(length) - 1);
+        // The largest level whose span fits the range.  Bounded by the table explicitly: GCC 12
+        // at -O2 under the sanitizers does not carry length >= 1 into bit_width and warns of a
+        // level of -1 (-Warray-bounds).
+        const auto level = std::min<std::size_t>(std::bit_width(length) - 1, RANGE_MIN_LEVELS - 1);
         best = better(range_min[level][first], range_min[level][last - (std::size_t{1} << level) + 1]);
     } else {
         best = RangeMinEntry{error[first], static_cast<std::uint16_t>(first)};
