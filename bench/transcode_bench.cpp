@@ -20,24 +20,16 @@ using ostrel_mbe::Rate;
 using ostrel_mbe::Transcoder;
 using ostrel_mbe::WireFrame;
 
-constexpr std::array<std::array<Rate, 2>, 6> DIRECTIONS = {{
-    {Rate::Imbe7200x4400, Rate::Imbe4400x4400},
-    {Rate::Imbe4400x4400, Rate::Imbe7200x4400},
-    {Rate::AmbePlus2_3600x2450, Rate::AmbePlus2_2450x2450},
-    {Rate::AmbePlus2_2450x2450, Rate::AmbePlus2_3600x2450},
-    {Rate::Imbe7200x4400, Rate::AmbePlus2_3600x2450},
-    {Rate::AmbePlus2_3600x2450, Rate::Imbe7200x4400},
-}};
-
+using ostrel_mbe::TRANSCODE_DIRECTIONS;
 using ostrel_mbe::bench::encoded_stream;
 
 std::string label(std::size_t d) {
-    return std::string(ostrel_mbe::debug_name(DIRECTIONS[d][0])) + " -> " +
-           std::string(ostrel_mbe::debug_name(DIRECTIONS[d][1]));
+    return std::string(ostrel_mbe::debug_name(TRANSCODE_DIRECTIONS[d].from)) + " -> " +
+           std::string(ostrel_mbe::debug_name(TRANSCODE_DIRECTIONS[d].to));
 }
 
 void BM_Transcode(benchmark::State& state) {
-    const auto [from, to] = DIRECTIONS[static_cast<std::size_t>(state.range(0))];
+    const auto [from, to] = TRANSCODE_DIRECTIONS[static_cast<std::size_t>(state.range(0))];
     const auto frames = encoded_stream(from, 250);
     auto transcoder = *Transcoder::create(from, to);
     std::size_t i = 0;
@@ -52,9 +44,9 @@ void BM_Transcode(benchmark::State& state) {
 BENCHMARK(BM_Transcode)->DenseRange(0, 5);
 
 void report_transcode_allocations() {
-    for (std::size_t d = 0; d < DIRECTIONS.size(); ++d) {
-        const auto frames = encoded_stream(DIRECTIONS[d][0], 50);
-        auto transcoder = *Transcoder::create(DIRECTIONS[d][0], DIRECTIONS[d][1]);
+    for (std::size_t d = 0; d < TRANSCODE_DIRECTIONS.size(); ++d) {
+        const auto frames = encoded_stream(TRANSCODE_DIRECTIONS[d].from, 50);
+        auto transcoder = *Transcoder::create(TRANSCODE_DIRECTIONS[d].from, TRANSCODE_DIRECTIONS[d].to);
         (void)transcoder.transcode(frames[0].span());  // first use builds the shared tables
         const long before = ostrel_mbe::bench::allocations();
         for (const auto& f : frames) (void)transcoder.transcode(f.span());

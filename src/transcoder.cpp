@@ -28,16 +28,13 @@ namespace {
 
 namespace layout = wire_bytes_layout;
 
+// In the order of TRANSCODE_DIRECTIONS.
 enum class Direction : std::uint8_t { FullFecToBare, FullBareToFec, HalfFecToBare, HalfBareToFec, FullToHalf, HalfToFull };
 
 std::optional<Direction> direction_of(Rate from, Rate to) {
-    using enum Rate;
-    if (from == Imbe7200x4400 && to == Imbe4400x4400) return Direction::FullFecToBare;
-    if (from == Imbe4400x4400 && to == Imbe7200x4400) return Direction::FullBareToFec;
-    if (from == AmbePlus2_3600x2450 && to == AmbePlus2_2450x2450) return Direction::HalfFecToBare;
-    if (from == AmbePlus2_2450x2450 && to == AmbePlus2_3600x2450) return Direction::HalfBareToFec;
-    if (from == Imbe7200x4400 && to == AmbePlus2_3600x2450) return Direction::FullToHalf;
-    if (from == AmbePlus2_3600x2450 && to == Imbe7200x4400) return Direction::HalfToFull;
+    for (std::size_t i = 0; i < TRANSCODE_DIRECTIONS.size(); ++i) {
+        if (TRANSCODE_DIRECTIONS[i].from == from && TRANSCODE_DIRECTIONS[i].to == to) return static_cast<Direction>(i);
+    }
     return std::nullopt;
 }
 

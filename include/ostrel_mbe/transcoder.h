@@ -5,6 +5,7 @@
 // works through the MBE parameters.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <expected>
 #include <span>
@@ -17,11 +18,26 @@
 
 namespace ostrel_mbe {
 
+struct TranscodeDirection {
+    Rate from;
+    Rate to;
+};
+
+// Every pair of rates a Transcoder converts between: the FEC and no-FEC forms of each codec
+// both ways, and IMBE 7200 <-> AMBE+2 3600.
+inline constexpr std::array<TranscodeDirection, 6> TRANSCODE_DIRECTIONS = {{
+    {Rate::Imbe7200x4400, Rate::Imbe4400x4400},
+    {Rate::Imbe4400x4400, Rate::Imbe7200x4400},
+    {Rate::AmbePlus2_3600x2450, Rate::AmbePlus2_2450x2450},
+    {Rate::AmbePlus2_2450x2450, Rate::AmbePlus2_3600x2450},
+    {Rate::Imbe7200x4400, Rate::AmbePlus2_3600x2450},
+    {Rate::AmbePlus2_3600x2450, Rate::Imbe7200x4400},
+}};
+
 class Transcoder {
 public:
-    // The six directions: Imbe7200x4400 <-> Imbe4400x4400, AmbePlus2_3600x2450 <->
-    // AmbePlus2_2450x2450 and Imbe7200x4400 <-> AmbePlus2_3600x2450.  Every other pair, the
-    // identical ones included, gives UnsupportedTranscode.
+    // The six TRANSCODE_DIRECTIONS.  Every other pair, the identical ones included, gives
+    // UnsupportedTranscode.
     static std::expected<Transcoder, VocoderError> create(Rate from, Rate to);
 
     Transcoder(const Transcoder& other);

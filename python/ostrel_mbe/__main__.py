@@ -151,16 +151,20 @@ class _Frames:
         self.progress.close()
 
 
+def _unreadable(path, e: OSError) -> InputError:
+    if isinstance(e, FileNotFoundError):
+        return InputError(f"{path}: no such file")
+    if isinstance(e, IsADirectoryError):
+        return InputError(f"{path}: is a directory")
+    return InputError(f"{path}: {e.strerror or e}")
+
+
 def _load_input(path: Optional[str]) -> np.ndarray:
     source = Path(path) if path else bundled_speech()
     try:
         pcm = wav.load_pcm(source)
-    except FileNotFoundError:
-        raise InputError(f"{source}: no such file") from None
-    except IsADirectoryError:
-        raise InputError(f"{source}: is a directory") from None
     except OSError as e:
-        raise InputError(f"{source}: {e.strerror or e}") from None
+        raise _unreadable(source, e) from None
     except wav.WavError as e:
         raise InputError(f"{source}: {e}") from None
     if pcm.size == 0:
@@ -175,12 +179,8 @@ def _open_input(path: str) -> BinaryIO:
         return sys.stdin.buffer
     try:
         return open(path, "rb")
-    except FileNotFoundError:
-        raise InputError(f"{path}: no such file") from None
-    except IsADirectoryError:
-        raise InputError(f"{path}: is a directory") from None
     except OSError as e:
-        raise InputError(f"{path}: {e.strerror or e}") from None
+        raise _unreadable(path, e) from None
 
 
 def _input_name(path: str) -> str:

@@ -19,18 +19,7 @@ using namespace ostrel_mbe;
 
 namespace {
 
-struct Direction {
-    Rate from;
-    Rate to;
-};
-constexpr std::array<Direction, 6> DIRECTIONS = {{
-    {Rate::Imbe7200x4400, Rate::Imbe4400x4400},
-    {Rate::Imbe4400x4400, Rate::Imbe7200x4400},
-    {Rate::AmbePlus2_3600x2450, Rate::AmbePlus2_2450x2450},
-    {Rate::AmbePlus2_2450x2450, Rate::AmbePlus2_3600x2450},
-    {Rate::Imbe7200x4400, Rate::AmbePlus2_3600x2450},
-    {Rate::AmbePlus2_3600x2450, Rate::Imbe7200x4400},
-}};
+using ostrel_mbe::TRANSCODE_DIRECTIONS;
 
 Transcoder make(Rate from, Rate to) {
     auto t = Transcoder::create(from, to);
@@ -58,7 +47,7 @@ void check_identity(Rate bare, Rate fec, std::span<const std::uint8_t> bits) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
-    const Direction d = DIRECTIONS[data[0] % DIRECTIONS.size()];
+    const ostrel_mbe::TranscodeDirection d = TRANSCODE_DIRECTIONS[data[0] % TRANSCODE_DIRECTIONS.size()];
     const bool same_codec = is_imbe(d.from) == is_imbe(d.to);
     Transcoder t = make(d.from, d.to);
     const std::size_t frame = wire_bytes(d.from);
