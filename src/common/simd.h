@@ -30,6 +30,12 @@ using Pair = double __attribute__((vector_size(2 * sizeof(double))));
 // A typedef rather than an alias declaration: clang applies aligned(8) to the typedef only in
 // this form (in the other it keeps the vector's 16 and an access at an 8-byte address is
 // undefined behaviour), GCC in both.
+// Two pairs in one four-lane vector: one 256-bit register on AVX2, two baseline registers (the
+// same operations lane by lane) elsewhere.  Passed by reference only: by value its ABI differs
+// between the two builds.
+using Quad = double __attribute__((vector_size(4 * sizeof(double))));
+inline Pair low_half(const Quad& q) { return Pair{q[0], q[1]}; }
+inline Pair high_half(const Quad& q) { return Pair{q[2], q[3]}; }
 typedef double PairInMemory __attribute__((vector_size(2 * sizeof(double)), aligned(8), may_alias));
 static_assert(alignof(PairInMemory) == 8);
 

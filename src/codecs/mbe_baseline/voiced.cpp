@@ -50,7 +50,10 @@ Phasor power(Phasor r, unsigned k) {
     return result;
 }
 
+using common::simd::high_half;
+using common::simd::low_half;
 using common::simd::Pair;
+using common::simd::Quad;
 using common::simd::pair_at;
 
 // Sinusoids x(n) = Re(z r^(n - first)) sharing one sample range, each by the three-term
@@ -73,19 +76,31 @@ struct SinusoidBatch {
     // out[n] += window[n] * sum of x(n) over the batch, n = first..end-1.
     void render(int first, int end, const std::array<double, FRAME>& window, std::array<double, FRAME>& out) const {
         std::array<Pair, FRAME> sum{};
+        // Harmonics g..g+7 of a group sit in two quads as (g, g+1, g+4, g+5) and (g+2, g+3, g+6,
+        // g+7), so that the per-sample sum is the pairs' ((g, g+1) + (g+2, g+3)) + ((g+4, g+5) +
+        // (g+6, g+7)) in that order.  Two samples per step: the recurrence alternates between the
+        // two registers instead of moving one into the other.
+        const auto load = [](Quad& q, const std::array<double, L_HAT_MAX + GROUP>& v, std::size_t i) {
+            q = Quad{v[i], v[i + 1], v[i + 4], v[i + 5]};
+        };
+        const auto accumulate = [&sum](int n, const Quad& x0, const Quad& x1) {
+            const Quad s = x0 + x1;
+            sum[static_cast<std::size_t>(n)] += low_half(s) + high_half(s);
+        };
         for (std::size_t g = 0; g < count; g += GROUP) {
             // Lanes past count hold zeros and stay zero.
-            Pair b0 = pair_at(&before[g]), b1 = pair_at(&before[g + 2]), b2 = pair_at(&before[g + 4]),
-                 b3 = pair_at(&before[g + 6]);
-            Pair n0 = pair_at(&now[g]), n1 = pair_at(&now[g + 2]), n2 = pair_at(&now[g + 4]), n3 = pair_at(&now[g + 6]);
-            const Pair k0 = pair_at(&twice_cos[g]), k1 = pair_at(&twice_cos[g + 2]), k2 = pair_at(&twice_cos[g + 4]),
-                       k3 = pair_at(&twice_cos[g + 6]);
-            for (int n = first; n < end; ++n) {
-                sum[static_cast<std::size_t>(n)] += (n0 + n1) + (n2 + n3);
-                const Pair t0 = k0 * n0 - b0, t1 = k1 * n1 - b1, t2 = k2 * n2 - b2, t3 = k3 * n3 - b3;
-                b0 = n0, b1 = n1, b2 = n2, b3 = n3;
-                n0 = t0, n1 = t1, n2 = t2, n3 = t3;
+            Quad b0, b1, n0, n1, k0, k1;
+            load(b0, before, g), load(b1, before, g + 2);
+            load(n0, now, g), load(n1, now, g + 2);
+            load(k0, twice_cos, g), load(k1, twice_cos, g + 2);
+            int n = first;
+            for (; n + 1 < end; n += 2) {
+                accumulate(n, n0, n1);
+                b0 = k0 * n0 - b0, b1 = k1 * n1 - b1;  // x(n + 1)
+                accumulate(n + 1, b0, b1);
+                n0 = k0 * b0 - n0, n1 = k1 * b1 - n1;  // x(n + 2)
             }
+            if (n < end) accumulate(n, n0, n1);
         }
         for (int n = first; n < end; ++n) {
             const auto i = static_cast<std::size_t>(n);
