@@ -54,7 +54,7 @@ using common::simd::high_half;
 using common::simd::low_half;
 using common::simd::Pair;
 using common::simd::Quad;
-using common::simd::pair_at;
+using common::simd::quad_at;
 
 // Sinusoids x(n) = Re(z r^(n - first)) sharing one sample range, each by the three-term
 // recurrence x(n + 1) = 2 cos(w) x(n) - x(n - 1): one multiplication and one subtraction per
@@ -110,10 +110,12 @@ struct SinusoidBatch {
 };
 
 // out[n] += 2 (m_prev + (n / 160)(m - m_prev)) cos(theta(n)), n = 0..159, for the phase
-// theta(n) = phi + b n + c n^2 with start = e^{i phi}.  Four lanes (two register pairs) each
-// follow every fourth sample: e^{i theta} advances by e^{i (theta(n + 4) - theta(n))} =
-// e^{i (4 b + 16 c + 8 c n)}, which itself turns by e^{i 32 c} per step.
-void add_interpolated(std::array<double, FRAME>& out, Phasor start, double b, double c, double m_prev, double m) {
+// theta(n) = phi + b n + c n^2 with start = e^{i phi}.  Four lanes each follow every fourth
+// sample: e^{i theta} advances by e^{i (theta(n + 4) - theta(n))} = e^{i (4 b + 16 c + 8 c n)},
+// which itself turns by e^{i 32 c} per step.  Inlined into the voiced synthesis, so that it is
+// built for its instruction sets too.
+[[gnu::always_inline]] inline void add_interpolated(std::array<double, FRAME>& out, Phasor start, double b, double c,
+                                                    double m_prev, double m) {
     constexpr int STEP = 4;
     const Phasor eb = polar(b);
     const Phasor ec = polar(c);
@@ -131,21 +133,19 @@ void add_interpolated(std::array<double, FRAME>& out, Phasor start, double b, do
     for (std::size_t j = 1; j < STEP; ++j) d[j] = mul(d[j - 1], e8c);
     const Phasor q = power(e8c, 4);  // e^{i 32 c}
     const double slope = (m - m_prev) / FRAME_D;
-    Pair zr0 = {z[0].re, z[1].re}, zr1 = {z[2].re, z[3].re}, zi0 = {z[0].im, z[1].im}, zi1 = {z[2].im, z[3].im};
-    Pair dr0 = {d[0].re, d[1].re}, dr1 = {d[2].re, d[3].re}, di0 = {d[0].im, d[1].im}, di1 = {d[2].im, d[3].im};
-    Pair env0 = {m_prev, m_prev + slope}, env1 = {m_prev + 2.0 * slope, m_prev + 3.0 * slope};
+    Quad zr = {z[0].re, z[1].re, z[2].re, z[3].re}, zi = {z[0].im, z[1].im, z[2].im, z[3].im};
+    Quad dr = {d[0].re, d[1].re, d[2].re, d[3].re}, di = {d[0].im, d[1].im, d[2].im, d[3].im};
+    Quad env = {m_prev, m_prev + slope, m_prev + 2.0 * slope, m_prev + 3.0 * slope};
     const double env_step = STEP * slope;
     for (int n = 0; n < FRAME; n += STEP) {
-        double* o = out.data() + n;
-        pair_at(o) += 2.0 * env0 * zr0;
-        pair_at(o + 2) += 2.0 * env1 * zr1;
-        const Pair r0 = zr0 * dr0 - zi0 * di0, r1 = zr1 * dr1 - zi1 * di1;
-        zi0 = zr0 * di0 + zi0 * dr0, zi1 = zr1 * di1 + zi1 * dr1;
-        zr0 = r0, zr1 = r1;
-        const Pair s0 = dr0 * q.re - di0 * q.im, s1 = dr1 * q.re - di1 * q.im;
-        di0 = dr0 * q.im + di0 * q.re, di1 = dr1 * q.im + di1 * q.re;
-        dr0 = s0, dr1 = s1;
-        env0 += env_step, env1 += env_step;
+        quad_at(out.data() + n) += 2.0 * env * zr;
+        const Quad r = zr * dr - zi * di;
+        zi = zr * di + zi * dr;
+        zr = r;
+        const Quad s = dr * q.re - di * q.im;
+        di = dr * q.im + di * q.re;
+        dr = s;
+        env += env_step;
     }
 }
 
