@@ -45,5 +45,6 @@ static_assert(alignof(QuadInMemory) == 8);
 inline PairInMemory& pair_at(double* p) { return *reinterpret_cast<PairInMemory*>(p); }
 inline const PairInMemory& pair_at(const double* p) { return *reinterpret_cast<const PairInMemory*>(p); }
 inline QuadInMemory& quad_at(double* p) { return *reinterpret_cast<QuadInMemory*>(p); }
+inline const QuadInMemory& quad_at(const double* p) { return *reinterpret_cast<const QuadInMemory*>(p); }
 
 }  // namespace ostrel_mbe::common::simd
