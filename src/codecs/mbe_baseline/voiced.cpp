@@ -19,7 +19,7 @@ constexpr double FRAME_D = 160.0;
 constexpr double PI = std::numbers::pi;
 constexpr double TWO_PI = 2.0 * PI;
 
-// Fading sinusoids are rendered eight harmonics at a time, as four register pairs.
+// Fading sinusoids are rendered eight harmonics at a time, as two four-lane vectors.
 constexpr std::size_t GROUP = 8;
 
 constexpr std::array<double, FRAME> FADE_OUT_WINDOW = [] {
@@ -74,80 +74,129 @@ struct SinusoidBatch {
     }
 
     // out[n] += window[n] * sum of x(n) over the batch, n = first..end-1.
-    void render(int first, int end, const std::array<double, FRAME>& window, std::array<double, FRAME>& out) const {
+    [[gnu::always_inline]] void render(int first, int end, const std::array<double, FRAME>& window, std::array<double, FRAME>& out) const {
         std::array<Pair, FRAME> sum{};
-        // Harmonics g..g+7 of a group sit in two quads as (g, g+1, g+4, g+5) and (g+2, g+3, g+6,
-        // g+7), so that the per-sample sum is the pairs' ((g, g+1) + (g+2, g+3)) + ((g+4, g+5) +
-        // (g+6, g+7)) in that order.  Two samples per step: the recurrence alternates between the
-        // two registers instead of moving one into the other.
-        const auto load = [](Quad& q, const std::array<double, L_HAT_MAX + GROUP>& v, std::size_t i) {
-            q = Quad{v[i], v[i + 1], v[i + 4], v[i + 5]};
-        };
-        const auto accumulate = [&sum](int n, const Quad& x0, const Quad& x1) {
-            const Quad s = x0 + x1;
-            sum[static_cast<std::size_t>(n)] += low_half(s) + high_half(s);
-        };
-        for (std::size_t g = 0; g < count; g += GROUP) {
-            // Lanes past count hold zeros and stay zero.
-            Quad b0, b1, n0, n1, k0, k1;
-            load(b0, before, g), load(b1, before, g + 2);
-            load(n0, now, g), load(n1, now, g + 2);
-            load(k0, twice_cos, g), load(k1, twice_cos, g + 2);
-            int n = first;
-            for (; n + 1 < end; n += 2) {
-                accumulate(n, n0, n1);
-                b0 = k0 * n0 - b0, b1 = k1 * n1 - b1;  // x(n + 1)
-                accumulate(n + 1, b0, b1);
-                n0 = k0 * b0 - n0, n1 = k1 * b1 - n1;  // x(n + 2)
-            }
-            if (n < end) accumulate(n, n0, n1);
-        }
+        // Two groups per pass give the processor four independent recurrences to overlap; each
+        // sample still takes the groups' sums in order.
+        std::size_t g = 0;
+        for (; g + GROUP < count; g += 2 * GROUP) render_groups<2>(g, first, end, sum);
+        if (g < count) render_groups<1>(g, first, end, sum);
         for (int n = first; n < end; ++n) {
             const auto i = static_cast<std::size_t>(n);
             out[i] += window[i] * (sum[i][0] + sum[i][1]);
         }
     }
+
+    // sum[n] += the sums of groups g, g + 8, ... (GROUPS of them, in that order), n = first..end-1.
+    // Harmonics h..h+7 of a group sit in two quads as (h, h+1, h+4, h+5) and (h+2, h+3, h+6, h+7),
+    // so that the per-sample sum is the pairs' ((h, h+1) + (h+2, h+3)) + ((h+4, h+5) + (h+6, h+7))
+    // in that order.  Two samples per step: the recurrence alternates between the two registers
+    // instead of moving one into the other.  Lanes past count hold zeros and stay zero.
+    template <std::size_t GROUPS>
+    [[gnu::always_inline]] void render_groups(std::size_t g, int first, int end, std::array<Pair, FRAME>& sum) const {
+        constexpr std::size_t QUADS = 2 * GROUPS;
+        const auto load = [g](const std::array<double, L_HAT_MAX + GROUP>& v) {
+            std::array<Quad, QUADS> q;
+            for (std::size_t i = 0; i < QUADS; ++i) {
+                const std::size_t h = g + (i / 2) * GROUP + (i % 2) * 2;
+                q[i] = Quad{v[h], v[h + 1], v[h + 4], v[h + 5]};
+            }
+            return q;
+        };
+        std::array<Quad, QUADS> b = load(before), x = load(now);
+        const std::array<Quad, QUADS> k = load(twice_cos);
+        const auto accumulate = [&sum](int n, const std::array<Quad, QUADS>& v) {
+            Pair& total = sum[static_cast<std::size_t>(n)];
+            for (std::size_t i = 0; i < QUADS; i += 2) {
+                const Quad s = v[i] + v[i + 1];
+                total += low_half(s) + high_half(s);
+            }
+        };
+        int n = first;
+        for (; n + 1 < end; n += 2) {
+            accumulate(n, x);
+            for (std::size_t i = 0; i < QUADS; ++i) b[i] = k[i] * x[i] - b[i];  // x(n + 1)
+            accumulate(n + 1, b);
+            for (std::size_t i = 0; i < QUADS; ++i) x[i] = k[i] * b[i] - x[i];  // x(n + 2)
+        }
+        if (n < end) accumulate(n, x);
+    }
 };
 
-// out[n] += 2 (m_prev + (n / 160)(m - m_prev)) cos(theta(n)), n = 0..159, for the phase
-// theta(n) = phi + b n + c n^2 with start = e^{i phi}.  Four lanes each follow every fourth
-// sample: e^{i theta} advances by e^{i (theta(n + 4) - theta(n))} = e^{i (4 b + 16 c + 8 c n)},
-// which itself turns by e^{i 32 c} per step.  Inlined into the voiced synthesis, so that it is
-// built for its instruction sets too.
-[[gnu::always_inline]] inline void add_interpolated(std::array<double, FRAME>& out, Phasor start, double b, double c,
-                                                    double m_prev, double m) {
-    constexpr int STEP = 4;
-    const Phasor eb = polar(b);
-    const Phasor ec = polar(c);
-    std::array<Phasor, STEP> z{};
-    Phasor step = mul(eb, ec);  // e^{i (theta(1) - theta(0))}
-    const Phasor e2c = mul(ec, ec);
-    z[0] = start;
-    for (std::size_t j = 1; j < STEP; ++j) {
-        z[j] = mul(z[j - 1], step);
-        step = mul(step, e2c);
+// Harmonics at most this high are interpolated across the frame boundary when steady.
+constexpr std::size_t INTERPOLATED_MAX = 7;
+
+// Sinusoids 2 (m_prev + (n / 160)(m - m_prev)) cos(theta(n)), n = 0..159, each with the phase
+// theta(n) = phi + b n + c n^2 and start = e^{i phi}.  Four lanes each follow every fourth sample:
+// e^{i theta} advances by e^{i (theta(n + 4) - theta(n))} = e^{i (4 b + 16 c + 8 c n)}, which
+// itself turns by e^{i 32 c} per step.  They are collected and rendered together, two at a time,
+// so that the processor overlaps their recurrences; each sample still takes them in order.
+struct InterpolatedBatch {
+    using Lanes = std::array<double, 4>;
+    std::array<Lanes, INTERPOLATED_MAX> zr{}, zi{}, dr{}, di{}, env{};
+    std::array<double, INTERPOLATED_MAX> env_step{}, q_re{}, q_im{};
+    std::size_t count = 0;
+
+    void add(Phasor start, double b, double c, double m_prev, double m) {
+        constexpr std::size_t STEP = 4;
+        const Phasor eb = polar(b);
+        const Phasor ec = polar(c);
+        std::array<Phasor, STEP> z{};
+        Phasor step = mul(eb, ec);  // e^{i (theta(1) - theta(0))}
+        const Phasor e2c = mul(ec, ec);
+        z[0] = start;
+        for (std::size_t j = 1; j < STEP; ++j) {
+            z[j] = mul(z[j - 1], step);
+            step = mul(step, e2c);
+        }
+        const Phasor e8c = power(ec, 8);
+        std::array<Phasor, STEP> d{};
+        d[0] = mul(power(eb, 4), mul(e8c, e8c));  // e^{i (4 b + 16 c)}
+        for (std::size_t j = 1; j < STEP; ++j) d[j] = mul(d[j - 1], e8c);
+        const Phasor q = power(e8c, 4);  // e^{i 32 c}
+        const double slope = (m - m_prev) / FRAME_D;
+        for (std::size_t j = 0; j < STEP; ++j) {
+            zr[count][j] = z[j].re, zi[count][j] = z[j].im;
+            dr[count][j] = d[j].re, di[count][j] = d[j].im;
+        }
+        env[count] = {m_prev, m_prev + slope, m_prev + 2.0 * slope, m_prev + 3.0 * slope};
+        env_step[count] = STEP * slope;
+        q_re[count] = q.re, q_im[count] = q.im;
+        ++count;
     }
-    const Phasor e8c = power(ec, 8);
-    std::array<Phasor, STEP> d{};
-    d[0] = mul(power(eb, 4), mul(e8c, e8c));  // e^{i (4 b + 16 c)}
-    for (std::size_t j = 1; j < STEP; ++j) d[j] = mul(d[j - 1], e8c);
-    const Phasor q = power(e8c, 4);  // e^{i 32 c}
-    const double slope = (m - m_prev) / FRAME_D;
-    Quad zr = {z[0].re, z[1].re, z[2].re, z[3].re}, zi = {z[0].im, z[1].im, z[2].im, z[3].im};
-    Quad dr = {d[0].re, d[1].re, d[2].re, d[3].re}, di = {d[0].im, d[1].im, d[2].im, d[3].im};
-    Quad env = {m_prev, m_prev + slope, m_prev + 2.0 * slope, m_prev + 3.0 * slope};
-    const double env_step = STEP * slope;
-    for (int n = 0; n < FRAME; n += STEP) {
-        quad_at(out.data() + n) += 2.0 * env * zr;
-        const Quad r = zr * dr - zi * di;
-        zi = zr * di + zi * dr;
-        zr = r;
-        const Quad s = dr * q.re - di * q.im;
-        di = dr * q.im + di * q.re;
-        dr = s;
-        env += env_step;
+
+    // out[n] += the sinusoids, n = 0..159.
+    [[gnu::always_inline]] void render(std::array<double, FRAME>& out) const {
+        std::size_t k = 0;
+        for (; k + 1 < count; k += 2) render_group<2>(k, out);
+        if (k < count) render_group<1>(k, out);
     }
-}
+
+    // Sinusoids k..k+SIZE-1.
+    template <std::size_t SIZE>
+    [[gnu::always_inline]] void render_group(std::size_t k, std::array<double, FRAME>& out) const {
+        using Quads = std::array<Quad, SIZE>;
+        const auto load = [k](const std::array<Lanes, INTERPOLATED_MAX>& v) {
+            Quads q;
+            for (std::size_t i = 0; i < SIZE; ++i) q[i] = Quad{v[k + i][0], v[k + i][1], v[k + i][2], v[k + i][3]};
+            return q;
+        };
+        Quads zr_ = load(zr), zi_ = load(zi), dr_ = load(dr), di_ = load(di), env_ = load(env);
+        for (int n = 0; n < FRAME; n += 4) {
+            for (std::size_t i = 0; i < SIZE; ++i) quad_at(out.data() + n) += 2.0 * env_[i] * zr_[i];
+            for (std::size_t i = 0; i < SIZE; ++i) {
+                const double qr = q_re[k + i], qi = q_im[k + i];
+                const Quad r = zr_[i] * dr_[i] - zi_[i] * di_[i];
+                zi_[i] = zr_[i] * di_[i] + zi_[i] * dr_[i];
+                zr_[i] = r;
+                const Quad t = dr_[i] * qr - di_[i] * qi;
+                di_[i] = dr_[i] * qi + di_[i] * qr;
+                dr_[i] = t;
+                env_[i] += env_step[k + i];
+            }
+        }
+    }
+};
 
 // x - 2 pi k in [-pi, pi).
 double wrap(double x) { return x - TWO_PI * std::floor((x + PI) / TWO_PI); }
@@ -200,6 +249,7 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
     // to the output.  Harmonic rotations come from powers of the fundamental's.
     SinusoidBatch fade_out;
     SinusoidBatch fade_in;
+    InterpolatedBatch interpolated;
     std::array<double, FRAME> out{};
     const Phasor step_prev = polar(w0_prev);
     const Phasor step_cur = polar(w0);
@@ -230,17 +280,18 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
             fade_in_current();
         } else if (cur_voiced && prev_voiced) {
             const bool steady = !(std::abs(w0) > 1e-30 && std::abs((w0 - w0_prev) * h / w0) >= 0.1);
-            if (l <= 7 && steady) {
+            if (l <= INTERPOLATED_MAX && steady) {
                 // Cubic phase interpolation across the frame boundary with linear amplitude.
                 const double dphi = phase[l] - state.phase[l] - (w0_prev + w0) * h * FRAME_D * 0.5;
                 const double dw = wrap(dphi) / FRAME_D;
-                add_interpolated(out, state.phasor[l], w0_prev * h + dw, (w0 - w0_prev) * h / 320.0, m_prev, m);
+                interpolated.add(state.phasor[l], w0_prev * h + dw, (w0 - w0_prev) * h / 320.0, m_prev, m);
             } else {
                 fade_out_previous();
                 fade_in_current();
             }
         }
     }
+    interpolated.render(out);
     fade_out.render(0, FADE_OUT_END, FADE_OUT_WINDOW, out);
     fade_in.render(FADE_IN_BEGIN, FRAME, FADE_IN_WINDOW, out);
 
