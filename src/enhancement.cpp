@@ -11,8 +11,7 @@
 namespace ostrel_mbe::enhancement {
 namespace {
 
-// Samples per block: the stages run one after the other over a block held in a local buffer, each
-// a short loop of its own.
+// Samples per block: the stages run one after the other over a block held in a local buffer.
 constexpr std::size_t BLOCK = 160;
 
 float run_biquad(const BiquadCoefficients& c, BiquadMemory& m, float x) {
@@ -24,12 +23,25 @@ float run_biquad(const BiquadCoefficients& c, BiquadMemory& m, float x) {
     return y;
 }
 
-// Filters y[0..count) in place.  Coefficients and memory are locals for the loop, so that they
-// stay in registers (the stores to y could otherwise alias them).
-void run_biquad(const BiquadCoefficients coefficients, BiquadMemory& memory, float* y, std::size_t count) {
-    BiquadMemory m = memory;
-    for (std::size_t i = 0; i < count; ++i) y[i] = run_biquad(coefficients, m, y[i]);
-    memory = m;
+// Runs the high-pass and then the peaking filter, each when present, over y[0..count) in place:
+// both in one loop, so that the processor overlaps their recurrences.  Coefficients and memories
+// are locals for the loop, so that they stay in registers (the stores to y could otherwise alias
+// them).
+void run_filters(const EnhancementConfig& config, EnhancementState& state, float* y, std::size_t count) {
+    const bool with_high_pass = config.tag == ChainTag::OnWithHighPass;
+    const bool with_peaking = config.peaking_present != 0;
+    const BiquadCoefficients high_pass = config.high_pass;
+    const BiquadCoefficients peaking = config.peaking;
+    BiquadMemory high_pass_memory = state.high_pass;
+    BiquadMemory peaking_memory = state.peaking;
+    for (std::size_t i = 0; i < count; ++i) {
+        float v = y[i];
+        if (with_high_pass) v = run_biquad(high_pass, high_pass_memory, v);
+        if (with_peaking) v = run_biquad(peaking, peaking_memory, v);
+        y[i] = v;
+    }
+    state.high_pass = high_pass_memory;
+    state.peaking = peaking_memory;
 }
 
 }  // namespace
@@ -66,15 +78,12 @@ void apply(const EnhancementConfig& config, EnhancementState& state, std::span<s
     const float gain = config.output_gain_db == 0.0f ? 1.0f : std::pow(10.0f, config.output_gain_db / 20.0f);
     const float fade_length = static_cast<float>(config.fade_length);
     constexpr float pi = std::numbers::pi_v<float>;
-    const bool with_high_pass = config.tag == ChainTag::OnWithHighPass;
-    const bool with_peaking = config.peaking_present != 0;
     std::array<float, BLOCK> y;
     for (std::size_t start = 0; start < pcm.size(); start += BLOCK) {
         const std::size_t count = std::min(BLOCK, pcm.size() - start);
         std::int16_t* const samples = pcm.data() + start;
         for (std::size_t i = 0; i < count; ++i) y[i] = static_cast<float>(samples[i]) / 32768.0f;
-        if (with_high_pass) run_biquad(config.high_pass, state.high_pass, y.data(), count);
-        if (with_peaking) run_biquad(config.peaking, state.peaking, y.data(), count);
+        run_filters(config, state, y.data(), count);
         if (compress) {
             float env = state.compressor_envelope;
             for (std::size_t i = 0; i < count; ++i) {
