@@ -61,9 +61,10 @@ using common::simd::quad_at;
 // sample, no per-sample transcendental call.  The harmonics are the lanes: eight at a time move
 // through the samples together and their sum is added once per sample.
 struct SinusoidBatch {
-    std::array<double, L_HAT_MAX + GROUP> before{};  // x(first - 1)
-    std::array<double, L_HAT_MAX + GROUP> now{};     // x(first)
-    std::array<double, L_HAT_MAX + GROUP> twice_cos{};
+    // Entries from count on are set by render (zeros up to the end of the last group).
+    std::array<double, L_HAT_MAX + GROUP> before;  // x(first - 1)
+    std::array<double, L_HAT_MAX + GROUP> now;     // x(first)
+    std::array<double, L_HAT_MAX + GROUP> twice_cos;
     std::size_t count = 0;
 
     void add(Phasor z, Phasor r) {
@@ -74,7 +75,10 @@ struct SinusoidBatch {
     }
 
     // out[n] += window[n] * sum of x(n) over the batch, n = first..end-1.
-    [[gnu::always_inline]] void render(int first, int end, const std::array<double, FRAME>& window, std::array<double, FRAME>& out) const {
+    [[gnu::always_inline]] void render(int first, int end, const std::array<double, FRAME>& window,
+                                       std::array<double, FRAME>& out) {
+        // The last group's lanes past count hold zeros and stay zero.
+        for (std::size_t i = count; i % GROUP != 0; ++i) before[i] = now[i] = twice_cos[i] = 0.0;
         std::array<Pair, FRAME> sum{};
         // Two groups per pass give the processor four independent recurrences to overlap; each
         // sample still takes the groups' sums in order.
@@ -133,8 +137,9 @@ constexpr std::size_t INTERPOLATED_MAX = 7;
 // so that the processor overlaps their recurrences; each sample still takes them in order.
 struct InterpolatedBatch {
     using Lanes = std::array<double, 4>;
-    std::array<Lanes, INTERPOLATED_MAX> zr{}, zi{}, dr{}, di{}, env{};
-    std::array<double, INTERPOLATED_MAX> env_step{}, q_re{}, q_im{};
+    // Entries 0..count-1 are set.
+    std::array<Lanes, INTERPOLATED_MAX> zr, zi, dr, di, env;
+    std::array<double, INTERPOLATED_MAX> env_step, q_re, q_im;
     std::size_t count = 0;
 
     void add(Phasor start, double b, double c, double m_prev, double m) {
