@@ -180,13 +180,15 @@ struct InterpolatedBatch {
     // Sinusoids k..k+SIZE-1.
     template <std::size_t SIZE>
     [[gnu::always_inline]] void render_group(std::size_t k, std::array<double, FRAME>& out) const {
-        using Quads = std::array<Quad, SIZE>;
-        const auto load = [k](const std::array<Lanes, INTERPOLATED_MAX>& v) {
-            Quads q;
-            for (std::size_t i = 0; i < SIZE; ++i) q[i] = Quad{v[k + i][0], v[k + i][1], v[k + i][2], v[k + i][3]};
-            return q;
-        };
-        Quads zr_ = load(zr), zi_ = load(zi), dr_ = load(dr), di_ = load(di), env_ = load(env);
+        std::array<Quad, SIZE> zr_, zi_, dr_, di_, env_;
+        for (std::size_t i = 0; i < SIZE; ++i) {
+            const Lanes &r = zr[k + i], &im = zi[k + i], &d_r = dr[k + i], &d_i = di[k + i], &e = env[k + i];
+            zr_[i] = Quad{r[0], r[1], r[2], r[3]};
+            zi_[i] = Quad{im[0], im[1], im[2], im[3]};
+            dr_[i] = Quad{d_r[0], d_r[1], d_r[2], d_r[3]};
+            di_[i] = Quad{d_i[0], d_i[1], d_i[2], d_i[3]};
+            env_[i] = Quad{e[0], e[1], e[2], e[3]};
+        }
         for (int n = 0; n < FRAME; n += 4) {
             for (std::size_t i = 0; i < SIZE; ++i) quad_at(out.data() + n) += 2.0 * env_[i] * zr_[i];
             for (std::size_t i = 0; i < SIZE; ++i) {
