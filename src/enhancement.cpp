@@ -2,11 +2,17 @@
 #include "enhancement.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 
+#include "common/simd.h"
+
 namespace ostrel_mbe::enhancement {
 namespace {
+
+// Samples per block: the stages run one after the other over a block held in a local buffer.
+constexpr std::size_t BLOCK = 160;
 
 float run_biquad(const BiquadCoefficients& c, BiquadMemory& m, float x) {
     const float y = c.b0 * x + c.b1 * m.x1 + c.b2 * m.x2 - c.a1 * m.y1 - c.a2 * m.y2;
@@ -17,6 +23,27 @@ float run_biquad(const BiquadCoefficients& c, BiquadMemory& m, float x) {
     return y;
 }
 
+// Runs the high-pass and then the peaking filter, each when present, over y[0..count) in place:
+// both in one loop, so that the processor overlaps their recurrences.  Coefficients and memories
+// are locals for the loop, so that they stay in registers (the stores to y could otherwise alias
+// them).
+void run_filters(const EnhancementConfig& config, EnhancementState& state, float* y, std::size_t count) {
+    const bool with_high_pass = config.tag == ChainTag::OnWithHighPass;
+    const bool with_peaking = config.peaking_present != 0;
+    const BiquadCoefficients high_pass = config.high_pass;
+    const BiquadCoefficients peaking = config.peaking;
+    BiquadMemory high_pass_memory = state.high_pass;
+    BiquadMemory peaking_memory = state.peaking;
+    for (std::size_t i = 0; i < count; ++i) {
+        float v = y[i];
+        if (with_high_pass) v = run_biquad(high_pass, high_pass_memory, v);
+        if (with_peaking) v = run_biquad(peaking, peaking_memory, v);
+        y[i] = v;
+    }
+    state.high_pass = high_pass_memory;
+    state.peaking = peaking_memory;
+}
+
 }  // namespace
 
 EnhancementConfig EnhancementConfig::with_mode(EnhancementMode mode) {
@@ -25,6 +52,10 @@ EnhancementConfig EnhancementConfig::with_mode(EnhancementMode mode) {
     return config;
 }
 
+// Built twice, for AVX2 and for the baseline instruction set, and picked when the library is
+// loaded: the three-operand instructions save the filters' register copies.  Without fused
+// multiply-add both builds do the same operations in the same order.
+OSTREL_AVX2_CLONES
 void apply(const EnhancementConfig& config, EnhancementState& state, std::span<std::int16_t> pcm, bool continuous,
            float sample_rate) {
     if (config.tag == ChainTag::Off) return;
@@ -47,45 +78,41 @@ void apply(const EnhancementConfig& config, EnhancementState& state, std::span<s
     const float gain = config.output_gain_db == 0.0f ? 1.0f : std::pow(10.0f, config.output_gain_db / 20.0f);
     const float fade_length = static_cast<float>(config.fade_length);
     constexpr float pi = std::numbers::pi_v<float>;
-    // Filter coefficients and memories as locals for the loop, so that they stay in registers
-    // (through the references every sample's stores could alias them); the same arithmetic.
-    const BiquadCoefficients high_pass = config.high_pass;
-    const BiquadCoefficients peaking = config.peaking;
-    BiquadMemory high_pass_memory = state.high_pass;
-    BiquadMemory peaking_memory = state.peaking;
-    const bool with_high_pass = config.tag == ChainTag::OnWithHighPass;
-    const bool with_peaking = config.peaking_present != 0;
-    for (std::size_t i = 0; i < pcm.size(); ++i) {
-        const float x = static_cast<float>(pcm[i]) / 32768.0f;
-        float y = with_high_pass ? run_biquad(high_pass, high_pass_memory, x) : x;
-        if (with_peaking) y = run_biquad(peaking, peaking_memory, y);
-
+    std::array<float, BLOCK> y;
+    for (std::size_t start = 0; start < pcm.size(); start += BLOCK) {
+        const std::size_t count = std::min(BLOCK, pcm.size() - start);
+        std::int16_t* const samples = pcm.data() + start;
+        for (std::size_t i = 0; i < count; ++i) y[i] = static_cast<float>(samples[i]) / 32768.0f;
+        run_filters(config, state, y.data(), count);
         if (compress) {
-            const float e = std::abs(y);
-            float& env = state.compressor_envelope;
-            const float c = env < e ? attack : release;
-            env = env * c + e * (1.0f - c);
-            float g = makeup;
-            if (env > threshold && env > 0.0f) {
-                g = makeup * std::pow(10.0f, std::log10(env / threshold) * 20.0f * (-(1.0f - 1.0f / ratio)) / 20.0f);
+            float env = state.compressor_envelope;
+            for (std::size_t i = 0; i < count; ++i) {
+                const float e = std::abs(y[i]);
+                const float c = env < e ? attack : release;
+                env = env * c + e * (1.0f - c);
+                float g = makeup;
+                if (env > threshold && env > 0.0f) {
+                    g = makeup *
+                        std::pow(10.0f, std::log10(env / threshold) * 20.0f * (-(1.0f - 1.0f / ratio)) / 20.0f);
+                }
+                y[i] *= g;
             }
-            y *= g;
+            state.compressor_envelope = env;
         }
-
-        if (state.fade_remaining > 0 && i < config.fade_length) {
+        // The fade covers the first fade_length samples of the call while the count lasts.
+        for (std::size_t i = 0; i < count && state.fade_remaining > 0 && start + i < config.fade_length; ++i) {
             const std::uint64_t remaining = std::min(state.fade_remaining, config.fade_length);
             const float done = static_cast<float>(config.fade_length - remaining);
-            y *= 0.5f - 0.5f * std::cos(done * pi / fade_length);
+            y[i] *= 0.5f - 0.5f * std::cos(done * pi / fade_length);
             --state.fade_remaining;
         }
-
-        const float v = std::clamp(gain * y * 32768.0f, -32768.0f, 32767.0f);
-        // Truncation toward zero is what the conversion does; a NaN from a degenerate
-        // configuration becomes silence instead of an undefined conversion.
-        pcm[i] = std::isnan(v) ? std::int16_t{0} : static_cast<std::int16_t>(v);
+        for (std::size_t i = 0; i < count; ++i) {
+            const float v = std::clamp(gain * y[i] * 32768.0f, -32768.0f, 32767.0f);
+            // Truncation toward zero is what the conversion does; a NaN from a degenerate
+            // configuration becomes silence instead of an undefined conversion.
+            samples[i] = std::isnan(v) ? std::int16_t{0} : static_cast<std::int16_t>(v);
+        }
     }
-    state.high_pass = high_pass_memory;
-    state.peaking = peaking_memory;
 }
 
 }  // namespace ostrel_mbe::enhancement

@@ -1,35 +1,47 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "codecs/mbe_baseline/phase_regen.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 #include "common/check.h"
+#include "common/simd.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::phase_regen {
 
+using common::simd::Quad;
+using common::simd::quad_at;
+
+// Built twice, for AVX2 and for the baseline instruction set, like the voiced synthesis; the
+// same operations in the same order either way.
+OSTREL_AVX2_CLONES
 void ambe_phase_regen(std::span<const float> amplitudes, std::array<double, L_HAT_MAX + 1>& phases) {
     OSTREL_CHECK(amplitudes.size() <= L_HAT_MAX, "harmonic count is at most L_HAT_MAX");
     const std::size_t count = amplitudes.size();
 
     // Log envelope B_l, padded with the taps' reach on both sides.  Harmonics outside 1..L read
-    // as 0 (log2 of 1), so the band edges act as envelope steps.
+    // as 0 (log2 of 1), so the band edges act as envelope steps; the lower padding also stands
+    // for the taps below harmonic 1.  LANES - 1 more at the top for the last group of harmonics.
     constexpr std::size_t PAD = KERNEL_TAPS - 1;
-    std::array<double, PAD + L_HAT_MAX + 1 + PAD> log_env{};
+    constexpr std::size_t LANES = 4;
+    std::array<double, PAD + L_HAT_MAX + 1 + PAD + LANES - 1> log_env{};
     for (std::size_t l = 1; l <= count; ++l) {
         const double m = amplitudes[l - 1];
         log_env[PAD + l] = m > 1e-10 ? std::log2(m) : LOG2_AMPLITUDE_FLOOR;
     }
 
-    phases.fill(0.0);
-    for (std::size_t l = 1; l <= count; ++l) {
-        double r = 0.0;
+    // Four harmonics at a time, one per lane, each summing its taps in order.
+    std::array<double, L_HAT_MAX + LANES> offsets{};
+    for (std::size_t l = 1; l <= count; l += LANES) {
+        Quad r{};
         for (std::size_t j = 1; j < KERNEL_TAPS; ++j) {
-            const double upper = log_env[PAD + l + j];
-            const double lower = j >= l ? 0.0 : log_env[PAD + l - j];
-            r += KERNEL[j] * (upper - lower);
+            r += KERNEL[j] * (quad_at(&log_env[PAD + l + j]) - quad_at(&log_env[PAD + l - j]));
         }
-        phases[l] = r;
+        quad_at(&offsets[l]) = r;
     }
+    phases.fill(0.0);
+    std::copy(offsets.begin() + 1, offsets.begin() + 1 + static_cast<std::ptrdiff_t>(count), phases.begin() + 1);
 }
 
 }  // namespace ostrel_mbe::codecs::mbe_baseline::phase_regen

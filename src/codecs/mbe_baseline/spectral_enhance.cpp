@@ -19,15 +19,16 @@ double clamp_weighted(double weight, double m) {
 }
 
 // The long-standing form; some frames pass unchanged.
-void weigh_compat(std::span<const float> amplitudes, double w0, double r0, double r1,
-                  std::array<double, L_HAT_MAX>& enhanced) {
+// cosines[l - 1] holds cos(w0 l).
+void weigh_compat(std::span<const float> amplitudes, const std::array<double, L_HAT_MAX>& cosines, double w0,
+                  double r0, double r1, std::array<double, L_HAT_MAX>& enhanced) {
     const std::size_t count = amplitudes.size();
     const double d = r0 * w0 * (r0 - r1);
     if (!(r0 > 0.0 && std::abs(d) >= 1e-30)) return;
     // The lowest eighth of the harmonics carries the pitch structure and is left alone.
     for (std::size_t l = 1; l <= count; ++l) {
         if (8 * l <= count) continue;
-        const double q = r0 * r0 + r1 * r1 - 2.0 * r0 * r1 * std::cos(w0 * static_cast<double>(l));
+        const double q = r0 * r0 + r1 * r1 - 2.0 * r0 * r1 * cosines[l - 1];
         if (q <= 0.0) continue;
         const double m = amplitudes[l - 1];
         enhanced[l - 1] = clamp_weighted(std::sqrt(m) * std::pow(0.96 * q / d, 0.25), m);
@@ -45,8 +46,8 @@ void weigh_compat(std::span<const float> amplitudes, double w0, double r0, doubl
 // W_l = sqrt(M_l / sqrt(R0)) (0.96 pi (1 + rho^2 - 2 rho cos(w0 l)) / (w0 (1 - rho^2)))^(1/4).
 // Algebraically the same weight, but no power of R0 can overflow or underflow, and no guard
 // depends on the level.  |rho| <= 1 holds in floating point too (rounded sums are monotone).
-void weigh_standard(std::span<const float> amplitudes, double w0, double r0, double r1,
-                    std::array<double, L_HAT_MAX>& enhanced) {
+void weigh_standard(std::span<const float> amplitudes, const std::array<double, L_HAT_MAX>& cosines, double w0,
+                    double r0, double r1, std::array<double, L_HAT_MAX>& enhanced) {
     const std::size_t count = amplitudes.size();
     if (!(r0 > 0.0) || !std::isfinite(r0)) return;
     const double rho = r1 / r0;
@@ -56,7 +57,7 @@ void weigh_standard(std::span<const float> amplitudes, double w0, double r0, dou
     const double level = std::sqrt(r0);
     for (std::size_t l = 1; l <= count; ++l) {
         if (8 * l <= count) continue;
-        const double q = 1.0 + rho * rho - 2.0 * rho * std::cos(w0 * static_cast<double>(l));
+        const double q = 1.0 + rho * rho - 2.0 * rho * cosines[l - 1];
         const double m = amplitudes[l - 1];
         if (q <= 0.0 || m == 0.0) continue;
         // An infinite ratio (denominator near the smallest double) is an infinite weight: 1.2.
@@ -78,20 +79,23 @@ EnhancedAmplitudes enhance_spectral_amplitudes(std::span<const float> amplitudes
     const std::size_t count = amplitudes.size();
     const double w0 = omega0;
 
+    // cos(w0 l), for R1 here and again for the weights.
+    std::array<double, L_HAT_MAX> cosines;
     double r0 = 0.0;
     double r1 = 0.0;
     for (std::size_t l = 1; l <= count; ++l) {
         const double m = amplitudes[l - 1];
+        cosines[l - 1] = std::cos(w0 * static_cast<double>(l));
         r0 += m * m;
-        r1 += m * m * std::cos(w0 * static_cast<double>(l));
+        r1 += m * m * cosines[l - 1];
     }
 
     std::array<double, L_HAT_MAX> enhanced{};
     for (std::size_t l = 1; l <= count; ++l) enhanced[l - 1] = amplitudes[l - 1];
     if (weighting == FormantWeighting::Standard) {
-        weigh_standard(amplitudes, w0, r0, r1, enhanced);
+        weigh_standard(amplitudes, cosines, w0, r0, r1, enhanced);
     } else {
-        weigh_compat(amplitudes, w0, r0, r1, enhanced);
+        weigh_compat(amplitudes, cosines, w0, r0, r1, enhanced);
     }
 
     EnhancedAmplitudes out;

@@ -2,6 +2,7 @@
 #include "codecs/mbe_baseline/unvoiced.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -19,6 +20,23 @@ constexpr int CENTER = static_cast<int>(NOISE_WINDOW_CENTER);
 // Bins per radian of a 256-point transform.
 constexpr double BINS_PER_RADIAN = 256.0 / (2.0 * std::numbers::pi);
 
+// Per sample n = 0..159 of the overlap-add: the previous frame's window wS(n), the current
+// frame's wS(n - 160), and the sum of their squares (which no sample leaves at zero).
+struct OverlapWeights {
+    std::array<double, FRAME> previous{}, current{}, denominator{};
+};
+constexpr OverlapWeights OVERLAP = [] {
+    OverlapWeights w;
+    for (int n = 0; n < FRAME; ++n) {
+        const auto i = static_cast<std::size_t>(n);
+        w.previous[i] = synthesis_window(n);
+        w.current[i] = synthesis_window(n - FRAME);
+        w.denominator[i] = w.previous[i] * w.previous[i] + w.current[i] * w.current[i];
+    }
+    return w;
+}();
+static_assert(std::ranges::all_of(OVERLAP.denominator, [](double d) { return d > 1e-30; }));
+
 // Transform bin holding frequency m, m = -128..127.
 constexpr std::size_t bin(int m) { return static_cast<std::size_t>(m & (FFT_LEN - 1)); }
 
@@ -34,15 +52,57 @@ std::uint32_t generate(const LcgParams& lcg, std::uint32_t x, double* out, std::
     return x;
 }
 
+// The same sequence as generate, as four interleaved chains that the processor runs side by
+// side: four steps of the generator are one step x <- (A x + C) mod modulus with A = a^4 and
+// C = c (1 + a + a^2 + a^3), which jump computes.
+template <class Reduce, class Jump>
+std::uint32_t generate_interleaved(const LcgParams& lcg, std::uint32_t x, double* out, std::size_t count,
+                                   Reduce reduce, Jump jump) {
+    constexpr std::size_t CHAINS = 4;
+    if (count < 2 * CHAINS) return generate(lcg, x, out, count, reduce);
+    std::array<std::uint32_t, CHAINS> chain{};
+    for (std::size_t j = 0; j < CHAINS; ++j) {
+        x = reduce(lcg.multiplier * x + lcg.increment);
+        chain[j] = x;
+        out[j] = static_cast<double>(x);
+    }
+    std::size_t i = CHAINS;
+    for (; i + CHAINS <= count; i += CHAINS) {
+        for (std::size_t j = 0; j < CHAINS; ++j) {
+            chain[j] = jump(chain[j]);
+            out[i + j] = static_cast<double>(chain[j]);
+        }
+    }
+    return generate(lcg, chain[CHAINS - 1], out + i, count - i, reduce);
+}
+
 void generate_noise(LcgParams& lcg, double* out, std::size_t count) {
     const std::uint32_t m = lcg.modulus;
+    const std::uint32_t a = lcg.multiplier;
+    const std::uint32_t c = lcg.increment;
     std::uint32_t x = lcg.state;
-    if (m == 0) {
-        x = generate(lcg, x, out, count, [](std::uint32_t v) { return v; });
-    } else if ((m & (m - 1)) == 0) {
-        x = generate(lcg, x, out, count, [m](std::uint32_t v) { return v & (m - 1); });
+    if (m == 0 || (m & (m - 1)) == 0) {
+        // Modulo a power of two the wrap modulo 2^32 commutes with the steps: A and C wrap too.
+        const std::uint32_t mask = m - 1;  // all ones for 2^32
+        const std::uint32_t jump_a = a * a * a * a;
+        const std::uint32_t jump_c = c * (1u + a + a * a + a * a * a);
+        x = generate_interleaved(
+            lcg, x, out, count, [mask](std::uint32_t v) { return v & mask; },
+            [=](std::uint32_t v) { return (jump_a * v + jump_c) & mask; });
     } else if (m == LCG_STANDARD.modulus) {
-        x = generate(lcg, x, out, count, [](std::uint32_t v) { return v % LCG_STANDARD.modulus; });
+        constexpr std::uint64_t M = LCG_STANDARD.modulus;
+        const auto reduce = [](std::uint32_t v) { return v % LCG_STANDARD.modulus; };
+        if (static_cast<std::uint64_t>(a) * (M - 1) + c < (std::uint64_t{1} << 32)) {
+            // No step wraps modulo 2^32, so the four steps compose exactly modulo m.
+            const std::uint64_t a2 = std::uint64_t{a} * a % M;
+            const std::uint64_t jump_a = a2 * a2 % M;
+            const std::uint64_t jump_c = c * ((1 + a + a2 + a2 * a % M) % M) % M;
+            x = generate_interleaved(lcg, x, out, count, reduce, [=](std::uint32_t v) {
+                return static_cast<std::uint32_t>((jump_a * v + jump_c) % M);
+            });
+        } else {
+            x = generate(lcg, x, out, count, reduce);
+        }
     } else {
         x = generate(lcg, x, out, count, [m](std::uint32_t v) { return v % m; });
     }
@@ -164,17 +224,18 @@ std::array<double, 160> synthesize_unvoiced(std::span<const float> amplitudes, s
 
     // Weighted overlap-add of the previous frame's tail (window centred on n = 0) and the current
     // frame's head (window centred on n = 160), each over the samples its window reaches, which
-    // are also the ones its 256 transform samples cover.
+    // are also the ones its 256 transform samples cover.  Three ranges, so that the loops have no
+    // branches: the tail alone, both, the head alone.
     std::array<double, 160> out{};
-    for (int n = 0; n < FRAME; ++n) {
-        const double w_prev = synthesis_window(n);
-        const double w_cur = synthesis_window(n - FRAME);
-        double num = 0.0;
-        if (n < FADE_OUT_END) num += w_prev * state.previous_idft[static_cast<std::size_t>(n + HALF_FFT)];
-        if (n >= FADE_IN_BEGIN) num += w_cur * current[static_cast<std::size_t>(n - FRAME + HALF_FFT)];
-        const double den = w_prev * w_prev + w_cur * w_cur;
-        out[static_cast<std::size_t>(n)] = den > 1e-30 ? num / den : 0.0;
-    }
+    const auto tail = [&](int n) {
+        return OVERLAP.previous[n] * state.previous_idft[static_cast<std::size_t>(n + HALF_FFT)];
+    };
+    const auto head = [&](int n) {
+        return OVERLAP.current[n] * current[static_cast<std::size_t>(n - FRAME + HALF_FFT)];
+    };
+    for (int n = 0; n < FADE_IN_BEGIN; ++n) out[n] = (0.0 + tail(n)) / OVERLAP.denominator[n];
+    for (int n = FADE_IN_BEGIN; n < FADE_OUT_END; ++n) out[n] = (0.0 + tail(n) + head(n)) / OVERLAP.denominator[n];
+    for (int n = FADE_OUT_END; n < FRAME; ++n) out[n] = (0.0 + head(n)) / OVERLAP.denominator[n];
     state.previous_idft = current;
     return out;
 }

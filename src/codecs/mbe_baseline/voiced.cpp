@@ -19,7 +19,7 @@ constexpr double FRAME_D = 160.0;
 constexpr double PI = std::numbers::pi;
 constexpr double TWO_PI = 2.0 * PI;
 
-// Fading sinusoids are rendered eight harmonics at a time, as four register pairs.
+// Fading sinusoids are rendered eight harmonics at a time, as two four-lane vectors.
 constexpr std::size_t GROUP = 8;
 
 constexpr std::array<double, FRAME> FADE_OUT_WINDOW = [] {
@@ -50,17 +50,21 @@ Phasor power(Phasor r, unsigned k) {
     return result;
 }
 
+using common::simd::high_half;
+using common::simd::low_half;
 using common::simd::Pair;
-using common::simd::pair_at;
+using common::simd::Quad;
+using common::simd::quad_at;
 
 // Sinusoids x(n) = Re(z r^(n - first)) sharing one sample range, each by the three-term
 // recurrence x(n + 1) = 2 cos(w) x(n) - x(n - 1): one multiplication and one subtraction per
 // sample, no per-sample transcendental call.  The harmonics are the lanes: eight at a time move
 // through the samples together and their sum is added once per sample.
 struct SinusoidBatch {
-    std::array<double, L_HAT_MAX + GROUP> before{};  // x(first - 1)
-    std::array<double, L_HAT_MAX + GROUP> now{};     // x(first)
-    std::array<double, L_HAT_MAX + GROUP> twice_cos{};
+    // Entries from count on are set by render (zeros up to the end of the last group).
+    std::array<double, L_HAT_MAX + GROUP> before;  // x(first - 1)
+    std::array<double, L_HAT_MAX + GROUP> now;     // x(first)
+    std::array<double, L_HAT_MAX + GROUP> twice_cos;
     std::size_t count = 0;
 
     void add(Phasor z, Phasor r) {
@@ -71,68 +75,135 @@ struct SinusoidBatch {
     }
 
     // out[n] += window[n] * sum of x(n) over the batch, n = first..end-1.
-    void render(int first, int end, const std::array<double, FRAME>& window, std::array<double, FRAME>& out) const {
+    [[gnu::always_inline]] void render(int first, int end, const std::array<double, FRAME>& window,
+                                       std::array<double, FRAME>& out) {
+        // The last group's lanes past count hold zeros and stay zero.
+        for (std::size_t i = count; i % GROUP != 0; ++i) before[i] = now[i] = twice_cos[i] = 0.0;
         std::array<Pair, FRAME> sum{};
-        for (std::size_t g = 0; g < count; g += GROUP) {
-            // Lanes past count hold zeros and stay zero.
-            Pair b0 = pair_at(&before[g]), b1 = pair_at(&before[g + 2]), b2 = pair_at(&before[g + 4]),
-                 b3 = pair_at(&before[g + 6]);
-            Pair n0 = pair_at(&now[g]), n1 = pair_at(&now[g + 2]), n2 = pair_at(&now[g + 4]), n3 = pair_at(&now[g + 6]);
-            const Pair k0 = pair_at(&twice_cos[g]), k1 = pair_at(&twice_cos[g + 2]), k2 = pair_at(&twice_cos[g + 4]),
-                       k3 = pair_at(&twice_cos[g + 6]);
-            for (int n = first; n < end; ++n) {
-                sum[static_cast<std::size_t>(n)] += (n0 + n1) + (n2 + n3);
-                const Pair t0 = k0 * n0 - b0, t1 = k1 * n1 - b1, t2 = k2 * n2 - b2, t3 = k3 * n3 - b3;
-                b0 = n0, b1 = n1, b2 = n2, b3 = n3;
-                n0 = t0, n1 = t1, n2 = t2, n3 = t3;
-            }
-        }
+        // Two groups per pass give the processor four independent recurrences to overlap; each
+        // sample still takes the groups' sums in order.
+        std::size_t g = 0;
+        for (; g + GROUP < count; g += 2 * GROUP) render_groups<2>(g, first, end, sum);
+        if (g < count) render_groups<1>(g, first, end, sum);
         for (int n = first; n < end; ++n) {
             const auto i = static_cast<std::size_t>(n);
             out[i] += window[i] * (sum[i][0] + sum[i][1]);
         }
     }
+
+    // sum[n] += the sums of groups g, g + 8, ... (GROUPS of them, in that order), n = first..end-1.
+    // Harmonics h..h+7 of a group sit in two quads as (h, h+1, h+4, h+5) and (h+2, h+3, h+6, h+7),
+    // so that the per-sample sum is the pairs' ((h, h+1) + (h+2, h+3)) + ((h+4, h+5) + (h+6, h+7))
+    // in that order.  Two samples per step: the recurrence alternates between the two registers
+    // instead of moving one into the other.  Lanes past count hold zeros and stay zero.
+    template <std::size_t GROUPS>
+    [[gnu::always_inline]] void render_groups(std::size_t g, int first, int end, std::array<Pair, FRAME>& sum) const {
+        constexpr std::size_t QUADS = 2 * GROUPS;
+        const auto load = [g](const std::array<double, L_HAT_MAX + GROUP>& v) {
+            std::array<Quad, QUADS> q;
+            for (std::size_t i = 0; i < QUADS; ++i) {
+                const std::size_t h = g + (i / 2) * GROUP + (i % 2) * 2;
+                q[i] = Quad{v[h], v[h + 1], v[h + 4], v[h + 5]};
+            }
+            return q;
+        };
+        std::array<Quad, QUADS> b = load(before), x = load(now);
+        const std::array<Quad, QUADS> k = load(twice_cos);
+        const auto accumulate = [&sum](int n, const std::array<Quad, QUADS>& v) {
+            Pair& total = sum[static_cast<std::size_t>(n)];
+            for (std::size_t i = 0; i < QUADS; i += 2) {
+                const Quad s = v[i] + v[i + 1];
+                total += low_half(s) + high_half(s);
+            }
+        };
+        int n = first;
+        for (; n + 1 < end; n += 2) {
+            accumulate(n, x);
+            for (std::size_t i = 0; i < QUADS; ++i) b[i] = k[i] * x[i] - b[i];  // x(n + 1)
+            accumulate(n + 1, b);
+            for (std::size_t i = 0; i < QUADS; ++i) x[i] = k[i] * b[i] - x[i];  // x(n + 2)
+        }
+        if (n < end) accumulate(n, x);
+    }
 };
 
-// out[n] += 2 (m_prev + (n / 160)(m - m_prev)) cos(theta(n)), n = 0..159, for the phase
-// theta(n) = phi + b n + c n^2 with start = e^{i phi}.  Four lanes (two register pairs) each
-// follow every fourth sample: e^{i theta} advances by e^{i (theta(n + 4) - theta(n))} =
-// e^{i (4 b + 16 c + 8 c n)}, which itself turns by e^{i 32 c} per step.
-void add_interpolated(std::array<double, FRAME>& out, Phasor start, double b, double c, double m_prev, double m) {
-    constexpr int STEP = 4;
-    const Phasor eb = polar(b);
-    const Phasor ec = polar(c);
-    std::array<Phasor, STEP> z{};
-    Phasor step = mul(eb, ec);  // e^{i (theta(1) - theta(0))}
-    const Phasor e2c = mul(ec, ec);
-    z[0] = start;
-    for (std::size_t j = 1; j < STEP; ++j) {
-        z[j] = mul(z[j - 1], step);
-        step = mul(step, e2c);
+// Harmonics at most this high are interpolated across the frame boundary when steady.
+constexpr std::size_t INTERPOLATED_MAX = 7;
+
+// Sinusoids 2 (m_prev + (n / 160)(m - m_prev)) cos(theta(n)), n = 0..159, each with the phase
+// theta(n) = phi + b n + c n^2 and start = e^{i phi}.  Four lanes each follow every fourth sample:
+// e^{i theta} advances by e^{i (theta(n + 4) - theta(n))} = e^{i (4 b + 16 c + 8 c n)}, which
+// itself turns by e^{i 32 c} per step.  They are collected and rendered together, two at a time,
+// so that the processor overlaps their recurrences; each sample still takes them in order.
+struct InterpolatedBatch {
+    using Lanes = std::array<double, 4>;
+    // Entries 0..count-1 are set.
+    std::array<Lanes, INTERPOLATED_MAX> zr, zi, dr, di, env;
+    std::array<double, INTERPOLATED_MAX> env_step, q_re, q_im;
+    std::size_t count = 0;
+
+    void add(Phasor start, double b, double c, double m_prev, double m) {
+        constexpr std::size_t STEP = 4;
+        const Phasor eb = polar(b);
+        const Phasor ec = polar(c);
+        std::array<Phasor, STEP> z{};
+        Phasor step = mul(eb, ec);  // e^{i (theta(1) - theta(0))}
+        const Phasor e2c = mul(ec, ec);
+        z[0] = start;
+        for (std::size_t j = 1; j < STEP; ++j) {
+            z[j] = mul(z[j - 1], step);
+            step = mul(step, e2c);
+        }
+        const Phasor e8c = power(ec, 8);
+        std::array<Phasor, STEP> d{};
+        d[0] = mul(power(eb, 4), mul(e8c, e8c));  // e^{i (4 b + 16 c)}
+        for (std::size_t j = 1; j < STEP; ++j) d[j] = mul(d[j - 1], e8c);
+        const Phasor q = power(e8c, 4);  // e^{i 32 c}
+        const double slope = (m - m_prev) / FRAME_D;
+        for (std::size_t j = 0; j < STEP; ++j) {
+            zr[count][j] = z[j].re, zi[count][j] = z[j].im;
+            dr[count][j] = d[j].re, di[count][j] = d[j].im;
+        }
+        env[count] = {m_prev, m_prev + slope, m_prev + 2.0 * slope, m_prev + 3.0 * slope};
+        env_step[count] = STEP * slope;
+        q_re[count] = q.re, q_im[count] = q.im;
+        ++count;
     }
-    const Phasor e8c = power(ec, 8);
-    std::array<Phasor, STEP> d{};
-    d[0] = mul(power(eb, 4), mul(e8c, e8c));  // e^{i (4 b + 16 c)}
-    for (std::size_t j = 1; j < STEP; ++j) d[j] = mul(d[j - 1], e8c);
-    const Phasor q = power(e8c, 4);  // e^{i 32 c}
-    const double slope = (m - m_prev) / FRAME_D;
-    Pair zr0 = {z[0].re, z[1].re}, zr1 = {z[2].re, z[3].re}, zi0 = {z[0].im, z[1].im}, zi1 = {z[2].im, z[3].im};
-    Pair dr0 = {d[0].re, d[1].re}, dr1 = {d[2].re, d[3].re}, di0 = {d[0].im, d[1].im}, di1 = {d[2].im, d[3].im};
-    Pair env0 = {m_prev, m_prev + slope}, env1 = {m_prev + 2.0 * slope, m_prev + 3.0 * slope};
-    const double env_step = STEP * slope;
-    for (int n = 0; n < FRAME; n += STEP) {
-        double* o = out.data() + n;
-        pair_at(o) += 2.0 * env0 * zr0;
-        pair_at(o + 2) += 2.0 * env1 * zr1;
-        const Pair r0 = zr0 * dr0 - zi0 * di0, r1 = zr1 * dr1 - zi1 * di1;
-        zi0 = zr0 * di0 + zi0 * dr0, zi1 = zr1 * di1 + zi1 * dr1;
-        zr0 = r0, zr1 = r1;
-        const Pair s0 = dr0 * q.re - di0 * q.im, s1 = dr1 * q.re - di1 * q.im;
-        di0 = dr0 * q.im + di0 * q.re, di1 = dr1 * q.im + di1 * q.re;
-        dr0 = s0, dr1 = s1;
-        env0 += env_step, env1 += env_step;
+
+    // out[n] += the sinusoids, n = 0..159.
+    [[gnu::always_inline]] void render(std::array<double, FRAME>& out) const {
+        std::size_t k = 0;
+        for (; k + 1 < count; k += 2) render_group<2>(k, out);
+        if (k < count) render_group<1>(k, out);
     }
-}
+
+    // Sinusoids k..k+SIZE-1.
+    template <std::size_t SIZE>
+    [[gnu::always_inline]] void render_group(std::size_t k, std::array<double, FRAME>& out) const {
+        std::array<Quad, SIZE> zr_, zi_, dr_, di_, env_;
+        for (std::size_t i = 0; i < SIZE; ++i) {
+            const Lanes &r = zr[k + i], &im = zi[k + i], &d_r = dr[k + i], &d_i = di[k + i], &e = env[k + i];
+            zr_[i] = Quad{r[0], r[1], r[2], r[3]};
+            zi_[i] = Quad{im[0], im[1], im[2], im[3]};
+            dr_[i] = Quad{d_r[0], d_r[1], d_r[2], d_r[3]};
+            di_[i] = Quad{d_i[0], d_i[1], d_i[2], d_i[3]};
+            env_[i] = Quad{e[0], e[1], e[2], e[3]};
+        }
+        for (int n = 0; n < FRAME; n += 4) {
+            for (std::size_t i = 0; i < SIZE; ++i) quad_at(out.data() + n) += 2.0 * env_[i] * zr_[i];
+            for (std::size_t i = 0; i < SIZE; ++i) {
+                const double qr = q_re[k + i], qi = q_im[k + i];
+                const Quad r = zr_[i] * dr_[i] - zi_[i] * di_[i];
+                zi_[i] = zr_[i] * di_[i] + zi_[i] * dr_[i];
+                zr_[i] = r;
+                const Quad t = dr_[i] * qr - di_[i] * qi;
+                di_[i] = dr_[i] * qi + di_[i] * qr;
+                dr_[i] = t;
+                env_[i] += env_step[k + i];
+            }
+        }
+    }
+};
 
 // x - 2 pi k in [-pi, pi).
 double wrap(double x) { return x - TWO_PI * std::floor((x + PI) / TWO_PI); }
@@ -185,6 +256,7 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
     // to the output.  Harmonic rotations come from powers of the fundamental's.
     SinusoidBatch fade_out;
     SinusoidBatch fade_in;
+    InterpolatedBatch interpolated;
     std::array<double, FRAME> out{};
     const Phasor step_prev = polar(w0_prev);
     const Phasor step_cur = polar(w0);
@@ -215,17 +287,18 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
             fade_in_current();
         } else if (cur_voiced && prev_voiced) {
             const bool steady = !(std::abs(w0) > 1e-30 && std::abs((w0 - w0_prev) * h / w0) >= 0.1);
-            if (l <= 7 && steady) {
+            if (l <= INTERPOLATED_MAX && steady) {
                 // Cubic phase interpolation across the frame boundary with linear amplitude.
                 const double dphi = phase[l] - state.phase[l] - (w0_prev + w0) * h * FRAME_D * 0.5;
                 const double dw = wrap(dphi) / FRAME_D;
-                add_interpolated(out, state.phasor[l], w0_prev * h + dw, (w0 - w0_prev) * h / 320.0, m_prev, m);
+                interpolated.add(state.phasor[l], w0_prev * h + dw, (w0 - w0_prev) * h / 320.0, m_prev, m);
             } else {
                 fade_out_previous();
                 fade_in_current();
             }
         }
     }
+    interpolated.render(out);
     fade_out.render(0, FADE_OUT_END, FADE_OUT_WINDOW, out);
     fade_in.render(FADE_IN_BEGIN, FRAME, FADE_IN_WINDOW, out);
 
