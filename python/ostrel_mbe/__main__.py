@@ -40,9 +40,10 @@ import time
 import wave
 from importlib import resources
 from pathlib import Path
-from typing import BinaryIO, Callable, Dict, Iterator, List, Optional, Sequence, TypeVar
+from typing import Any, BinaryIO, Callable, Dict, Iterator, List, Optional, Sequence, TypeVar
 
 import numpy as np
+from tqdm import tqdm
 
 from . import FormantWeighting, LiveDecoder, LiveEncoder, Rate, Transcoder, Vocoder, wav
 from .info import FrameStats, format_text
@@ -88,28 +89,23 @@ def bundled_speech() -> Path:
 
 
 class Progress:
-    """A one-line progress bar on stderr, drawn only when enabled."""
+    """A progress bar on stderr (tqdm), drawn only when enabled."""
 
-    def __init__(self, label: str, total: int, enabled: bool, width: int = 30) -> None:
-        self.label, self.total, self.enabled, self.width = label, total, enabled, width
-        self.shown = -1
+    def __init__(self, label: str, total: int, enabled: bool) -> None:
+        self.bar = tqdm(total=total, desc=label, unit="frames", file=sys.stderr, leave=True,
+                        disable=not enabled or total <= 0, dynamic_ncols=True,
+                        bar_format="{desc} {bar} {percentage:3.0f}% {n}/{total} frames [{elapsed}<{remaining}]")
+        self.done = 0
 
     def update(self, done: int) -> None:
-        if not self.enabled or self.total <= 0:
-            return
-        percent = done * 100 // self.total
-        if percent == self.shown:
-            return
-        self.shown = percent
-        filled = done * self.width // self.total
-        bar = "#" * filled + "-" * (self.width - filled)
-        sys.stderr.write(f"\r{self.label} [{bar}] {percent:3d}% {done}/{self.total} frames")
-        sys.stderr.flush()
+        # Header lengths are estimates for resampled files: the count may pass the total.
+        if done > self.bar.total:
+            self.bar.total = done
+        self.bar.update(done - self.done)
+        self.done = done
 
     def close(self) -> None:
-        if self.enabled and self.shown >= 0:
-            sys.stderr.write("\n")
-            sys.stderr.flush()
+        self.bar.close()
 
 
 def _progress_enabled(args: argparse.Namespace, frames: int) -> bool:
@@ -159,18 +155,36 @@ def _unreadable(path, e: OSError) -> InputError:
     return InputError(f"{path}: {e.strerror or e}")
 
 
-def _load_input(path: Optional[str]) -> np.ndarray:
+def _open_audio(path: Optional[str]) -> "wav.Reader":
     source = Path(path) if path else bundled_speech()
     try:
-        pcm = wav.load_pcm(source)
+        return wav.Reader(source)
     except OSError as e:
         raise _unreadable(source, e) from None
     except wav.WavError as e:
         raise InputError(f"{source}: {e}") from None
+
+
+def _audio_blocks(reader: "wav.Reader") -> Iterator[np.ndarray]:
+    """The 8 kHz blocks of an open audio file; a file damaged half way is a bad input."""
+    try:
+        yield from reader.pcm_blocks()
+    except wav.WavError as e:
+        raise InputError(f"{reader.path}: {e}") from None
+
+
+def _no_samples(path: object) -> InputError:
+    # Refused rather than encoded to an empty frame file with success: a recording that came
+    # out empty is a fault the user (or the script running us) should hear about.
+    return InputError(f"{path}: the file holds no samples")
+
+
+def _load_input(path: Optional[str]) -> np.ndarray:
+    with _open_audio(path) as reader:
+        parts = list(_audio_blocks(reader))
+    pcm = np.concatenate(parts) if parts else np.zeros(0, dtype=np.int16)
     if pcm.size == 0:
-        # Refused rather than encoded to an empty frame file with success: a recording that
-        # came out empty is a fault the user (or the script running us) should hear about.
-        raise InputError(f"{source}: the WAV file holds no samples")
+        raise _no_samples(reader.path)
     return pcm
 
 
@@ -238,7 +252,7 @@ class _Output:
 
     def __init__(self, path: str, as_wav: bool = False) -> None:
         self.path = path
-        self.wav: Optional[wave.Wave_write] = None
+        self.wav: Any = None  # wave.Wave_write, or a soundfile writer for FLAC
         self.stream: Optional[BinaryIO] = None
         self.temp: Optional[str] = None
         if path == STDIO:
@@ -246,7 +260,9 @@ class _Output:
             return
         try:
             self.stream = self._open(path)
-            if as_wav:
+            if as_wav and wav.output_format(path) == "FLAC":
+                self.wav = wav.open_writer(self.stream, name=path)
+            elif as_wav:
                 # The writer gets the open file: one that opens its own file and fails leaves a
                 # half-built object whose destructor prints a traceback.
                 self.wav = wave.open(self.stream, "wb")
@@ -299,8 +315,10 @@ class _Output:
         else:
             data = b"".join(items)  # type: ignore[arg-type]
         try:
-            if self.wav is not None:
+            if isinstance(self.wav, wave.Wave_write):
                 self.wav.writeframes(data)
+            elif self.wav is not None:
+                self.wav.write(np.frombuffer(data, dtype="<i2"))
             elif self.stream is not None:
                 self.stream.write(data)
                 if self.path == STDIO:
@@ -385,24 +403,30 @@ def decode_bits(data: bytes, rate: "Rate", args: argparse.Namespace, label: str)
 
 def cmd_encode(args: argparse.Namespace) -> None:
     rate = RATES[args.rate]
+    reader = None
     if args.input == STDIO:
         chunks = _raw_pcm_chunks(_read_chunks(sys.stdin.buffer, "<stdin>"))
         total = 0
     else:
-        pcm = _load_input(args.input)
-        chunks, total = iter([pcm]), -(-pcm.size // wav.FRAME_SAMPLES)
-    encoder = LiveEncoder(rate)
-    frames = _Frames(f"encode {args.rate}", total, args)
-    with _Output(args.output) as out:
-        try:
-            for pcm in chunks:
-                out.write(frames.push(encoder.push, pcm, wav.FRAME_SAMPLES))
-            out.write(frames.flush(encoder.flush))  # the zero-padded last frame
-        finally:
-            frames.close()
-        if frames.done == 0:
-            raise InputError("<stdin>: no samples")
-        out.commit()
+        # Read, resampled and encoded a block at a time: memory does not grow with the file.
+        reader = _open_audio(args.input)
+        chunks, total = _audio_blocks(reader), -(-reader.pcm_samples // wav.FRAME_SAMPLES)
+    try:
+        encoder = LiveEncoder(rate)
+        frames = _Frames(f"encode {args.rate}", total, args)
+        with _Output(args.output) as out:
+            try:
+                for pcm in chunks:
+                    out.write(frames.push(encoder.push, pcm, wav.FRAME_SAMPLES))
+                out.write(frames.flush(encoder.flush))  # the zero-padded last frame
+            finally:
+                frames.close()
+            if frames.done == 0:
+                raise _no_samples(reader.path) if reader else InputError("<stdin>: no samples")
+            out.commit()
+    finally:
+        if reader is not None:
+            reader.close()
     _report(args, f"{args.output}: {frames.done} frames, {frames.done * _frame_bytes(rate)} bytes at {args.rate}")
 
 

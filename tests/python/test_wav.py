@@ -112,29 +112,30 @@ def test_skips_unknown_chunks_and_tolerates_truncated_data(tmp_path):
     assert wav.load_pcm(path).tolist() == x[:74].tolist()
 
 
+# None: refused by libsndfile in its own words; the rest are this module's messages.
 @pytest.mark.parametrize("blob,message", [
     (b"", "not a RIFF/WAVE file"),
     (b"RIFX" + bytes(40), "not a RIFF/WAVE file"),
-    (b"OggS" + bytes(100), "not a RIFF/WAVE file"),
-    (riff(fmt(2, 1, 8000, 4), bytes(10)), "unsupported WAV sample format 0x0002"),
-    (riff(fmt(1, 1, 8000, 12), bytes(10)), "unsupported PCM sample size: 12 bits"),
-    (riff(fmt(3, 1, 8000, 16), bytes(10)), "unsupported float sample size: 16 bits"),
-    (riff(fmt(1, 0, 8000, 16), bytes(10)), "no channels"),
-    (riff(fmt(1, 1, 0, 16), bytes(10)), "no sample rate"),
+    (b"OggS" + bytes(100), None),
+    (riff(fmt(2, 1, 8000, 4), bytes(10)), None),
+    (riff(fmt(3, 1, 8000, 16), bytes(10)), None),
+    (riff(fmt(1, 0, 8000, 16), bytes(10)), None),
+    (riff(fmt(1, 1, 0, 16), bytes(10)), "unsupported sample rate"),
     # A header's rate must not make the resampler build a signal thousands of times the file.
     (riff(fmt(1, 1, 1, 16), bytes(10)), "unsupported sample rate 1 Hz"),
     (riff(fmt(1, 1, 3999, 16), bytes(10)), "unsupported sample rate 3999 Hz"),
     (riff(fmt(1, 1, 768001, 16), bytes(10)), "unsupported sample rate 768001 Hz"),
-    (riff(struct.pack("<HHIIHH", 1, 1, 0xFFFFFFFF, 0, 2, 16), bytes(10)), "unsupported sample rate 4294967295 Hz"),
-    (riff(b"\1\0", bytes(10)), "fmt chunk too short"),
-    (b"RIFF" + struct.pack("<I", 4) + b"WAVE", "no fmt chunk"),
-    (riff(fmt(1, 1, 8000, 16), b"")[:-8], "no data chunk"),
+    (riff(struct.pack("<HHIIHH", 1, 1, 0xFFFFFFFF, 0, 2, 16), bytes(10)), "unsupported sample rate"),
+    (riff(b"\1\0", bytes(10)), None),
+    (b"RIFF" + struct.pack("<I", 4) + b"WAVE", None),
+    (riff(fmt(1, 1, 8000, 16), b"")[:-8], None),
 ])
 def test_bad_files_raise_wav_error(tmp_path, blob, message):
     path = tmp_path / "bad.wav"
     path.write_bytes(blob)
-    with pytest.raises(wav.WavError, match=message):
+    with pytest.raises(wav.WavError, match=message or ".") as e:
         wav.read(path)
+    assert "\n" not in str(e.value)
 
 
 def test_wav_error_is_a_value_error():
