@@ -297,3 +297,74 @@ def test_empty_inputs_are_refused_without_output(tmp_path):
                        timeout=120)
     assert r.returncode == 2 and b"<stdin>: no samples" in r.stderr and r.stdout == b""
     assert sorted(p.name for p in tmp_path.iterdir()) == ["empty.wav", "nothing.bin"]
+
+
+def _harmonic_tone(rate, seconds=1.0, f0=150.0):
+    t = np.arange(int(rate * seconds)) / rate
+    return 0.2 * sum(np.sin(2 * np.pi * f0 * k * t) / k for k in range(1, 16))
+
+
+def _pitch_and_level(x, rate=8000):
+    x = x - x.mean()
+    ac = np.correlate(x, x, "full")[x.size - 1:]
+    lo, hi = rate // 400, rate // 100
+    return rate / (lo + np.argmax(ac[lo:hi])), 20 * np.log10(np.sqrt(np.mean(x ** 2)))
+
+
+def _round_trip(tmp_path, source):
+    assert main(["encode", str(source), str(tmp_path / "f.bin"), "--progress", "never"]) == 0
+    out = tmp_path / "out.wav"
+    assert main(["decode", str(tmp_path / "f.bin"), str(out), "--progress", "never"]) == 0
+    y = wav.read(out)[0]
+    return _pitch_and_level(y[2000:6000])
+
+
+@pytest.mark.parametrize("channels", [1, 2])
+@pytest.mark.parametrize("rate", [8000, 16000, 44100, 48000])
+@pytest.mark.parametrize("ext,fmt,subtype", [("wav", "WAV", "PCM_U8"), ("wav", "WAV", "PCM_16"), ("wav", "WAV", "PCM_24"),
+                                             ("wav", "WAV", "PCM_32"), ("wav", "WAV", "FLOAT"),
+                                             ("flac", "FLAC", "PCM_16"), ("ogg", "OGG", "VORBIS")])
+def test_every_format_round_trips_with_its_pitch_and_level(tmp_path, ext, fmt, subtype, rate, channels):
+    import soundfile
+
+    reference = tmp_path / "reference.wav"
+    wav.write(reference, wav.to_int16(_harmonic_tone(8000)))
+    pitch, level = _round_trip(tmp_path, reference)
+    source = tmp_path / f"in.{ext}"
+    soundfile.write(source, np.stack([_harmonic_tone(rate)] * channels, axis=1), rate, subtype=subtype, format=fmt)
+    got_pitch, got_level = _round_trip(tmp_path, source)
+    assert abs(pitch - 150) < 5 and abs(got_pitch - pitch) < 3
+    assert abs(got_level - level) < 1.0
+
+
+def _peak_rss_of_encoding(tmp_path, seconds, rate=48000):
+    """Peak resident memory (bytes) of `encode` reading a WAV stream of `seconds` from a FIFO,
+    generated block by block as it is read, so that nothing holds the whole input."""
+    fifo = tmp_path / f"stream{seconds}.wav"
+    os.mkfifo(fifo)
+    data_bytes = int(seconds * rate) * 2
+    header = (b"RIFF" + struct.pack("<I", 36 + data_bytes) + b"WAVEfmt " +
+              struct.pack("<IHHIIHH", 16, 1, 1, rate, rate * 2, 2, 16) + b"data" + struct.pack("<I", data_bytes))
+    script = ("import resource, runpy, sys\nsys.argv = ['ostrel_mbe'] + sys.argv[1:]\ntry:\n"
+              "    runpy.run_module('ostrel_mbe', run_name='__main__')\nfinally:\n"
+              "    print('peak', resource.getrusage(resource.RUSAGE_SELF).ru_maxrss, file=sys.stderr)\n")
+    child = subprocess.Popen([sys.executable, "-c", script, "encode", str(fifo), os.devnull, "--progress", "never"],
+                             stderr=subprocess.PIPE, stdout=subprocess.DEVNULL, text=True)
+    block = rate  # one second at a time
+    t = np.arange(block) / rate
+    one_second = np.round(8000 * np.sin(2 * np.pi * 440 * t)).astype("<i2").tobytes()
+    with open(fifo, "wb") as f:
+        f.write(header)
+        for _ in range(int(seconds)):
+            f.write(one_second)
+    _, err = child.communicate(timeout=3600)
+    assert child.returncode == 0, err
+    return int(err.split("peak")[-1]) * 1024
+
+
+def test_memory_does_not_grow_with_the_input(tmp_path):
+    # Two hours take a few minutes; OSTREL_LONG_INPUT_SECONDS=7200 runs them.
+    seconds = int(os.environ.get("OSTREL_LONG_INPUT_SECONDS", "600"))
+    growth = _peak_rss_of_encoding(tmp_path, seconds) - _peak_rss_of_encoding(tmp_path, 10)
+    print(f"peak memory growth for {seconds} s at 48 kHz: {growth / 2**20:.1f} MB")
+    assert growth < 50 * 2**20
