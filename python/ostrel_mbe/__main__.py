@@ -1,9 +1,10 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 """Command line: python -m ostrel_mbe {encode,decode,transcode,roundtrip,info}.
 
-encode     WAV file -> frame file (the wire frames of one rate, concatenated)
+encode     audio file (WAV, FLAC, OGG; MP3 where libsndfile reads it) -> frame file (the wire
+           frames of one rate, concatenated), read and encoded a block at a time
            python -m ostrel_mbe encode --rate ambe3600 input.wav frames.bin
-decode     frame file -> 8 kHz 16-bit mono WAV file
+decode     frame file -> 8 kHz 16-bit mono WAV file (FLAC when its name ends in .flac)
            python -m ostrel_mbe decode --rate ambe3600 frames.bin output.wav
 transcode  frame file of one rate -> frame file of another, without going through PCM
            python -m ostrel_mbe transcode --from imbe7200 --to ambe3600 in.bin out.bin
@@ -240,6 +241,28 @@ class OutputError(Exception):
         super().__init__(f"{path}: {error.strerror or error}")
 
 
+class _KeepWriteError:
+    """The output file as libsndfile's writer sees it: a failed write is kept for the caller
+    instead of escaping from libsndfile's callback, where it would only be printed."""
+
+    def __init__(self, stream: BinaryIO) -> None:
+        self.stream = stream
+        self.error: Optional[OSError] = None
+
+    def write(self, data: bytes) -> int:
+        if self.error is not None:
+            return 0
+        try:
+            self.stream.write(data)
+        except OSError as e:
+            self.error = e
+            return 0
+        return len(data)
+
+    def __getattr__(self, name: str) -> Any:
+        return getattr(self.stream, name)
+
+
 class _Output:
     """Frames or PCM on their way out: a file, a WAV file, or standard output flushed after
     every write so that a player downstream hears each frame as it is decoded.
@@ -255,13 +278,15 @@ class _Output:
         self.wav: Any = None  # wave.Wave_write, or a soundfile writer for FLAC
         self.stream: Optional[BinaryIO] = None
         self.temp: Optional[str] = None
+        self.sink: Optional[_KeepWriteError] = None
         if path == STDIO:
             self.stream = sys.stdout.buffer
             return
         try:
             self.stream = self._open(path)
             if as_wav and wav.output_format(path) == "FLAC":
-                self.wav = wav.open_writer(self.stream, name=path)
+                self.sink = _KeepWriteError(self.stream)
+                self.wav = wav.open_writer(self.sink, name=path)
             elif as_wav:
                 # The writer gets the open file: one that opens its own file and fails leaves a
                 # half-built object whose destructor prints a traceback.
@@ -318,7 +343,11 @@ class _Output:
             if isinstance(self.wav, wave.Wave_write):
                 self.wav.writeframes(data)
             elif self.wav is not None:
-                self.wav.write(np.frombuffer(data, dtype="<i2"))
+                try:
+                    self.wav.write(np.frombuffer(data, dtype="<i2"))
+                except AssertionError:
+                    pass  # a short write: soundfile asserts; the file's own error is in the sink
+                self._raise_sink_error()
             elif self.stream is not None:
                 self.stream.write(data)
                 if self.path == STDIO:
@@ -328,11 +357,16 @@ class _Output:
         except OSError as e:
             raise OutputError(self._name(), e) from None
 
+    def _raise_sink_error(self) -> None:
+        if self.sink is not None and self.sink.error is not None:
+            raise self.sink.error
+
     def commit(self) -> None:
         """Finishes the output: the WAV header's final sizes, then the rename into place."""
         try:
             if self.wav is not None:
                 self.wav.close()
+                self._raise_sink_error()
             if self.stream is not None and self.path != STDIO:
                 self.stream.close()
             if self.temp is not None:
@@ -574,11 +608,11 @@ def build_parser() -> argparse.ArgumentParser:
         p.add_argument("--progress", choices=["auto", "always", "never"], default="auto",
                        help="progress bar on stderr (auto: long files on a terminal)")
 
-    p = sub.add_parser("encode", help="WAV file -> frame file",
+    p = sub.add_parser("encode", help="audio file (WAV, FLAC, OGG) -> frame file",
                        usage=f"{PROG} encode [options] [INPUT.wav] OUTPUT | [INPUT.wav] -o OUTPUT")
     p.add_argument("files", nargs="*", metavar="FILE",
-                   help="input WAV file (default: the bundled speech clip; '-' for raw 8 kHz s16le PCM "
-                        "on standard input) and output frame file ('-' for standard output)")
+                   help="input audio file: WAV, FLAC, OGG (default: the bundled speech clip; '-' for raw "
+                        "8 kHz s16le PCM on standard input) and output frame file ('-' for standard output)")
     p.add_argument("-o", "--output", help="output frame file")
     p.add_argument("--rate", choices=rates, default="imbe7200", help="wire rate (default imbe7200)")
     common(p)
@@ -588,8 +622,8 @@ def build_parser() -> argparse.ArgumentParser:
                        usage=f"{PROG} decode [options] INPUT OUTPUT.wav | INPUT -o OUTPUT.wav")
     p.add_argument("files", nargs="*", metavar="FILE",
                    help="input frame file (wire frames of one rate, concatenated; '-' for standard "
-                        "input) and output WAV file (8 kHz, 16-bit, mono; '-' for raw s16le PCM on "
-                        "standard output)")
+                        "input) and output WAV file (8 kHz, 16-bit, mono; FLAC if named .flac; '-' for "
+                        "raw s16le PCM on standard output)")
     p.add_argument("-o", "--output", help="output WAV file")
     p.add_argument("--rate", choices=rates, default="imbe7200", help="wire rate (default imbe7200)")
     p.add_argument("--formant-weighting", choices=list(WEIGHTINGS), default="standard", help=WEIGHTING_HELP)
@@ -608,8 +642,8 @@ def build_parser() -> argparse.ArgumentParser:
     common(p)
     p.set_defaults(run=cmd_transcode, resolve=lambda a, pp=p: _input_output(pp, a, input_required=True))
 
-    p = sub.add_parser("roundtrip", help="WAV -> encode -> decode -> WAV, with timing")
-    p.add_argument("input", nargs="?", help="input WAV file (default: the bundled speech clip)")
+    p = sub.add_parser("roundtrip", help="audio file -> encode -> decode -> WAV, with timing")
+    p.add_argument("input", nargs="?", help="input audio file (default: the bundled speech clip)")
     p.add_argument("--rate", choices=rates, action="append",
                    help="wire rate, may be repeated (default imbe7200)")
     p.add_argument("-d", "--output-dir",

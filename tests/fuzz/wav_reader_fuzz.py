@@ -1,8 +1,8 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-"""Fuzz target of the WAV reader of the ostrel_mbe package (atheris, libFuzzer's engine).
+"""Fuzz target of the audio file reader of the ostrel_mbe package (atheris, libFuzzer's engine).
 
-Each input is a file's bytes.  wav.load_pcm, the command line's reader (parse, mix down,
-resample to 8 kHz), must return 1-D int16 samples or raise WavError: any other exception is a
+Each input is a file's bytes.  wav.load_pcm, the command line's reader (soundfile reads it in
+blocks, they are mixed down and resampled to 8 kHz by soxr), must return 1-D int16 samples or raise WavError: any other exception is a
 finding, and so is a peak allocation above ALLOWANCE plus FACTOR times the file's size (a
 header must not make the reader allocate by what it claims rather than by what the file holds).
 
