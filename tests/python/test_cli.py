@@ -368,3 +368,14 @@ def test_memory_does_not_grow_with_the_input(tmp_path):
     growth = _peak_rss_of_encoding(tmp_path, seconds) - _peak_rss_of_encoding(tmp_path, 10)
     print(f"peak memory growth for {seconds} s at 48 kHz: {growth / 2**20:.1f} MB")
     assert growth < 50 * 2**20
+
+
+def test_a_flac_output_failing_is_one_line(tmp_path, short_clip):
+    # libsndfile writes FLAC through a callback, whose errors must still reach the user.
+    if not os.path.exists("/dev/full"):
+        pytest.skip("no /dev/full")
+    frames = tmp_path / "clip.bin"
+    assert run("encode", short_clip, frames).returncode == 0
+    out = tmp_path / "full.flac"
+    out.symlink_to("/dev/full")
+    _one_line_error(run("decode", frames, out), out)
