@@ -31,7 +31,7 @@ void encode_frames(benchmark::State& state, bool quantizer_search) {
         if (++i == frames) i = 0;
     }
     state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-    state.SetLabel(std::string(ostrel_mbe::debug_name(rate)));
+    state.SetLabel(std::string(ostrel_mbe::debug_name(rate)) + (quantizer_search ? "+search" : ""));
 }
 
 void BM_Encode(benchmark::State& state) { encode_frames(state, false); }
