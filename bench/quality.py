@@ -59,6 +59,7 @@ ENHANCEMENTS = ("classical", "none")          # EnhancementMode: post-filter cha
 WEIGHTINGS = ("compat", "standard")           # FormantWeighting of the spectral enhancement
 SYNTHS = ("ambe_plus", "baseline")            # AmbePlus2Synth, half rates only
 PITCH_TRACKERS = ("std", "pyin")              # encoder: the standard's tracker or PYIN
+QUANTIZER_SEARCHES = ("plain", "search")       # half-rate encoder: nearest entries or reconstruction search
 CODEC2_MODES = ("3200", "2400", "1600")
 # Bridges between the codecs: encoded at the first rate, transcoded to the second, decoded there.
 TRANSCODES = ("imbe7200:ambe3600", "ambe3600:imbe7200")
@@ -291,10 +292,12 @@ class OurSettings:
     weighting: str = WEIGHTINGS[0]
     synth: str | None = None         # half rates only
     pitch: str = PITCH_TRACKERS[0]
+    search: str | None = None        # half rates only
 
     @property
     def label(self) -> str:
         parts = [self.enhancement, self.weighting] + ([self.synth] if self.synth else []) + [self.pitch]
+        parts += [self.search] if self.search else []
         return f"{self.rate} {'/'.join(parts)}"
 
     def as_dict(self) -> dict[str, str]:
@@ -302,6 +305,8 @@ class OurSettings:
              "pitch": self.pitch}
         if self.synth:
             d["ambe_plus2_synth"] = self.synth
+        if self.search:
+            d["quantizer_search"] = self.search
         return d
 
 
@@ -311,11 +316,14 @@ def settings_grid(rates: list[str], grid: str) -> list[OurSettings]:
     out = []
     for rate in rates:
         synths = SYNTHS if rate.startswith("ambe") else (None,)
+        searches = QUANTIZER_SEARCHES if rate.startswith("ambe") else (None,)
         if grid == "default":
-            out += [OurSettings(rate, synth=synths[0]), OurSettings(rate, weighting="standard", synth=synths[0])]
+            out += [OurSettings(rate, weighting=w, synth=synths[0], search=q)
+                    for q in searches for w in WEIGHTINGS]
             continue
-        for pitch, synth, enh, weighting in itertools.product(PITCH_TRACKERS, synths, ENHANCEMENTS, WEIGHTINGS):
-            out.append(OurSettings(rate, enh, weighting, synth, pitch))
+        for pitch, synth, search, enh, weighting in itertools.product(PITCH_TRACKERS, synths, searches,
+                                                                      ENHANCEMENTS, WEIGHTINGS):
+            out.append(OurSettings(rate, enh, weighting, synth, pitch, search))
     return out
 
 
@@ -325,7 +333,9 @@ class OurCodec:
 
     def __init__(self, module) -> None:
         self.module = module
-        self.encoded: dict[tuple[str, str, bytes], list[bytes]] = {}
+        self.encoded: dict[tuple[str, str, str | None, bytes], list[bytes]] = {}
+        # Seconds spent in encode_pcm per (rate, pitch tracker, quantizer search), all clips.
+        self.encode_seconds: dict[tuple[str, str, str | None], float] = {}
 
     def _member(self, cls: str, name: str):
         try:
@@ -334,15 +344,20 @@ class OurCodec:
             raise Unavailable(f"{cls}.{name.upper()} not in this module") from exc
 
     def _encode(self, pcm: np.ndarray, s: OurSettings, rate) -> list[bytes]:
-        key = (s.rate, s.pitch, hashlib.blake2b(pcm.tobytes(), digest_size=16).digest())
+        key = (s.rate, s.pitch, s.search, hashlib.blake2b(pcm.tobytes(), digest_size=16).digest())
         if key not in self.encoded:
             enc = self.module.Vocoder(rate)
             enc.set_pyin_pitch(s.pitch == "pyin")
+            if s.search is not None:
+                enc.set_quantizer_search(s.search == "search")
             # Two more frames of silence flush the encoder delay out.
             frames = -(-(len(pcm) + ENCODER_DELAY) // FRAME)
             padded = np.zeros(frames * FRAME, dtype=np.int16)
             padded[: len(pcm)] = pcm
+            start = time.perf_counter()
             self.encoded[key] = [enc.encode_pcm(padded[i * FRAME:(i + 1) * FRAME]) for i in range(frames)]
+            cost = key[:3]
+            self.encode_seconds[cost] = self.encode_seconds.get(cost, 0.0) + time.perf_counter() - start
         return self.encoded[key]
 
     def coder(self, s: OurSettings) -> Coder:
@@ -533,8 +548,18 @@ def print_table(results: dict[str, dict], clip_count: int, seconds: float) -> No
         print(f"{label:<42} {s['bits_per_second'] or '':>5} {s['pesq']['clips']:>5} "
               f"{_fmt(s['pesq']['mean']):>6} {_fmt(s['pesq']['min']):>6} "
               f"{_fmt(s['stoi']['mean']):>6} {_fmt(s['stoi']['min']):>6} {s['delay']:>6}")
-    print("ours: RATE ENHANCEMENT/WEIGHTING[/SYNTH]/PITCH; delay: samples dropped from the start of each "
+    print("ours: RATE ENHANCEMENT/WEIGHTING[/SYNTH]/PITCH[/QUANTIZER]; delay: samples dropped from the start of each "
           "decoder output to align it with its input")
+
+
+def print_encode_cost(seconds: dict[tuple[str, str, str | None], float]) -> None:
+    """encode_pcm time per rate and pitch tracker, with the quantizer search against without it
+    (wall time through Python, so a ratio rather than the library's own cost)."""
+    for (rate, pitch, search), t in seconds.items():
+        ratio = ""
+        if search == "search" and (rate, pitch, "plain") in seconds:
+            ratio = f", {t / seconds[(rate, pitch, 'plain')]:.2f}x plain"
+        print(f"encode {rate} {pitch}{'/' + search if search else ''}: {t:.2f} s{ratio}")
 
 
 def print_markdown(results: dict[str, dict]) -> None:
@@ -546,15 +571,16 @@ def print_markdown(results: dict[str, dict]) -> None:
     for s in ok.values():
         if s["family"] == "ostrel_mbe":
             st = s["settings"]
-            row = (st["rate"], st.get("ambe_plus2_synth", ""), st["pitch"])
+            row = (st["rate"], st.get("ambe_plus2_synth", ""), st["pitch"], st.get("quantizer_search", ""))
             rows.setdefault(row, {})[(st["enhancement"], st["formant_weighting"])] = s
     if rows:
-        print("| rate | half-rate synthesis | pitch | " + " | ".join(f"{e} / {w}" for e, w in columns) + " |")
-        print("|---|---|---|" + "---:|" * len(columns))
-        for (rate, synth, pitch), cells in rows.items():
+        print("| rate | half-rate synthesis | pitch | quantizer | "
+              + " | ".join(f"{e} / {w}" for e, w in columns) + " |")
+        print("|---|---|---|---|" + "---:|" * len(columns))
+        for (rate, synth, pitch, search), cells in rows.items():
             text = [f"{_fmt(c['pesq']['mean'], 2)} / {_fmt(c['stoi']['mean'], 3)}" if c else ""
                     for c in (cells.get(col) for col in columns)]
-            print(f"| {rate} | {synth} | {pitch} | " + " | ".join(text) + " |")
+            print(f"| {rate} | {synth} | {pitch} | {search} | " + " | ".join(text) + " |")
         print()
     print("| coder | bit/s | PESQ-NB | STOI |")
     print("|---|---:|---:|---:|")
@@ -623,9 +649,9 @@ def self_test(clips: list[Clip], metrics: Metrics) -> int:
                 mode = "fixed" if fixed is not None else "xcorr"
                 print(f"self-test stand-in {s_.label} ({mode}): {outcome} {'ok' if ok else 'FAIL'}")
     # Every rate and setting is in the full grid exactly once: 2 x 2 x 2 at the full rates, x 2
-    # synthesis variants at the half rates.
+    # synthesis variants x 2 quantizer searches at the half rates.
     labels = [g.label for g in grid]
-    ok = len(labels) == len(set(labels)) == 2 * 8 + 2 * 16
+    ok = len(labels) == len(set(labels)) == 2 * 8 + 2 * 32
     failures += not ok
     print(f"self-test grid: {len(labels)} settings {'ok' if ok else 'FAIL'}")
     print("self-test " + ("passed" if not failures else f"FAILED ({failures})"))
@@ -766,6 +792,7 @@ def main(argv: list[str] | None = None) -> int:
     print("clips: " + ", ".join(f"{c.name} ({len(c.pcm) / SAMPLE_RATE:.1f} s)" for c in clips))
     summaries = {r.coder.label: summary(r) for r in results}
     print_table(summaries, len(clips), sum(len(c.pcm) for c in clips) / SAMPLE_RATE)
+    print_encode_cost(ours.encode_seconds)
     if args.markdown:
         print_markdown(summaries)
     if args.json:

@@ -133,7 +133,7 @@ struct Flag {
     void (Vocoder::*set)(bool);
 };
 
-constexpr std::array<Flag, 8> FLAGS = {{
+constexpr std::array<Flag, 9> FLAGS = {{
     {"tone_detection", "set_tone_detection", "set_tone_detection($self, on)\n--\n\n",
      &Vocoder::tone_detection, &Vocoder::set_tone_detection},
     {"spectral_subtraction", "set_spectral_subtraction", "set_spectral_subtraction($self, on)\n--\n\n",
@@ -152,6 +152,8 @@ constexpr std::array<Flag, 8> FLAGS = {{
      &Vocoder::set_default_pitch_on_silence},
     {"pyin_pitch", "set_pyin_pitch", "set_pyin_pitch($self, on)\n--\n\n", &Vocoder::pyin_pitch,
      &Vocoder::set_pyin_pitch},
+    {"quantizer_search", "set_quantizer_search", "set_quantizer_search($self, on)\n--\n\n",
+     &Vocoder::quantizer_search, &Vocoder::set_quantizer_search},
 }};
 
 // The body of a setter method of one argument: unpacks it (required unless `required` is 0)

@@ -6,6 +6,7 @@
 
 #include "ambe_plus2_wire/frame.h"
 #include "ambe_plus2_wire/ambe_plus2_tables.h"
+#include "ambe_plus2_wire/dequantize/reconstruction_search.h"
 #include "ambe_plus2_wire/dequantize/tone.h"
 #include "codecs/mbe_baseline/analysis/ambe_plus2_encode.h"
 #include "common/failure.h"
@@ -43,7 +44,8 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
     const MbeParams params = silence ? MbeParams::ambe_plus2_silence() : **analysed;
 
     // Closed loop: every later frame is predicted from what the receiving decoder holds.
-    auto u = dq::quantize_closed_loop(params, ctx.predictor);
+    auto u = ctx.quantizer_search ? dq::quantize_by_reconstruction(params, ctx.predictor)
+                                  : dq::quantize_closed_loop(params, ctx.predictor);
     if (!u) return common::failure<EncodeResult, VocoderError>(VocoderError::Quantize{u.error().debug()});
     return EncodeResult{pack_info_or_fec(*u, with_fec),
                         EncodeReport{silence ? OutputKind::Silence : OutputKind::Voice, std::nullopt}};

@@ -15,13 +15,15 @@
 
 namespace ostrel_mbe {
 
-// What one encode call works on, for either codec: the setting, the analysis state and the encode
+// What one encode call works on, for either codec: the settings, the analysis state and the encode
 // direction's own predictor state of the codec's quantizer.
 template <class PredictorState>
 struct EncodeContext {
     bool tone_detection;
     codecs::mbe_baseline::analysis::AnalysisState& analysis;
     PredictorState& predictor;
+    // Half rate only: quantizer indices chosen by the reconstructed spectrum.
+    bool quantizer_search = false;
 };
 
 struct EncodeResult {

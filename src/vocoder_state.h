@@ -27,6 +27,7 @@ struct Vocoder::State {
 
     Rate rate;
     bool tone_detection = false;
+    bool quantizer_search = false;
     AmbePlus2Synth ambe_plus2_synth = AmbePlus2Synth::AmbePlus;
     codecs::mbe_baseline::SynthSettings synth_settings{};
     double unvoiced_scale = codecs::mbe_baseline::UNVOICED_SCALE_STANDARD;

@@ -48,6 +48,10 @@ public:
     void set_default_pitch_on_silence(bool on);
     bool pyin_pitch() const;
     void set_pyin_pitch(bool on);
+    // Half rates: pick the quantizer indices by the spectrum a decoder rebuilds (default off, the
+    // plain nearest-entry quantizer).  Kept by reset.
+    bool quantizer_search() const;
+    void set_quantizer_search(bool on);
     bool chip_compat() const;
     void set_chip_compat(bool on);
     bool chip_compat_spectral_clamp() const;

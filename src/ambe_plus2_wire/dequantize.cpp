@@ -11,8 +11,6 @@
 namespace ostrel_mbe::ambe_plus2_wire::dequantize {
 namespace {
 
-// Unvoiced harmonics are coded relative to this level over sqrt(omega0).
-constexpr double UNVOICED_SCALE = 0.2046;
 // Log2 amplitude standing in for a silent harmonic.
 constexpr double SILENT_LOG2 = -1000.0;
 
@@ -108,18 +106,10 @@ std::expected<InfoVectors, DecodeError> quantize_closed_loop(const MbeParams& pa
     return u;
 }
 
-std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state) {
-    const BValues b = priority::deprioritize(u);
-    if (b[0] >= FIRST_RESERVED_PITCH) return std::unexpected(bad_pitch());
-
-    const auto& pitch = tables::PITCH[b[0]];
-    const float omega0 = pitch.omega0;
-    const std::uint8_t l = pitch.harmonics;
+LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& state) {
+    OSTREL_CHECK(b[0] < FIRST_RESERVED_PITCH, "a voice frame's pitch index");
+    const std::uint8_t l = tables::PITCH[b[0]].harmonics;
     const BlockLengths j = block_lengths(l);
-
-    std::array<bool, L_HAT_MAX> voiced{};
-    for (std::size_t i = 1; i <= l; ++i) voiced[i - 1] = tables::VUV_CODEBOOK[b[1]][band_of(i, omega0)];
-
     const double gamma = 0.5 * state.previous_gamma + static_cast<double>(tables::GAIN_LEVELS[b[2]]);
 
     Prba g{};
@@ -127,7 +117,18 @@ std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderSt
     for (std::size_t m = 0; m < 4; ++m) g[4 + m] = static_cast<double>(tables::PRBA58[b[4]][m]);
     const CoefficientMatrix c = assemble_hoc_matrix(inverse_prba_dct(g), {b[5], b[6], b[7], b[8]}, j);
     const Residuals t = inverse_block_dct(c, j);
-    const Residuals lambda = apply_log_prediction(t, l, gamma, state.previous_lambda, state.previous_l);
+    return {apply_log_prediction(t, l, gamma, state.previous_lambda, state.previous_l), gamma, l};
+}
+
+std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state) {
+    const BValues b = priority::deprioritize(u);
+    if (b[0] >= FIRST_RESERVED_PITCH) return std::unexpected(bad_pitch());
+
+    const float omega0 = tables::PITCH[b[0]].omega0;
+    const auto [lambda, gamma, l] = reconstruct_log_amplitudes(b, state);
+
+    std::array<bool, L_HAT_MAX> voiced{};
+    for (std::size_t i = 1; i <= l; ++i) voiced[i - 1] = tables::VUV_CODEBOOK[b[1]][band_of(i, omega0)];
 
     const double unvoiced_scale = UNVOICED_SCALE / std::sqrt(static_cast<double>(omega0));
     std::array<float, L_HAT_MAX> amplitudes{};

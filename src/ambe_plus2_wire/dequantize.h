@@ -30,6 +30,9 @@ using wire_common::DecodeErrorKind;
 // Quantised values b0..b8.
 using BValues = std::array<std::uint16_t, 9>;
 
+// Unvoiced harmonics are coded relative to this level over sqrt(omega0).
+inline constexpr double UNVOICED_SCALE = 0.2046;
+
 // b0 values from here up mark erasure and tone frames.
 inline constexpr std::uint16_t FIRST_RESERVED_PITCH = 120;
 
@@ -86,6 +89,18 @@ std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, Decode
 // decoder of the returned vectors holds (unchanged when a decoder would refuse them), rather
 // than the unquantised log2 amplitudes that quantize alone keeps and no decoder ever sees.
 std::expected<InfoVectors, DecodeError> quantize_closed_loop(const MbeParams& params, DecoderState& state);
+
+// What a decoder holding some state rebuilds from b before voicing and amplitudes: log2
+// amplitudes of harmonics 1..l at [0..l-1] (unvoiced ones relative to the unvoiced level) and
+// the gain it then holds.
+struct LogAmplitudes {
+    Residuals lambda{};
+    double gamma = 0.0;
+    std::uint8_t l = 0;
+};
+
+// Requires b[0] < FIRST_RESERVED_PITCH and every other b within its codebook.
+LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& state);
 
 // Dequantizes one voice frame; BadPitch for b0 >= 120, InvalidParams for amplitudes that
 // fail validation.  The state is updated on success only.

@@ -160,6 +160,7 @@ static void test_settings(void) {
         {OSTREL_MBE_SETTING_AMBE_PLUS2_SYNTH, OSTREL_MBE_SYNTH_BASELINE},
         {OSTREL_MBE_SETTING_ENHANCEMENT, OSTREL_MBE_ENHANCEMENT_NONE},
         {OSTREL_MBE_SETTING_FORMANT_WEIGHTING, OSTREL_MBE_FORMANT_WEIGHTING_STANDARD},
+        {OSTREL_MBE_SETTING_QUANTIZER_SEARCH, 1.0},
     };
     for (size_t i = 0; i < sizeof good / sizeof good[0]; ++i) {
         CHECK(ostrel_mbe_vocoder_set(v, good[i].setting, good[i].value) == OSTREL_MBE_OK);
@@ -179,8 +180,10 @@ static void test_settings(void) {
     CHECK(ostrel_mbe_vocoder_set(v, OSTREL_MBE_SETTING_AMP_EMA_ALPHA, 2.5) == OSTREL_MBE_OK);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_AMP_EMA_ALPHA, &value) == OSTREL_MBE_OK && value == 1.0);
 
-    /* A reset keeps tone detection and the formant weighting and returns chip_compat to its default. */
+    /* A reset keeps tone detection, the formant weighting and the quantizer search and returns
+     * chip_compat to its default. */
     CHECK(ostrel_mbe_vocoder_reset(v) == OSTREL_MBE_OK);
+    CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_QUANTIZER_SEARCH, &value) == OSTREL_MBE_OK && value == 1.0);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_TONE_DETECTION, &value) == OSTREL_MBE_OK && value == 1.0);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_FORMANT_WEIGHTING, &value) == OSTREL_MBE_OK && value == 1.0);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_CHIP_COMPAT, &value) == OSTREL_MBE_OK && value == 0.0);

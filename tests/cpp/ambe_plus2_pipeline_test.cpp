@@ -12,7 +12,10 @@ namespace {
 
 namespace dq = ambe_plus2_wire::dequantize;
 
-TEST(AmbePlus2Pipeline, EncoderPredictorTracksTheDecoderExactly) {
+// With and without the quantizer search.
+class AmbePlus2PipelineClosedLoop : public ::testing::TestWithParam<bool> {};
+
+TEST_P(AmbePlus2PipelineClosedLoop, EncoderPredictorTracksTheDecoderExactly) {
     // The encode direction must predict from the spectrum a decoder holds, not from the
     // unquantized analysis, or the two drift apart frame by frame.
     codecs::mbe_baseline::analysis::AnalysisState analysis{};
@@ -28,7 +31,7 @@ TEST(AmbePlus2Pipeline, EncoderPredictorTracksTheDecoderExactly) {
             for (int h = 1; h * f0 < 3800.0; ++h) v += std::sin(h * phase) / (1.0 + 0.2 * h * (i % 3));
             s = static_cast<std::int16_t>(std::lround(3000.0 * v));
         }
-        auto encoded = ambe_plus2_pipeline::encode(pcm, {false, analysis, encoder_state}, false);
+        auto encoded = ambe_plus2_pipeline::encode(pcm, {false, analysis, encoder_state, GetParam()}, false);
         ASSERT_TRUE(encoded) << encoded.error().display();
         const auto u = wire_bytes_layout::unpack_info_half(std::span<const std::uint8_t, 7>(encoded->frame.bytes.data(), 7));
         const dq::DecodedFrame frame = dq::decode_to_params(u, decoder_state);
@@ -38,6 +41,8 @@ TEST(AmbePlus2Pipeline, EncoderPredictorTracksTheDecoderExactly) {
     }
     EXPECT_GT(voice_frames, 30);
 }
+
+INSTANTIATE_TEST_SUITE_P(QuantizerSearch, AmbePlus2PipelineClosedLoop, ::testing::Bool());
 
 TEST(AmbePlus2Pipeline, PackInfoOrFecLengths) {
     const std::array<std::uint16_t, 4> u{0xABC, 0x123, 0x456, 0x2AAA};

@@ -23,9 +23,10 @@ BOOL_SETTINGS = [
     ("pitch_silence_override", False),
     ("default_pitch_on_silence", False),
     ("pyin_pitch", False),
+    ("quantizer_search", False),
 ]
 # Settings that survive reset(); every other setting returns to its default.
-KEPT_BY_RESET = {"tone_detection", "ambe_plus2_synth", "enhancement", "formant_weighting"}
+KEPT_BY_RESET = {"tone_detection", "ambe_plus2_synth", "enhancement", "formant_weighting", "quantizer_search"}
 
 UNSENDABLE = "_ostrel_mbe::PyVocoder is unsendable, but sent to another thread"
 DROPPED = "_ostrel_mbe::PyVocoder is unsendable, but is being dropped on another thread"
@@ -672,3 +673,20 @@ def test_reinitialisation_is_refused():
     with pytest.raises(RuntimeError):
         v.__init__(m.Rate.IMBE_4400X4400)
     assert v.rate is m.Rate.IMBE_7200X4400
+
+
+def test_quantizer_search_changes_only_the_half_rate_frames_and_any_decoder_reads_them(rate):
+    frames = speech_frames()
+    plain, searched = m.Vocoder(rate), m.Vocoder(rate)
+    searched.set_quantizer_search(True)
+    dec = m.Vocoder(rate)
+    changed = 0
+    for f in frames:
+        a, b = plain.encode_pcm(f), searched.encode_pcm(f)
+        changed += a != b
+        dec.decode_bits(b)
+        assert dec.last_decode_report()["kind"] in ("voice", "silence")
+    if DEBUG_NAMES[int(rate)].startswith("Imbe"):
+        assert changed == 0
+    else:
+        assert changed > len(frames) // 4

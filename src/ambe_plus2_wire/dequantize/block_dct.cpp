@@ -16,8 +16,14 @@ namespace {
 
 namespace dct = wire_common::block_dct;
 
-std::span<const std::array<float, 4>> hoc_codebook(std::size_t block) {
-    switch (block) {
+// The higher-order codebooks hold coefficients 3..6 of a block.
+constexpr std::size_t HOC_FIRST = 2;  // 0-based column of C(i,3)
+constexpr std::size_t HOC_WIDTH = 4;
+
+}  // namespace
+
+std::span<const std::array<float, 4>> hoc_codebook(std::size_t i) {
+    switch (i) {
         case 0: return tables::HOC_B5;
         case 1: return tables::HOC_B6;
         case 2: return tables::HOC_B7;
@@ -25,11 +31,12 @@ std::span<const std::array<float, 4>> hoc_codebook(std::size_t block) {
     }
 }
 
-// The higher-order codebooks hold coefficients 3..6 of a block.
-constexpr std::size_t HOC_FIRST = 2;  // 0-based column of C(i,3)
-constexpr std::size_t HOC_WIDTH = 4;
-
-}  // namespace
+std::array<double, 4> hoc_target(const CoefficientMatrix& c, const BlockLengths& j, std::size_t i) {
+    std::array<double, HOC_WIDTH> target{};
+    const std::size_t last = std::min<std::size_t>(j[i], HOC_FIRST + HOC_WIDTH);
+    for (std::size_t k = HOC_FIRST; k < last; ++k) target[k - HOC_FIRST] = c[i][k];
+    return target;
+}
 
 BlockLengths block_lengths(std::uint8_t l) {
     OSTREL_CHECK(l >= L_MIN && l <= L_HAT_MAX, "harmonic count inside the half-rate block tables");
@@ -87,10 +94,7 @@ HocIndices quantize_hoc_all(const CoefficientMatrix& c, const BlockLengths& j) {
     HocIndices b{};
     for (std::size_t i = 0; i < BLOCK_COUNT; ++i) {
         if (j[i] <= HOC_FIRST) continue;
-        std::array<double, HOC_WIDTH> target{};
-        const std::size_t last = std::min<std::size_t>(j[i], HOC_FIRST + HOC_WIDTH);
-        for (std::size_t k = HOC_FIRST; k < last; ++k) target[k - HOC_FIRST] = c[i][k];
-        b[i] = static_cast<std::uint16_t>(nearest_entry<HOC_WIDTH>(hoc_codebook(i), target));
+        b[i] = static_cast<std::uint16_t>(nearest_entry<HOC_WIDTH>(hoc_codebook(i), hoc_target(c, j, i)));
     }
     return b;
 }

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 
 #include "mbe_params.h"
 
@@ -55,5 +56,10 @@ CoefficientMatrix forward_block_dct(const Residuals& t, const BlockLengths& j);
 // b5..b8: per block with J_i > 2, the higher-order codebook entry nearest to
 // (C(i,3), ..., C(i,min(J_i,6))) padded with zeros to four components; 0 for J_i <= 2.
 HocIndices quantize_hoc_all(const CoefficientMatrix& c, const BlockLengths& j);
+
+// Coefficients 3..6 of block i padded with zeros: what higher-order codebook i is searched for.
+std::array<double, 4> hoc_target(const CoefficientMatrix& c, const BlockLengths& j, std::size_t i);
+// Higher-order codebook i (b5..b8 for i = 0..3).
+std::span<const std::array<float, 4>> hoc_codebook(std::size_t i);
 
 }  // namespace ostrel_mbe::ambe_plus2_wire::dequantize

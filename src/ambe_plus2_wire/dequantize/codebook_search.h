@@ -11,23 +11,38 @@
 
 namespace ostrel_mbe::ambe_plus2_wire::dequantize {
 
-// The codebook entry nearest to target; a plain loop over the contiguous entries.
-template <std::size_t Dim>
-std::size_t nearest_entry(std::span<const std::array<float, Dim>> codebook, const std::array<double, Dim>& target) {
-    std::size_t best = 0;
-    double best_distance = 0.0;
+// The M codebook entries nearest to target, nearest first; a plain loop over the contiguous
+// entries, and on equal distances the lower index ranks first.  Requires M <= codebook.size().
+template <std::size_t M, std::size_t Dim>
+std::array<std::size_t, M> nearest_entries(std::span<const std::array<float, Dim>> codebook,
+                                           const std::array<double, Dim>& target) {
+    std::array<std::size_t, M> best{};
+    std::array<double, M> best_distance{};
+    std::size_t kept = 0;
     for (std::size_t i = 0; i < codebook.size(); ++i) {
         double distance = 0.0;
         for (std::size_t d = 0; d < Dim; ++d) {
             const double diff = target[d] - static_cast<double>(codebook[i][d]);
             distance += diff * diff;
         }
-        if (i == 0 || distance < best_distance) {
-            best = i;
-            best_distance = distance;
+        if (kept == M && !(distance < best_distance[M - 1])) continue;
+        // Insert behind every kept entry that is not farther, so earlier indices win ties.
+        std::size_t slot = kept < M ? kept++ : M - 1;
+        while (slot > 0 && distance < best_distance[slot - 1]) {
+            best[slot] = best[slot - 1];
+            best_distance[slot] = best_distance[slot - 1];
+            --slot;
         }
+        best[slot] = i;
+        best_distance[slot] = distance;
     }
     return best;
+}
+
+// The codebook entry nearest to target.
+template <std::size_t Dim>
+std::size_t nearest_entry(std::span<const std::array<float, Dim>> codebook, const std::array<double, Dim>& target) {
+    return nearest_entries<1, Dim>(codebook, target)[0];
 }
 
 // Bounds of the coded fundamental (radians per sample): the pitch table's first and last
