@@ -8,15 +8,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup_env.sh
-if ! dpkg-query -W -f='${Status}' libcodec2-dev 2>/dev/null | grep -q "install ok installed"; then
-  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  if $SUDO true 2>/dev/null; then
-    echo "== installing libcodec2-dev (Codec2 3200 as the benchmarks' yardstick)"
-    $SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq libcodec2-dev >/dev/null
-  else
-    echo "warning: libcodec2-dev missing and cannot be installed here; no Codec2 comparison" >&2
-  fi
-fi
+install_debian_packages libcodec2-dev ||
+  echo "warning: libcodec2-dev missing and cannot be installed here; no Codec2 comparison" >&2
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DOSTREL_BUILD_BENCH=ON >/dev/null
 cmake --build build/bench -j 2
 ./build/bench/encode_bench "$@"

@@ -28,16 +28,7 @@ done
 # clang 19 is the first Debian clang whose C++23 mode has the concepts level that GCC 12's
 # <expected> asks for; its libFuzzer runtime comes in libclang-rt-19-dev.
 CLANG=clang++-19
-missing=()
-for pkg in clang-19 libclang-rt-19-dev; do
-  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
-done
-if ((${#missing[@]})); then
-  echo "== installing system packages: ${missing[*]}"
-  SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+install_debian_packages clang-19 libclang-rt-19-dev
 python -c "import atheris" 2>/dev/null || python -m pip install -q atheris
 
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$CLANG" \

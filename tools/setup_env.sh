@@ -1,29 +1,28 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Sourced by the scripts in tools/: installs the system packages when missing (as root, from
 # Debian), creates the virtualenv .venv and installs the Python build and test dependencies.
-missing=()
-for pkg in g++ cmake ninja-build pkg-config libfftw3-dev libgtest-dev libbenchmark-dev python3-venv python3-dev; do
-  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
-done
-if ((${#missing[@]})); then
-  # Tools already on PATH (a pip-installed cmake or ninja, a non-Debian Python) are good enough.
-  need=()
-  for pkg in "${missing[@]}"; do
-    case "$pkg" in
-      cmake) command -v cmake >/dev/null || need+=("$pkg") ;;
-      ninja-build) command -v ninja >/dev/null || need+=("$pkg") ;;
-      g++) command -v g++ >/dev/null || need+=("$pkg") ;;
-      python3-venv|python3-dev) python3 -c 'import venv, sysconfig, os; assert os.path.exists(sysconfig.get_paths()["include"] + "/Python.h")' 2>/dev/null || need+=("$pkg") ;;
-      *) need+=("$pkg") ;;
-    esac
+# Installs those of the named Debian packages that are not installed (apt-get, as root or through
+# sudo).  Also used by the scripts that need more than the build (the fuzzers' clang, Codec2).
+install_debian_packages() {
+  local need=() pkg
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
   done
-  if ((${#need[@]})); then
-    echo "== installing system packages: ${need[*]}"
-    SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-    $SUDO apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null
-  fi
-fi
+  ((${#need[@]})) || return 0
+  echo "== installing system packages: ${need[*]}"
+  local SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null
+}
+
+# Tools already on PATH (a pip-installed cmake or ninja, a non-Debian Python) are good enough.
+build_packages=(pkg-config libfftw3-dev libgtest-dev libbenchmark-dev)
+command -v g++ >/dev/null || build_packages+=(g++)
+command -v cmake >/dev/null || build_packages+=(cmake)
+command -v ninja >/dev/null || build_packages+=(ninja-build)
+python3 -c 'import venv, sysconfig, os; assert os.path.exists(sysconfig.get_paths()["include"] + "/Python.h")' \
+  2>/dev/null || build_packages+=(python3-venv python3-dev)
+install_debian_packages "${build_packages[@]}"
 if [ ! -x .venv/bin/python ]; then
   python3 -m venv .venv
 fi
