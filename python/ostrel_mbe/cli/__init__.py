@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-"""Command line: python -m ostrel_mbe (or ostrel-mbe) {encode,decode,transcode,roundtrip,info}.
+"""Command line: python -m ostrel_mbe (or ostrel-mbe) {encode,decode,transcode,roundtrip,info,batch}.
 
 encode     audio file (WAV, FLAC, OGG; MP3 where libsndfile reads it) -> frame file (the wire
            frames of one rate, concatenated), read and encoded a block at a time
@@ -12,6 +12,9 @@ roundtrip  WAV file -> encode -> decode -> WAV file, at one or more rates, with 
            python -m ostrel_mbe roundtrip --rate imbe7200 input.wav   (writes input.imbe7200.wav)
 info       what a frame file holds: frame kinds, corrected bit errors, lost frames, tones
            python -m ostrel_mbe info --rate imbe7200 frames.bin [--json]
+batch      one of encode, decode, transcode, roundtrip over many files into a folder, on local
+           worker processes or a Dask cluster; resumes an interrupted batch (ostrel_mbe.batch)
+           python -m ostrel_mbe batch encode --rate ambe3600 --workers 2 -o coded corpus/
 
 decode and roundtrip decode with the standard's formant weighting (FormantWeighting.STANDARD),
 which scores higher on PESQ than the library's default; --formant-weighting compat selects the
@@ -39,7 +42,7 @@ import os
 import sys
 from typing import Optional, Sequence
 
-from . import decode, encode, info, roundtrip, transcode
+from . import batch, decode, encode, info, roundtrip, transcode
 from .common import (EXIT_BAD_INPUT, EXIT_CODEC_ERROR, EXIT_INTERRUPTED, EXIT_OK, PROG, RATES, CodecError,
                      InputError, bundled_speech)
 from .files import OutputError
@@ -47,7 +50,7 @@ from .files import OutputError
 __all__ = ["COMMANDS", "RATES", "build_parser", "bundled_speech", "main"]
 
 # In the order `--help` lists them.
-COMMANDS = [encode, decode, transcode, roundtrip, info]
+COMMANDS = [encode, decode, transcode, roundtrip, info, batch]
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -65,7 +68,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     args = build_parser().parse_args(argv)
     args.resolve(args)
     try:
-        args.run(args)
+        # A command returns its exit status when it is not plain success (batch: some files failed).
+        status = args.run(args)
     except (InputError, OutputError) as e:
         print(f"{PROG}: error: {e}", file=sys.stderr)
         return EXIT_BAD_INPUT
@@ -83,4 +87,4 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return EXIT_BAD_INPUT
     except KeyboardInterrupt:
         return EXIT_INTERRUPTED
-    return EXIT_OK
+    return EXIT_OK if status is None else status

@@ -32,6 +32,7 @@ WEIGHTING_HELP = ("formant weighting of the decoder's spectral enhancement: stan
 PROG = "ostrel_mbe"
 EXIT_OK = 0
 EXIT_CODEC_ERROR = 1
+EXIT_FILES_FAILED = 1  # batch: some files failed, the others were done
 EXIT_BAD_INPUT = 2
 EXIT_INTERRUPTED = 130
 # Files of at least this many frames (10 s) get a progress bar when stderr is a terminal.

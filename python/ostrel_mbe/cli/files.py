@@ -115,8 +115,10 @@ def leftover(name: str, pending: int, frames: int, size: int, rate_name: str) ->
 
 
 def report(args: argparse.Namespace, text: str) -> None:
-    """The closing summary: on stdout, unless stdout carries the output."""
-    print(text, file=sys.stderr if args.output == STDIO else sys.stdout)
+    """The closing summary: on stdout, unless stdout carries the output; none for the files of
+    a batch (args.quiet), whose report holds what happened to each."""
+    if not getattr(args, "quiet", False):
+        print(text, file=sys.stderr if getattr(args, "output", None) == STDIO else sys.stdout)
 
 
 class OutputError(Exception):
@@ -124,6 +126,26 @@ class OutputError(Exception):
 
     def __init__(self, path: str, error: OSError) -> None:
         super().__init__(f"{path}: {error.strerror or error}")
+
+
+# An output being written is ".NAME.XXXXXXXX.part" beside NAME (XXXXXXXX: mkstemp's random part).
+TEMPORARY_SUFFIX = ".part"
+
+
+def temporary_prefix(path: str) -> str:
+    return f".{os.path.basename(path)}."
+
+
+def leftover_temporaries(path: str) -> List[str]:
+    """The temporary files of `path` that a run stopped half way (killed, power lost) left
+    behind: a batch that resumes removes them."""
+    folder, prefix = os.path.dirname(os.path.realpath(path)), temporary_prefix(os.path.realpath(path))
+    try:
+        names = os.listdir(folder)
+    except OSError:
+        return []
+    return [os.path.join(folder, n) for n in names
+            if n.startswith(prefix) and n.endswith(TEMPORARY_SUFFIX) and len(n) == len(prefix) + 8 + len(TEMPORARY_SUFFIX)]
 
 
 class _KeepWriteError:
@@ -195,7 +217,7 @@ class Output:
         # Beside the file a symbolic link points to, so that the rename replaces that file.
         target = os.path.realpath(path)
         try:
-            fd, self.temp = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.", suffix=".part",
+            fd, self.temp = tempfile.mkstemp(prefix=temporary_prefix(target), suffix=TEMPORARY_SUFFIX,
                                              dir=os.path.dirname(target))
         except PermissionError:
             if mode is None:

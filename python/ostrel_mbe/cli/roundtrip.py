@@ -12,7 +12,7 @@ import numpy as np
 from .. import LiveEncoder, Rate, Vocoder, wav
 from .common import RATES, FrameDriver, InputError, bundled_speech, add_progress, frame_bytes, rate_names
 from .decode import add_weighting, decoder_for
-from .files import load_input, write_output
+from .files import load_input, report, write_output
 
 
 def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
@@ -71,5 +71,5 @@ def run(args: argparse.Namespace) -> None:
         write_output(str(output), lambda out: out.write([decoded]), as_wav=True)
         enc_fps = frames / max(t1 - t0, 1e-9)
         dec_fps = frames / max(t2 - t1, 1e-9)
-        print(f"{name}: {frames} frames ({seconds:.2f} s), encode {enc_fps:.0f} frames/s, "
-              f"decode {dec_fps:.0f} frames/s -> {output}")
+        report(args, f"{name}: {frames} frames ({seconds:.2f} s), encode {enc_fps:.0f} frames/s, "
+                     f"decode {dec_fps:.0f} frames/s -> {output}")
