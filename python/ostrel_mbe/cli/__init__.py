@@ -36,6 +36,7 @@ from __future__ import annotations
 
 import argparse
 import os
+import signal
 import sys
 from typing import Optional, Sequence
 
@@ -61,9 +62,38 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
+class Terminated(BaseException):
+    """SIGTERM or SIGHUP: raised where the program is, so that every open output is dropped on
+    the way out, as Ctrl-C (KeyboardInterrupt) does."""
+
+    def __init__(self, signum: int) -> None:
+        super().__init__(signum)
+        self.signum = signum
+
+
+def _terminate(signum: int, frame: object) -> None:
+    raise Terminated(signum)
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = build_parser().parse_args(argv)
     args.resolve(args)
+    previous = {}
+    for signum in (signal.SIGTERM, signal.SIGHUP):
+        try:
+            previous[signum] = signal.signal(signum, _terminate)
+        except ValueError:
+            pass  # not the main thread: the caller owns the signals
+    try:
+        return _run(args)
+    except Terminated as e:
+        return 128 + e.signum
+    finally:
+        for signum, handler in previous.items():
+            signal.signal(signum, handler)
+
+
+def _run(args: argparse.Namespace) -> int:
     try:
         args.run(args)
     except (InputError, OutputError) as e:

@@ -8,7 +8,7 @@ import argparse
 from .. import LiveDecoder, wav
 from .common import (PROG, RATES, WEIGHTING_HELP, WEIGHTINGS, add_files, add_progress, add_rate,
                      frame_bytes)
-from .files import STDIO, input_name, leftover, report, stream_frames
+from .files import input_name, leftover, report, stream_frames
 
 
 def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
@@ -40,7 +40,7 @@ def decoder_for(args: argparse.Namespace) -> "LiveDecoder":
 def run(args: argparse.Namespace) -> None:
     size = frame_bytes(RATES[args.rate])
     decoder = decoder_for(args)
-    done = stream_frames(args, f"decode {args.rate}", size, decoder.push, as_wav=args.output != STDIO,
+    done = stream_frames(args, f"decode {args.rate}", size, decoder.push, as_wav=True,
                          pending=lambda: decoder.pending_bytes, rate_name=args.rate)
     report(args, f"{args.output}: {done} frames, {done * wav.FRAME_SAMPLES / wav.SAMPLE_RATE:.2f} s")
     if decoder.pending_bytes:

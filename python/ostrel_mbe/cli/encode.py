@@ -37,7 +37,7 @@ def run(args: argparse.Namespace) -> None:
     try:
         encoder = LiveEncoder(rate)
         frames = FrameDriver(f"encode {args.rate}", total, args)
-        with Output(args.output) as out:
+        with Output(args.output, inputs=[reader.path if reader else None]) as out:
             try:
                 for pcm in chunks:
                     out.write(frames.push(encoder.push, pcm, wav.FRAME_SAMPLES))

@@ -68,7 +68,7 @@ def run(args: argparse.Namespace) -> None:
         t2 = time.perf_counter()
         frames = len(data) // Vocoder(rate).fec_frame_bytes
         output = out_dir / f"{source.stem}.{name}.wav"
-        write_output(str(output), lambda out: out.write([decoded]), as_wav=True)
+        write_output(str(output), lambda out: out.write([decoded]), as_wav=True, inputs=[source])
         enc_fps = frames / max(t1 - t0, 1e-9)
         dec_fps = frames / max(t2 - t1, 1e-9)
         print(f"{name}: {frames} frames ({seconds:.2f} s), encode {enc_fps:.0f} frames/s, "
