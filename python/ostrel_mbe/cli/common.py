@@ -34,6 +34,13 @@ EXIT_OK = 0
 EXIT_CODEC_ERROR = 1
 EXIT_BAD_INPUT = 2
 EXIT_INTERRUPTED = 130
+# Samples from an input sample to its decoded self: the encoder's two frames of look-ahead, and
+# half a frame of the synthesis, whose output frame runs from the middle of the previous frame's
+# analysis window to the middle of the current one.
+CODEC_DELAY_SAMPLES = 2 * 160 + 80
+# Frames of silence encoded after the last one, so that the end of a recording comes out of
+# the decoder instead of staying in the encoder's look-ahead.
+FLUSH_FRAMES = -(-CODEC_DELAY_SAMPLES // 160)
 # Files of at least this many frames (10 s) get a progress bar when stderr is a terminal.
 PROGRESS_MIN_FRAMES = 500
 

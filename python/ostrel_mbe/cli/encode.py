@@ -6,8 +6,10 @@ from __future__ import annotations
 import argparse
 import sys
 
+import numpy as np
+
 from .. import LiveEncoder, wav
-from .common import RATES, FrameDriver, InputError, PROG, add_files, add_progress, add_rate, frame_bytes
+from .common import FLUSH_FRAMES, RATES, FrameDriver, InputError, PROG, add_files, add_progress, add_rate, frame_bytes
 from .files import STDIO, Output, audio_blocks, no_samples, open_audio, raw_pcm_chunks, read_chunks, report
 
 
@@ -24,6 +26,10 @@ def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
     return p
 
 
+# The encoder's delay, flushed at the end of every input.
+SILENCE = np.zeros(FLUSH_FRAMES * wav.FRAME_SAMPLES, dtype=np.int16)
+
+
 def run(args: argparse.Namespace) -> None:
     rate = RATES[args.rate]
     reader = None
@@ -33,7 +39,8 @@ def run(args: argparse.Namespace) -> None:
     else:
         # Read, resampled and encoded a block at a time: memory does not grow with the file.
         reader = open_audio(args.input)
-        chunks, total = audio_blocks(reader), -(-reader.pcm_samples // wav.FRAME_SAMPLES)
+        chunks = audio_blocks(reader)
+        total = -(-reader.pcm_samples // wav.FRAME_SAMPLES) + FLUSH_FRAMES
     try:
         encoder = LiveEncoder(rate)
         frames = FrameDriver(f"encode {args.rate}", total, args)
@@ -42,10 +49,11 @@ def run(args: argparse.Namespace) -> None:
                 for pcm in chunks:
                     out.write(frames.push(encoder.push, pcm, wav.FRAME_SAMPLES))
                 out.write(frames.flush(encoder.flush))  # the zero-padded last frame
+                if frames.done == 0:
+                    raise no_samples(reader.path) if reader else InputError("<stdin>: no samples")
+                out.write(frames.push(encoder.push, SILENCE, wav.FRAME_SAMPLES))
             finally:
                 frames.close()
-            if frames.done == 0:
-                raise no_samples(reader.path) if reader else InputError("<stdin>: no samples")
             out.commit()
     finally:
         if reader is not None:
