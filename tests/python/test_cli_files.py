@@ -118,3 +118,22 @@ def test_a_signal_leaves_no_temporary_file(tmp_path, signum):
         status = child.wait(timeout=60)
     assert status == 128 + signum
     assert sorted(p.name for p in tmp_path.iterdir()) == ["frames.fifo"]
+
+
+@pytest.mark.parametrize("fmt,subtype", [("WAV", "PCM_16"), ("FLAC", "PCM_16"), ("OGG", "VORBIS")])
+def test_a_container_on_a_pipe_is_read_as_such_and_refused_by_decode(tmp_path, fmt, subtype):
+    import soundfile
+
+    speech = wav.load_pcm(bundled_speech())[2000:6000] / 32768.0
+    source = tmp_path / f"in.{fmt.lower()}"
+    soundfile.write(source, np.stack([wav.resample(speech, 8000, 16000)] * 2, axis=1), 16000,
+                    format=fmt, subtype=subtype)
+    from_file = run("encode", source, "-")
+    with open(source, "rb") as stdin:
+        from_pipe = subprocess.run(f"cat | {sys.executable} -m ostrel_mbe encode - -", shell=True, stdin=stdin,
+                                   capture_output=True, timeout=120)
+    assert from_pipe.returncode == 0, from_pipe.stderr
+    assert from_pipe.stdout == from_file.stdout and len(from_file.stdout) == 28 * 18
+    r = run("decode", source, tmp_path / "out.wav")
+    assert r.returncode == 2 and f"a {fmt} audio file, not wire frames".encode() in r.stderr
+    assert not (tmp_path / "out.wav").exists()

@@ -10,7 +10,7 @@ import sys
 from .. import Vocoder
 from ..info import FrameStats, format_text
 from .common import PROG, RATES, Progress, add_progress, add_rate, frame_bytes, progress_enabled
-from .files import file_frames, input_name, leftover, open_input, read_chunks
+from .files import file_frames, frame_chunks, input_name, leftover, open_input
 
 
 def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
@@ -35,7 +35,7 @@ def run(args: argparse.Namespace) -> None:
     progress = Progress(f"info {args.rate}", total, progress_enabled(args, total))
     pending = b""
     try:
-        for chunk in read_chunks(source, name):
+        for chunk in frame_chunks(source, name):
             data = pending + chunk
             whole = len(data) - len(data) % size
             for at in range(0, whole, size):
