@@ -21,6 +21,18 @@ RATES: Dict[str, "Rate"] = {
     "ambe2450": Rate.AMBEPLUS2_2450X2450,
 }
 
+# The library's names of the rates, as its messages give them, and the command line's.
+LIBRARY_RATE_NAMES = {"Imbe7200x4400": "imbe7200", "Imbe4400x4400": "imbe4400",
+                      "AmbePlus2_3600x2450": "ambe3600", "AmbePlus2_2450x2450": "ambe2450"}
+
+
+def command_line_names(text: str) -> str:
+    """A library message with the command line's rate names in place of the library's."""
+    for library, ours in LIBRARY_RATE_NAMES.items():
+        text = text.replace(library, ours)
+    return text
+
+
 WEIGHTINGS: Dict[str, "FormantWeighting"] = {
     "standard": FormantWeighting.STANDARD,
     "compat": FormantWeighting.COMPAT,

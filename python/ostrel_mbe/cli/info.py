@@ -9,7 +9,7 @@ import sys
 
 from .. import Vocoder
 from ..info import FrameStats, format_text
-from .common import PROG, RATES, Progress, add_progress, add_rate, frame_bytes, progress_enabled
+from .common import PROG, RATES, InputError, Progress, add_progress, add_rate, frame_bytes, progress_enabled
 from .files import file_frames, frame_chunks, input_name, leftover, open_input
 
 
@@ -47,6 +47,9 @@ def run(args: argparse.Namespace) -> None:
         progress.close()
         if source is not sys.stdin.buffer:
             source.close()
+    if stats.frames == 0:
+        # As decode: nothing to report on is a fault the user should hear about.
+        raise leftover(name, len(pending), 0, size, args.rate) if pending else InputError(f"{name}: no frames")
     info = stats.to_dict(args.rate, name, len(pending))
     print(json.dumps(info, indent=2) if args.json else format_text(info))
     if pending:
