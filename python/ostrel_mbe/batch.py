@@ -32,9 +32,9 @@ COMMANDS = ("encode", "decode", "transcode", "roundtrip")
 REPORT_NAME = "batch_report.jsonl"
 # What a folder is searched for when the command reads audio.
 AUDIO_SUFFIXES = (".wav", ".flac", ".ogg", ".oga", ".mp3")
-# The single-file commands' arguments that name files or draw a progress bar: batch sets them
-# for every file itself.
-PER_FILE_DESTS = frozenset({"help", "files", "input", "output", "output_dir", "progress"})
+# The single-file commands' arguments that name files or shape what they print: batch sets them
+# for every file itself (it prints nothing per file; the report holds what happened).
+PER_FILE_DESTS = frozenset({"help", "files", "input", "output", "output_dir", "progress", "json"})
 ROUNDTRIP_DEFAULT_RATE = "imbe7200"
 
 
@@ -74,6 +74,15 @@ def command_options(command: str, options: Dict[str, Any]) -> Dict[str, Any]:
                 if v not in action.choices:
                     raise BatchError(f"{command}: {flag} {v!r}: one of {', '.join(map(str, action.choices))}")
         out[dest] = value
+    if command == "transcode":
+        # A pair of rates no chain of directions joins fails every file: refused before the start.
+        from .cli.common import InputError
+        from .cli.transcode import route
+
+        try:
+            route(out["source"], out["target"])
+        except InputError as e:
+            raise BatchError(str(e)) from None
     return json.loads(json.dumps(out))
 
 
@@ -169,9 +178,11 @@ def process(command: str, source: str, output: str, options: Dict[str, Any]) -> 
     try:
         module = importlib.import_module(f"ostrel_mbe.cli.{command}")
         os.makedirs(os.path.dirname(output), exist_ok=True)
-        args = argparse.Namespace(**options, input=source, output=output, output_dir=os.path.dirname(output),
-                                  progress="never", quiet=True)
-        module.run(args)
+        # What the command line would give the command: every argument's default, then ours.
+        values = {a.dest: a.default for a in command_parser(command)._actions if a.dest != argparse.SUPPRESS}
+        values.update(options, input=source, output=output, output_dir=os.path.dirname(output), progress="never",
+                      quiet=True)
+        module.run(argparse.Namespace(**values))
         entry.update(measure(command, output, options))
     except Exception as e:  # noqa: BLE001  one bad file fails alone, whatever went wrong
         entry.update(status="failed", error=str(e) or type(e).__name__)

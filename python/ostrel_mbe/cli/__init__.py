@@ -39,12 +39,14 @@ from __future__ import annotations
 
 import argparse
 import os
+import signal
 import sys
 from typing import Optional, Sequence
 
+from .. import __version__
 from . import batch, decode, encode, info, roundtrip, transcode
 from .common import (EXIT_BAD_INPUT, EXIT_CODEC_ERROR, EXIT_INTERRUPTED, EXIT_OK, PROG, RATES, CodecError,
-                     InputError, bundled_speech)
+                     InputError, bundled_speech, command_line_names)
 from .files import OutputError
 
 __all__ = ["COMMANDS", "RATES", "build_parser", "bundled_speech", "main"]
@@ -58,23 +60,60 @@ def build_parser() -> argparse.ArgumentParser:
         prog=PROG, description="P25 IMBE / AMBE+2 vocoder: encode, decode, transcode and round-trip.",
         epilog="decode and roundtrip use the standard's formant weighting by default (higher PESQ); "
                "--formant-weighting compat gives the library's default.")
+    parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
     sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
     for command in COMMANDS:
         command.add_parser(sub)
     return parser
 
 
+class Terminated(BaseException):
+    """SIGTERM or SIGHUP: raised where the program is, so that every open output is dropped on
+    the way out, as Ctrl-C (KeyboardInterrupt) does."""
+
+    def __init__(self, signum: int) -> None:
+        super().__init__(signum)
+        self.signum = signum
+
+
+def _terminate(signum: int, frame: object) -> None:
+    raise Terminated(signum)
+
+
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = build_parser().parse_args(argv)
     args.resolve(args)
+    # File names that are not UTF-8 come back from the OS with escapes that a strict stdout
+    # cannot encode: printed as backslash escapes rather than ending in a traceback.
+    streams = [(s, s.errors) for s in (sys.stdout, sys.stderr) if hasattr(s, "reconfigure")]
+    for s, _ in streams:
+        s.reconfigure(errors="backslashreplace")
+    previous = {}
+    for signum in (signal.SIGTERM, signal.SIGHUP):
+        try:
+            previous[signum] = signal.signal(signum, _terminate)
+        except ValueError:
+            pass  # not the main thread: the caller owns the signals
+    try:
+        return _run(args)
+    except Terminated as e:
+        return 128 + e.signum
+    finally:
+        for signum, handler in previous.items():
+            signal.signal(signum, handler)
+        for s, errors in streams:
+            s.reconfigure(errors=errors)
+
+
+def _run(args: argparse.Namespace) -> int:
     try:
         # A command returns its exit status when it is not plain success (batch: some files failed).
         status = args.run(args)
     except (InputError, OutputError) as e:
-        print(f"{PROG}: error: {e}", file=sys.stderr)
+        print(f"{PROG}: error: {command_line_names(str(e))}", file=sys.stderr)
         return EXIT_BAD_INPUT
     except CodecError as e:
-        print(f"{PROG}: codec error: {e}", file=sys.stderr)
+        print(f"{PROG}: codec error: {command_line_names(str(e))}", file=sys.stderr)
         return EXIT_CODEC_ERROR
     except BrokenPipeError:
         # The reader of our standard output went away (a player closed): stop quietly.

@@ -21,6 +21,18 @@ RATES: Dict[str, "Rate"] = {
     "ambe2450": Rate.AMBEPLUS2_2450X2450,
 }
 
+# The library's names of the rates, as its messages give them, and the command line's.
+LIBRARY_RATE_NAMES = {"Imbe7200x4400": "imbe7200", "Imbe4400x4400": "imbe4400",
+                      "AmbePlus2_3600x2450": "ambe3600", "AmbePlus2_2450x2450": "ambe2450"}
+
+
+def command_line_names(text: str) -> str:
+    """A library message with the command line's rate names in place of the library's."""
+    for library, ours in LIBRARY_RATE_NAMES.items():
+        text = text.replace(library, ours)
+    return text
+
+
 WEIGHTINGS: Dict[str, "FormantWeighting"] = {
     "standard": FormantWeighting.STANDARD,
     "compat": FormantWeighting.COMPAT,
@@ -35,6 +47,13 @@ EXIT_CODEC_ERROR = 1
 EXIT_FILES_FAILED = 1  # batch: some files failed, the others were done
 EXIT_BAD_INPUT = 2
 EXIT_INTERRUPTED = 130
+# Samples from an input sample to its decoded self: the encoder's two frames of look-ahead, and
+# half a frame of the synthesis, whose output frame runs from the middle of the previous frame's
+# analysis window to the middle of the current one.
+CODEC_DELAY_SAMPLES = 2 * 160 + 80
+# Frames of silence encoded after the last one, so that the end of a recording comes out of
+# the decoder instead of staying in the encoder's look-ahead.
+FLUSH_FRAMES = -(-CODEC_DELAY_SAMPLES // 160)
 # Files of at least this many frames (10 s) get a progress bar when stderr is a terminal.
 PROGRESS_MIN_FRAMES = 500
 
