@@ -5,6 +5,8 @@ local process pool (--workers) or a Dask cluster (--scheduler); see ostrel_mbe.b
 from __future__ import annotations
 
 import argparse
+import json
+import os
 import sys
 import time
 from typing import Any, Dict, List, Optional
@@ -54,17 +56,18 @@ def add_batch_options(p: argparse.ArgumentParser) -> None:
                        help="run on a Dask cluster (e.g. tcp://host:8786) whose workers see the same "
                             "files at the same paths")
     p.add_argument("--force", action="store_true", help="redo outputs that are already complete")
+    p.add_argument("--json", dest="batch_json", action="store_true", help="print the summary as JSON")
     p.add_argument("--progress", dest="batch_progress", choices=["auto", "always", "never"], default="auto",
                    help="progress bar over the files on stderr (auto: on a terminal)")
 
 
-def dask_executor(address: str) -> Any:
+def dask_client(address: str) -> Any:
     try:
         from dask.distributed import Client
     except ImportError:
         raise InputError("--scheduler needs Dask: pip install 'ostrel_mbe[dask]'") from None
     try:
-        return Client(address, timeout=30).get_executor()
+        return Client(address, timeout=30)
     except (OSError, ValueError) as e:
         raise InputError(f"{address}: cannot reach the Dask scheduler: {e}") from None
 
@@ -73,27 +76,31 @@ def run(args: argparse.Namespace) -> Optional[int]:
     command = args.batch_command
     options = {a.dest: getattr(args, a.dest) for a in batch.option_actions(batch.command_parser(command))}
     progress = args.batch_progress == "always" or (args.batch_progress == "auto" and sys.stderr.isatty())
-    executor = dask_executor(args.scheduler) if args.scheduler else None
+    client = dask_client(args.scheduler) if args.scheduler else None
     start = time.perf_counter()
     try:
-        entries = batch.run(command, args.inputs, args.out_dir, executor=executor, workers=args.workers,
-                            force=args.force, progress=progress, **options)
+        entries = batch.run(command, args.inputs, args.out_dir, executor=client and client.get_executor(),
+                            workers=args.workers, force=args.force, progress=progress, **options)
     except batch.BatchError as e:
         raise InputError(str(e)) from None
     finally:
-        if executor is not None:
-            executor._client.close()
-    failed = print_summary(entries, args.out_dir, time.perf_counter() - start)
+        if client is not None:
+            client.close()
+    failed = print_summary(entries, args.out_dir, time.perf_counter() - start, args.batch_json)
     return EXIT_FILES_FAILED if failed else None
 
 
-def print_summary(entries: List[Dict[str, Any]], out_dir: str, wall: float) -> int:
+def print_summary(entries: List[Dict[str, Any]], out_dir: str, wall: float, as_json: bool) -> int:
     failed = [e for e in entries if e["status"] == "failed"]
     for e in failed:
         error = e["error"] if e["input"] in e["error"] else f"{e['input']}: {e['error']}"
         print(f"{PROG}: error: {error}", file=sys.stderr)
     s = batch.summarize(entries, wall)
-    speed = f", {s['times_real_time']:.0f}x real time" if s["times_real_time"] else ""
-    print(f"{s['files']} files: {s['done']} done, {s['skipped']} already complete, {s['failures']} failed; "
-          f"{s['audio_hours']:.3f} h of audio in {wall:.1f} s{speed}; report: {out_dir}/{batch.REPORT_NAME}")
+    if as_json:
+        print(json.dumps({**s, "report": os.path.join(out_dir, batch.REPORT_NAME)}, indent=2))
+    else:
+        speed = f", {s['times_real_time']:.0f}x real time" if s["times_real_time"] else ""
+        print(f"{s['files']} files: {s['done']} done, {s['skipped']} already complete, {s['failures']} failed; "
+              f"{s['audio_hours']:.3f} h of audio in {wall:.1f} s{speed}; report: "
+              f"{os.path.join(out_dir, batch.REPORT_NAME)}")
     return len(failed)
