@@ -18,6 +18,7 @@ from __future__ import annotations
 
 import argparse
 import concurrent.futures as cf
+import functools
 import importlib
 import json
 import multiprocessing
@@ -179,7 +180,7 @@ def process(command: str, source: str, output: str, options: Dict[str, Any]) -> 
         module = importlib.import_module(f"ostrel_mbe.cli.{command}")
         os.makedirs(os.path.dirname(output), exist_ok=True)
         # What the command line would give the command: every argument's default, then ours.
-        values = {a.dest: a.default for a in command_parser(command)._actions if a.dest != argparse.SUPPRESS}
+        values = dict(_defaults(command))
         values.update(options, input=source, output=output, output_dir=os.path.dirname(output), progress="never",
                       quiet=True)
         module.run(argparse.Namespace(**values))
@@ -188,6 +189,11 @@ def process(command: str, source: str, output: str, options: Dict[str, Any]) -> 
         entry.update(status="failed", error=str(e) or type(e).__name__)
     entry["wall_seconds"] = round(time.perf_counter() - start, 3)
     return entry
+
+
+@functools.lru_cache(maxsize=None)
+def _defaults(command: str) -> Dict[str, Any]:
+    return {a.dest: a.default for a in command_parser(command)._actions if a.dest != argparse.SUPPRESS}
 
 
 def measure(command: str, output: str, options: Dict[str, Any]) -> Dict[str, Any]:
