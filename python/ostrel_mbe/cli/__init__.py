@@ -48,8 +48,8 @@ from typing import Optional, Sequence
 
 from .. import __version__
 from . import decode, encode, info, roundtrip, transcode
-from .common import (EXIT_BAD_INPUT, EXIT_CODEC_ERROR, EXIT_INTERRUPTED, EXIT_OK, PROG, RATES, CodecError,
-                     InputError, bundled_speech, command_line_names)
+from .common import (TERMINATING, EXIT_BAD_INPUT, EXIT_CODEC_ERROR, EXIT_INTERRUPTED, EXIT_OK, PROG, RATES, CodecError,
+                     InputError, Terminated, bundled_speech, command_line_names, terminate)
 from .files import OutputError
 
 __all__ = ["COMMANDS", "RATES", "build_parser", "bundled_speech", "main"]
@@ -70,19 +70,6 @@ def build_parser() -> argparse.ArgumentParser:
     return parser
 
 
-class Terminated(BaseException):
-    """SIGTERM or SIGHUP: raised where the program is, so that every open output is dropped on
-    the way out, as Ctrl-C (KeyboardInterrupt) does."""
-
-    def __init__(self, signum: int) -> None:
-        super().__init__(signum)
-        self.signum = signum
-
-
-def _terminate(signum: int, frame: object) -> None:
-    raise Terminated(signum)
-
-
 def main(argv: Optional[Sequence[str]] = None) -> int:
     args = build_parser().parse_args(argv)
     args.resolve(args)
@@ -94,7 +81,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     previous = {}
     for signum in (signal.SIGTERM, signal.SIGHUP):
         try:
-            previous[signum] = signal.signal(signum, _terminate)
+            previous[signum] = signal.signal(signum, terminate)
         except ValueError:
             pass  # not the main thread: the caller owns the signals
     try:
@@ -102,6 +89,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except Terminated as e:
         return 128 + e.signum
     finally:
+        TERMINATING.clear()
         for signum, handler in previous.items():
             signal.signal(signum, handler)
         for s, errors in streams:

@@ -23,8 +23,9 @@ def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
                        usage=f"{PROG} decode [options] INPUT OUTPUT.wav | INPUT -o OUTPUT.wav")
     add_files(p, input_required=True,
               files_help="input frame file (wire frames of one rate, concatenated; '-' for standard "
-                         "input) and output WAV file (8 kHz, 16-bit, mono; FLAC if named .flac; '-' for "
-                         "raw s16le PCM on standard output)",
+                         "input) and output audio file (8 kHz, 16-bit, mono; WAV, or the format its "
+                         "extension names: .flac, .ogg, .aiff, .au, .caf, .w64, .raw; '-', /dev/stdout, a "
+                         "FIFO or a device get raw s16le PCM)",
               output_help="output WAV file")
     add_rate(p)
     add_decoder_options(p)

@@ -54,7 +54,7 @@ def run(args: argparse.Namespace) -> None:
     try:
         encoder = make_encoder(rate, args)
         frames = FrameDriver(f"encode {args.rate}", total, args)
-        with Output(args.output, inputs=[args.input]) as out:
+        with Output(args.output, inputs=[reader.path if reader else None]) as out:
             try:
                 for pcm in chunks:
                     out.write(frames.push(encoder.push, pcm, wav.FRAME_SAMPLES))
