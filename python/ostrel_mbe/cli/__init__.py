@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-"""Command line: python -m ostrel_mbe (or ostrel-mbe) {encode,decode,transcode,roundtrip,info}.
+"""Command line: python -m ostrel_mbe (or ostrel-mbe) {encode,decode,transcode,roundtrip,info,simulate}.
 
 encode     audio file (WAV, FLAC, OGG; MP3 where libsndfile reads it) -> frame file (the wire
            frames of one rate, concatenated), read and encoded a block at a time
@@ -12,6 +12,9 @@ roundtrip  WAV file -> encode -> decode -> WAV file, at one or more rates, with 
            python -m ostrel_mbe roundtrip --rate imbe7200 input.wav   (writes input.imbe7200.wav)
 info       what a frame file holds: frame kinds, corrected bit errors, lost frames, tones
            python -m ostrel_mbe info --rate imbe7200 frames.bin [--json]
+simulate   audio file -> encode -> simulated radio channel -> decode -> WAV file, printing the raw
+           bit error rate and the frames repeated and muted; AWGN channels decode soft decisions
+           python -m ostrel_mbe simulate --rate imbe7200 --esn0 1.3 input.wav output.wav
 
 decode and roundtrip decode with the standard's formant weighting (FormantWeighting.STANDARD),
 which scores higher on PESQ than the library's default; --formant-weighting compat selects the
@@ -39,7 +42,7 @@ import os
 import sys
 from typing import Optional, Sequence
 
-from . import decode, encode, info, roundtrip, transcode
+from . import decode, encode, info, roundtrip, simulate, transcode
 from .common import (EXIT_BAD_INPUT, EXIT_CODEC_ERROR, EXIT_INTERRUPTED, EXIT_OK, PROG, RATES, CodecError,
                      InputError, bundled_speech)
 from .files import OutputError
@@ -47,7 +50,7 @@ from .files import OutputError
 __all__ = ["COMMANDS", "RATES", "build_parser", "bundled_speech", "main"]
 
 # In the order `--help` lists them.
-COMMANDS = [encode, decode, transcode, roundtrip, info]
+COMMANDS = [encode, decode, transcode, roundtrip, info, simulate]
 
 
 def build_parser() -> argparse.ArgumentParser:
