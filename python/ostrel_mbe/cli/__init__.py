@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-"""Command line: python -m ostrel_mbe (or ostrel-mbe) {encode,decode,transcode,roundtrip,info}.
+"""Command line: python -m ostrel_mbe (or ostrel-mbe) {encode,decode,transcode,roundtrip,info,simulate}.
 
 encode     audio file (WAV, FLAC, OGG; MP3 where libsndfile reads it) -> frame file (the wire
            frames of one rate, concatenated), read and encoded a block at a time, then three
@@ -15,6 +15,9 @@ roundtrip  audio file -> encode -> decode -> WAV file aligned with the input, at
 info       what a frame file holds: frame kinds, corrected bit errors, lost frames, tones; the
            rate guessed when not given
            python -m ostrel_mbe info frames.bin [--json]
+simulate   audio file -> encode -> simulated radio channel -> decode -> WAV file, printing the raw
+           bit error rate and the frames repeated and muted; AWGN channels decode soft decisions
+           python -m ostrel_mbe simulate --rate imbe7200 --esn0 1.3 input.wav output.wav
 
 decode and roundtrip decode with the standard's formant weighting (FormantWeighting.STANDARD),
 which scores higher on PESQ than the library's default; --formant-weighting compat selects the
@@ -47,7 +50,7 @@ import sys
 from typing import Optional, Sequence
 
 from .. import __version__
-from . import decode, encode, info, roundtrip, transcode
+from . import decode, encode, info, roundtrip, simulate, transcode
 from .common import (TERMINATING, EXIT_BAD_INPUT, EXIT_CODEC_ERROR, EXIT_INTERRUPTED, EXIT_OK, PROG, RATES, CodecError,
                      InputError, Terminated, bundled_speech, command_line_names, terminate)
 from .files import OutputError
@@ -55,7 +58,7 @@ from .files import OutputError
 __all__ = ["COMMANDS", "RATES", "build_parser", "bundled_speech", "main"]
 
 # In the order `--help` lists them.
-COMMANDS = [encode, decode, transcode, roundtrip, info]
+COMMANDS = [encode, decode, transcode, roundtrip, info, simulate]
 
 
 def build_parser() -> argparse.ArgumentParser:
