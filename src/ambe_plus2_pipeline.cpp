@@ -51,25 +51,39 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
                         EncodeReport{silence ? OutputKind::Silence : OutputKind::Voice, std::nullopt}};
 }
 
-DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec) {
-    DecodeResult result;
-    DecodeReport& report = result.report;
-    std::array<std::uint16_t, 4> u{};
-    codecs::mbe_baseline::FrameErrorCounts errors{};
-    if (with_fec) {
-        const auto decoded = ambe_plus2_wire::frame::decode_frame_bytes(bytes.first<9>());
-        u = decoded.u;
-        // A detected-uncorrectable first code word counts as 4 errors, not 255.
-        const unsigned e0 = decoded.errors[0] == 255 ? 4u : decoded.errors[0];
-        errors.e0 = static_cast<std::uint8_t>(e0);
-        errors.e4 = decoded.errors[3];
-        errors.total = static_cast<std::uint8_t>(std::min(e0 + decoded.errors[1], 255u));
-        std::copy(decoded.errors.begin(), decoded.errors.end(), report.errors.begin());
-        report.code_vectors = static_cast<std::uint8_t>(decoded.errors.size());
-    } else {
-        u = wire_bytes_layout::unpack_info_half(bytes.first<7>());
-    }
+namespace {
 
+// The steps after the frame decoder, for corrected vectors or the bare rate's vectors.
+DecodeResult decode_vectors(const std::array<std::uint16_t, 4>& u,
+                            const codecs::mbe_baseline::FrameErrorCounts& errors, DecodeResult result,
+                            const DecodeContext& ctx);
+
+}  // namespace
+
+DecodeResult decode_corrected(const ambe_plus2_wire::frame::DecodedFrame& decoded, const DecodeContext& ctx) {
+    DecodeResult result;
+    codecs::mbe_baseline::FrameErrorCounts errors{};
+    // A detected-uncorrectable first code word counts as 4 errors, not 255.
+    const unsigned e0 = decoded.errors[0] == 255 ? 4u : decoded.errors[0];
+    errors.e0 = static_cast<std::uint8_t>(e0);
+    errors.e4 = decoded.errors[3];
+    errors.total = static_cast<std::uint8_t>(std::min(e0 + decoded.errors[1], 255u));
+    std::copy(decoded.errors.begin(), decoded.errors.end(), result.report.errors.begin());
+    result.report.code_vectors = static_cast<std::uint8_t>(decoded.errors.size());
+    return decode_vectors(decoded.u, errors, result, ctx);
+}
+
+DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec) {
+    if (with_fec) return decode_corrected(ambe_plus2_wire::frame::decode_frame_bytes(bytes.first<9>()), ctx);
+    return decode_vectors(wire_bytes_layout::unpack_info_half(bytes.first<7>()), {}, DecodeResult{}, ctx);
+}
+
+namespace {
+
+DecodeResult decode_vectors(const std::array<std::uint16_t, 4>& u,
+                            const codecs::mbe_baseline::FrameErrorCounts& errors, DecodeResult result,
+                            const DecodeContext& ctx) {
+    DecodeReport& report = result.report;
     const dq::DecodedFrame frame = dq::decode_to_params(u, ctx.predictor);
     // Voice and tone frames carry parameters; erasures and errors become silence without
     // synthesis (and so without frame repetition).
@@ -94,4 +108,5 @@ DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ct
     return result;
 }
 
+}  // namespace
 }  // namespace ostrel_mbe::ambe_plus2_pipeline

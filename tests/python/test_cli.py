@@ -416,3 +416,29 @@ def test_the_end_of_a_recording_comes_out_and_roundtrip_is_aligned(tmp_path, rat
     lags = range(-120, 121, 8)
     best = max(lags, key=lambda k: np.corrcoef(env_in[200:-200], np.roll(env_out, -k)[200:-200])[0, 1])
     assert abs(best) <= 24
+
+
+def _peak_rss_of(*args):
+    script = ("import resource, runpy, sys\nsys.argv = ['ostrel_mbe'] + sys.argv[1:]\ntry:\n"
+              "    runpy.run_module('ostrel_mbe', run_name='__main__')\nfinally:\n"
+              "    print('peak', resource.getrusage(resource.RUSAGE_SELF).ru_maxrss, file=sys.stderr)\n")
+    r = subprocess.run([sys.executable, "-c", script, *map(str, args)], capture_output=True, text=True, timeout=600)
+    assert r.returncode == 0, r.stderr
+    return int(r.stderr.split("peak")[-1]) * 1024
+
+
+def test_memory_of_a_file_of_many_channels_is_bounded_in_bytes(tmp_path):
+    # 16 Ki frames of 1024 channels: 32 MB of samples, 128 MB as float64 if read in one block.
+    channels, frames = 1024, 1 << 14
+    path = tmp_path / "wide.wav"
+    data_bytes = channels * frames * 2
+    with open(path, "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", 36 + data_bytes) + b"WAVEfmt " +
+                struct.pack("<IHHIIHH", 16, 1, channels, 8000, 8000 * channels * 2, channels * 2, 16) +
+                b"data" + struct.pack("<I", data_bytes))
+        f.write(np.full(channels * 1024, 1000, dtype="<i2").tobytes() * (frames // 1024))
+    mono = tmp_path / "mono.wav"
+    wav.write(mono, np.full(frames, 1000, dtype=np.int16))
+    growth = _peak_rss_of("encode", path, os.devnull) - _peak_rss_of("encode", mono, os.devnull)
+    print(f"peak memory growth for 1024 channels: {growth / 2**20:.1f} MB")
+    assert growth < 48 * 2**20

@@ -68,6 +68,26 @@ class CodecError(Exception):
     """The codec refused a frame: reported in one line, exit status 1."""
 
 
+class Terminated(BaseException):
+    """SIGTERM or SIGHUP: raised where the program is, so that every open output is dropped on
+    the way out, as Ctrl-C (KeyboardInterrupt) does."""
+
+    def __init__(self, signum: int) -> None:
+        super().__init__(signum)
+        self.signum = signum
+
+
+# The signal being handled.  Raised in a callback from C (libsndfile writing through Python),
+# the exception would only be printed; FrameDriver raises it again at the next frame.
+TERMINATING: List[int] = []
+
+
+def terminate(signum: int, frame: object) -> None:
+    """The handler of SIGTERM and SIGHUP."""
+    TERMINATING.append(signum)
+    raise Terminated(signum)
+
+
 def bundled_speech() -> Path:
     """Path of the bundled 8 kHz speech clip (CC BY-SA 3.0, see data/ATTRIBUTION.md)."""
     return Path(str(resources.files("ostrel_mbe").joinpath("data", "speech_8k.wav")))
@@ -129,6 +149,8 @@ class FrameDriver:
         return self._step(lambda: [] if (last := flush()) is None else [last])
 
     def _step(self, call: Callable[[], List[object]]) -> List[object]:
+        if TERMINATING:
+            raise Terminated(TERMINATING[0])
         try:
             produced = call()
         except ValueError as e:

@@ -7,7 +7,7 @@ import argparse
 
 import numpy as np
 
-from .. import LiveEncoder, wav
+from .. import LiveEncoder, Rate, wav
 from .common import FLUSH_FRAMES, RATES, FrameDriver, InputError, PROG, add_files, add_progress, add_rate, frame_bytes
 from .files import STDIO, Output, audio_blocks, no_samples, open_audio, open_stdin_pcm, report
 
@@ -21,9 +21,19 @@ def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
                          "s16le PCM) and output frame file ('-' for standard output)",
               output_help="output frame file")
     add_rate(p)
+    add_encoder_options(p)
     add_progress(p)
     p.set_defaults(run=run)
     return p
+
+
+def add_encoder_options(p: argparse.ArgumentParser) -> None:
+    """The encoder's settings, for every command that encodes (encode, roundtrip)."""
+
+
+def make_encoder(rate: "Rate", args: argparse.Namespace) -> "LiveEncoder":
+    """A streaming encoder with the settings of add_encoder_options."""
+    return LiveEncoder(rate)
 
 
 # The encoder's delay, flushed at the end of every input.
@@ -42,9 +52,9 @@ def run(args: argparse.Namespace) -> None:
         chunks = audio_blocks(reader)
         total = -(-reader.pcm_samples // wav.FRAME_SAMPLES) + FLUSH_FRAMES
     try:
-        encoder = LiveEncoder(rate)
+        encoder = make_encoder(rate, args)
         frames = FrameDriver(f"encode {args.rate}", total, args)
-        with Output(args.output, inputs=[args.input]) as out:
+        with Output(args.output, inputs=[reader.path if reader else None]) as out:
             try:
                 for pcm in chunks:
                     out.write(frames.push(encoder.push, pcm, wav.FRAME_SAMPLES))
