@@ -19,6 +19,7 @@ from __future__ import annotations
 import argparse
 import concurrent.futures as cf
 import functools
+import hashlib
 import importlib
 import json
 import multiprocessing
@@ -29,7 +30,7 @@ import time
 from pathlib import PurePosixPath
 from typing import Any, Dict, Iterable, Iterator, List, Optional, Sequence, Tuple
 
-COMMANDS = ("encode", "decode", "transcode", "roundtrip")
+COMMANDS = ("encode", "decode", "transcode", "roundtrip", "simulate")
 REPORT_NAME = "batch_report.jsonl"
 # What a folder is searched for when the command reads audio.
 AUDIO_SUFFIXES = (".wav", ".flac", ".ogg", ".oga", ".mp3")
@@ -59,32 +60,53 @@ def option_actions(parser: argparse.ArgumentParser) -> List[argparse.Action]:
 
 def command_options(command: str, options: Dict[str, Any]) -> Dict[str, Any]:
     """Every option of the command (by its argparse name, `dest`), the defaults filled in and
-    the choices checked, in the JSON form the report records."""
-    actions = {a.dest: a for a in option_actions(command_parser(command))}
+    checked as the command line checks them, in the JSON form the report records."""
+    parser = command_parser(command)
+    actions = {a.dest: a for a in option_actions(parser)}
     unknown = sorted(set(options) - set(actions))
     if unknown:
         raise BatchError(f"{command}: unknown options {', '.join(unknown)} (known: {', '.join(sorted(actions))})")
     out = {}
     for dest, action in actions.items():
         value = options.get(dest, action.default)
-        flag = action.option_strings[0] if action.option_strings else dest
         if value is None and action.required:
-            raise BatchError(f"{command}: {flag} is required")
+            raise BatchError(f"{command}: {flag(action)} is required")
         if action.choices is not None and value is not None:
             for v in value if isinstance(value, (list, tuple)) else [value]:
                 if v not in action.choices:
-                    raise BatchError(f"{command}: {flag} {v!r}: one of {', '.join(map(str, action.choices))}")
+                    raise BatchError(f"{command}: {flag(action)} {v!r}: one of {', '.join(map(str, action.choices))}")
         out[dest] = value
-    if command == "transcode":
-        # A pair of rates no chain of directions joins fails every file: refused before the start.
-        from .cli.common import InputError
-        from .cli.transcode import route
+    for group in parser._mutually_exclusive_groups:
+        given = [a for a in group._group_actions if a.dest in actions and out[a.dest] != a.default]
+        if len(given) > 1:
+            raise BatchError(f"{command}: {flag(given[0])} and {flag(given[1])} exclude each other")
+        if group.required and not given:
+            raise BatchError(f"{command}: one of {', '.join(flag(a) for a in group._group_actions)} is required")
+    from .cli.common import InputError
 
-        try:
+    try:
+        if command == "transcode":
+            # A pair of rates no chain of directions joins would fail every file.
+            from .cli.transcode import route
+
             route(out["source"], out["target"])
-        except InputError as e:
-            raise BatchError(str(e)) from None
+        check = getattr(importlib.import_module(f"ostrel_mbe.cli.{command}"), "check", None)
+        if check is not None:
+            check(argparse.Namespace(**{**_defaults(command), **out}))
+    except InputError as e:
+        raise BatchError(str(e)) from None
     return json.loads(json.dumps(out))
+
+
+def flag(action: argparse.Action) -> str:
+    return action.option_strings[0] if action.option_strings else action.dest
+
+
+def file_seed(seed: int, rel: PurePosixPath) -> int:
+    """A file's own seed, from the batch's seed and the file's relative path alone, so that a
+    file's output depends neither on the order of the files nor on the number of workers."""
+    digest = hashlib.sha256(f"{seed}:{rel.as_posix()}".encode("utf-8", "surrogateescape")).digest()
+    return int.from_bytes(digest[:8], "big") >> 1
 
 
 # ----------------------------------------------------------------------------- planning
@@ -113,6 +135,8 @@ def outputs_of(command: str, options: Dict[str, Any], rel: PurePosixPath) -> Lis
         return [(rel.with_suffix(".wav"), options)]
     if command == "transcode":
         return [(rel.with_suffix("." + options["target"]), options)]
+    if command == "simulate":
+        return [(rel.with_suffix(".wav"), {**options, "seed": file_seed(options["seed"], rel)})]
     # roundtrip writes INPUT.RATE.wav per rate; one task per rate spreads them over the workers.
     return [(rel.with_name(f"{rel.stem}.{r}.wav"), {**options, "rate": [r]})
             for r in dict.fromkeys(options.get("rate") or [ROUNDTRIP_DEFAULT_RATE])]
@@ -201,7 +225,7 @@ def measure(command: str, output: str, options: Dict[str, Any]) -> Dict[str, Any
     from .cli.common import RATES
 
     size = os.path.getsize(output)
-    if command in ("decode", "roundtrip"):
+    if command in ("decode", "roundtrip", "simulate"):
         import soundfile
 
         samples = soundfile.info(output).frames
@@ -259,10 +283,11 @@ def default_workers() -> int:
 def run(command: str, inputs: Sequence[str], out_dir: str, *, executor: Optional[cf.Executor] = None,
         workers: Optional[int] = None, force: bool = False, progress: bool = False,
         **options: Any) -> List[Dict[str, Any]]:
-    """Runs `command` ("encode", "decode", "transcode" or "roundtrip") over `inputs` (files,
+    """Runs `command` ("encode", "decode", "transcode", "roundtrip" or "simulate") over `inputs` (files,
     folders searched recursively, "@LIST" files of one path a line) into `out_dir`, with the
     command-line options of that command by their argparse names (`rate="ambe3600"`,
-    `source=`/`target=` for transcode's --from/--to, `formant_weighting="compat"`).
+    `source=`/`target=` for transcode's --from/--to, `formant_weighting="compat"`, `ber=0.01`);
+    simulate gives each file the seed `file_seed(seed, its relative path)`.
 
     The tasks run on `executor` when given (any concurrent.futures.Executor, e.g. a Dask
     client's get_executor()), else on a local pool of `workers` processes (default: one per

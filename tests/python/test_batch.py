@@ -5,6 +5,7 @@ writes it; bad files fail alone; an interrupted batch resumes."""
 import json
 import os
 import shutil
+from pathlib import PurePosixPath
 
 import pytest
 
@@ -17,6 +18,7 @@ CASES = {
     "decode": (["--rate", "imbe7200"], "frames", [".wav"]),
     "transcode": (["--from", "imbe7200", "--to", "ambe3600"], "frames", [".ambe3600"]),
     "roundtrip": (["--rate", "ambe2450", "--rate", "imbe4400"], "audio", [".ambe2450.wav", ".imbe4400.wav"]),
+    "simulate": (["--ber", "0.03", "--seed", "5"], "audio", [".wav"]),
 }
 
 
@@ -63,6 +65,10 @@ def test_outputs_are_the_single_file_commands_outputs(corpus, tmp_path, monkeypa
         stem = source.name.split(".")[0]
         if command == "roundtrip":
             assert main([command, *flags, str(source), "-d", str(ref_dir)]) == 0
+        elif command == "simulate":
+            # Each file's channel from a seed of its own, made from the batch's and its path.
+            seed = batch.file_seed(5, PurePosixPath(source.relative_to(corpus).as_posix()))
+            assert main([command, *flags, "--seed", str(seed), str(source), str(ref_dir / (stem + ".wav"))]) == 0
         else:
             assert main([command, *flags, str(source), str(ref_dir / (stem + suffixes[0]))]) == 0
         expected += [(ref_dir / (stem + suffix)).relative_to(tmp_path / "ref").as_posix() for suffix in suffixes]

@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-"""batch: one of encode, decode, transcode, roundtrip over many files into an output folder, on a
-local process pool (--workers) or a Dask cluster (--scheduler); see ostrel_mbe.batch."""
+"""batch: one of encode, decode, transcode, roundtrip, simulate over many files into an output
+folder, on a local process pool (--workers) or a Dask cluster (--scheduler); see ostrel_mbe.batch."""
 
 from __future__ import annotations
 
@@ -17,7 +17,7 @@ from .common import EXIT_FILES_FAILED, PROG, InputError
 
 def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
     p = sub.add_parser(
-        "batch", help="encode, decode, transcode or round-trip many files into a folder",
+        "batch", help="encode, decode, transcode, round-trip or simulate many files into a folder",
         usage=f"{PROG} batch COMMAND [options] -o OUTDIR INPUT...",
         description="Runs COMMAND over every input into OUTDIR, mirroring the inputs' relative paths. "
                     "Outputs complete from an earlier run with the same options are skipped, so an "
@@ -25,11 +25,17 @@ def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
                     "status 1 when any file failed (the others are still done).")
     commands = p.add_subparsers(dest="batch_command", required=True, metavar="COMMAND")
     for name in batch.COMMANDS:
-        b = commands.add_parser(name, help=f"{name} every input",
+        b = commands.add_parser(name, help=f"{name} every input", prog=f"{PROG} batch {name}",
                                 usage=f"{PROG} batch {name} [options] -o OUTDIR INPUT...")
-        # The single-file command's own options, so that options added to it apply here too.
-        for action in batch.option_actions(batch.command_parser(name)):
-            b._add_action(action)
+        # The single-file command's own options, so that options added to it apply here too
+        # (argparse has no public way to copy arguments; its _actions have been stable for years).
+        single = batch.command_parser(name)
+        grouped = {}
+        for group in single._mutually_exclusive_groups:
+            copy = b.add_mutually_exclusive_group(required=group.required)
+            grouped.update({id(a): copy for a in group._group_actions})
+        for action in batch.option_actions(single):
+            grouped.get(id(action), b)._add_action(action)
         add_batch_options(b)
     p.set_defaults(run=run, resolve=lambda a: None)
     return p
@@ -44,8 +50,8 @@ def positive(text: str) -> int:
 
 def add_batch_options(p: argparse.ArgumentParser) -> None:
     p.add_argument("inputs", nargs="+", metavar="INPUT",
-                   help="input files, folders (searched recursively: audio files for encode and "
-                        "roundtrip, files named *.RATE for decode and transcode) and @LIST files "
+                   help="input files, folders (searched recursively: audio files for encode, "
+                        "roundtrip and simulate, files named *.RATE for decode and transcode) and @LIST files "
                         "(one path a line)")
     p.add_argument("-o", "--output-dir", dest="out_dir", required=True, metavar="OUTDIR",
                    help="output folder: the inputs' relative paths are mirrored in it")

@@ -14,6 +14,7 @@ from .common import RATES, FrameDriver, add_files, add_progress, add_rate, frame
 from .decode import add_decoder_options, configure_decoder
 from .encode import add_encoder_options
 from .files import load_input, write_output
+from .files import report as print_report
 from .roundtrip import encode_pcm
 
 
@@ -102,8 +103,8 @@ def run(args: argparse.Namespace) -> None:
         "frames_muted": counts["mute"],
     }
     if args.json:
-        print(json.dumps(report, indent=2))
+        print_report(args, json.dumps(report, indent=2))
     else:
-        print(f"{args.output}: {report['frames']} frames, {report['channel']} channel, {report['decoding']} "
+        print_report(args, f"{args.output}: {report['frames']} frames, {report['channel']} channel, {report['decoding']} "
               f"decisions: raw bit error rate {report['raw_bit_error_rate']:.4f}, "
               f"{counts['repeat']} frames repeated, {counts['mute']} muted")
