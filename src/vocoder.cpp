@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "ambe_plus2_pipeline.h"
+#include "call_start.h"
 #include "common/failure.h"
 #include "imbe_pipeline.h"
 #include "vocoder_state.h"
@@ -44,6 +45,8 @@ void clear_states(Vocoder::State& s) {
     s.ambe_decode_state = {};
     s.synth = mbe::SynthState::with_lcg(s.lcg, s.noise_start);
     s.enhancement_state = {};
+    s.level_state = {};
+    s.call_started = false;
     s.last_encode.reset();
     s.last_decode = {};
 }
@@ -187,15 +190,38 @@ std::expected<PcmFrame, VocoderError> Vocoder::decode_bits(std::span<const std::
         return common::failure<PcmFrame, VocoderError>(VocoderError::WrongBitsLength{wire_bytes(s.rate), bits.size()});
     }
     const bool with_fec = has_fec(s.rate);
+    const bool half_rate = !is_imbe(s.rate);
+    const bool cautious = s.cautious_start && !s.call_started;
+    if (cautious) s.synth.error_rate = call_start::cautious_error_rate(half_rate);
     DecodeResult result =
         is_imbe(s.rate)
             ? imbe_pipeline::decode(bits, {s.imbe_decode_state, s.synth_settings, s.synth}, with_fec)
             : ambe_plus2_pipeline::decode(bits,
                                           {s.ambe_decode_state, s.ambe_plus2_synth == AmbePlus2Synth::AmbePlus,
-                                           s.unvoiced_scale, s.synth_settings, s.synth},
+                                           s.unvoiced_scale, s.synth_settings, s.synth, s.tone_copies, s.mute_tones},
                                           with_fec);
     const bool continuous = s.last_decode.disposition == mbe::FrameDisposition::Normal;
-    enhancement::apply(s.enhancement_config, s.enhancement_state, result.pcm, continuous, 8000.0f);
+    // A frame is heard when it was synthesized (the pipeline reported a new disposition) and
+    // played as received.
+    const bool heard = result.report.disposition == mbe::FrameDisposition::Normal &&
+                       (result.report.kind == FrameKind::Voice || result.report.kind == FrameKind::Silence ||
+                        result.report.kind == FrameKind::Tone);
+    if (s.level.active()) {
+        std::array<float, FRAME_SAMPLES> scaled;
+        enhancement::apply_scaled(s.enhancement_config, s.enhancement_state, result.pcm, scaled, continuous, 8000.0f);
+        // Only speech received intact moves the gain: not silence, tones, repeats or comfort noise.
+        const bool adapt = heard && result.report.kind == FrameKind::Voice;
+        enhancement::level_control::apply(s.level, s.level_state, scaled, adapt, result.pcm);
+    } else {
+        enhancement::apply(s.enhancement_config, s.enhancement_state, result.pcm, continuous, 8000.0f);
+    }
+    if (cautious) {
+        if (heard) {
+            s.call_started = true;
+            s.synth.error_rate = call_start::settled_error_rate(half_rate, result.report.total);
+            call_start::fade_in(result.pcm);
+        }
+    }
     s.last_decode = result.report;
     return result.pcm;
 }
