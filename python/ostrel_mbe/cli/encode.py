@@ -1,0 +1,53 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
+"""encode: audio file (or raw PCM on a pipe) -> frame file, read and encoded a block at a time."""
+
+from __future__ import annotations
+
+import argparse
+import sys
+
+from .. import LiveEncoder, wav
+from .common import RATES, FrameDriver, InputError, PROG, add_files, add_progress, add_rate, frame_bytes
+from .files import STDIO, Output, audio_blocks, no_samples, open_audio, raw_pcm_chunks, read_chunks, report
+
+
+def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
+    p = sub.add_parser("encode", help="audio file (WAV, FLAC, OGG) -> frame file",
+                       usage=f"{PROG} encode [options] [INPUT.wav] OUTPUT | [INPUT.wav] -o OUTPUT")
+    add_files(p, input_required=False,
+              files_help="input audio file: WAV, FLAC, OGG (default: the bundled speech clip; '-' for raw "
+                         "8 kHz s16le PCM on standard input) and output frame file ('-' for standard output)",
+              output_help="output frame file")
+    add_rate(p)
+    add_progress(p)
+    p.set_defaults(run=run)
+    return p
+
+
+def run(args: argparse.Namespace) -> None:
+    rate = RATES[args.rate]
+    reader = None
+    if args.input == STDIO:
+        chunks = raw_pcm_chunks(read_chunks(sys.stdin.buffer, "<stdin>"))
+        total = 0
+    else:
+        # Read, resampled and encoded a block at a time: memory does not grow with the file.
+        reader = open_audio(args.input)
+        chunks, total = audio_blocks(reader), -(-reader.pcm_samples // wav.FRAME_SAMPLES)
+    try:
+        encoder = LiveEncoder(rate)
+        frames = FrameDriver(f"encode {args.rate}", total, args)
+        with Output(args.output, inputs=[reader.path if reader else None]) as out:
+            try:
+                for pcm in chunks:
+                    out.write(frames.push(encoder.push, pcm, wav.FRAME_SAMPLES))
+                out.write(frames.flush(encoder.flush))  # the zero-padded last frame
+            finally:
+                frames.close()
+            if frames.done == 0:
+                raise no_samples(reader.path) if reader else InputError("<stdin>: no samples")
+            out.commit()
+    finally:
+        if reader is not None:
+            reader.close()
+    report(args, f"{args.output}: {frames.done} frames, {frames.done * frame_bytes(rate)} bytes at {args.rate}")
