@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Decode throughput (frames per second of Vocoder::decode_bits) at every rate, on frames encoded
-// from a speech-like signal, and a heap-allocation count of the decode path; Codec2 3200 in the same run.
+// from a speech-like signal, with the library defaults and with level control on (AGC and peak
+// limiter, BM_DecodeAgc), and a heap-allocation count of the decode path; Codec2 3200 in the
+// same run.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -35,17 +37,36 @@ void BM_Decode(benchmark::State& state) {
 }
 BENCHMARK(BM_Decode)->DenseRange(0, 3);
 
+void BM_DecodeAgc(benchmark::State& state) {
+    const auto rate = static_cast<Rate>(state.range(0));
+    const auto frames = encoded_stream(rate, 250);
+    Vocoder dec(rate);
+    dec.set_agc(true);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        auto pcm = dec.decode_bits(frames[i].span());
+        benchmark::DoNotOptimize(pcm);
+        if (++i == frames.size()) i = 0;
+    }
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.SetLabel(std::string(ostrel_mbe::debug_name(rate)) + " agc");
+}
+BENCHMARK(BM_DecodeAgc)->DenseRange(0, 3, 2);
+
 void report_decode_allocations() {
     for (int r = 0; r < 4; ++r) {
         const auto rate = static_cast<Rate>(r);
         const auto frames = encoded_stream(rate, 50);
-        Vocoder dec(rate);
-        (void)dec.decode_bits(frames[0].span());  // first use builds the shared tables and plans
-        const long before = ostrel_mbe::bench::allocations();
-        for (const auto& f : frames) (void)dec.decode_bits(f.span());
-        const long count = ostrel_mbe::bench::allocations() - before;
-        std::printf("heap allocations in %zu decodes at %s: %ld\n", frames.size(),
-                    std::string(ostrel_mbe::debug_name(rate)).c_str(), count);
+        for (const bool agc : {false, true}) {
+            Vocoder dec(rate);
+            dec.set_agc(agc);
+            (void)dec.decode_bits(frames[0].span());  // first use builds the shared tables and plans
+            const long before = ostrel_mbe::bench::allocations();
+            for (const auto& f : frames) (void)dec.decode_bits(f.span());
+            const long count = ostrel_mbe::bench::allocations() - before;
+            std::printf("heap allocations in %zu decodes at %s%s: %ld\n", frames.size(),
+                        std::string(ostrel_mbe::debug_name(rate)).c_str(), agc ? " with agc" : "", count);
+        }
     }
 }
 

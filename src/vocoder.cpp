@@ -46,7 +46,7 @@ void clear_states(Vocoder::State& s) {
     s.synth = mbe::SynthState::with_lcg(s.lcg, s.noise_start);
     s.enhancement_state = {};
     s.level_state = {};
-    s.call_started = false;
+    s.heard_run = 0;
     s.last_encode.reset();
     s.last_decode = {};
 }
@@ -191,7 +191,7 @@ std::expected<PcmFrame, VocoderError> Vocoder::decode_bits(std::span<const std::
     }
     const bool with_fec = has_fec(s.rate);
     const bool half_rate = !is_imbe(s.rate);
-    const bool cautious = s.cautious_start && !s.call_started;
+    const bool cautious = s.cautious_start && s.heard_run < call_start::FRAMES_TO_START;
     if (cautious) s.synth.error_rate = call_start::cautious_error_rate(half_rate);
     DecodeResult result =
         is_imbe(s.rate)
@@ -206,20 +206,21 @@ std::expected<PcmFrame, VocoderError> Vocoder::decode_bits(std::span<const std::
     const bool heard = result.report.disposition == mbe::FrameDisposition::Normal &&
                        (result.report.kind == FrameKind::Voice || result.report.kind == FrameKind::Silence ||
                         result.report.kind == FrameKind::Tone);
+    // During a cautious start a frame heard may still be a stray garbage frame: the gain waits.
     if (s.level.active()) {
         std::array<float, FRAME_SAMPLES> scaled;
         enhancement::apply_scaled(s.enhancement_config, s.enhancement_state, result.pcm, scaled, continuous, 8000.0f);
         // Only speech received intact moves the gain: not silence, tones, repeats or comfort noise.
-        const bool adapt = heard && result.report.kind == FrameKind::Voice;
+        const bool adapt = heard && result.report.kind == FrameKind::Voice && !cautious;
         enhancement::level_control::apply(s.level, s.level_state, scaled, adapt, result.pcm);
     } else {
         enhancement::apply(s.enhancement_config, s.enhancement_state, result.pcm, continuous, 8000.0f);
     }
     if (cautious) {
-        if (heard) {
-            s.call_started = true;
+        s.heard_run = heard ? static_cast<std::uint8_t>(s.heard_run + 1) : std::uint8_t{0};
+        if (s.heard_run == 1) call_start::fade_in(result.pcm);
+        if (s.heard_run == call_start::FRAMES_TO_START) {
             s.synth.error_rate = call_start::settled_error_rate(half_rate, result.report.total);
-            call_start::fade_in(result.pcm);
         }
     }
     s.last_decode = result.report;

@@ -42,7 +42,7 @@ struct Vocoder::State {
     bool tone_copies = false;
     bool mute_tones = false;
     bool cautious_start = false;
-    bool call_started = false;  // a frame has been heard since construction or reset
+    std::uint8_t heard_run = 0;  // frames heard in a row since construction or reset, at most 2
 
     codecs::mbe_baseline::analysis::AnalysisState analysis{};
     // One predictor state per direction and wire format: a full-duplex channel must not let

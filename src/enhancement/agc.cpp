@@ -28,7 +28,10 @@ void apply(const Settings& settings, State& state, std::span<float> samples, boo
         double energy = 0.0;
         for (const float v : samples) energy += static_cast<double>(v) * v;
         energy /= static_cast<double>(samples.size());
-        if (state.frames == 0 || energy >= state.power * PAUSE_RATIO) {
+        // Frames 15 dB below the quietest talker the gain can bring to the target (digital
+        // silence, a quiet line) are not speech to measure, even while the estimate is empty.
+        const double floor = std::pow(10.0, (settings.level_dbfs - settings.max_gain_db) / 10.0) * PAUSE_RATIO;
+        if (energy >= floor && (state.frames == 0 || energy >= state.power * PAUSE_RATIO)) {
             if (state.frames < AVERAGE_FRAMES) ++state.frames;
             state.power += (energy - state.power) / static_cast<double>(state.frames);
         }

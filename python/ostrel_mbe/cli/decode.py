@@ -9,6 +9,7 @@ from .. import LiveDecoder, wav
 from .common import (PROG, RATES, WEIGHTING_HELP, WEIGHTINGS, add_files, add_progress, add_rate,
                      frame_bytes)
 from .files import input_name, leftover, report, stream_frames
+from .output import add_output_options, apply_output_options
 
 
 def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
@@ -27,13 +28,16 @@ def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
 
 
 def add_weighting(p: argparse.ArgumentParser) -> None:
+    """The decoder's options: formant weighting and the decoded-output options."""
     p.add_argument("--formant-weighting", choices=list(WEIGHTINGS), default="standard", help=WEIGHTING_HELP)
+    add_output_options(p)
 
 
 def decoder_for(args: argparse.Namespace) -> "LiveDecoder":
     """The streaming decoder with the settings the command line chose."""
     decoder = LiveDecoder(RATES[args.rate])
     decoder.set_formant_weighting(WEIGHTINGS[args.formant_weighting])
+    apply_output_options(decoder, args)
     return decoder
 
 

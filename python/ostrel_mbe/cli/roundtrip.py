@@ -41,7 +41,7 @@ def encode_pcm(pcm: np.ndarray, rate: "Rate", args: argparse.Namespace, label: s
 
 
 def decode_bits(data: bytes, name: str, args: argparse.Namespace, label: str) -> np.ndarray:
-    decoder = decoder_for(argparse.Namespace(rate=name, formant_weighting=args.formant_weighting))
+    decoder = decoder_for(argparse.Namespace(**{**vars(args), "rate": name}))
     size = frame_bytes(RATES[name])
     frames = FrameDriver(label, len(data) // size, args)
     try:
