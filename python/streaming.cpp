@@ -13,6 +13,7 @@
 #include "enums.h"
 #include "soft_methods.h"
 #include "ostrel_mbe/live.h"
+#include "output_settings.h"
 #include "registration.h"
 #include "without_gil.h"
 
@@ -136,6 +137,8 @@ PyMethodDef* decoder_methods() {
                                    .add("set_formant_weighting", &decoder_set_formant_weighting,
                                         "set_formant_weighting($self, weighting)\n--\n\n")
         ;
+    static const bool with_output_settings = (output_settings::add_methods<LiveDecoder>(table), true);
+    (void)with_output_settings;
     return table.data();
 }
 
@@ -160,6 +163,7 @@ void register_streaming(nb::module_& m) {
     decoder.def_prop_ro(
         "formant_weighting", [](Bound<LiveDecoder>& self) { return channel_formant_weighting(core_of(self).channel()); },
         nb::for_getter(nb::sig("def formant_weighting(self, /) -> FormantWeighting")));
+    output_settings::add_properties(decoder);
 }
 
 }  // namespace ostrel_mbe::python

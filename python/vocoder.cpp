@@ -17,6 +17,7 @@
 #include "enums.h"
 #include "soft_methods.h"
 #include "ostrel_mbe/vocoder.h"
+#include "output_settings.h"
 #include "without_gil.h"
 
 namespace ostrel_mbe::python {
@@ -271,6 +272,7 @@ PyMethodDef* method_table() {
             .add("set_ambe_plus2_synth", &set_ambe_plus2_synth, "set_ambe_plus2_synth($self, gen)\n--\n\n")
             .add("set_enhancement", &set_enhancement, "set_enhancement($self, mode)\n--\n\n")
             .add("set_formant_weighting", &set_formant_weighting, "set_formant_weighting($self, weighting)\n--\n\n");
+        output_settings::add_methods<Vocoder>(t);
         return t;
     }();
     return table.data();
@@ -322,6 +324,7 @@ void register_vocoder(nb::module_& m) {
     cls.def_prop_ro(
         "formant_weighting", [](PyVocoder& self) { return channel_formant_weighting(channel_of(self)); },
         nb::for_getter(nb::sig("def formant_weighting(self, /) -> FormantWeighting")));
+    output_settings::add_properties(cls);
 }
 
 PyObject* set_channel_formant_weighting(Vocoder& channel, PyObject* args, PyObject* kwargs) {

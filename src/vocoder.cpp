@@ -45,6 +45,8 @@ void clear_states(Vocoder::State& s) {
     s.ambe_decode_state = {};
     s.synth = mbe::SynthState::with_lcg(s.lcg, s.noise_start);
     s.enhancement_state = {};
+    s.level_state = {};
+    s.heard_run = 0;
     s.last_encode.reset();
     s.last_decode = {};
     s.lost_run = 0;
@@ -190,10 +192,11 @@ std::expected<PcmFrame, VocoderError> Vocoder::decode_bits(std::span<const std::
         return common::failure<PcmFrame, VocoderError>(VocoderError::WrongBitsLength{wire_bytes(s.rate), bits.size()});
     }
     const bool with_fec = has_fec(s.rate);
+    const bool cautious = channel_decode::begin_received(s);
     DecodeResult result = is_imbe(s.rate)
                               ? imbe_pipeline::decode(bits, channel_decode::imbe_context(s), with_fec)
                               : ambe_plus2_pipeline::decode(bits, channel_decode::ambe_plus2_context(s), with_fec);
-    return channel_decode::finish_received(s, result);
+    return channel_decode::finish_received(s, result, cautious);
 }
 
 }  // namespace ostrel_mbe

@@ -9,6 +9,7 @@
 #include "codecs/mbe_baseline/analysis/analysis.h"
 #include "codecs/mbe_baseline/synthesis.h"
 #include "enhancement.h"
+#include "enhancement/level_control.h"
 #include "imbe_wire/dequantize.h"
 #include "pipeline_types.h"
 #include "rate.h"
@@ -36,6 +37,12 @@ struct Vocoder::State {
     enhancement::EnhancementConfig enhancement_config =
         enhancement::EnhancementConfig::with_mode(enhancement::EnhancementMode::Classical);
     enhancement::EnhancementState enhancement_state{};
+    enhancement::level_control::Settings level{};
+    enhancement::level_control::State level_state{};
+    bool tone_copies = false;
+    bool mute_tones = false;
+    bool cautious_start = false;
+    std::uint8_t heard_run = 0;  // frames heard in a row since construction or reset, at most 2
 
     codecs::mbe_baseline::analysis::AnalysisState analysis{};
     // One predictor state per direction and wire format: a full-duplex channel must not let

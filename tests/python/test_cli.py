@@ -16,6 +16,8 @@ import pytest
 
 from ostrel_mbe import wav
 from ostrel_mbe.__main__ import RATES, bundled_speech, main
+from ostrel_mbe.cli import build_parser
+from ostrel_mbe.cli.decode import configure_decoder
 
 import _ostrel_mbe as m
 
@@ -51,18 +53,39 @@ def test_encode_then_decode(tmp_path, short_clip):
     with wave.open(str(out)) as w:
         assert (w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes()) == (1, 2, 8000, 28 * 160)
     # Matches the library used directly; decoding uses the standard's formant weighting unless
-    # asked for the library's default.
+    # asked for the library's default, and the decoded-output settings unless switched off.
     enc = m.Vocoder(m.Rate.IMBE_7200X4400)
     padded = np.concatenate([wav.load_pcm(short_clip), np.zeros(3 * 160, np.int16)])
     direct = b"".join(enc.encode_pcm(f) for f in wav.split_frames(padded))
     assert direct == data
     compat_out = tmp_path / "clip_compat.wav"
-    assert run("decode", frames, compat_out, "--formant-weighting", "compat").returncode == 0
+    assert run("decode", frames, compat_out, "--formant-weighting", "compat", "--no-agc", "--no-tone-copies",
+               "--no-cautious-start").returncode == 0
     for weighting, path in ((m.FormantWeighting.STANDARD, out), (m.FormantWeighting.COMPAT, compat_out)):
         dec = m.Vocoder(m.Rate.IMBE_7200X4400)
         dec.set_formant_weighting(weighting)
+        on = path == out
+        dec.set_agc(on)
+        dec.set_tone_copies(on)
+        dec.set_cautious_start(on)
         expected = np.concatenate([dec.decode_bits(data[i:i + 18]) for i in range(0, len(data), 18)])
         assert np.array_equal(wav.load_pcm(path), expected), weighting
+
+
+def test_decoded_output_options_reach_the_decoder(tmp_path, short_clip):
+    frames, out = tmp_path / "clip.ambe3600", tmp_path / "out.wav"
+    assert run("encode", "--rate", "ambe3600", short_clip, frames).returncode == 0
+    r = run("decode", "--rate", "ambe3600", frames, out, "--level", "-30", "--gain", "3", "--mute-tones",
+            "--no-cautious-start")
+    assert r.returncode == 0, r.stderr
+    dec = m.Vocoder(m.Rate.AMBEPLUS2_3600X2450)
+    dec.set_formant_weighting(m.FormantWeighting.STANDARD)
+    for setting, value in (("agc", True), ("agc_level", -30.0), ("output_gain", 3.0), ("tone_copies", True),
+                           ("mute_tones", True)):
+        getattr(dec, f"set_{setting}")(value)
+    data = frames.read_bytes()
+    expected = np.concatenate([dec.decode_bits(data[i:i + 9]) for i in range(0, len(data), 9)])
+    assert np.array_equal(wav.load_pcm(out), expected)
 
 
 def test_roundtrip_prints_frames_per_second(tmp_path, short_clip):
@@ -184,7 +207,7 @@ def test_pipes_stream_raw_pcm_and_frames(tmp_path, short_clip):
                              input=encoded.stdout, capture_output=True, timeout=120)
     assert decoded.returncode == 0, decoded.stderr
     v = m.Vocoder(m.Rate.IMBE_4400X4400)
-    v.set_formant_weighting(m.FormantWeighting.STANDARD)  # the command line's default
+    configure_decoder(v, build_parser().parse_args(["decode", "--rate", "imbe4400", "-", "-"]))  # its defaults
     expected = b"".join(v.decode_bits(encoded.stdout[i:i + 11]).astype("<i2").tobytes()
                         for i in range(0, len(encoded.stdout), 11))
     assert decoded.stdout == expected
@@ -409,7 +432,8 @@ def test_the_end_of_a_recording_comes_out_and_roundtrip_is_aligned(tmp_path, rat
     # The decoded stream holds the last frame of the input 50 ms later, at its level.
     late = decoded[speech.size - 160 + 400:speech.size + 400]
     assert late.size == 160 and abs(np.std(late.astype(float)) / np.std(tail.astype(float)) - 1) < 0.7
-    assert main(["roundtrip", "--rate", rate, str(source), "-d", str(tmp_path)]) == 0
+    # Without level control, whose gain moves the envelope while it settles.
+    assert main(["roundtrip", "--rate", rate, "--no-agc", str(source), "-d", str(tmp_path)]) == 0
     aligned = wav.load_pcm(tmp_path / f"s.{rate}.wav")
     assert aligned.size == speech.size
     env_in, env_out = _envelope(speech), _envelope(aligned)

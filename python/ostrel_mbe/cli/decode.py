@@ -11,6 +11,7 @@ from .. import Rate, Vocoder, wav
 from ..info import FrameStats
 from .common import PROG, RATES, WEIGHTING_HELP, WEIGHTINGS, add_files, add_progress, add_rate
 from .files import input_name, leftover, report, stream_frames
+from .output import add_output_options, apply_output_options
 
 # More than this share of the frames lost (of at least this many frames) draws a warning: a
 # clean file at its own rate loses none, a file read at another rate most of them.
@@ -37,11 +38,13 @@ def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
 def add_decoder_options(p: argparse.ArgumentParser) -> None:
     """The decoder's settings, for every command that decodes (decode, roundtrip)."""
     p.add_argument("--formant-weighting", choices=list(WEIGHTINGS), default="standard", help=WEIGHTING_HELP)
+    add_output_options(p)
 
 
 def configure_decoder(channel: "Vocoder", args: argparse.Namespace) -> None:
     """Applies the settings of add_decoder_options to a channel (Vocoder or LiveDecoder)."""
     channel.set_formant_weighting(WEIGHTINGS[args.formant_weighting])
+    apply_output_options(channel, args)
 
 
 class WatchedDecoder:
