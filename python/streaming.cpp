@@ -88,6 +88,17 @@ PyObject* decoder_set_formant_weighting(PyObject* self, PyObject* args, PyObject
     return guarded([&]() -> PyObject* { return set_channel_formant_weighting(decoder_of(self).channel(), args, kwargs); });
 }
 
+// The encoder's half-rate quantizer search (Vocoder.set_quantizer_search), which the command
+// line turns on.
+PyObject* encoder_set_quantizer_search(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* on = nullptr;
+        unpack_arguments(args, kwargs, "set_quantizer_search", {"on"}, 1, &on);
+        encoder_of(self).channel().set_quantizer_search(bool_argument(on, "on"));
+        Py_RETURN_NONE;
+    });
+}
+
 // discard_pending(), the same for both directions.
 template <class Core>
 PyObject* discard_pending(PyObject* self, PyObject*) {
@@ -110,6 +121,8 @@ PyMethodDef* encoder_methods() {
                                         "Returns the frame bytes or `None` if the residue was empty.")
                                    .add("reset", &reset_method<LiveEncoder>, "reset($self)\n--\n\n")
                                    .add("discard_pending", &discard_pending<LiveEncoder>, "discard_pending($self)\n--\n\n")
+                                   .add("set_quantizer_search", &encoder_set_quantizer_search,
+                                        "set_quantizer_search($self, on)\n--\n\n")
         ;
     return table.data();
 }

@@ -65,6 +65,22 @@ def test_encode_then_decode(tmp_path, short_clip):
         assert np.array_equal(wav.load_pcm(path), expected), weighting
 
 
+@pytest.mark.parametrize("rate", ["ambe3600", "ambe2450"])
+def test_half_rate_encode_uses_the_quantizer_search_unless_asked_for_plain(tmp_path, short_clip, rate):
+    padded = np.concatenate([wav.load_pcm(short_clip), np.zeros(3 * 160, np.int16)])
+    outputs = {}
+    for choice in ("search", "plain"):
+        enc = m.Vocoder(RATES[rate])
+        enc.set_quantizer_search(choice == "search")
+        outputs[choice] = b"".join(enc.encode_pcm(f) for f in wav.split_frames(padded))
+    assert outputs["search"] != outputs["plain"]
+    for args, expected in (((), "search"), (("--quantizer", "plain"), "plain")):
+        frames = tmp_path / f"clip_{expected}.bin"
+        r = run("encode", short_clip, frames, "--rate", rate, *args)
+        assert r.returncode == 0, r.stderr
+        assert frames.read_bytes() == outputs[expected], args
+
+
 def test_roundtrip_prints_frames_per_second(tmp_path, short_clip):
     r = run("roundtrip", short_clip, "--rate", "imbe7200", "--rate", "imbe4400")  # beside the input
     assert r.returncode == 0, r.stderr

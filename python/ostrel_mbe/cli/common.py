@@ -12,7 +12,7 @@ from typing import Callable, Dict, List, Optional, TypeVar
 
 from tqdm import tqdm
 
-from .. import FormantWeighting, Rate, Vocoder
+from .. import FormantWeighting, LiveEncoder, Rate, Vocoder
 
 RATES: Dict[str, "Rate"] = {
     "imbe7200": Rate.IMBE_7200X4400,
@@ -40,6 +40,23 @@ WEIGHTINGS: Dict[str, "FormantWeighting"] = {
 WEIGHTING_HELP = ("formant weighting of the decoder's spectral enhancement: standard (default here) "
                   "sharpens formants at any level and scores higher on PESQ; compat is the library's "
                   "default, with slightly higher STOI")
+
+QUANTIZER_HELP = ("half-rate quantizer of the encoder: search (default here) picks the indices by the "
+                  "spectrum a decoder rebuilds, higher PESQ and STOI for about 1.7 times the encoding "
+                  "time; plain is the library's default, the nearest entry of each codebook; the full "
+                  "rates ignore it")
+
+
+def add_quantizer(p: argparse.ArgumentParser) -> None:
+    p.add_argument("--quantizer", choices=["search", "plain"], default="search", help=QUANTIZER_HELP)
+
+
+def encoder_for(rate: "Rate", args: argparse.Namespace) -> "LiveEncoder":
+    """The streaming encoder with the settings the command line chose."""
+    encoder = LiveEncoder(rate)
+    encoder.set_quantizer_search(args.quantizer == "search")
+    return encoder
+
 
 PROG = "ostrel_mbe"
 EXIT_OK = 0

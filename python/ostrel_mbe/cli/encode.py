@@ -7,8 +7,9 @@ import argparse
 
 import numpy as np
 
-from .. import LiveEncoder, wav
-from .common import FLUSH_FRAMES, RATES, FrameDriver, InputError, PROG, add_files, add_progress, add_rate, frame_bytes
+from .. import wav
+from .common import (FLUSH_FRAMES, RATES, FrameDriver, InputError, PROG, add_files, add_progress, add_quantizer,
+                     add_rate, encoder_for, frame_bytes)
 from .files import STDIO, Output, audio_blocks, no_samples, open_audio, open_stdin_pcm, report
 
 
@@ -21,6 +22,7 @@ def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
                          "s16le PCM) and output frame file ('-' for standard output)",
               output_help="output frame file")
     add_rate(p)
+    add_quantizer(p)
     add_progress(p)
     p.set_defaults(run=run)
     return p
@@ -42,7 +44,7 @@ def run(args: argparse.Namespace) -> None:
         chunks = audio_blocks(reader)
         total = -(-reader.pcm_samples // wav.FRAME_SAMPLES) + FLUSH_FRAMES
     try:
-        encoder = LiveEncoder(rate)
+        encoder = encoder_for(rate, args)
         frames = FrameDriver(f"encode {args.rate}", total, args)
         with Output(args.output, inputs=[args.input]) as out:
             try:

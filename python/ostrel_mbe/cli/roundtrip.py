@@ -11,8 +11,9 @@ from typing import Dict, List
 
 import numpy as np
 
-from .. import LiveEncoder, Rate, wav
-from .common import CODEC_DELAY_SAMPLES, FLUSH_FRAMES, RATES, FrameDriver, InputError, bundled_speech, add_progress, frame_bytes, rate_names
+from .. import Rate, wav
+from .common import (CODEC_DELAY_SAMPLES, FLUSH_FRAMES, RATES, FrameDriver, InputError, bundled_speech, add_progress,
+                     add_quantizer, encoder_for, frame_bytes, rate_names)
 from .decode import add_weighting, decoder_for
 from .encode import SILENCE
 from .files import load_input, write_output
@@ -30,6 +31,7 @@ def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
                    help="directory for INPUT.RATE.wav (default: beside the input; the current "
                         "directory for the bundled clip)")
     add_weighting(p)
+    add_quantizer(p)
     p.add_argument("--json", action="store_true", help="print the figures as JSON")
     add_progress(p)
     p.set_defaults(run=run, resolve=lambda a: None)
@@ -39,7 +41,7 @@ def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
 def encode_pcm(pcm: np.ndarray, rate: "Rate", args: argparse.Namespace, label: str) -> bytes:
     """Whole-file encode through the streaming encoder, as `encode` does: the last frame
     zero-padded, then the encoder's delay flushed with silence."""
-    encoder = LiveEncoder(rate)
+    encoder = encoder_for(rate, args)
     frames = FrameDriver(label, -(-pcm.size // wav.FRAME_SAMPLES) + FLUSH_FRAMES, args)
     try:
         out = frames.push(encoder.push, pcm, wav.FRAME_SAMPLES) + frames.flush(encoder.flush)
