@@ -26,8 +26,11 @@ FRAME_SAMPLES = 160
 MIN_READ_RATE = 4000
 MAX_READ_RATE = 768000
 # Input frames read and resampled at once: 64 Ki frames of 48 kHz stereo are 1 MB as float64,
-# so the working memory stays a few MB whatever the file's length.
+# so the working memory stays a few MB whatever the file's length.  Files of many channels
+# read fewer frames at once, so that a block never holds more than BLOCK_BYTES of float64
+# samples whatever the channel count.
 BLOCK_FRAMES = 1 << 16
+BLOCK_BYTES = 1 << 20
 # soxr's high quality: 20-bit precision (stopband rejection far below the int16 rounding the
 # codec sees) with a linear-phase passband flat to about 3.6 kHz, past the telephone speech band.
 # The very high setting buys precision the 16-bit result throws away, at a higher cost per
@@ -71,6 +74,7 @@ class Reader:
             raise WavError("the file has no channels")
         self.sample_rate = rate
         self.channels = self._file.channels
+        self.block_frames = max(1, min(block_frames, BLOCK_BYTES // (8 * self.channels)))
 
     @property
     def frames(self) -> int:

@@ -51,16 +51,21 @@ def test_encode_then_decode(tmp_path, short_clip):
     with wave.open(str(out)) as w:
         assert (w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes()) == (1, 2, 8000, 28 * 160)
     # Matches the library used directly; decoding uses the standard's formant weighting unless
-    # asked for the library's default.
+    # asked for the library's default, and the decoded-output settings unless switched off.
     enc = m.Vocoder(m.Rate.IMBE_7200X4400)
     padded = np.concatenate([wav.load_pcm(short_clip), np.zeros(3 * 160, np.int16)])
     direct = b"".join(enc.encode_pcm(f) for f in wav.split_frames(padded))
     assert direct == data
     compat_out = tmp_path / "clip_compat.wav"
-    assert run("decode", frames, compat_out, "--formant-weighting", "compat").returncode == 0
+    assert run("decode", frames, compat_out, "--formant-weighting", "compat", "--no-agc", "--no-tone-copies",
+               "--no-cautious-start").returncode == 0
     for weighting, path in ((m.FormantWeighting.STANDARD, out), (m.FormantWeighting.COMPAT, compat_out)):
         dec = m.Vocoder(m.Rate.IMBE_7200X4400)
         dec.set_formant_weighting(weighting)
+        on = path == out
+        dec.set_agc(on)
+        dec.set_tone_copies(on)
+        dec.set_cautious_start(on)
         expected = np.concatenate([dec.decode_bits(data[i:i + 18]) for i in range(0, len(data), 18)])
         assert np.array_equal(wav.load_pcm(path), expected), weighting
 
@@ -79,6 +84,22 @@ def test_half_rate_encode_uses_the_quantizer_search_unless_asked_for_plain(tmp_p
         r = run("encode", short_clip, frames, "--rate", rate, *args)
         assert r.returncode == 0, r.stderr
         assert frames.read_bytes() == outputs[expected], args
+
+
+def test_decoded_output_options_reach_the_decoder(tmp_path, short_clip):
+    frames, out = tmp_path / "clip.ambe3600", tmp_path / "out.wav"
+    assert run("encode", "--rate", "ambe3600", short_clip, frames).returncode == 0
+    r = run("decode", "--rate", "ambe3600", frames, out, "--level", "-30", "--gain", "3", "--mute-tones",
+            "--no-cautious-start")
+    assert r.returncode == 0, r.stderr
+    dec = m.Vocoder(m.Rate.AMBEPLUS2_3600X2450)
+    dec.set_formant_weighting(m.FormantWeighting.STANDARD)
+    for setting, value in (("agc", True), ("agc_level", -30.0), ("output_gain", 3.0), ("tone_copies", True),
+                           ("mute_tones", True)):
+        getattr(dec, f"set_{setting}")(value)
+    data = frames.read_bytes()
+    expected = np.concatenate([dec.decode_bits(data[i:i + 9]) for i in range(0, len(data), 9)])
+    assert np.array_equal(wav.load_pcm(out), expected)
 
 
 def test_roundtrip_prints_frames_per_second(tmp_path, short_clip):
@@ -432,3 +453,29 @@ def test_the_end_of_a_recording_comes_out_and_roundtrip_is_aligned(tmp_path, rat
     lags = range(-120, 121, 8)
     best = max(lags, key=lambda k: np.corrcoef(env_in[200:-200], np.roll(env_out, -k)[200:-200])[0, 1])
     assert abs(best) <= 24
+
+
+def _peak_rss_of(*args):
+    script = ("import resource, runpy, sys\nsys.argv = ['ostrel_mbe'] + sys.argv[1:]\ntry:\n"
+              "    runpy.run_module('ostrel_mbe', run_name='__main__')\nfinally:\n"
+              "    print('peak', resource.getrusage(resource.RUSAGE_SELF).ru_maxrss, file=sys.stderr)\n")
+    r = subprocess.run([sys.executable, "-c", script, *map(str, args)], capture_output=True, text=True, timeout=600)
+    assert r.returncode == 0, r.stderr
+    return int(r.stderr.split("peak")[-1]) * 1024
+
+
+def test_memory_of_a_file_of_many_channels_is_bounded_in_bytes(tmp_path):
+    # 16 Ki frames of 1024 channels: 32 MB of samples, 128 MB as float64 if read in one block.
+    channels, frames = 1024, 1 << 14
+    path = tmp_path / "wide.wav"
+    data_bytes = channels * frames * 2
+    with open(path, "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", 36 + data_bytes) + b"WAVEfmt " +
+                struct.pack("<IHHIIHH", 16, 1, channels, 8000, 8000 * channels * 2, channels * 2, 16) +
+                b"data" + struct.pack("<I", data_bytes))
+        f.write(np.full(channels * 1024, 1000, dtype="<i2").tobytes() * (frames // 1024))
+    mono = tmp_path / "mono.wav"
+    wav.write(mono, np.full(frames, 1000, dtype=np.int16))
+    growth = _peak_rss_of("encode", path, os.devnull) - _peak_rss_of("encode", mono, os.devnull)
+    print(f"peak memory growth for 1024 channels: {growth / 2**20:.1f} MB")
+    assert growth < 48 * 2**20

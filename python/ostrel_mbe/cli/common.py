@@ -12,7 +12,7 @@ from typing import Callable, Dict, List, Optional, TypeVar
 
 from tqdm import tqdm
 
-from .. import FormantWeighting, LiveEncoder, Rate, Vocoder
+from .. import FormantWeighting, Rate, Vocoder
 
 RATES: Dict[str, "Rate"] = {
     "imbe7200": Rate.IMBE_7200X4400,
@@ -41,23 +41,6 @@ WEIGHTING_HELP = ("formant weighting of the decoder's spectral enhancement: stan
                   "sharpens formants at any level and scores higher on PESQ; compat is the library's "
                   "default, with slightly higher STOI")
 
-QUANTIZER_HELP = ("half-rate quantizer of the encoder: search (default here) picks the indices by the "
-                  "spectrum a decoder rebuilds, higher PESQ and STOI for about 1.7 times the encoding "
-                  "time; plain is the library's default, the nearest entry of each codebook; the full "
-                  "rates ignore it")
-
-
-def add_quantizer(p: argparse.ArgumentParser) -> None:
-    p.add_argument("--quantizer", choices=["search", "plain"], default="search", help=QUANTIZER_HELP)
-
-
-def encoder_for(rate: "Rate", args: argparse.Namespace) -> "LiveEncoder":
-    """The streaming encoder with the settings the command line chose."""
-    encoder = LiveEncoder(rate)
-    encoder.set_quantizer_search(args.quantizer == "search")
-    return encoder
-
-
 PROG = "ostrel_mbe"
 EXIT_OK = 0
 EXIT_CODEC_ERROR = 1
@@ -82,6 +65,26 @@ class InputError(Exception):
 
 class CodecError(Exception):
     """The codec refused a frame: reported in one line, exit status 1."""
+
+
+class Terminated(BaseException):
+    """SIGTERM or SIGHUP: raised where the program is, so that every open output is dropped on
+    the way out, as Ctrl-C (KeyboardInterrupt) does."""
+
+    def __init__(self, signum: int) -> None:
+        super().__init__(signum)
+        self.signum = signum
+
+
+# The signal being handled.  Raised in a callback from C (libsndfile writing through Python),
+# the exception would only be printed; FrameDriver raises it again at the next frame.
+TERMINATING: List[int] = []
+
+
+def terminate(signum: int, frame: object) -> None:
+    """The handler of SIGTERM and SIGHUP."""
+    TERMINATING.append(signum)
+    raise Terminated(signum)
 
 
 def bundled_speech() -> Path:
@@ -145,6 +148,8 @@ class FrameDriver:
         return self._step(lambda: [] if (last := flush()) is None else [last])
 
     def _step(self, call: Callable[[], List[object]]) -> List[object]:
+        if TERMINATING:
+            raise Terminated(TERMINATING[0])
         try:
             produced = call()
         except ValueError as e:

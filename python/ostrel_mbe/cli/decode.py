@@ -7,15 +7,16 @@ import argparse
 import sys
 from typing import List, Optional
 
-from .. import LiveDecoder, Vocoder, wav
+from .. import Rate, Vocoder, wav
 from ..info import FrameStats
 from .common import PROG, RATES, WEIGHTING_HELP, WEIGHTINGS, add_files, add_progress, add_rate
+from .files import input_name, leftover, report, stream_frames
+from .output import add_output_options, apply_output_options
 
 # More than this share of the frames lost (of at least this many frames) draws a warning: a
 # clean file at its own rate loses none, a file read at another rate most of them.
 WRONG_RATE_LOST_SHARE = 0.5
 WRONG_RATE_MIN_FRAMES = 10
-from .files import input_name, leftover, report, stream_frames
 
 
 def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
@@ -23,34 +24,36 @@ def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
                        usage=f"{PROG} decode [options] INPUT OUTPUT.wav | INPUT -o OUTPUT.wav")
     add_files(p, input_required=True,
               files_help="input frame file (wire frames of one rate, concatenated; '-' for standard "
-                         "input) and output WAV file (8 kHz, 16-bit, mono; FLAC if named .flac; '-' for "
-                         "raw s16le PCM on standard output)",
+                         "input) and output audio file (8 kHz, 16-bit, mono; WAV, or the format its "
+                         "extension names: .flac, .ogg, .aiff, .au, .caf, .w64, .raw; '-', /dev/stdout, a "
+                         "FIFO or a device get raw s16le PCM)",
               output_help="output WAV file")
     add_rate(p)
-    add_weighting(p)
+    add_decoder_options(p)
     add_progress(p)
     p.set_defaults(run=run)
     return p
 
 
-def add_weighting(p: argparse.ArgumentParser) -> None:
+def add_decoder_options(p: argparse.ArgumentParser) -> None:
+    """The decoder's settings, for every command that decodes (decode, roundtrip)."""
     p.add_argument("--formant-weighting", choices=list(WEIGHTINGS), default="standard", help=WEIGHTING_HELP)
+    add_output_options(p)
 
 
-def decoder_for(args: argparse.Namespace) -> "LiveDecoder":
-    """The streaming decoder with the settings the command line chose."""
-    decoder = LiveDecoder(RATES[args.rate])
-    decoder.set_formant_weighting(WEIGHTINGS[args.formant_weighting])
-    return decoder
+def configure_decoder(channel: "Vocoder", args: argparse.Namespace) -> None:
+    """Applies the settings of add_decoder_options to a channel (Vocoder or LiveDecoder)."""
+    channel.set_formant_weighting(WEIGHTINGS[args.formant_weighting])
+    apply_output_options(channel, args)
 
 
 class WatchedDecoder:
     """A channel fed frame by frame, as LiveDecoder does, that also counts what its decode
     reports say (FrameStats), so that a file read at the wrong rate can be told."""
 
-    def __init__(self, args: argparse.Namespace) -> None:
-        self.vocoder = Vocoder(RATES[args.rate])
-        self.vocoder.set_formant_weighting(WEIGHTINGS[args.formant_weighting])
+    def __init__(self, rate: "Rate", args: argparse.Namespace) -> None:
+        self.vocoder = Vocoder(rate)
+        configure_decoder(self.vocoder, args)
         self.size = self.vocoder.fec_frame_bytes
         self.stats = FrameStats(self.size)
         self.pending = b""
@@ -75,7 +78,7 @@ def wrong_rate_warning(name: str, stats: FrameStats, rate_name: str) -> Optional
 
 
 def run(args: argparse.Namespace) -> None:
-    decoder = WatchedDecoder(args)
+    decoder = WatchedDecoder(RATES[args.rate], args)
     size = decoder.size
     done = stream_frames(args, f"decode {args.rate}", size, decoder.push, as_wav=True,
                          pending=lambda: len(decoder.pending), rate_name=args.rate)

@@ -7,9 +7,8 @@ import argparse
 
 import numpy as np
 
-from .. import wav
-from .common import (FLUSH_FRAMES, RATES, FrameDriver, InputError, PROG, add_files, add_progress, add_quantizer,
-                     add_rate, encoder_for, frame_bytes)
+from .. import LiveEncoder, Rate, wav
+from .common import FLUSH_FRAMES, RATES, FrameDriver, InputError, PROG, add_files, add_progress, add_rate, frame_bytes
 from .files import STDIO, Output, audio_blocks, no_samples, open_audio, open_stdin_pcm, report
 
 
@@ -22,10 +21,27 @@ def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
                          "s16le PCM) and output frame file ('-' for standard output)",
               output_help="output frame file")
     add_rate(p)
-    add_quantizer(p)
+    add_encoder_options(p)
     add_progress(p)
     p.set_defaults(run=run)
     return p
+
+
+QUANTIZER_HELP = ("half-rate quantizer: search (default here) picks the indices by the spectrum a decoder "
+                  "rebuilds, higher PESQ, STOI and DNSMOS P.808 for up to twice the encoding time; plain is "
+                  "the library's default, the nearest entry of each codebook; the full rates ignore it")
+
+
+def add_encoder_options(p: argparse.ArgumentParser) -> None:
+    """The encoder's settings, for every command that encodes (encode, roundtrip)."""
+    p.add_argument("--quantizer", choices=["search", "plain"], default="search", help=QUANTIZER_HELP)
+
+
+def make_encoder(rate: "Rate", args: argparse.Namespace) -> "LiveEncoder":
+    """A streaming encoder with the settings of add_encoder_options."""
+    encoder = LiveEncoder(rate)
+    encoder.set_quantizer_search(args.quantizer == "search")
+    return encoder
 
 
 # The encoder's delay, flushed at the end of every input.
@@ -44,9 +60,9 @@ def run(args: argparse.Namespace) -> None:
         chunks = audio_blocks(reader)
         total = -(-reader.pcm_samples // wav.FRAME_SAMPLES) + FLUSH_FRAMES
     try:
-        encoder = encoder_for(rate, args)
+        encoder = make_encoder(rate, args)
         frames = FrameDriver(f"encode {args.rate}", total, args)
-        with Output(args.output, inputs=[args.input]) as out:
+        with Output(args.output, inputs=[reader.path if reader else None]) as out:
             try:
                 for pcm in chunks:
                     out.write(frames.push(encoder.push, pcm, wav.FRAME_SAMPLES))

@@ -336,12 +336,12 @@ class Output:
                 self.stream = os.fdopen(os.open(path, os.O_WRONLY), "wb")
                 self._close_stream = True
             else:
+                check_not_an_input(path, inputs)
                 if as_wav:
                     try:
                         wav.output_format(path)
                     except wav.WavError as e:
                         raise OutputError(f"{path}: {e}") from None
-                check_not_an_input(path, inputs)
                 self.stream = self._open_temp(path)
                 if as_wav:
                     self._open_audio_writer(path)

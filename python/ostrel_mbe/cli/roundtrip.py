@@ -12,10 +12,9 @@ from typing import Dict, List
 import numpy as np
 
 from .. import Rate, wav
-from .common import (CODEC_DELAY_SAMPLES, FLUSH_FRAMES, RATES, FrameDriver, InputError, bundled_speech, add_progress,
-                     add_quantizer, encoder_for, frame_bytes, rate_names)
-from .decode import add_weighting, decoder_for
-from .encode import SILENCE
+from .common import CODEC_DELAY_SAMPLES, FLUSH_FRAMES, RATES, FrameDriver, InputError, bundled_speech, add_progress, frame_bytes, rate_names
+from .decode import WatchedDecoder, add_decoder_options
+from .encode import SILENCE, add_encoder_options, make_encoder
 from .files import load_input, write_output
 
 
@@ -30,8 +29,8 @@ def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
     p.add_argument("-d", "--output-dir",
                    help="directory for INPUT.RATE.wav (default: beside the input; the current "
                         "directory for the bundled clip)")
-    add_weighting(p)
-    add_quantizer(p)
+    add_encoder_options(p)
+    add_decoder_options(p)
     p.add_argument("--json", action="store_true", help="print the figures as JSON")
     add_progress(p)
     p.set_defaults(run=run, resolve=lambda a: None)
@@ -41,7 +40,7 @@ def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
 def encode_pcm(pcm: np.ndarray, rate: "Rate", args: argparse.Namespace, label: str) -> bytes:
     """Whole-file encode through the streaming encoder, as `encode` does: the last frame
     zero-padded, then the encoder's delay flushed with silence."""
-    encoder = encoder_for(rate, args)
+    encoder = make_encoder(rate, args)
     frames = FrameDriver(label, -(-pcm.size // wav.FRAME_SAMPLES) + FLUSH_FRAMES, args)
     try:
         out = frames.push(encoder.push, pcm, wav.FRAME_SAMPLES) + frames.flush(encoder.flush)
@@ -51,12 +50,11 @@ def encode_pcm(pcm: np.ndarray, rate: "Rate", args: argparse.Namespace, label: s
     return b"".join(out)  # type: ignore[arg-type]
 
 
-def decode_bits(data: bytes, name: str, args: argparse.Namespace, label: str) -> np.ndarray:
-    decoder = decoder_for(argparse.Namespace(rate=name, formant_weighting=args.formant_weighting))
-    size = frame_bytes(RATES[name])
-    frames = FrameDriver(label, len(data) // size, args)
+def decode_bits(data: bytes, rate: "Rate", args: argparse.Namespace, label: str) -> np.ndarray:
+    decoder = WatchedDecoder(rate, args)
+    frames = FrameDriver(label, len(data) // decoder.size, args)
     try:
-        return wav.join_frames(frames.push(decoder.push, data, size))  # type: ignore[arg-type]
+        return wav.join_frames(frames.push(decoder.push, data, decoder.size))  # type: ignore[arg-type]
     finally:
         frames.close()
 
@@ -77,7 +75,7 @@ def run(args: argparse.Namespace) -> None:
         data = encode_pcm(pcm, rate, args, f"encode {name}")
         t1 = time.perf_counter()
         # Aligned with the input and of its length.
-        decoded = decode_bits(data, name, args, f"decode {name}")[CODEC_DELAY_SAMPLES:][:pcm.size]
+        decoded = decode_bits(data, rate, args, f"decode {name}")[CODEC_DELAY_SAMPLES:][:pcm.size]
         t2 = time.perf_counter()
         coded = len(data) // frame_bytes(rate)  # the input's frames and the flushed delay
         output = out_dir / f"{source.stem}.{name}.wav"
