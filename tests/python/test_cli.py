@@ -16,6 +16,8 @@ import pytest
 
 from ostrel_mbe import wav
 from ostrel_mbe.__main__ import RATES, bundled_speech, main
+from ostrel_mbe.cli import build_parser
+from ostrel_mbe.cli.decode import configure_decoder
 
 import _ostrel_mbe as m
 
@@ -221,7 +223,7 @@ def test_pipes_stream_raw_pcm_and_frames(tmp_path, short_clip):
                              input=encoded.stdout, capture_output=True, timeout=120)
     assert decoded.returncode == 0, decoded.stderr
     v = m.Vocoder(m.Rate.IMBE_4400X4400)
-    v.set_formant_weighting(m.FormantWeighting.STANDARD)  # the command line's default
+    configure_decoder(v, build_parser().parse_args(["decode", "--rate", "imbe4400", "-", "-"]))  # its defaults
     expected = b"".join(v.decode_bits(encoded.stdout[i:i + 11]).astype("<i2").tobytes()
                         for i in range(0, len(encoded.stdout), 11))
     assert decoded.stdout == expected
@@ -446,7 +448,8 @@ def test_the_end_of_a_recording_comes_out_and_roundtrip_is_aligned(tmp_path, rat
     # The decoded stream holds the last frame of the input 50 ms later, at its level.
     late = decoded[speech.size - 160 + 400:speech.size + 400]
     assert late.size == 160 and abs(np.std(late.astype(float)) / np.std(tail.astype(float)) - 1) < 0.7
-    assert main(["roundtrip", "--rate", rate, str(source), "-d", str(tmp_path)]) == 0
+    # Without level control, whose gain moves the envelope while it settles.
+    assert main(["roundtrip", "--rate", rate, "--no-agc", str(source), "-d", str(tmp_path)]) == 0
     aligned = wav.load_pcm(tmp_path / f"s.{rate}.wav")
     assert aligned.size == speech.size
     env_in, env_out = _envelope(speech), _envelope(aligned)

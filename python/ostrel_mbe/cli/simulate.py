@@ -10,7 +10,7 @@ import json
 import numpy as np
 
 from .. import Vocoder, channel, wav
-from .common import RATES, FrameDriver, add_files, add_progress, add_rate, frame_bytes
+from .common import CODEC_DELAY_SAMPLES, RATES, FrameDriver, add_files, add_progress, add_rate, frame_bytes
 from .decode import add_decoder_options, configure_decoder
 from .encode import add_encoder_options
 from .files import load_input, write_output
@@ -86,7 +86,9 @@ def run(args: argparse.Namespace) -> None:
             progress.progress.update(i + 1)
     finally:
         progress.close()
-    write_output(args.output, lambda o: o.write([np.concatenate(out)]), as_wav=True)
+    # Aligned with the input and of its length, as roundtrip writes it.
+    decoded = np.concatenate(out)[CODEC_DELAY_SAMPLES:][:pcm.size]
+    write_output(args.output, lambda o: o.write([decoded]), as_wav=True)
 
     bits = len(sent) * size * 8
     errors = channel.bit_errors(sent, received)
