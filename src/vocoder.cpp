@@ -32,8 +32,9 @@ mbe::LcgParams lcg_from_environment() {
     return mbe::LCG_DEFAULT;
 }
 
-// "OSTREL_LCG_INIT" selects where the generator's first window starts, at construction and
-// at every reset.
+// "OSTREL_LCG_INIT" selects where the generator's first window starts; read just before the
+// first unvoiced synthesis after construction or reset, so that synthesis itself stays a
+// function of its inputs.
 std::size_t noise_start_from_environment() { return mbe::noise_start_index(std::getenv("OSTREL_LCG_INIT")); }
 
 void clear_states(Vocoder::State& s) {
@@ -42,7 +43,7 @@ void clear_states(Vocoder::State& s) {
     s.imbe_decode_state = {};
     s.ambe_encode_state = {};
     s.ambe_decode_state = {};
-    s.synth = mbe::SynthState::with_lcg(s.lcg, s.noise_start);
+    s.synth = mbe::SynthState::with_lcg(s.lcg);
     s.enhancement_state = {};
     s.last_encode.reset();
     s.last_decode = {};
@@ -88,7 +89,7 @@ std::string_view frame_kind_text(FrameKind kind) {
     return "invalid";
 }
 
-Vocoder::Vocoder(Rate rate) { storage_.emplace<State>(rate, noise_start_from_environment()); }
+Vocoder::Vocoder(Rate rate) { storage_.emplace<State>(rate); }
 Vocoder::Vocoder(const Vocoder& other) { storage_.emplace<State>(other.state()); }
 Vocoder& Vocoder::operator=(const Vocoder& other) {
     state() = other.state();
@@ -108,7 +109,6 @@ void Vocoder::reset() {
     s.synth_settings.formant_weighting = weighting;
     s.unvoiced_scale = mbe::UNVOICED_SCALE_STANDARD;
     s.lcg = lcg_from_environment();
-    s.noise_start = noise_start_from_environment();
     clear_states(s);
 }
 
@@ -165,6 +165,8 @@ std::optional<ToneReport> Vocoder::last_tone_detection() const {
 
 const DecodeReport& Vocoder::last_decode_report() const { return state().last_decode; }
 
+bool Vocoder::decode_reads_environment() const { return !state().synth.noise.initialised; }
+
 std::expected<WireFrame, VocoderError> Vocoder::encode_pcm(std::span<const std::int16_t> pcm) {
     if (pcm.size() != FRAME_SAMPLES) {
         return common::failure<WireFrame, VocoderError>(VocoderError::WrongPcmLength{FRAME_SAMPLES, pcm.size()});
@@ -186,6 +188,7 @@ std::expected<PcmFrame, VocoderError> Vocoder::decode_bits(std::span<const std::
     if (bits.size() != wire_bytes(s.rate)) {
         return common::failure<PcmFrame, VocoderError>(VocoderError::WrongBitsLength{wire_bytes(s.rate), bits.size()});
     }
+    if (decode_reads_environment()) s.synth.noise.start = noise_start_from_environment();
     const bool with_fec = has_fec(s.rate);
     DecodeResult result =
         is_imbe(s.rate)

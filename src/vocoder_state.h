@@ -17,13 +17,12 @@
 namespace ostrel_mbe {
 
 struct Vocoder::State {
-    // Construction picks the noise generator by rate (the standard's at the IMBE rates); its
-    // start comes from the environment, read by the caller.
-    State(Rate r, std::size_t start)
+    // Construction picks the noise generator by rate (the standard's at the IMBE rates) and
+    // reads no environment variable.
+    explicit State(Rate r)
         : rate(r),
           lcg(is_imbe(r) ? codecs::mbe_baseline::LCG_STANDARD : codecs::mbe_baseline::LCG_DEFAULT),
-          noise_start(start),
-          synth(codecs::mbe_baseline::SynthState::with_lcg(lcg, noise_start)) {}
+          synth(codecs::mbe_baseline::SynthState::with_lcg(lcg)) {}
 
     Rate rate;
     bool tone_detection = false;
@@ -32,7 +31,6 @@ struct Vocoder::State {
     codecs::mbe_baseline::SynthSettings synth_settings{};
     double unvoiced_scale = codecs::mbe_baseline::UNVOICED_SCALE_STANDARD;
     codecs::mbe_baseline::LcgParams lcg{};
-    std::size_t noise_start = 0;  // NoiseState::start
     enhancement::EnhancementConfig enhancement_config =
         enhancement::EnhancementConfig::with_mode(enhancement::EnhancementMode::Classical);
     enhancement::EnhancementState enhancement_state{};

@@ -34,6 +34,10 @@ public:
     std::optional<OutputKind> last_output_kind() const;
     std::optional<ToneReport> last_tone_detection() const;
     const DecodeReport& last_decode_report() const;
+    // True until the first unvoiced synthesis after construction or reset: until then every
+    // decode_bits reads "OSTREL_LCG_INIT" (where the noise generator's first window starts), so
+    // a caller that guards the environment holds its guard for that call.
+    bool decode_reads_environment() const;
 
     // Settings (plain reads and writes unless noted).
     bool tone_detection() const;

@@ -690,3 +690,27 @@ def test_quantizer_search_changes_only_the_half_rate_frames_and_any_decoder_read
         assert changed == 0
     else:
         assert changed > len(frames) // 4
+
+
+def test_noise_start_read_at_first_decode_not_at_construction(monkeypatch):
+    silence = m.Vocoder(m.Rate.IMBE_7200X4400).encode_pcm(np.zeros(160, np.int16))
+
+    def first_frames(v):
+        return np.concatenate([v.decode_bits(silence) for _ in range(3)])
+
+    monkeypatch.setenv("OSTREL_LCG_INIT", "zero")
+    zero = first_frames(m.Vocoder(m.Rate.IMBE_7200X4400))
+    late = m.Vocoder(m.Rate.IMBE_7200X4400)
+    monkeypatch.delenv("OSTREL_LCG_INIT")
+    plain = first_frames(m.Vocoder(m.Rate.IMBE_7200X4400))
+    assert not np.array_equal(zero, plain)
+    np.testing.assert_array_equal(first_frames(late), plain)
+    late.reset()  # which also picks the generator by "OSTREL_LCG"
+    monkeypatch.setenv("OSTREL_LCG_INIT", "zero")
+    fresh = m.Vocoder(m.Rate.IMBE_7200X4400)
+    fresh.reset()
+    reset_zero = first_frames(fresh)
+    np.testing.assert_array_equal(first_frames(late), reset_zero)
+    late.reset()
+    monkeypatch.delenv("OSTREL_LCG_INIT")
+    assert not np.array_equal(first_frames(late), reset_zero)
