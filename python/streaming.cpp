@@ -77,7 +77,8 @@ PyObject* decoder_push(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* bits_obj = nullptr;
         unpack_arguments(args, kwargs, "push", {"bits"}, 1, &bits_obj);
         const std::span<const std::uint8_t> bits = bytes_argument(bits_obj, "bits");  // immutable
-        const auto results = without_gil([&] { return decoder.push(bits); });
+        const auto results =
+            without_gil([&] { return decoder.push(bits); }, !decoder.channel().decode_reads_environment());
         nb::list out;
         for (const auto& r : results) out.append(new_pcm_array(unwrap(LiveDecoder::Result(r))));
         return out.release().ptr();

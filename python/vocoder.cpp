@@ -72,7 +72,8 @@ PyObject* decode_bits(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* bits_obj = nullptr;
         unpack_arguments(args, kwargs, "decode_bits", {"bits"}, 1, &bits_obj);
         const std::span<const std::uint8_t> bits = bytes_argument(bits_obj, "bits");  // immutable
-        const PcmFrame pcm = unwrap(without_gil([&] { return channel.decode_bits(bits); }));
+        const PcmFrame pcm =
+            unwrap(without_gil([&] { return channel.decode_bits(bits); }, !channel.decode_reads_environment()));
         return new_pcm_array(pcm).release().ptr();
     });
 }
