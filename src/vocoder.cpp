@@ -39,6 +39,7 @@ std::size_t noise_start_from_environment() { return mbe::noise_start_index(std::
 
 void clear_states(Vocoder::State& s) {
     s.analysis = {};
+    s.steady_tone = {};
     s.imbe_encode_state = {};
     s.imbe_decode_state = {};
     s.ambe_encode_state = {};
@@ -100,7 +101,7 @@ Vocoder::~Vocoder() { storage_.destroy<State>(); }
 Rate Vocoder::rate() const { return state().rate; }
 
 void Vocoder::reset() {
-    // Kept: rate, tone detection, the quantizer search, AMBE+2 synthesis variant, formant weighting and the enhancement
+    // Kept: rate, tone detection and its detector, the quantizer search, AMBE+2 synthesis variant, formant weighting and the enhancement
     // configuration: they choose how the channel sounds, not how it follows one stream.  Every
     // other setting returns to its default (the analysis settings live in its state).
     State& s = state();
@@ -114,6 +115,8 @@ void Vocoder::reset() {
 
 bool Vocoder::tone_detection() const { return state().tone_detection; }
 void Vocoder::set_tone_detection(bool on) { state().tone_detection = on; }
+bool Vocoder::strict_tone_detection() const { return state().strict_tone_detection; }
+void Vocoder::set_strict_tone_detection(bool on) { state().strict_tone_detection = on; }
 bool Vocoder::quantizer_search() const { return state().quantizer_search; }
 void Vocoder::set_quantizer_search(bool on) { state().quantizer_search = on; }
 bool Vocoder::spectral_subtraction() const { return state().analysis.settings.spectral_subtraction; }
@@ -173,10 +176,13 @@ std::expected<WireFrame, VocoderError> Vocoder::encode_pcm(std::span<const std::
     }
     State& s = state();
     const bool with_fec = has_fec(s.rate);
-    auto result = is_imbe(s.rate)
-                      ? imbe_pipeline::encode(pcm, {s.tone_detection, s.analysis, s.imbe_encode_state}, with_fec)
-                      : ambe_plus2_pipeline::encode(
-                            pcm, {s.tone_detection, s.analysis, s.ambe_encode_state, s.quantizer_search}, with_fec);
+    auto* steady = s.strict_tone_detection ? &s.steady_tone : nullptr;
+    auto result = is_imbe(s.rate) ? imbe_pipeline::encode(
+                                        pcm, {s.tone_detection, s.analysis, s.imbe_encode_state, false, steady}, with_fec)
+                                  : ambe_plus2_pipeline::encode(pcm,
+                                                                {s.tone_detection, s.analysis, s.ambe_encode_state,
+                                                                 s.quantizer_search, steady},
+                                                                with_fec);
     if (!result) return std::unexpected(std::move(result.error()));
     s.last_encode = result->report;
     return result->frame;

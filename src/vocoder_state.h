@@ -7,6 +7,7 @@
 
 #include "ambe_plus2_wire/dequantize.h"
 #include "codecs/mbe_baseline/analysis/analysis.h"
+#include "codecs/mbe_baseline/analysis/steady_tone.h"
 #include "codecs/mbe_baseline/synthesis.h"
 #include "enhancement.h"
 #include "imbe_wire/dequantize.h"
@@ -26,6 +27,7 @@ struct Vocoder::State {
 
     Rate rate;
     bool tone_detection = false;
+    bool strict_tone_detection = false;
     bool quantizer_search = false;
     AmbePlus2Synth ambe_plus2_synth = AmbePlus2Synth::AmbePlus;
     codecs::mbe_baseline::SynthSettings synth_settings{};
@@ -36,6 +38,7 @@ struct Vocoder::State {
     enhancement::EnhancementState enhancement_state{};
 
     codecs::mbe_baseline::analysis::AnalysisState analysis{};
+    codecs::mbe_baseline::analysis::SteadyToneState steady_tone{};
     // One predictor state per direction and wire format: a full-duplex channel must not let
     // decoding the far end move the predictor that the local encoder's closed loop relies on.
     imbe_wire::dequantize::DecoderState imbe_encode_state{};

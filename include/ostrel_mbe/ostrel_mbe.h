@@ -72,8 +72,8 @@ int ostrel_mbe_frame_bytes(int rate);
  * Values pass as double: booleans 0 or 1, enumerations their constants below,
  * REPEAT_RESET_AFTER a count 0..4294967295 or -1 for none, AMP_EMA_ALPHA any number (NaN
  * and infinities store 0, the rest is clamped to 0..1).  A reset keeps TONE_DETECTION,
- * AMBE_PLUS2_SYNTH, ENHANCEMENT, FORMANT_WEIGHTING and QUANTIZER_SEARCH and returns the others to their
- * defaults.  New settings are appended, so the constants keep their values. */
+ * AMBE_PLUS2_SYNTH, ENHANCEMENT, FORMANT_WEIGHTING, QUANTIZER_SEARCH and STRICT_TONE_DETECTION and
+ * returns the others to their defaults.  New settings are appended, so the constants keep their values. */
 #define OSTREL_MBE_SETTINGS(X)                                  \
     X(TONE_DETECTION, tone_detection, 2)                        \
     X(SPECTRAL_SUBTRACTION, spectral_subtraction, 2)            \
@@ -88,7 +88,8 @@ int ostrel_mbe_frame_bytes(int rate);
     X(AMBE_PLUS2_SYNTH, ambe_plus2_synth, 2)                    \
     X(ENHANCEMENT, enhancement, 2)                              \
     X(FORMANT_WEIGHTING, formant_weighting, 2)                  \
-    X(QUANTIZER_SEARCH, quantizer_search, 2)
+    X(QUANTIZER_SEARCH, quantizer_search, 2)                    \
+    X(STRICT_TONE_DETECTION, strict_tone_detection, 2)
 
 typedef enum ostrel_mbe_setting {
 #define OSTREL_MBE_SETTING_CONSTANT_(name, accessor, choices) OSTREL_MBE_SETTING_##name,

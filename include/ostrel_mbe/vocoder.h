@@ -42,6 +42,11 @@ public:
     // Settings (plain reads and writes unless noted).
     bool tone_detection() const;
     void set_tone_detection(bool on);
+    // With tone detection on: report a tone only when it dominates the frame's spectrum and has
+    // persisted over three frames, so that voiced speech is not sent as tones (default off, the
+    // standard's per-frame detector).  Kept by reset.
+    bool strict_tone_detection() const;
+    void set_strict_tone_detection(bool on);
     bool spectral_subtraction() const;
     void set_spectral_subtraction(bool on);
     bool silence_dispatch() const;

@@ -160,7 +160,7 @@ static void test_settings(void) {
         {OSTREL_MBE_SETTING_AMBE_PLUS2_SYNTH, OSTREL_MBE_SYNTH_BASELINE},
         {OSTREL_MBE_SETTING_ENHANCEMENT, OSTREL_MBE_ENHANCEMENT_NONE},
         {OSTREL_MBE_SETTING_FORMANT_WEIGHTING, OSTREL_MBE_FORMANT_WEIGHTING_STANDARD},
-        {OSTREL_MBE_SETTING_QUANTIZER_SEARCH, 1.0},
+        {OSTREL_MBE_SETTING_QUANTIZER_SEARCH, 1.0},       {OSTREL_MBE_SETTING_STRICT_TONE_DETECTION, 1.0},
     };
     for (size_t i = 0; i < sizeof good / sizeof good[0]; ++i) {
         CHECK(ostrel_mbe_vocoder_set(v, good[i].setting, good[i].value) == OSTREL_MBE_OK);
@@ -184,6 +184,7 @@ static void test_settings(void) {
      * chip_compat to its default. */
     CHECK(ostrel_mbe_vocoder_reset(v) == OSTREL_MBE_OK);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_QUANTIZER_SEARCH, &value) == OSTREL_MBE_OK && value == 1.0);
+    CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_STRICT_TONE_DETECTION, &value) == OSTREL_MBE_OK && value == 1.0);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_TONE_DETECTION, &value) == OSTREL_MBE_OK && value == 1.0);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_FORMANT_WEIGHTING, &value) == OSTREL_MBE_OK && value == 1.0);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_CHIP_COMPAT, &value) == OSTREL_MBE_OK && value == 0.0);
