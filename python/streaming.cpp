@@ -10,6 +10,7 @@
 #include <nanobind/stl/string.h>
 
 #include "bound_class.h"
+#include "channel_settings.h"
 #include "enums.h"
 #include "ostrel_mbe/live.h"
 #include "registration.h"
@@ -85,10 +86,6 @@ PyObject* decoder_push(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
-PyObject* decoder_set_formant_weighting(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return guarded([&]() -> PyObject* { return set_channel_formant_weighting(decoder_of(self).channel(), args, kwargs); });
-}
-
 // discard_pending(), the same for both directions.
 template <class Core>
 PyObject* discard_pending(PyObject* self, PyObject*) {
@@ -110,8 +107,12 @@ PyMethodDef* encoder_methods() {
                                         "Pad the residue with zeros and emit any pending frame.\n"
                                         "Returns the frame bytes or `None` if the residue was empty.")
                                    .add("reset", &reset_method<LiveEncoder>, "reset($self)\n--\n\n")
-                                   .add("discard_pending", &discard_pending<LiveEncoder>, "discard_pending($self)\n--\n\n")
-        ;
+                                   .add("discard_pending", &discard_pending<LiveEncoder>, "discard_pending($self)\n--\n\n");
+    static const bool with_settings = [] {
+        add_setting_methods<LiveEncoder>(table, ENCODING);  // after the methods above, once
+        return true;
+    }();
+    (void)with_settings;
     return table.data();
 }
 
@@ -122,10 +123,12 @@ PyMethodDef* decoder_methods() {
                                         "Push wire bytes. Returns a list of `np.int16` arrays, one per\n"
                                         "completed frame.")
                                    .add("reset", &reset_method<LiveDecoder>, "reset($self)\n--\n\n")
-                                   .add("discard_pending", &discard_pending<LiveDecoder>, "discard_pending($self)\n--\n\n")
-                                   .add("set_formant_weighting", &decoder_set_formant_weighting,
-                                        "set_formant_weighting($self, weighting)\n--\n\n")
-        ;
+                                   .add("discard_pending", &discard_pending<LiveDecoder>, "discard_pending($self)\n--\n\n");
+    static const bool with_settings = [] {
+        add_setting_methods<LiveDecoder>(table, DECODING);  // after the methods above, once
+        return true;
+    }();
+    (void)with_settings;
     return table.data();
 }
 
@@ -142,13 +145,12 @@ void register_streaming(nb::module_& m) {
     auto encoder = bound_class<LiveEncoder>(m, ENCODER_DOC, &init_stream<LiveEncoder>, encoder_methods());
     add_rate_and_repr(encoder);
     encoder.def_prop_ro("pending_samples", [](Bound<LiveEncoder>& self) { return core_of(self).pending_samples(); });
+    add_setting_properties(encoder, ENCODING);
 
     auto decoder = bound_class<LiveDecoder>(m, DECODER_DOC, &init_stream<LiveDecoder>, decoder_methods());
     add_rate_and_repr(decoder);
     decoder.def_prop_ro("pending_bytes", [](Bound<LiveDecoder>& self) { return core_of(self).pending_bytes(); });
-    decoder.def_prop_ro(
-        "formant_weighting", [](Bound<LiveDecoder>& self) { return channel_formant_weighting(core_of(self).channel()); },
-        nb::for_getter(nb::sig("def formant_weighting(self, /) -> FormantWeighting")));
+    add_setting_properties(decoder, DECODING);
 }
 
 }  // namespace ostrel_mbe::python
