@@ -372,6 +372,15 @@ def test_encode_rejects_non_contiguous_arrays():
         v.encode_pcm(np.zeros(480, dtype=np.int16)[::-3])
 
 
+def test_masked_arrays_are_refused_everywhere_pcm_is_taken():
+    masked = np.ma.masked_array(np.ones(160, np.int16), mask=[True] * 80 + [False] * 80)
+    calls = [m.Vocoder(m.Rate.IMBE_7200X4400).encode_pcm, m.LiveEncoder(m.Rate.IMBE_7200X4400).push]
+    for call in calls:
+        with pytest.raises(TypeError, match="^argument 'pcm': masked arrays are not accepted"):
+            call(masked)
+        call(np.ones(160, np.int16).view(type("Sub", (np.ndarray,), {})))  # other subclasses pass
+
+
 @pytest.mark.parametrize("bad", [
     np.zeros(160, dtype=np.int32), np.zeros(160, dtype=np.uint16), np.zeros(160, dtype=np.float64),
     np.zeros(160, dtype=">i2" if sys.byteorder == "little" else "<i2"), np.zeros((1, 160), dtype=np.int16),
