@@ -12,7 +12,9 @@
 #include "bound_class.h"
 #include "channel_settings.h"
 #include "enums.h"
+#include "soft_methods.h"
 #include "ostrel_mbe/live.h"
+#include "output_settings.h"
 #include "registration.h"
 #include "without_gil.h"
 
@@ -86,6 +88,14 @@ PyObject* decoder_push(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* push_soft(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return decoder_push_soft(decoder_of(self), args, kwargs); });
+}
+
+PyObject* push_lost(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return decoder_push_lost(decoder_of(self), args, kwargs); });
+}
+
 // discard_pending(), the same for both directions.
 template <class Core>
 PyObject* discard_pending(PyObject* self, PyObject*) {
@@ -122,10 +132,13 @@ PyMethodDef* decoder_methods() {
                                         "push($self, bits)\n--\n\n"
                                         "Push wire bytes. Returns a list of `np.int16` arrays, one per\n"
                                         "completed frame.")
+                                   .add("push_soft", &push_soft, PUSH_SOFT_DOC)
+                                   .add("push_lost", &push_lost, PUSH_LOST_DOC)
                                    .add("reset", &reset_method<LiveDecoder>, "reset($self)\n--\n\n")
                                    .add("discard_pending", &discard_pending<LiveDecoder>, "discard_pending($self)\n--\n\n");
     static const bool with_settings = [] {
         add_setting_methods<LiveDecoder>(table, DECODING);  // after the methods above, once
+        output_settings::add_methods<LiveDecoder>(table);
         return true;
     }();
     (void)with_settings;
@@ -150,7 +163,9 @@ void register_streaming(nb::module_& m) {
     auto decoder = bound_class<LiveDecoder>(m, DECODER_DOC, &init_stream<LiveDecoder>, decoder_methods());
     add_rate_and_repr(decoder);
     decoder.def_prop_ro("pending_bytes", [](Bound<LiveDecoder>& self) { return core_of(self).pending_bytes(); });
+    decoder.def_prop_ro("pending_soft", [](Bound<LiveDecoder>& self) { return core_of(self).pending_soft(); });
     add_setting_properties(decoder, DECODING);
+    output_settings::add_properties(decoder);
 }
 
 }  // namespace ostrel_mbe::python

@@ -16,7 +16,9 @@
 #include "bound_class.h"
 #include "channel_settings.h"
 #include "enums.h"
+#include "soft_methods.h"
 #include "ostrel_mbe/vocoder.h"
+#include "output_settings.h"
 #include "without_gil.h"
 
 namespace ostrel_mbe::python {
@@ -69,6 +71,18 @@ PyObject* decode_bits(PyObject* self, PyObject* args, PyObject* kwargs) {
             unwrap(without_gil([&] { return channel.decode_bits(bits); }, !channel.decode_reads_environment()));
         return new_pcm_array(pcm).release().ptr();
     });
+}
+
+PyObject* decode_soft(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return vocoder_decode_soft(channel_of(self), args, kwargs); });
+}
+
+PyObject* decode_lost(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* { return vocoder_decode_lost(channel_of(self)); });
+}
+
+PyObject* set_lost_frame_repeats(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return vocoder_set_lost_frame_repeats(channel_of(self), args, kwargs); });
 }
 
 PyObject* last_output_kind(PyObject* self, PyObject*) {
@@ -130,6 +144,8 @@ PyMethodDef* method_table() {
                  "decode_bits($self, bits)\n--\n\n"
                  "Decode one on-wire frame back to PCM. `bits` must be exactly\n"
                  "[`fec_frame_bytes`] bytes long.")
+            .add("decode_soft", &decode_soft, DECODE_SOFT_DOC)
+            .add("decode_lost", &decode_lost, DECODE_LOST_DOC)
             .add("reset", &reset_method<Vocoder>,
                  "reset($self)\n--\n\n"
                  "Clear cross-frame state. Call between independent streams /\n"
@@ -146,8 +162,8 @@ PyMethodDef* method_table() {
                  "last_decode_report($self)\n--\n\n"
                  "What the last decoded frame was, as a new dict, or `None` if no\n"
                  "decode has run since the last [`reset`]. Keys: `kind` (`\"voice\"`,\n"
-                 "`\"silence\"`, `\"tone\"`, `\"erasure\"` or `\"invalid\"`; erasure and\n"
-                 "invalid frames are played as silence), `disposition` (`\"normal\"`,\n"
+                 "`\"silence\"`, `\"tone\"`, `\"erasure\"`, `\"invalid\"` or `\"lost\"`;\n"
+                 "erasure and invalid frames are played as silence), `disposition` (`\"normal\"`,\n"
                  "`\"repeat\"` or `\"mute\"`: concealment's verdict on the last\n"
                  "synthesized frame, `None` before the first), `errors` (a tuple of\n"
                  "the bit errors corrected in each code vector: 8 at\n"
@@ -156,6 +172,8 @@ PyMethodDef* method_table() {
                  "`total` (the counts concealment used) and `tone` (`(id, amplitude)`\n"
                  "for tone frames and the silence tone, else `None`).");
         add_setting_methods<Vocoder>(t, BOTH);
+        t.add("set_lost_frame_repeats", &set_lost_frame_repeats, "set_lost_frame_repeats($self, n)\n--\n\n");
+        output_settings::add_methods<Vocoder>(t);
         return t;
     }();
     return table.data();
@@ -186,6 +204,10 @@ void register_vocoder(nb::module_& m) {
         "On-wire byte count for one frame at this rate.");
 
     add_setting_properties(cls, BOTH);
+    cls.def_prop_ro(
+        "lost_frame_repeats", [](PyVocoder& self) { return channel_of(self).lost_frame_repeats(); },
+        "Lost frames repeated before [`decode_lost`] mutes (default 3, kept by reset).");
+    output_settings::add_properties(cls);
 }
 
 }  // namespace ostrel_mbe::python
