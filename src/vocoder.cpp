@@ -21,9 +21,9 @@ namespace mbe = codecs::mbe_baseline;
 
 namespace {
 
-// The two environment variables of unvoiced synthesis, the library's only reads of the process
-// environment, both made here, in the channel.  "OSTREL_LCG" selects the noise generator at
-// every reset: exactly "spec" or "Spec" picks the TIA-102.BABA generator, anything else (or
+// The two environment variables of unvoiced synthesis are the library's only reads of the
+// process environment, both made by the channel ("OSTREL_LCG_INIT" in channel_decode.h).
+// "OSTREL_LCG" selects the noise generator at every reset: exactly "spec" or "Spec" picks the TIA-102.BABA generator, anything else (or
 // nothing) the modulus-65536 one, whatever the rate.
 mbe::LcgParams lcg_from_environment() {
     const char* value = std::getenv("OSTREL_LCG");
@@ -32,11 +32,6 @@ mbe::LcgParams lcg_from_environment() {
     }
     return mbe::LCG_DEFAULT;
 }
-
-// "OSTREL_LCG_INIT" selects where the generator's first window starts; read just before the
-// first unvoiced synthesis after construction or reset, so that synthesis itself stays a
-// function of its inputs.
-std::size_t noise_start_from_environment() { return mbe::noise_start_index(std::getenv("OSTREL_LCG_INIT")); }
 
 void clear_states(Vocoder::State& s) {
     s.analysis = {};
@@ -199,7 +194,6 @@ std::expected<PcmFrame, VocoderError> Vocoder::decode_bits(std::span<const std::
     if (bits.size() != wire_bytes(s.rate)) {
         return common::failure<PcmFrame, VocoderError>(VocoderError::WrongBitsLength{wire_bytes(s.rate), bits.size()});
     }
-    if (decode_reads_environment()) s.synth.noise.start = noise_start_from_environment();
     const bool with_fec = has_fec(s.rate);
     const bool cautious = channel_decode::begin_received(s);
     DecodeResult result = is_imbe(s.rate)
