@@ -701,11 +701,15 @@ def test_quantizer_search_changes_only_the_half_rate_frames_and_any_decoder_read
         assert changed > len(frames) // 4
 
 
-def test_noise_start_read_at_first_decode_not_at_construction(monkeypatch):
+@pytest.mark.parametrize("soft", [False, True], ids=["bits", "soft"])
+def test_noise_start_read_at_first_decode_not_at_construction(monkeypatch, soft):
+    from ostrel_mbe import channel
+
     silence = m.Vocoder(m.Rate.IMBE_7200X4400).encode_pcm(np.zeros(160, np.int16))
+    values = (channel.bits_of([silence])[0].astype(np.float32) * 2 - 1)
 
     def first_frames(v):
-        return np.concatenate([v.decode_bits(silence) for _ in range(3)])
+        return np.concatenate([v.decode_soft(values) if soft else v.decode_bits(silence) for _ in range(3)])
 
     monkeypatch.setenv("OSTREL_LCG_INIT", "zero")
     zero = first_frames(m.Vocoder(m.Rate.IMBE_7200X4400))
