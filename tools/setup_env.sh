@@ -29,4 +29,4 @@ fi
 # shellcheck disable=SC1091
 source .venv/bin/activate
 python -m pip install -q --upgrade pip >/dev/null 2>&1 || true
-python -m pip install -q "numpy" "soundfile" "soxr" "tqdm" "pytest" "nanobind>=2.0" "scikit-build-core>=0.11" "cmake>=3.22" "ninja" "build"
+python -m pip install -q "numpy" "soundfile" "soxr" "tqdm" "pytest" "mypy" "nanobind>=2.0" "scikit-build-core>=0.11" "cmake>=3.22" "ninja" "build"

@@ -482,3 +482,26 @@ def test_memory_of_a_file_of_many_channels_is_bounded_in_bytes(tmp_path):
     growth = _peak_rss_of("encode", path, os.devnull) - _peak_rss_of("encode", mono, os.devnull)
     print(f"peak memory growth for 1024 channels: {growth / 2**20:.1f} MB")
     assert growth < 48 * 2**20
+
+
+def test_tones_flag_sends_dtmf_as_tone_frames_and_keeps_speech_out(tmp_path):
+    t = np.arange(800) / 8000.0
+    digits = [np.concatenate([8000 * (np.sin(2 * np.pi * lo * t) + np.sin(2 * np.pi * hi * t)), np.zeros(480)])
+              for lo, hi in ((697, 1209), (941, 1633))]
+    speech = wav.load_pcm(bundled_speech())
+    source = tmp_path / "dial.wav"
+    wav.write(source, np.concatenate([*digits, speech]).astype(np.int16))
+    kinds = {}
+    for flags in ((), ("--tones",)):
+        frames = tmp_path / "dial.ambe"
+        r = run("encode", "--rate", "ambe3600", *flags, source, frames)
+        assert r.returncode == 0, r.stderr
+        dec, data = m.Vocoder(m.Rate.AMBEPLUS2_3600X2450), frames.read_bytes()
+        kinds[flags] = []
+        for i in range(0, len(data), 9):
+            dec.decode_bits(data[i:i + 9])
+            kinds[flags].append(dec.last_decode_report()["kind"] == "tone")
+    assert not any(kinds[()])
+    with_tones = kinds[("--tones",)]
+    assert any(with_tones[:8]) and any(with_tones[8:16]) and sum(with_tones[16:]) <= 3
+    assert "--tones" in run("encode", "--help").stdout
