@@ -57,10 +57,10 @@ python -m build --outdir build/dist . >build/python-build.log 2>&1 || { cat buil
 auditwheel repair -w build/wheelhouse build/dist/ostrel_mbe-*.whl >build/auditwheel.log 2>&1 ||
   { cat build/auditwheel.log; exit 1; }
 wheel=$(echo build/wheelhouse/ostrel_mbe-*manylinux*.whl)
-auditwheel show "$wheel" | tee build/auditwheel-show.log
-if grep -q "external shared libraries are required" build/auditwheel-show.log; then
-  echo "the repaired wheel still needs libraries outside it"; exit 1
-fi
+# A wheel that needs a library outside it and outside the policy is "consistent" with linux_x86_64 only.
+auditwheel show "$wheel" 2>&1 | tee build/auditwheel-show.log
+tr -s ' \n' ' ' <build/auditwheel-show.log | grep -q 'consistent with the following platform tag: "manylinux_' ||
+  { echo "the repaired wheel is not a manylinux wheel"; exit 1; }
 python -m venv build/wheel-venv
 build/wheel-venv/bin/python -m pip install -q "$wheel"
 (cd build/wheel-venv && PATH="$PWD/bin:$PATH" bin/python "$OLDPWD/tests/wheel_smoke.py")
