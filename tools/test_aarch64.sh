@@ -17,7 +17,7 @@ if [ "$(uname -m)" != x86_64 ]; then
 fi
 if ! declare -F install_debian_packages >/dev/null; then source tools/setup_env.sh; fi
 install_debian_packages g++-aarch64-linux-gnu qemu-user-static \
-  libfftw3-dev:arm64 libgtest-dev:arm64 zlib1g-dev:arm64
+  libfftw3-dev:arm64 libgtest-dev:arm64 zlib1g-dev:arm64 libstdc++6:arm64
 
 # Tests that take more than about 10 s under emulation (their x86-64 runs cover them).
 SLOW_TESTS=""

@@ -134,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(BundledSpeech, ReferenceOutputs,
                          ::testing::Values(Case{"imbe7200", Rate::Imbe7200x4400}, Case{"imbe4400", Rate::Imbe4400x4400},
                                            Case{"ambe3600", Rate::AmbePlus2_3600x2450},
                                            Case{"ambe2450", Rate::AmbePlus2_2450x2450}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_P(ReferenceOutputs, DecodedPcmMatches) {
     const auto frames = rows<std::uint8_t>(std::string(GetParam().name) + "_decode_in", "|u1");
