@@ -167,6 +167,7 @@ TEST_P(ReferenceOutputs, EncodedFramesMatch) {
         ASSERT_TRUE(frame) << "frame " << i;
         if (!std::ranges::equal(frame->span(), expected[i])) differing.push_back(i);
     }
+    RecordProperty("differing_frames", static_cast<int>(differing.size()));
     EXPECT_LE(differing.size(), MAX_DIFFERING_FRAMES) << ::testing::PrintToString(differing) << " differ";
 }
 
