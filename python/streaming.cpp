@@ -13,6 +13,7 @@
 #include "enums.h"
 #include "ostrel_mbe/live.h"
 #include "registration.h"
+#include "whole_buffer_calls.h"
 #include "without_gil.h"
 
 namespace ostrel_mbe::python {
@@ -84,6 +85,14 @@ PyObject* decoder_push(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* encoder_push_concat(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return encoder_push_concat_call(encoder_of(self), args, kwargs); });
+}
+
+PyObject* decoder_push_concat(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return decoder_push_concat_call(decoder_of(self), args, kwargs); });
+}
+
 PyObject* decoder_set_formant_weighting(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* { return set_channel_formant_weighting(decoder_of(self).channel(), args, kwargs); });
 }
@@ -104,6 +113,7 @@ PyMethodDef* encoder_methods() {
                                         "Push PCM. Returns a list of `bytes`, one per completed frame.\n"
                                         "Frames that fail to encode raise `ValueError` at the failing\n"
                                         "frame's slot.")
+                                   .add("push_concat", &encoder_push_concat, ENCODER_PUSH_CONCAT_DOC)
                                    .add("flush", &encoder_flush,
                                         "flush($self)\n--\n\n"
                                         "Pad the residue with zeros and emit any pending frame.\n"
@@ -120,6 +130,7 @@ PyMethodDef* decoder_methods() {
                                         "push($self, bits)\n--\n\n"
                                         "Push wire bytes. Returns a list of `np.int16` arrays, one per\n"
                                         "completed frame.")
+                                   .add("push_concat", &decoder_push_concat, DECODER_PUSH_CONCAT_DOC)
                                    .add("reset", &reset_method<LiveDecoder>, "reset($self)\n--\n\n")
                                    .add("discard_pending", &discard_pending<LiveDecoder>, "discard_pending($self)\n--\n\n")
                                    .add("set_formant_weighting", &decoder_set_formant_weighting,

@@ -10,6 +10,7 @@
 #include "bound_class.h"
 #include "enums.h"
 #include "registration.h"
+#include "whole_buffer_calls.h"
 #include "without_gil.h"
 #include "ostrel_mbe/transcoder.h"
 
@@ -39,11 +40,16 @@ PyObject* transcode(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* transcode_frames(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return transcoder_transcode_frames_call(core_of<Transcoder>(self), args, kwargs); });
+}
+
 PyMethodDef* methods() {
     static MethodTable table = MethodTable()
                                    .add("transcode", &transcode,
                                         "transcode($self, bits)\n--\n\n"
                                         "Transcode one input frame to the destination rate.")
+                                   .add("transcode_frames", &transcode_frames, TRANSCODE_FRAMES_DOC)
                                    .add("reset", &reset_method<Transcoder>, "reset($self)\n--\n\n")
         ;
     return table.data();

@@ -16,6 +16,7 @@
 #include "bound_class.h"
 #include "enums.h"
 #include "ostrel_mbe/vocoder.h"
+#include "whole_buffer_calls.h"
 #include "without_gil.h"
 
 namespace ostrel_mbe::python {
@@ -75,6 +76,14 @@ PyObject* decode_bits(PyObject* self, PyObject* args, PyObject* kwargs) {
         const PcmFrame pcm = unwrap(without_gil([&] { return channel.decode_bits(bits); }));
         return new_pcm_array(pcm).release().ptr();
     });
+}
+
+PyObject* encode_frames(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return vocoder_encode_frames_call(channel_of(self), args, kwargs); });
+}
+
+PyObject* decode_frames(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return vocoder_decode_frames_call(channel_of(self), args, kwargs); });
 }
 
 PyObject* last_output_kind(PyObject* self, PyObject*) {
@@ -224,6 +233,8 @@ PyMethodDef* method_table() {
                  "decode_bits($self, bits)\n--\n\n"
                  "Decode one on-wire frame back to PCM. `bits` must be exactly\n"
                  "[`fec_frame_bytes`] bytes long.")
+            .add("encode_frames", &encode_frames, ENCODE_FRAMES_DOC)
+            .add("decode_frames", &decode_frames, DECODE_FRAMES_DOC)
             .add("reset", &reset_method<Vocoder>,
                  "reset($self)\n--\n\n"
                  "Clear cross-frame state. Call between independent streams /\n"
