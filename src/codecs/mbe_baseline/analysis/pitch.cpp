@@ -96,8 +96,10 @@ void fill_grid_errors(PitchSearch& search) {
     std::array<double, GRID_SIZE> sum;
     for (const QuotientRun& run : quotient_runs()) {
         const std::size_t q = run.q;
-        for (std::size_t k = run.first; k < run.end; ++k) sum[k] = 0.0;
-        for (std::size_t t = q; t >= 1; --t) {
+        // 0 + x, the first addition, is x (only a zero's sign could differ, and the sum goes on
+        // only as period * sum subtracted from the energy, which a zero of either sign leaves).
+        for (std::size_t k = run.first; k < run.end; ++k) sum[k] = term[q * (42 + k)];
+        for (std::size_t t = q - 1; t >= 1; --t) {
             for (std::size_t k = run.first; k < run.end; ++k) sum[k] += term[t * (42 + k)];
         }
         for (std::size_t k = run.first; k < run.end; ++k) sum[k] += term[0];
@@ -105,8 +107,6 @@ void fill_grid_errors(PitchSearch& search) {
             for (std::size_t k = run.first; k < run.end; ++k) sum[k] += term[t * (42 + k)];
         }
     }
-    // The divisions in a loop of their own, which vectorises: the divider is the slowest unit
-    // on this path.
     for (std::size_t k = 0; k < GRID_SIZE; ++k) {
         const double period = grid_period(k);
         const double denominator = search.energy * (1.0 - period * search.window_power);
