@@ -11,7 +11,9 @@
 
 #include "bound_class.h"
 #include "enums.h"
+#include "soft_methods.h"
 #include "ostrel_mbe/live.h"
+#include "output_settings.h"
 #include "registration.h"
 #include "whole_buffer_calls.h"
 #include "without_gil.h"
@@ -93,6 +95,14 @@ PyObject* decoder_push_concat(PyObject* self, PyObject* args, PyObject* kwargs) 
     return guarded([&]() -> PyObject* { return decoder_push_concat_call(decoder_of(self), args, kwargs); });
 }
 
+PyObject* push_soft(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return decoder_push_soft(decoder_of(self), args, kwargs); });
+}
+
+PyObject* push_lost(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return decoder_push_lost(decoder_of(self), args, kwargs); });
+}
+
 PyObject* decoder_set_formant_weighting(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* { return set_channel_formant_weighting(decoder_of(self).channel(), args, kwargs); });
 }
@@ -131,11 +141,15 @@ PyMethodDef* decoder_methods() {
                                         "Push wire bytes. Returns a list of `np.int16` arrays, one per\n"
                                         "completed frame.")
                                    .add("push_concat", &decoder_push_concat, DECODER_PUSH_CONCAT_DOC)
+                                   .add("push_soft", &push_soft, PUSH_SOFT_DOC)
+                                   .add("push_lost", &push_lost, PUSH_LOST_DOC)
                                    .add("reset", &reset_method<LiveDecoder>, "reset($self)\n--\n\n")
                                    .add("discard_pending", &discard_pending<LiveDecoder>, "discard_pending($self)\n--\n\n")
                                    .add("set_formant_weighting", &decoder_set_formant_weighting,
                                         "set_formant_weighting($self, weighting)\n--\n\n")
         ;
+    static const bool with_output_settings = (output_settings::add_methods<LiveDecoder>(table), true);
+    (void)with_output_settings;
     return table.data();
 }
 
@@ -156,9 +170,11 @@ void register_streaming(nb::module_& m) {
     auto decoder = bound_class<LiveDecoder>(m, DECODER_DOC, &init_stream<LiveDecoder>, decoder_methods());
     add_rate_and_repr(decoder);
     decoder.def_prop_ro("pending_bytes", [](Bound<LiveDecoder>& self) { return core_of(self).pending_bytes(); });
+    decoder.def_prop_ro("pending_soft", [](Bound<LiveDecoder>& self) { return core_of(self).pending_soft(); });
     decoder.def_prop_ro(
         "formant_weighting", [](Bound<LiveDecoder>& self) { return channel_formant_weighting(core_of(self).channel()); },
         nb::for_getter(nb::sig("def formant_weighting(self, /) -> FormantWeighting")));
+    output_settings::add_properties(decoder);
 }
 
 }  // namespace ostrel_mbe::python

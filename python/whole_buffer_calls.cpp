@@ -8,6 +8,7 @@
 
 #include "args.h"
 #include "errors.h"
+#include "soft_methods.h"
 #include "ostrel_mbe/whole_buffer.h"
 #include "without_gil.h"
 
@@ -51,11 +52,14 @@ std::pair<nb::object, std::span<std::uint8_t>> empty_bytes(std::size_t length) {
 }
 
 // ValueError for a failed frame: "frame 12: <error>", or for a partial tail of wire bytes
-// "5 bytes left over after 3 whole 18-byte frames".
+// "5 bytes left over after 3 whole 18-byte frames" (of soft values likewise).
 [[noreturn]] void raise_frame_failure(const FrameFailure& failure) {
     if (const auto* tail = std::get_if<VocoderError::WrongBitsLength>(&failure.error.value))
         raise(PyExc_ValueError, std::to_string(tail->got) + " bytes left over after " + std::to_string(failure.frame) +
                                     " whole " + std::to_string(tail->expected) + "-byte frames");
+    if (const auto* tail = std::get_if<VocoderError::WrongSoftLength>(&failure.error.value))
+        raise(PyExc_ValueError, std::to_string(tail->got) + " values left over after " + std::to_string(failure.frame) +
+                                    " whole frames of " + std::to_string(tail->expected) + " values");
     raise(PyExc_ValueError, "frame " + std::to_string(failure.frame) + ": " + failure.error.display());
 }
 
@@ -92,6 +96,14 @@ PyObject* vocoder_decode_frames_call(Vocoder& channel, PyObject* args, PyObject*
     const BytesInput bits(one_argument(args, kwargs, "decode_frames", "bits"), "bits");
     auto [out, samples] = empty_pcm_array(bits.data().size() / wire_bytes(channel.rate()) * FRAME_SAMPLES);
     check(without_gil([&] { return decode_frames(channel, bits.data(), samples); }));
+    return out.release().ptr();
+}
+
+PyObject* vocoder_decode_soft_frames_call(Vocoder& channel, PyObject* args, PyObject* kwargs) {
+    // The one copy of the input (the array stays writable while the lock is released).
+    const std::vector<float> soft = soft_argument(one_argument(args, kwargs, "decode_soft_frames", "soft"), "soft");
+    auto [out, samples] = empty_pcm_array(soft.size() / (8 * wire_bytes(channel.rate())) * FRAME_SAMPLES);
+    check(without_gil([&] { return decode_soft_frames(channel, soft, samples); }));
     return out.release().ptr();
 }
 

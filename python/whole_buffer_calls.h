@@ -16,6 +16,7 @@ namespace ostrel_mbe::python {
 
 PyObject* vocoder_encode_frames_call(Vocoder& channel, PyObject* args, PyObject* kwargs);
 PyObject* vocoder_decode_frames_call(Vocoder& channel, PyObject* args, PyObject* kwargs);
+PyObject* vocoder_decode_soft_frames_call(Vocoder& channel, PyObject* args, PyObject* kwargs);
 PyObject* transcoder_transcode_frames_call(Transcoder& transcoder, PyObject* args, PyObject* kwargs);
 PyObject* encoder_push_concat_call(LiveEncoder& encoder, PyObject* args, PyObject* kwargs);
 PyObject* decoder_push_concat_call(LiveDecoder& decoder, PyObject* args, PyObject* kwargs);
@@ -30,6 +31,11 @@ inline constexpr const char* DECODE_FRAMES_DOC =
     "decode_frames($self, bits)\n--\n\n"
     "Decode whole on-wire frames (a bytes-like object of a multiple of\n"
     "[`fec_frame_bytes`] bytes) to one `np.int16` array.";
+inline constexpr const char* DECODE_SOFT_FRAMES_DOC =
+    "decode_soft_frames($self, soft)\n--\n\n"
+    "Decode whole frames given as soft values (see [`decode_soft`]), one\n"
+    "1-D array of `fec_frame_bytes * 8` values per frame, to one\n"
+    "`np.int16` array.";
 inline constexpr const char* TRANSCODE_FRAMES_DOC =
     "transcode_frames($self, bits)\n--\n\n"
     "Transcode whole frames of the source rate (a bytes-like object) to\n"

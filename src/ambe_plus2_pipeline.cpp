@@ -8,6 +8,7 @@
 #include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "ambe_plus2_wire/dequantize/reconstruction_search.h"
 #include "ambe_plus2_wire/dequantize/tone.h"
+#include "ambe_plus2_wire/dequantize/tone_copies.h"
 #include "codecs/mbe_baseline/analysis/ambe_plus2_encode.h"
 #include "common/failure.h"
 
@@ -51,30 +52,71 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
                         EncodeReport{silence ? OutputKind::Silence : OutputKind::Voice, std::nullopt}};
 }
 
-DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec) {
-    DecodeResult result;
-    DecodeReport& report = result.report;
-    std::array<std::uint16_t, 4> u{};
-    codecs::mbe_baseline::FrameErrorCounts errors{};
-    if (with_fec) {
-        const auto decoded = ambe_plus2_wire::frame::decode_frame_bytes(bytes.first<9>());
-        u = decoded.u;
-        // A detected-uncorrectable first code word counts as 4 errors, not 255.
-        const unsigned e0 = decoded.errors[0] == 255 ? 4u : decoded.errors[0];
-        errors.e0 = static_cast<std::uint8_t>(e0);
-        errors.e4 = decoded.errors[3];
-        errors.total = static_cast<std::uint8_t>(std::min(e0 + decoded.errors[1], 255u));
-        std::copy(decoded.errors.begin(), decoded.errors.end(), report.errors.begin());
-        report.code_vectors = static_cast<std::uint8_t>(decoded.errors.size());
-    } else {
-        u = wire_bytes_layout::unpack_info_half(bytes.first<7>());
-    }
+namespace {
 
-    const dq::DecodedFrame frame = dq::decode_to_params(u, ctx.predictor);
+// The steps after the frame decoder, for corrected vectors or the bare rate's vectors.
+DecodeResult decode_vectors(const std::array<std::uint16_t, 4>& u,
+                            const codecs::mbe_baseline::FrameErrorCounts& errors, DecodeResult result,
+                            const DecodeContext& ctx);
+
+}  // namespace
+
+DecodeResult decode_corrected(const ambe_plus2_wire::frame::DecodedFrame& decoded, const DecodeContext& ctx) {
+    DecodeResult result;
+    codecs::mbe_baseline::FrameErrorCounts errors{};
+    // A detected-uncorrectable first code word counts as 4 errors, not 255.
+    const unsigned e0 = decoded.errors[0] == 255 ? 4u : decoded.errors[0];
+    errors.e0 = static_cast<std::uint8_t>(e0);
+    errors.e4 = decoded.errors[3];
+    errors.total = static_cast<std::uint8_t>(std::min(e0 + decoded.errors[1], 255u));
+    std::copy(decoded.errors.begin(), decoded.errors.end(), result.report.errors.begin());
+    result.report.code_vectors = static_cast<std::uint8_t>(decoded.errors.size());
+    return decode_vectors(decoded.u, errors, result, ctx);
+}
+
+DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec) {
+    if (with_fec) return decode_corrected(ambe_plus2_wire::frame::decode_frame_bytes(bytes.first<9>()), ctx);
+    return decode_vectors(wire_bytes_layout::unpack_info_half(bytes.first<7>()), {}, DecodeResult{}, ctx);
+}
+
+namespace {
+
+DecodeResult decode_vectors(const std::array<std::uint16_t, 4>& u,
+                            const codecs::mbe_baseline::FrameErrorCounts& errors, DecodeResult result,
+                            const DecodeContext& ctx) {
+    DecodeReport& report = result.report;
+    const dq::ToneVerdict verdict = ctx.tone_copies ? dq::read_tone_frame_by_copies(u, report.errors[1], report.code_vectors != 0)
+                                                    : dq::ToneVerdict{};
+    if (verdict.kind == dq::ToneVerdict::Kind::Irreconcilable) {
+        // Concealed like a damaged voice frame: repeated (or muted) by the synthesizer.
+        codecs::mbe_baseline::FrameErrorCounts erased = errors;
+        erased.erasure = 1;
+        result.pcm = codecs::mbe_baseline::synthesize_frame_with_mode(MbeParams::ambe_plus2_silence(), erased,
+                                                                      ctx.ambe_plus, ctx.synth_settings, ctx.synth,
+                                                                      ctx.unvoiced_scale);
+        report.kind = FrameKind::Invalid;
+        report.disposition = ctx.synth.last_disposition();
+        report.e0 = errors.e0;
+        report.total = errors.total;
+        return result;
+    }
+    dq::DecodedFrame frame = dq::decode_to_params(u, ctx.predictor);
+    if (verdict.kind == dq::ToneVerdict::Kind::Tone) {
+        // The marked frame was read from u0 and u3 alone; the copies' index replaces it.
+        const dq::ToneCode code = verdict.code;
+        if (auto params = dq::tone_to_mbe_params(code.index, code.amplitude)) {
+            frame = {dq::DecodedFrame::Tone{code.index, code.amplitude, *params}};
+        }
+    }
     // Voice and tone frames carry parameters; erasures and errors become silence without
     // synthesis (and so without frame repetition).
     if (const MbeParams* params = frame.params()) {
-        result.pcm = codecs::mbe_baseline::synthesize_frame_with_mode(*params, errors, ctx.ambe_plus,
+        const auto* tone = std::get_if<dq::DecodedFrame::Tone>(&frame.kind);
+        std::optional<MbeParams> muted;
+        if (ctx.mute_tones && tone != nullptr && tone->index != SILENCE_TONE) {
+            muted = dq::tone_to_mbe_params(SILENCE_TONE, tone->amplitude);
+        }
+        result.pcm = codecs::mbe_baseline::synthesize_frame_with_mode(muted ? *muted : *params, errors, ctx.ambe_plus,
                                                                       ctx.synth_settings, ctx.synth, ctx.unvoiced_scale);
     }
     if (const auto* voice = std::get_if<dq::DecodedFrame::Voice>(&frame.kind)) {
@@ -94,4 +136,5 @@ DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ct
     return result;
 }
 
+}  // namespace
 }  // namespace ostrel_mbe::ambe_plus2_pipeline

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "common/check.h"
+#include "soft_input.h"
 
 namespace ostrel_mbe {
 
@@ -66,6 +67,24 @@ std::expected<void, FrameFailure> LiveDecoder::push_into(std::span<const std::ui
     Concatenate<Result, std::int16_t> into{out, FRAME_SAMPLES};
     pending_.push(bytes, wire_bytes(rate()), [&](std::span<const std::uint8_t> frame) { into(channel_.decode_bits(frame)); });
     return into.first_failure;
+}
+
+std::expected<std::vector<PcmFrame>, VocoderError> LiveDecoder::push_soft(std::span<const float> values) {
+    if (auto error = soft_input::non_finite(values)) return std::unexpected(std::move(*error));
+    const std::size_t frame = 8 * wire_bytes(channel_.rate());
+    std::vector<PcmFrame> out;
+    out.reserve((pending_soft_.size() + values.size()) / frame);
+    // The length is right by construction, and the values are finite: decode_soft cannot fail.
+    pending_soft_.push(values, frame, [&](std::span<const float> f) { out.push_back(*channel_.decode_soft(f)); });
+    return out;
+}
+
+std::vector<PcmFrame> LiveDecoder::push_lost(std::size_t count) {
+    discard_pending();
+    std::vector<PcmFrame> out;
+    out.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) out.push_back(channel_.decode_lost());
+    return out;
 }
 
 }  // namespace ostrel_mbe

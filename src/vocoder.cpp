@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "ambe_plus2_pipeline.h"
+#include "channel_decode.h"
 #include "common/failure.h"
 #include "imbe_pipeline.h"
 #include "vocoder_state.h"
@@ -44,8 +45,11 @@ void clear_states(Vocoder::State& s) {
     s.ambe_decode_state = {};
     s.synth = mbe::SynthState::with_lcg(s.lcg, s.noise_start);
     s.enhancement_state = {};
+    s.level_state = {};
+    s.heard_run = 0;
     s.last_encode.reset();
     s.last_decode = {};
+    s.lost_run = 0;
 }
 
 // Every table and FFT plan the channels share is built when the library is loaded rather than
@@ -84,6 +88,7 @@ std::string_view frame_kind_text(FrameKind kind) {
         case FrameKind::Tone: return "tone";
         case FrameKind::Erasure: return "erasure";
         case FrameKind::Invalid: return "invalid";
+        case FrameKind::Lost: return "lost";
     }
     return "invalid";
 }
@@ -187,17 +192,11 @@ std::expected<PcmFrame, VocoderError> Vocoder::decode_bits(std::span<const std::
         return common::failure<PcmFrame, VocoderError>(VocoderError::WrongBitsLength{wire_bytes(s.rate), bits.size()});
     }
     const bool with_fec = has_fec(s.rate);
-    DecodeResult result =
-        is_imbe(s.rate)
-            ? imbe_pipeline::decode(bits, {s.imbe_decode_state, s.synth_settings, s.synth}, with_fec)
-            : ambe_plus2_pipeline::decode(bits,
-                                          {s.ambe_decode_state, s.ambe_plus2_synth == AmbePlus2Synth::AmbePlus,
-                                           s.unvoiced_scale, s.synth_settings, s.synth},
-                                          with_fec);
-    const bool continuous = s.last_decode.disposition == mbe::FrameDisposition::Normal;
-    enhancement::apply(s.enhancement_config, s.enhancement_state, result.pcm, continuous, 8000.0f);
-    s.last_decode = result.report;
-    return result.pcm;
+    const bool cautious = channel_decode::begin_received(s);
+    DecodeResult result = is_imbe(s.rate)
+                              ? imbe_pipeline::decode(bits, channel_decode::imbe_context(s), with_fec)
+                              : ambe_plus2_pipeline::decode(bits, channel_decode::ambe_plus2_context(s), with_fec);
+    return channel_decode::finish_received(s, result, cautious);
 }
 
 }  // namespace ostrel_mbe

@@ -9,6 +9,7 @@
 #include "codecs/mbe_baseline/analysis/analysis.h"
 #include "codecs/mbe_baseline/synthesis.h"
 #include "enhancement.h"
+#include "enhancement/level_control.h"
 #include "imbe_wire/dequantize.h"
 #include "pipeline_types.h"
 #include "rate.h"
@@ -36,6 +37,12 @@ struct Vocoder::State {
     enhancement::EnhancementConfig enhancement_config =
         enhancement::EnhancementConfig::with_mode(enhancement::EnhancementMode::Classical);
     enhancement::EnhancementState enhancement_state{};
+    enhancement::level_control::Settings level{};
+    enhancement::level_control::State level_state{};
+    bool tone_copies = false;
+    bool mute_tones = false;
+    bool cautious_start = false;
+    std::uint8_t heard_run = 0;  // frames heard in a row since construction or reset, at most 2
 
     codecs::mbe_baseline::analysis::AnalysisState analysis{};
     // One predictor state per direction and wire format: a full-duplex channel must not let
@@ -45,6 +52,11 @@ struct Vocoder::State {
     ambe_plus2_wire::dequantize::DecoderState ambe_encode_state{};
     ambe_plus2_wire::dequantize::DecoderState ambe_decode_state{};
     codecs::mbe_baseline::SynthState synth;
+
+    // Lost frames: how many in a row are repeats before muting (a setting kept by reset), and
+    // how many have been lost since the last received frame.
+    std::uint32_t lost_frame_repeats = 3;
+    std::uint32_t lost_run = 0;
 
     std::optional<EncodeReport> last_encode;
     DecodeReport last_decode{};

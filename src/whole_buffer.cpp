@@ -48,6 +48,15 @@ std::expected<void, FrameFailure> decode_frames(Vocoder& channel, std::span<cons
                       [&](std::span<const std::uint8_t> frame) { return channel.decode_bits(frame); });
 }
 
+std::expected<void, FrameFailure> decode_soft_frames(Vocoder& channel, std::span<const float> soft,
+                                                     std::span<std::int16_t> out) {
+    const std::size_t size = 8 * wire_bytes(channel.rate());
+    if (soft.size() % size != 0)
+        return std::unexpected(FrameFailure{soft.size() / size, {VocoderError::WrongSoftLength{size, soft.size() % size}}});
+    return each_frame(soft, size, out, FRAME_SAMPLES,
+                      [&](std::span<const float> frame) { return channel.decode_soft(frame); });
+}
+
 std::expected<void, FrameFailure> transcode_frames(Transcoder& transcoder, std::span<const std::uint8_t> bits,
                                                    std::span<std::uint8_t> out) {
     const std::size_t size = wire_bytes(transcoder.from());

@@ -29,6 +29,15 @@ public:
 
     std::expected<WireFrame, VocoderError> encode_pcm(std::span<const std::int16_t> pcm);
     std::expected<PcmFrame, VocoderError> decode_bits(std::span<const std::uint8_t> bits);
+    // The frame from soft decisions, one value per wire bit in the order of decode_bits' bytes
+    // (byte 0 first, most significant bit first): positive means 1, the magnitude is the
+    // confidence on any scale, 0 no idea.  Exactly wire_bytes * 8 finite values, else an error
+    // and nothing changes.  Soft values of equal magnitude decode exactly as decode_bits of
+    // their signs; at the rates without FEC the signs are sliced.
+    std::expected<PcmFrame, VocoderError> decode_soft(std::span<const float> soft);
+    // 160 samples for a frame that never arrived: the last frame repeated for up to
+    // lost_frame_repeats() frames in a row, then comfort noise until a frame is received.
+    PcmFrame decode_lost();
     void reset();
 
     std::optional<OutputKind> last_output_kind() const;
@@ -56,6 +65,9 @@ public:
     void set_chip_compat(bool on);
     bool chip_compat_spectral_clamp() const;
     void set_chip_compat_spectral_clamp(bool on);
+    // Lost frames repeated before decode_lost mutes (default 3).  Kept by reset.
+    std::uint32_t lost_frame_repeats() const;
+    void set_lost_frame_repeats(std::uint32_t n);
     std::optional<std::uint32_t> repeat_reset_after() const;
     void set_repeat_reset_after(std::optional<std::uint32_t> n);
     // Kept by reset, like the synthesis variant.
@@ -70,6 +82,31 @@ public:
     // NaN or infinity stores 0; otherwise clamped to [0, 1].  Drops the smoothing memory.
     void set_amp_ema_alpha(double alpha);
     double ambe_plus2_unvoiced_scale() const;
+
+    // Decoded-output settings, all off by default and all kept by reset and by set_enhancement.
+    // Level control runs after the enhancement chain in either mode: automatic gain control
+    // toward agc_level (dBFS RMS of active speech, -60..0, default -20) with at most
+    // agc_max_gain dB (0..40, default 18), then output_gain dB (-60..40, default 0), then a peak
+    // limiter at -1 dBFS; it is active when agc is on or output_gain is not 0.
+    bool agc() const;
+    void set_agc(bool on);
+    double agc_level() const;
+    void set_agc_level(double dbfs);
+    double agc_max_gain() const;
+    void set_agc_max_gain(double db);
+    double output_gain() const;
+    void set_output_gain(double db);
+    // Half rates: decide a tone frame's index by all its copies, and conceal a tone frame whose
+    // copies cannot be reconciled like a damaged voice frame.
+    bool tone_copies() const;
+    void set_tone_copies(bool on);
+    // Half rates: play tone frames (not the silence tone) as silence.
+    bool mute_tones() const;
+    void set_mute_tones(bool on);
+    // Mute what comes before the first clean frame after construction or reset, and fade that
+    // frame in.
+    bool cautious_start() const;
+    void set_cautious_start(bool on);
 
     // Every piece of the channel's cross-frame state, defined in the library's private sources
     // (vocoder_state.h); reached by the library's own code and tests.

@@ -42,6 +42,12 @@ std::expected<void, FrameFailure> encode_frames(Vocoder& channel, std::span<cons
 std::expected<void, FrameFailure> decode_frames(Vocoder& channel, std::span<const std::uint8_t> bits,
                                                 std::span<std::int16_t> out);
 
+// soft holds whole frames of 8 * wire_bytes(channel.rate()) soft values each, one per wire bit
+// (Vocoder::decode_soft; else the partial tail fails with WrongSoftLength, before any frame is
+// decoded); out holds FRAME_SAMPLES samples per frame.
+std::expected<void, FrameFailure> decode_soft_frames(Vocoder& channel, std::span<const float> soft,
+                                                     std::span<std::int16_t> out);
+
 // bits holds whole frames of the source rate (else WrongBitsLength, before any frame is
 // converted); out holds wire_bytes(transcoder.to()) bytes per frame.
 std::expected<void, FrameFailure> transcode_frames(Transcoder& transcoder, std::span<const std::uint8_t> bits,

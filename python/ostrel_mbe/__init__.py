@@ -12,6 +12,6 @@ from _ostrel_mbe import *  # noqa: F401,F403  Rate, Vocoder, FormantWeighting, .
 from _ostrel_mbe import __version__  # noqa: F401
 
 from . import wav  # noqa: F401
-from .whole_buffer import decode, encode, transcode  # noqa: F401
+from .whole_buffer import decode, decode_soft, encode, transcode  # noqa: F401
 
-__all__ = [name for name in vars(_native) if not name.startswith("_")] + ["wav", "encode", "decode", "transcode"]
+__all__ = [name for name in vars(_native) if not name.startswith("_")] + ["wav", "encode", "decode", "decode_soft", "transcode"]

@@ -92,6 +92,15 @@ def decode(frames: Any, rate: RateLike, **settings: Any) -> np.ndarray:
     return vocoder.decode_frames(frames)
 
 
+def decode_soft(values: Any, rate: RateLike, **settings: Any) -> np.ndarray:
+    """Decodes whole frames given as soft values (`Vocoder.decode_soft`: one float32 or int8 per
+    wire bit, positive meaning 1) to one int16 array at 8 kHz; a partial frame at the end raises
+    ValueError naming the values left over."""
+    vocoder = Vocoder(rate_of(rate))
+    apply_settings(vocoder, "decode_soft", settings)
+    return vocoder.decode_soft_frames(values)
+
+
 @functools.lru_cache(maxsize=None)
 def route(source: Rate, target: Rate) -> Tuple[Tuple[Rate, Rate], ...]:
     """The fewest transcoder steps from `source` to `target` (none for equal rates)."""

@@ -161,6 +161,10 @@ static void test_settings(void) {
         {OSTREL_MBE_SETTING_ENHANCEMENT, OSTREL_MBE_ENHANCEMENT_NONE},
         {OSTREL_MBE_SETTING_FORMANT_WEIGHTING, OSTREL_MBE_FORMANT_WEIGHTING_STANDARD},
         {OSTREL_MBE_SETTING_QUANTIZER_SEARCH, 1.0},
+        {OSTREL_MBE_SETTING_AGC, 1.0},                   {OSTREL_MBE_SETTING_AGC_LEVEL, -26.0},
+        {OSTREL_MBE_SETTING_AGC_MAX_GAIN, 12.0},         {OSTREL_MBE_SETTING_OUTPUT_GAIN, -3.0},
+        {OSTREL_MBE_SETTING_TONE_COPIES, 1.0},           {OSTREL_MBE_SETTING_MUTE_TONES, 1.0},
+        {OSTREL_MBE_SETTING_CAUTIOUS_START, 1.0},
     };
     for (size_t i = 0; i < sizeof good / sizeof good[0]; ++i) {
         CHECK(ostrel_mbe_vocoder_set(v, good[i].setting, good[i].value) == OSTREL_MBE_OK);
@@ -179,6 +183,8 @@ static void test_settings(void) {
     }
     CHECK(ostrel_mbe_vocoder_set(v, OSTREL_MBE_SETTING_AMP_EMA_ALPHA, 2.5) == OSTREL_MBE_OK);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_AMP_EMA_ALPHA, &value) == OSTREL_MBE_OK && value == 1.0);
+    CHECK(ostrel_mbe_vocoder_set(v, OSTREL_MBE_SETTING_AGC_LEVEL, 6.0) == OSTREL_MBE_OK);
+    CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_AGC_LEVEL, &value) == OSTREL_MBE_OK && value == 0.0);
 
     /* A reset keeps tone detection, the formant weighting and the quantizer search and returns
      * chip_compat to its default. */
@@ -187,6 +193,8 @@ static void test_settings(void) {
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_TONE_DETECTION, &value) == OSTREL_MBE_OK && value == 1.0);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_FORMANT_WEIGHTING, &value) == OSTREL_MBE_OK && value == 1.0);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_CHIP_COMPAT, &value) == OSTREL_MBE_OK && value == 0.0);
+    CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_AGC, &value) == OSTREL_MBE_OK && value == 1.0);
+    CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_CAUTIOUS_START, &value) == OSTREL_MBE_OK && value == 1.0);
 
     /* With tone detection on, a DTMF digit goes out as a tone frame and is read back as one. */
     int16_t pcm[160 * 4];
@@ -305,12 +313,56 @@ static void test_transcoder(void) {
     ostrel_mbe_transcoder_free(half);
 }
 
+/* Soft values of a frame: +1 for each 1 bit, -1 for each 0 bit, decode exactly like its bytes;
+ * bad soft input is refused before the channel moves; lost frames repeat, then mute. */
+static void test_soft_and_lost(int rate) {
+    int error = 0;
+    ostrel_mbe_vocoder *enc = ostrel_mbe_vocoder_new(rate, &error);
+    ostrel_mbe_vocoder *hard = ostrel_mbe_vocoder_new(rate, &error);
+    ostrel_mbe_vocoder *soft = ostrel_mbe_vocoder_new(rate, &error);
+    int16_t pcm[160], a[160], b[160];
+    uint8_t frame[18];
+    float values[144];
+    const size_t bytes = (size_t)ostrel_mbe_frame_bytes(rate);
+    make_signal(pcm, 160, 0);
+    for (int i = 0; i < 6; ++i) {
+        CHECK(ostrel_mbe_vocoder_encode(enc, pcm, 160, frame, sizeof frame) == (int)bytes);
+        for (size_t k = 0; k < 8 * bytes; ++k) values[k] = ((frame[k / 8] >> (7 - k % 8)) & 1) ? 1.0f : -1.0f;
+        values[0] = NAN;
+        CHECK(ostrel_mbe_vocoder_decode_soft(soft, values, 8 * bytes, b, 160) == OSTREL_MBE_ERR_BAD_ARGUMENT);
+        values[0] = (frame[0] & 0x80) ? 1.0f : -1.0f;
+        CHECK(ostrel_mbe_vocoder_decode_soft(soft, values, 8 * bytes - 1, b, 160) == OSTREL_MBE_ERR_WRONG_FRAME_LENGTH);
+        CHECK(ostrel_mbe_vocoder_decode(hard, frame, bytes, a, 160) == 160);
+        CHECK(ostrel_mbe_vocoder_decode_soft(soft, values, 8 * bytes, b, 160) == 160);
+        CHECK(memcmp(a, b, sizeof a) == 0);
+    }
+    CHECK(ostrel_mbe_vocoder_set(soft, OSTREL_MBE_SETTING_LOST_FRAME_REPEATS, 1.0) == OSTREL_MBE_OK);
+    ostrel_mbe_decode_report report;
+    const int expected[] = {OSTREL_MBE_DISPOSITION_REPEAT, OSTREL_MBE_DISPOSITION_MUTE};
+    for (int i = 0; i < 2; ++i) {
+        CHECK(ostrel_mbe_vocoder_decode_lost(soft, b, 160) == 160);
+        CHECK(ostrel_mbe_vocoder_decode_report(soft, &report) == OSTREL_MBE_OK);
+        CHECK(report.kind == OSTREL_MBE_KIND_LOST && report.disposition == expected[i]);
+    }
+    ostrel_mbe_live_decoder *stream = ostrel_mbe_live_decoder_new(rate, &error);
+    int16_t out[3 * 160];
+    size_t n = 0;
+    CHECK(ostrel_mbe_live_decoder_push_soft(stream, values, 8 * bytes, out, 3 * 160, &n) == OSTREL_MBE_OK && n == 160);
+    CHECK(ostrel_mbe_live_decoder_push_lost(stream, 3, out, 2 * 160, &n) == OSTREL_MBE_ERR_BUFFER_TOO_SMALL && n == 480);
+    CHECK(ostrel_mbe_live_decoder_push_lost(stream, 3, out, 3 * 160, &n) == OSTREL_MBE_OK && n == 480);
+    ostrel_mbe_live_decoder_free(stream);
+    ostrel_mbe_vocoder_free(enc);
+    ostrel_mbe_vocoder_free(hard);
+    ostrel_mbe_vocoder_free(soft);
+}
+
 int main(void) {
     test_codes_and_geometry();
     test_null_handles_and_bad_creation();
     for (int rate = 0; rate < 4; ++rate) {
         test_vocoder(rate);
         test_streaming(rate);
+        test_soft_and_lost(rate);
     }
     test_settings();
     test_transcoder();

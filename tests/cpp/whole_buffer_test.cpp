@@ -45,6 +45,19 @@ TEST_P(WholeBufferEveryRate, EqualsOneCallPerFrame) {
     ASSERT_TRUE(decode_frames(channel, bits, whole_pcm));
     EXPECT_EQ(whole_pcm, decoded);
 
+    // Hard decisions as soft values decode alike.
+    std::vector<float> soft;
+    for (std::uint8_t byte : bits)
+        for (int b = 7; b >= 0; --b) soft.push_back(((byte >> b) & 1) ? 1.0f : -1.0f);
+    Vocoder soft_reference(rate), soft_channel(rate);
+    std::vector<std::int16_t> soft_expected, soft_pcm(decoded.size());
+    for (std::size_t i = 0; i < frames; ++i) {
+        const auto out = *soft_reference.decode_soft(std::span(soft).subspan(i * 8 * size, 8 * size));
+        soft_expected.insert(soft_expected.end(), out.begin(), out.end());
+    }
+    ASSERT_TRUE(decode_soft_frames(soft_channel, soft, soft_pcm));
+    EXPECT_EQ(soft_pcm, soft_expected);
+
     // Pushes of 1.5 frames and of 2.5 frames' bytes.
     LiveEncoder encoder(rate);
     LiveDecoder decoder(rate);

@@ -50,6 +50,17 @@ def test_concatenating_pushes_equal_the_lists(rate):
     assert np.array_equal(np.concatenate(pushed), decoded)
 
 
+def test_decode_soft_equals_frame_loop(rate):
+    rng = np.random.default_rng(5)
+    print("soft values: seed=5")
+    frames = ostrel_mbe.encode(speech_frames(20).reshape(-1), rate)
+    soft = (np.unpackbits(np.frombuffer(frames, np.uint8)) * 2.0 - 1.0 + rng.normal(0, 0.6, 8 * len(frames)))
+    soft = soft.astype(np.float32)
+    size, v = 8 * WIRE_BYTES[int(rate)], m.Vocoder(rate)
+    expected = np.concatenate([v.decode_soft(soft[i:i + size]) for i in range(0, soft.size, size)])
+    assert np.array_equal(ostrel_mbe.decode_soft(soft, NAMES[int(rate)]), expected)
+
+
 @pytest.mark.parametrize("source,target", [(0, 3), (3, 1), (2, 0), (1, 1)])
 def test_transcode_chains_the_steps(source, target):
     frames = ostrel_mbe.encode(speech_frames(30).reshape(-1), ALL_RATES[source])
@@ -74,6 +85,8 @@ def test_float_pcm_at_another_rate_is_resampled():
     (lambda: ostrel_mbe.encode(np.zeros(320, np.int16), "imbe7200", loudness=3), TypeError, "'loudness'"),
     (lambda: ostrel_mbe.decode(b"\0" * 23, "imbe7200"), ValueError, "5 bytes left over after 1 whole 18-byte frames"),
     (lambda: ostrel_mbe.decode("text", "imbe7200"), TypeError, "bytes-like"),
+    (lambda: ostrel_mbe.decode_soft(np.zeros(80, np.float32), "ambe2450"), ValueError,
+     "24 values left over after 1 whole frames of 56 values"),
     (lambda: ostrel_mbe.decode(b"", "imbe9600"), ValueError, "unknown rate 'imbe9600'"),
     (lambda: ostrel_mbe.transcode(b"\0" * 10, "ambe2450", "imbe7200"), ValueError, "3 bytes left over"),
     (lambda: ostrel_mbe.transcode(b"", "ambe2450", "imbe7200", envelope=1), TypeError, "'envelope'"),
