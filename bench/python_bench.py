@@ -216,7 +216,7 @@ def bench_whole(package, key: str, frames: list[np.ndarray], cli: bool) -> dict:
         decode_s = time.process_time() - start
     except (AttributeError, ValueError, TypeError) as exc:
         return {"available": False, "reason": str(exc)}
-    n = len(frames) + 2  # whole frames in, and the two frames of the flush
+    n = len(frames) + 3  # whole frames in, and the three frames of the flush
     return {"available": True, "frames": n, "frame_bytes": len(wire) // n,
             "encode_fps": n / encode_s, "decode_fps": n / decode_s,
             "encode_us_per_frame": encode_s / n * 1e6, "decode_us_per_frame": decode_s / n * 1e6}

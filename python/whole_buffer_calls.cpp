@@ -63,6 +63,12 @@ std::pair<nb::object, std::span<std::uint8_t>> empty_bytes(std::size_t length) {
     raise(PyExc_ValueError, "frame " + std::to_string(failure.frame) + ": " + failure.error.display());
 }
 
+// Samples from an input sample to its decoded self: the encoder's two frames of look-ahead and
+// half a frame of synthesis; the frames of silence that carry them out, as the command line
+// encodes after the last frame.
+constexpr std::size_t CODEC_DELAY_SAMPLES = 2 * FRAME_SAMPLES + FRAME_SAMPLES / 2;
+constexpr std::size_t FLUSH_FRAMES = padded_frames(CODEC_DELAY_SAMPLES);
+
 void check(const std::expected<void, FrameFailure>& done) {
     if (!done) raise_frame_failure(done.error());
 }
@@ -83,7 +89,7 @@ PyObject* vocoder_encode_frames_call(Vocoder& channel, PyObject* args, PyObject*
     {
         const PcmArgument pcm(argv[0], "pcm");
         // The one copy of the input, padded to whole frames and followed by the silence of the flush.
-        const std::size_t frames = padded_frames(pcm.samples().size()) + (flush ? 2 : 0);
+        const std::size_t frames = padded_frames(pcm.samples().size()) + (flush ? FLUSH_FRAMES : 0);
         samples.resize(frames * FRAME_SAMPLES);
         std::copy(pcm.samples().begin(), pcm.samples().end(), samples.begin());
     }

@@ -25,8 +25,9 @@ inline constexpr const char* ENCODE_FRAMES_DOC =
     "encode_frames($self, pcm, flush=False)\n--\n\n"
     "Encode PCM of any length to the frames' on-wire bytes, concatenated.\n"
     "`pcm` is a 1-D `np.int16` array; a partial last frame is padded with\n"
-    "zeros. With `flush=True` two frames of silence follow, so that the\n"
-    "output carries the encoder's two-frame delay to its end.";
+    "zeros. With `flush=True` three frames of silence follow, which carry\n"
+    "the codec's delay (the encoder's two frames of look-ahead and half a\n"
+    "frame of synthesis), so that the decoded frames hold the whole input.";
 inline constexpr const char* DECODE_FRAMES_DOC =
     "decode_frames($self, bits)\n--\n\n"
     "Decode whole on-wire frames (a bytes-like object of a multiple of\n"

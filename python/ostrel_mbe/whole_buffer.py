@@ -73,9 +73,10 @@ def encode(pcm: Any, rate: RateLike, *, sample_rate: int = wav.SAMPLE_RATE, **se
     """Encodes a whole recording to wire frames, concatenated.
 
     `pcm` is 1-D int16 or float (-1..1) audio at `sample_rate` samples/s, resampled to 8 kHz
-    as the command line does.  The last partial frame is padded with zeros and two frames of
-    silence follow, which carry the encoder's two-frame delay, so the frames hold the whole
-    recording.  A frame that fails raises ValueError naming its index."""
+    as the command line does.  The last partial frame is padded with zeros and three frames of
+    silence follow, as the command line encodes them: they carry the codec's delay (the
+    encoder's two frames of look-ahead and half a frame of synthesis), so the decoded frames
+    hold the whole recording.  A frame that fails raises ValueError naming its index."""
     vocoder = Vocoder(rate_of(rate))
     apply_settings(vocoder, "encode", settings)
     samples = pcm_8k(pcm, sample_rate)

@@ -28,7 +28,7 @@ def configured(rate, settings):
 def test_whole_buffer_equals_frame_loop(rate, settings):
     pcm = speech_frames(60).reshape(-1)[:-37]  # a partial last frame
     v = configured(rate, settings)
-    padded = np.concatenate([pcm, np.zeros(37 + 320, np.int16)]).reshape(-1, 160)
+    padded = np.concatenate([pcm, np.zeros(37 + 480, np.int16)]).reshape(-1, 160)
     frames = b"".join(v.encode_pcm(f) for f in padded)
     decoded = np.concatenate([v.decode_bits(frames[i:i + WIRE_BYTES[int(rate)]])
                               for i in range(0, len(frames), WIRE_BYTES[int(rate)])])
