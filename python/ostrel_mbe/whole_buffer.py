@@ -120,6 +120,8 @@ def route(source: Rate, target: Rate) -> Tuple[Tuple[Rate, Rate], ...]:
                 continue
             steps[nxt] = rate
             queue.append(nxt)
+    if target not in steps:
+        raise ValueError(f"no chain of transcoder directions from {source.name} to {target.name}")
     path: List[Tuple[Rate, Rate]] = []
     rate = target
     while steps[rate] is not None:
