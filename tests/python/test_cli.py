@@ -194,7 +194,10 @@ def test_pipes_stream_raw_pcm_and_frames(tmp_path, short_clip):
                              input=encoded.stdout, capture_output=True, timeout=120)
     assert decoded.returncode == 0, decoded.stderr
     v = m.Vocoder(m.Rate.IMBE_4400X4400)
-    v.set_formant_weighting(m.FormantWeighting.STANDARD)  # the command line's default
+    v.set_formant_weighting(m.FormantWeighting.STANDARD)  # the command line's defaults
+    v.set_agc(True)
+    v.set_tone_copies(True)
+    v.set_cautious_start(True)
     expected = b"".join(v.decode_bits(encoded.stdout[i:i + 11]).astype("<i2").tobytes()
                         for i in range(0, len(encoded.stdout), 11))
     assert decoded.stdout == expected
