@@ -2,7 +2,8 @@
 // Fixed workload for bench/instructions.sh: after a warm-up that builds every shared table and
 // plan, measured_encode / measured_decode run a number of frames of one rate; callgrind counts
 // the instructions inside them only.
-//     instructions_driver encode|decode RATE(0..3) FRAMES
+// decode-agc decodes with level control on.
+//     instructions_driver encode|decode|decode-agc RATE(0..3) FRAMES
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -35,7 +36,7 @@ extern "C" __attribute__((noinline)) void measured_decode(ostrel_mbe::Vocoder& d
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: instructions_driver encode|decode RATE FRAMES\n");
+        std::fprintf(stderr, "usage: instructions_driver encode|decode|decode-agc RATE FRAMES\n");
         return 2;
     }
     const bool encode = std::strcmp(argv[1], "encode") == 0;
@@ -56,6 +57,7 @@ int main(int argc, char** argv) {
         stream.push_back(*enc.encode_pcm(std::span<const std::int16_t>(pcm).subspan(i * FRAME_SAMPLES, FRAME_SAMPLES)));
     }
     ostrel_mbe::Vocoder dec(rate);
+    dec.set_agc(std::strcmp(argv[1], "decode-agc") == 0);
     for (std::size_t i = 0; i < WARM_UP; ++i) (void)dec.decode_bits(stream[i].span());
     measured_decode(dec, stream, WARM_UP, frames);
     return 0;
