@@ -206,11 +206,11 @@ std::expected<PcmFrame, VocoderError> Vocoder::decode_bits(std::span<const std::
     const bool heard = result.report.disposition == mbe::FrameDisposition::Normal &&
                        (result.report.kind == FrameKind::Voice || result.report.kind == FrameKind::Silence ||
                         result.report.kind == FrameKind::Tone);
-    // During a cautious start a frame heard may still be a stray garbage frame: the gain waits.
     if (s.level.active()) {
         std::array<float, FRAME_SAMPLES> scaled;
         enhancement::apply_scaled(s.enhancement_config, s.enhancement_state, result.pcm, scaled, continuous, 8000.0f);
-        // Only speech received intact moves the gain: not silence, tones, repeats or comfort noise.
+        // Only speech received intact moves the gain: not silence, tones, repeats or comfort noise,
+        // nor, during a cautious start, a frame heard that may still be a stray garbage frame.
         const bool adapt = heard && result.report.kind == FrameKind::Voice && !cautious;
         enhancement::level_control::apply(s.level, s.level_state, scaled, adapt, result.pcm);
     } else {
