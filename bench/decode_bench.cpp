@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Decode throughput (frames per second of Vocoder::decode_bits) at every rate, on frames encoded
-// from a speech-like signal, with the library defaults and with level control on (AGC and peak
-// limiter, BM_DecodeAgc), and a heap-allocation count of the decode path; Codec2 3200 in the
-// same run.
+// from a speech-like signal, and a heap-allocation count of the decode path; Codec2 3200 in the same run.
+// BM_DecodeSoft decodes the same frames from noisy soft values (Vocoder::decode_soft) at the FEC
+// rates, to compare with BM_Decode of the same rate; BM_DecodeAgc decodes them with level control
+// on (AGC and peak limiter).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -37,6 +38,39 @@ void BM_Decode(benchmark::State& state) {
 }
 BENCHMARK(BM_Decode)->DenseRange(0, 3);
 
+// One soft value per wire bit: the bit's sign with a pseudo-random confidence, some of it wrong.
+std::vector<std::vector<float>> soft_stream(const std::vector<WireFrame>& frames) {
+    std::vector<std::vector<float>> out;
+    std::uint32_t seed = 12345;
+    for (const auto& f : frames) {
+        std::vector<float> soft;
+        for (std::uint8_t byte : f.span()) {
+            for (int b = 7; b >= 0; --b) {
+                seed = seed * 1664525u + 1013904223u;
+                const float confidence = static_cast<float>(seed >> 8) / 16777216.0f * 2.0f - 0.1f;
+                soft.push_back(((byte >> b) & 1) ? confidence : -confidence);
+            }
+        }
+        out.push_back(std::move(soft));
+    }
+    return out;
+}
+
+void BM_DecodeSoft(benchmark::State& state) {
+    const auto rate = static_cast<Rate>(state.range(0));
+    const auto soft = soft_stream(encoded_stream(rate, 250));
+    Vocoder dec(rate);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        auto pcm = dec.decode_soft(soft[i]);
+        benchmark::DoNotOptimize(pcm);
+        if (++i == soft.size()) i = 0;
+    }
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.SetLabel(std::string(ostrel_mbe::debug_name(rate)) + " soft");
+}
+BENCHMARK(BM_DecodeSoft)->Arg(0)->Arg(2);
+
 void BM_DecodeAgc(benchmark::State& state) {
     const auto rate = static_cast<Rate>(state.range(0));
     const auto frames = encoded_stream(rate, 250);
@@ -67,6 +101,13 @@ void report_decode_allocations() {
             std::printf("heap allocations in %zu decodes at %s%s: %ld\n", frames.size(),
                         std::string(ostrel_mbe::debug_name(rate)).c_str(), agc ? " with agc" : "", count);
         }
+        Vocoder dec(rate);
+        (void)dec.decode_bits(frames[0].span());
+        const auto soft = soft_stream(frames);
+        const long soft_before = ostrel_mbe::bench::allocations();
+        for (const auto& f : soft) (void)dec.decode_soft(f);
+        std::printf("heap allocations in %zu soft decodes at %s: %ld\n", soft.size(),
+                    std::string(ostrel_mbe::debug_name(rate)).c_str(), ostrel_mbe::bench::allocations() - soft_before);
     }
 }
 

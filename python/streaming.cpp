@@ -11,6 +11,7 @@
 
 #include "bound_class.h"
 #include "enums.h"
+#include "soft_methods.h"
 #include "ostrel_mbe/live.h"
 #include "output_settings.h"
 #include "registration.h"
@@ -85,6 +86,14 @@ PyObject* decoder_push(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* push_soft(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return decoder_push_soft(decoder_of(self), args, kwargs); });
+}
+
+PyObject* push_lost(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return decoder_push_lost(decoder_of(self), args, kwargs); });
+}
+
 PyObject* decoder_set_formant_weighting(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* { return set_channel_formant_weighting(decoder_of(self).channel(), args, kwargs); });
 }
@@ -121,6 +130,8 @@ PyMethodDef* decoder_methods() {
                                         "push($self, bits)\n--\n\n"
                                         "Push wire bytes. Returns a list of `np.int16` arrays, one per\n"
                                         "completed frame.")
+                                   .add("push_soft", &push_soft, PUSH_SOFT_DOC)
+                                   .add("push_lost", &push_lost, PUSH_LOST_DOC)
                                    .add("reset", &reset_method<LiveDecoder>, "reset($self)\n--\n\n")
                                    .add("discard_pending", &discard_pending<LiveDecoder>, "discard_pending($self)\n--\n\n")
                                    .add("set_formant_weighting", &decoder_set_formant_weighting,
@@ -148,6 +159,7 @@ void register_streaming(nb::module_& m) {
     auto decoder = bound_class<LiveDecoder>(m, DECODER_DOC, &init_stream<LiveDecoder>, decoder_methods());
     add_rate_and_repr(decoder);
     decoder.def_prop_ro("pending_bytes", [](Bound<LiveDecoder>& self) { return core_of(self).pending_bytes(); });
+    decoder.def_prop_ro("pending_soft", [](Bound<LiveDecoder>& self) { return core_of(self).pending_soft(); });
     decoder.def_prop_ro(
         "formant_weighting", [](Bound<LiveDecoder>& self) { return channel_formant_weighting(core_of(self).channel()); },
         nb::for_getter(nb::sig("def formant_weighting(self, /) -> FormantWeighting")));

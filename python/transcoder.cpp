@@ -9,6 +9,7 @@
 
 #include "bound_class.h"
 #include "enums.h"
+#include "soft_methods.h"
 #include "registration.h"
 #include "without_gil.h"
 #include "ostrel_mbe/transcoder.h"
@@ -39,11 +40,21 @@ PyObject* transcode(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* transcode_soft(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return transcoder_transcode_soft(core_of<Transcoder>(self), args, kwargs); });
+}
+
+PyObject* transcode_lost(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* { return transcoder_transcode_lost(core_of<Transcoder>(self)); });
+}
+
 PyMethodDef* methods() {
     static MethodTable table = MethodTable()
                                    .add("transcode", &transcode,
                                         "transcode($self, bits)\n--\n\n"
                                         "Transcode one input frame to the destination rate.")
+                                   .add("transcode_soft", &transcode_soft, TRANSCODE_SOFT_DOC)
+                                   .add("transcode_lost", &transcode_lost, TRANSCODE_LOST_DOC)
                                    .add("reset", &reset_method<Transcoder>, "reset($self)\n--\n\n")
         ;
     return table.data();

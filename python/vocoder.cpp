@@ -15,6 +15,7 @@
 
 #include "bound_class.h"
 #include "enums.h"
+#include "soft_methods.h"
 #include "ostrel_mbe/vocoder.h"
 #include "output_settings.h"
 #include "without_gil.h"
@@ -76,6 +77,18 @@ PyObject* decode_bits(PyObject* self, PyObject* args, PyObject* kwargs) {
         const PcmFrame pcm = unwrap(without_gil([&] { return channel.decode_bits(bits); }));
         return new_pcm_array(pcm).release().ptr();
     });
+}
+
+PyObject* decode_soft(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return vocoder_decode_soft(channel_of(self), args, kwargs); });
+}
+
+PyObject* decode_lost(PyObject* self, PyObject*) {
+    return guarded([&]() -> PyObject* { return vocoder_decode_lost(channel_of(self)); });
+}
+
+PyObject* set_lost_frame_repeats(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return vocoder_set_lost_frame_repeats(channel_of(self), args, kwargs); });
 }
 
 PyObject* last_output_kind(PyObject* self, PyObject*) {
@@ -225,6 +238,8 @@ PyMethodDef* method_table() {
                  "decode_bits($self, bits)\n--\n\n"
                  "Decode one on-wire frame back to PCM. `bits` must be exactly\n"
                  "[`fec_frame_bytes`] bytes long.")
+            .add("decode_soft", &decode_soft, DECODE_SOFT_DOC)
+            .add("decode_lost", &decode_lost, DECODE_LOST_DOC)
             .add("reset", &reset_method<Vocoder>,
                  "reset($self)\n--\n\n"
                  "Clear cross-frame state. Call between independent streams /\n"
@@ -241,8 +256,8 @@ PyMethodDef* method_table() {
                  "last_decode_report($self)\n--\n\n"
                  "What the last decoded frame was, as a new dict, or `None` if no\n"
                  "decode has run since the last [`reset`]. Keys: `kind` (`\"voice\"`,\n"
-                 "`\"silence\"`, `\"tone\"`, `\"erasure\"` or `\"invalid\"`; erasure and\n"
-                 "invalid frames are played as silence), `disposition` (`\"normal\"`,\n"
+                 "`\"silence\"`, `\"tone\"`, `\"erasure\"`, `\"invalid\"` or `\"lost\"`;\n"
+                 "erasure and invalid frames are played as silence), `disposition` (`\"normal\"`,\n"
                  "`\"repeat\"` or `\"mute\"`: concealment's verdict on the last\n"
                  "synthesized frame, `None` before the first), `errors` (a tuple of\n"
                  "the bit errors corrected in each code vector: 8 at\n"
@@ -253,6 +268,7 @@ PyMethodDef* method_table() {
         add_flag_setters(t, std::make_index_sequence<FLAGS.size()>{});
         t.add("set_amp_ema_alpha", &set_amp_ema_alpha, "set_amp_ema_alpha($self, alpha)\n--\n\n")
             .add("set_repeat_reset_after", &set_repeat_reset_after, "set_repeat_reset_after($self, n=None)\n--\n\n")
+            .add("set_lost_frame_repeats", &set_lost_frame_repeats, "set_lost_frame_repeats($self, n)\n--\n\n")
             .add("set_ambe_plus2_synth", &set_ambe_plus2_synth, "set_ambe_plus2_synth($self, gen)\n--\n\n")
             .add("set_enhancement", &set_enhancement, "set_enhancement($self, mode)\n--\n\n")
             .add("set_formant_weighting", &set_formant_weighting, "set_formant_weighting($self, weighting)\n--\n\n");
@@ -290,6 +306,9 @@ void register_vocoder(nb::module_& m) {
         cls.def_prop_ro(flag.name, [get = flag.get](PyVocoder& self) { return (channel_of(self).*get)(); });
     cls.def_prop_ro("amp_ema_alpha", [](PyVocoder& self) { return channel_of(self).amp_ema_alpha(); });
     cls.def_prop_ro("repeat_reset_after", [](PyVocoder& self) { return channel_of(self).repeat_reset_after(); });
+    cls.def_prop_ro(
+        "lost_frame_repeats", [](PyVocoder& self) { return channel_of(self).lost_frame_repeats(); },
+        "Lost frames repeated before [`decode_lost`] mutes (default 3, kept by reset).");
     cls.def_prop_ro(
         "ambe_plus2_synth",
         [](PyVocoder& self) {

@@ -52,31 +52,46 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
                         EncodeReport{silence ? OutputKind::Silence : OutputKind::Voice, std::nullopt}};
 }
 
-DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec) {
-    DecodeResult result;
-    DecodeReport& report = result.report;
-    std::array<std::uint16_t, 4> u{};
-    codecs::mbe_baseline::FrameErrorCounts errors{};
-    if (with_fec) {
-        const auto decoded = ambe_plus2_wire::frame::decode_frame_bytes(bytes.first<9>());
-        u = decoded.u;
-        // A detected-uncorrectable first code word counts as 4 errors, not 255.
-        const unsigned e0 = decoded.errors[0] == 255 ? 4u : decoded.errors[0];
-        errors.e0 = static_cast<std::uint8_t>(e0);
-        errors.e4 = decoded.errors[3];
-        errors.total = static_cast<std::uint8_t>(std::min(e0 + decoded.errors[1], 255u));
-        std::copy(decoded.errors.begin(), decoded.errors.end(), report.errors.begin());
-        report.code_vectors = static_cast<std::uint8_t>(decoded.errors.size());
-    } else {
-        u = wire_bytes_layout::unpack_info_half(bytes.first<7>());
-    }
+namespace {
 
-    const dq::ToneVerdict verdict = ctx.tone_copies ? dq::read_tone_frame_by_copies(u, report.errors[1], with_fec)
+// The steps after the frame decoder, for corrected vectors or the bare rate's vectors.
+DecodeResult decode_vectors(const std::array<std::uint16_t, 4>& u,
+                            const codecs::mbe_baseline::FrameErrorCounts& errors, DecodeResult result,
+                            const DecodeContext& ctx);
+
+}  // namespace
+
+DecodeResult decode_corrected(const ambe_plus2_wire::frame::DecodedFrame& decoded, const DecodeContext& ctx) {
+    DecodeResult result;
+    codecs::mbe_baseline::FrameErrorCounts errors{};
+    // A detected-uncorrectable first code word counts as 4 errors, not 255.
+    const unsigned e0 = decoded.errors[0] == 255 ? 4u : decoded.errors[0];
+    errors.e0 = static_cast<std::uint8_t>(e0);
+    errors.e4 = decoded.errors[3];
+    errors.total = static_cast<std::uint8_t>(std::min(e0 + decoded.errors[1], 255u));
+    std::copy(decoded.errors.begin(), decoded.errors.end(), result.report.errors.begin());
+    result.report.code_vectors = static_cast<std::uint8_t>(decoded.errors.size());
+    return decode_vectors(decoded.u, errors, result, ctx);
+}
+
+DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec) {
+    if (with_fec) return decode_corrected(ambe_plus2_wire::frame::decode_frame_bytes(bytes.first<9>()), ctx);
+    return decode_vectors(wire_bytes_layout::unpack_info_half(bytes.first<7>()), {}, DecodeResult{}, ctx);
+}
+
+namespace {
+
+DecodeResult decode_vectors(const std::array<std::uint16_t, 4>& u,
+                            const codecs::mbe_baseline::FrameErrorCounts& errors, DecodeResult result,
+                            const DecodeContext& ctx) {
+    DecodeReport& report = result.report;
+    const dq::ToneVerdict verdict = ctx.tone_copies ? dq::read_tone_frame_by_copies(u, report.errors[1], report.code_vectors != 0)
                                                     : dq::ToneVerdict{};
     if (verdict.kind == dq::ToneVerdict::Kind::Irreconcilable) {
         // Concealed like a damaged voice frame: repeated (or muted) by the synthesizer.
-        errors.erasure = 1;
-        result.pcm = codecs::mbe_baseline::synthesize_frame_with_mode(MbeParams::ambe_plus2_silence(), errors,
+        codecs::mbe_baseline::FrameErrorCounts erased = errors;
+        erased.erasure = 1;
+        result.pcm = codecs::mbe_baseline::synthesize_frame_with_mode(MbeParams::ambe_plus2_silence(), erased,
                                                                       ctx.ambe_plus, ctx.synth_settings, ctx.synth,
                                                                       ctx.unvoiced_scale);
         report.kind = FrameKind::Invalid;
@@ -121,4 +136,5 @@ DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ct
     return result;
 }
 
+}  // namespace
 }  // namespace ostrel_mbe::ambe_plus2_pipeline

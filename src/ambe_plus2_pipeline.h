@@ -10,6 +10,7 @@
 #include <span>
 
 #include "ambe_plus2_wire/dequantize.h"
+#include "ambe_plus2_wire/frame.h"
 #include "codecs/mbe_baseline/analysis/analysis.h"
 #include "codecs/mbe_baseline/synthesis.h"
 #include "pipeline_results.h"
@@ -39,5 +40,7 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
 
 // Never fails: erasures and undecodable frames become 160 zero samples without synthesis.
 DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec);
+// The same from the 3600 bit/s frame decoder's output (hard or soft decisions).
+DecodeResult decode_corrected(const ambe_plus2_wire::frame::DecodedFrame& decoded, const DecodeContext& ctx);
 
 }  // namespace ostrel_mbe::ambe_plus2_pipeline

@@ -48,6 +48,8 @@ int guarded(F&& f) noexcept {
 int code_of(const VocoderError& error) {
     if (std::holds_alternative<VocoderError::WrongPcmLength>(error.value)) return OSTREL_MBE_ERR_WRONG_PCM_LENGTH;
     if (std::holds_alternative<VocoderError::WrongBitsLength>(error.value)) return OSTREL_MBE_ERR_WRONG_FRAME_LENGTH;
+    if (std::holds_alternative<VocoderError::WrongSoftLength>(error.value)) return OSTREL_MBE_ERR_WRONG_FRAME_LENGTH;
+    if (std::holds_alternative<VocoderError::NonFiniteSoft>(error.value)) return OSTREL_MBE_ERR_BAD_ARGUMENT;
     if (std::holds_alternative<VocoderError::Analysis>(error.value)) return OSTREL_MBE_ERR_ANALYSIS;
     if (std::holds_alternative<VocoderError::Quantize>(error.value)) return OSTREL_MBE_ERR_QUANTIZE;
     return OSTREL_MBE_ERR_UNSUPPORTED_TRANSCODE;
@@ -115,8 +117,12 @@ bool setting_value(double value, unsigned choices, T& out) {
         if (!is_integer(value) || value < 0.0 || value > 4294967295.0) return false;
         out = static_cast<std::uint32_t>(value);
         return true;
+    } else if constexpr (std::is_same_v<T, std::uint32_t>) {
+        if (!is_integer(value) || value < 0.0 || value > 4294967295.0) return false;
+        out = static_cast<std::uint32_t>(value);
+        return true;
     } else {
-        static_assert(std::is_enum_v<T>, "a setting is a bool, a double, an optional count or an enumeration");
+        static_assert(std::is_enum_v<T>, "a setting is a bool, a double, a count, an optional count or an enumeration");
         if (!is_integer(value) || value < 0.0 || value >= static_cast<double>(choices)) return false;
         out = static_cast<T>(static_cast<std::underlying_type_t<T>>(value));
         return true;
@@ -179,6 +185,7 @@ int kind_code(FrameKind kind) {
         case FrameKind::Tone: return OSTREL_MBE_KIND_TONE;
         case FrameKind::Erasure: return OSTREL_MBE_KIND_ERASURE;
         case FrameKind::Invalid: return OSTREL_MBE_KIND_INVALID;
+        case FrameKind::Lost: return OSTREL_MBE_KIND_LOST;
     }
     return OSTREL_MBE_KIND_INVALID;
 }
@@ -357,6 +364,31 @@ int ostrel_mbe_vocoder_decode(ostrel_mbe_vocoder* vocoder, const uint8_t* frame,
     });
 }
 
+int ostrel_mbe_vocoder_decode_soft(ostrel_mbe_vocoder* vocoder, const float* soft, size_t soft_len, int16_t* pcm,
+                                   size_t pcm_capacity) {
+    if (vocoder == nullptr || !buffer_ok(soft, soft_len) || !buffer_ok(pcm, pcm_capacity)) {
+        return OSTREL_MBE_ERR_NULL_POINTER;
+    }
+    if (soft_len != 8 * wire_bytes(vocoder->core.rate())) return OSTREL_MBE_ERR_WRONG_FRAME_LENGTH;
+    if (pcm_capacity < FRAME_SAMPLES) return OSTREL_MBE_ERR_BUFFER_TOO_SMALL;
+    return guarded([&] {
+        const auto result = vocoder->core.decode_soft({soft, soft_len});
+        if (!result) return code_of(result.error());
+        std::memcpy(pcm, result->data(), sizeof(*result));
+        return static_cast<int>(FRAME_SAMPLES);
+    });
+}
+
+int ostrel_mbe_vocoder_decode_lost(ostrel_mbe_vocoder* vocoder, int16_t* pcm, size_t pcm_capacity) {
+    if (vocoder == nullptr || !buffer_ok(pcm, pcm_capacity)) return OSTREL_MBE_ERR_NULL_POINTER;
+    if (pcm_capacity < FRAME_SAMPLES) return OSTREL_MBE_ERR_BUFFER_TOO_SMALL;
+    return guarded([&] {
+        const PcmFrame frame = vocoder->core.decode_lost();
+        std::memcpy(pcm, frame.data(), sizeof(frame));
+        return static_cast<int>(FRAME_SAMPLES);
+    });
+}
+
 int ostrel_mbe_vocoder_reset(ostrel_mbe_vocoder* vocoder) { return reset_handle(vocoder); }
 
 int ostrel_mbe_vocoder_set(ostrel_mbe_vocoder* vocoder, int setting, double value) {
@@ -471,6 +503,44 @@ int ostrel_mbe_live_decoder_push(ostrel_mbe_live_decoder* decoder, const uint8_t
     });
 }
 
+int ostrel_mbe_live_decoder_push_soft(ostrel_mbe_live_decoder* decoder, const float* values, size_t values_len,
+                                      int16_t* pcm, size_t pcm_capacity, size_t* pcm_len) {
+    if (decoder == nullptr || pcm_len == nullptr || !buffer_ok(values, values_len) || !buffer_ok(pcm, pcm_capacity)) {
+        return OSTREL_MBE_ERR_NULL_POINTER;
+    }
+    LiveDecoder& stream = decoder->core;
+    const std::size_t needed =
+        output_size(completed_frames(stream.pending_soft(), values_len, 8 * wire_bytes(stream.rate())), FRAME_SAMPLES);
+    *pcm_len = needed;
+    if (needed > pcm_capacity) return OSTREL_MBE_ERR_BUFFER_TOO_SMALL;
+    *pcm_len = 0;
+    return guarded([&] {
+        const auto frames = stream.push_soft({values, values_len});
+        if (!frames) return code_of(frames.error());
+        for (const PcmFrame& frame : *frames) {
+            std::memcpy(pcm + *pcm_len, frame.data(), sizeof(frame));
+            *pcm_len += FRAME_SAMPLES;
+        }
+        return OSTREL_MBE_OK;
+    });
+}
+
+int ostrel_mbe_live_decoder_push_lost(ostrel_mbe_live_decoder* decoder, size_t count, int16_t* pcm,
+                                      size_t pcm_capacity, size_t* pcm_len) {
+    if (decoder == nullptr || pcm_len == nullptr || !buffer_ok(pcm, pcm_capacity)) return OSTREL_MBE_ERR_NULL_POINTER;
+    const std::size_t needed = output_size(count, FRAME_SAMPLES);
+    *pcm_len = needed;
+    if (needed > pcm_capacity) return OSTREL_MBE_ERR_BUFFER_TOO_SMALL;
+    *pcm_len = 0;
+    return guarded([&] {
+        for (const PcmFrame& frame : decoder->core.push_lost(count)) {
+            std::memcpy(pcm + *pcm_len, frame.data(), sizeof(frame));
+            *pcm_len += FRAME_SAMPLES;
+        }
+        return OSTREL_MBE_OK;
+    });
+}
+
 int ostrel_mbe_live_decoder_pending(const ostrel_mbe_live_decoder* decoder) {
     return decoder == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : static_cast<int>(decoder->core.pending_bytes());
 }
@@ -520,6 +590,30 @@ int ostrel_mbe_transcoder_transcode(ostrel_mbe_transcoder* transcoder, const uin
         std::memcpy(out, result->bytes.data(), result->length);
         return static_cast<int>(result->length);
     });
+}
+
+int ostrel_mbe_transcoder_transcode_soft(ostrel_mbe_transcoder* transcoder, const float* soft, size_t soft_len,
+                                         uint8_t* out, size_t out_capacity) {
+    if (transcoder == nullptr || !buffer_ok(soft, soft_len) || !buffer_ok(out, out_capacity)) {
+        return OSTREL_MBE_ERR_NULL_POINTER;
+    }
+    Transcoder& t = transcoder->core;
+    if (soft_len != 8 * wire_bytes(t.from())) return OSTREL_MBE_ERR_WRONG_FRAME_LENGTH;
+    if (out_capacity < wire_bytes(t.to())) return OSTREL_MBE_ERR_BUFFER_TOO_SMALL;
+    return guarded([&] {
+        const auto result = t.transcode_soft({soft, soft_len});
+        if (!result) return code_of(result.error());
+        std::memcpy(out, result->bytes.data(), result->length);
+        return static_cast<int>(result->length);
+    });
+}
+
+int ostrel_mbe_transcoder_transcode_lost(ostrel_mbe_transcoder* transcoder, uint8_t* out, size_t out_capacity) {
+    if (transcoder == nullptr || !buffer_ok(out, out_capacity)) return OSTREL_MBE_ERR_NULL_POINTER;
+    if (out_capacity < wire_bytes(transcoder->core.to())) return OSTREL_MBE_ERR_BUFFER_TOO_SMALL;
+    const WireFrame frame = transcoder->core.transcode_lost();
+    std::memcpy(out, frame.bytes.data(), frame.length);
+    return static_cast<int>(frame.length);
 }
 
 int ostrel_mbe_transcoder_reset(ostrel_mbe_transcoder* transcoder) { return reset_handle(transcoder); }

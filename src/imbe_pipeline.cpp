@@ -49,25 +49,38 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
     return result;
 }
 
-DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec) {
-    DecodeResult result;
-    DecodeReport& report = result.report;
-    dq::InfoVectors u{};
-    codecs::mbe_baseline::FrameErrorCounts errors{};
-    if (with_fec) {
-        const auto decoded = imbe_wire::frame::decode_frame_bytes(bytes.first<18>());
-        u = decoded.u;
-        unsigned total = 0;
-        for (std::uint8_t e : decoded.errors) total += e;
-        errors.e0 = decoded.errors[0];
-        errors.e4 = decoded.errors[4];
-        errors.total = static_cast<std::uint8_t>(std::min(total, 255u));
-        std::copy(decoded.errors.begin(), decoded.errors.end(), report.errors.begin());
-        report.code_vectors = static_cast<std::uint8_t>(decoded.errors.size());
-    } else {
-        u = unpack_info_full(bytes.first<11>());
-    }
+namespace {
 
+// The steps after the frame decoder, for corrected vectors (errors set) or the bare rate's
+// vectors (errors all zero, no per-vector counts).
+DecodeResult decode_vectors(const dq::InfoVectors& u, const codecs::mbe_baseline::FrameErrorCounts& errors,
+                            DecodeResult result, const DecodeContext& ctx);
+
+}  // namespace
+
+DecodeResult decode_corrected(const imbe_wire::frame::DecodedFrame& decoded, const DecodeContext& ctx) {
+    DecodeResult result;
+    codecs::mbe_baseline::FrameErrorCounts errors{};
+    unsigned total = 0;
+    for (std::uint8_t e : decoded.errors) total += e;
+    errors.e0 = decoded.errors[0];
+    errors.e4 = decoded.errors[4];
+    errors.total = static_cast<std::uint8_t>(std::min(total, 255u));
+    std::copy(decoded.errors.begin(), decoded.errors.end(), result.report.errors.begin());
+    result.report.code_vectors = static_cast<std::uint8_t>(decoded.errors.size());
+    return decode_vectors(decoded.u, errors, result, ctx);
+}
+
+DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec) {
+    if (with_fec) return decode_corrected(imbe_wire::frame::decode_frame_bytes(bytes.first<18>()), ctx);
+    return decode_vectors(unpack_info_full(bytes.first<11>()), {}, DecodeResult{}, ctx);
+}
+
+namespace {
+
+DecodeResult decode_vectors(const dq::InfoVectors& u, const codecs::mbe_baseline::FrameErrorCounts& errors,
+                            DecodeResult result, const DecodeContext& ctx) {
+    DecodeReport& report = result.report;
     auto params = dq::dequantize(u, ctx.predictor);
     if (params) {
         result.pcm = codecs::mbe_baseline::synthesize_frame_with_mode(*params, errors, false, ctx.synth_settings,
@@ -82,4 +95,5 @@ DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ct
     return result;
 }
 
+}  // namespace
 }  // namespace ostrel_mbe::imbe_pipeline

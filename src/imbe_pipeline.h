@@ -11,6 +11,7 @@
 #include "codecs/mbe_baseline/analysis/analysis.h"
 #include "codecs/mbe_baseline/synthesis.h"
 #include "imbe_wire/dequantize.h"
+#include "imbe_wire/frame.h"
 #include "pipeline_results.h"
 #include "rate.h"
 #include "vocoder_error.h"
@@ -35,5 +36,7 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
 // bytes holds exactly 18 (with FEC) or 11 bytes (checked by the channel).  Never fails: a frame
 // the dequantizer refuses becomes 160 zero samples without advancing the synthesizer.
 DecodeResult decode(std::span<const std::uint8_t> bytes, const DecodeContext& ctx, bool with_fec);
+// The same from the 7200 bit/s frame decoder's output (hard or soft decisions).
+DecodeResult decode_corrected(const imbe_wire::frame::DecodedFrame& decoded, const DecodeContext& ctx);
 
 }  // namespace ostrel_mbe::imbe_pipeline

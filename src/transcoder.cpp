@@ -5,10 +5,13 @@
 #include <optional>
 
 #include "ambe_plus2_wire/frame.h"
+#include "ambe_plus2_wire/soft_frame.h"
 #include "common/check.h"
 #include "common/failure.h"
 #include "imbe_wire/frame.h"
+#include "imbe_wire/soft_frame.h"
 #include "rate_conversion/converter.h"
+#include "soft_input.h"
 #include "wire_common/frame_bytes.h"
 
 namespace ostrel_mbe {
@@ -109,6 +112,52 @@ std::expected<WireFrame, VocoderError> Transcoder::transcode(std::span<const std
         }
     }
     return common::failure<WireFrame, VocoderError>(VocoderError::UnsupportedTranscode{s.from, s.to});
+}
+
+// Soft values and lost frames: the source frame corrected from its soft values carries on
+// from the information vectors exactly as transcode does from the hard ones.
+std::expected<WireFrame, VocoderError> Transcoder::transcode_soft(std::span<const float> soft) {
+    State& s = state();
+    const Rate from = s.from;
+    const Rate to = s.to;
+    const std::size_t expected = 8 * wire_bytes(from);
+    if (soft.size() != expected) {
+        return common::failure<WireFrame, VocoderError>(VocoderError::WrongSoftLength{expected, soft.size()});
+    }
+    if (auto error = soft_input::non_finite(soft)) return std::unexpected(std::move(*error));
+    if (!has_fec(from)) {
+        const std::array<std::uint8_t, 18> bytes = soft_input::slice(soft);
+        return transcode(std::span<const std::uint8_t>(bytes.data(), wire_bytes(from)));
+    }
+    const auto convert_error = [](const rate_conversion::ConvertError& e) {
+        return std::unexpected(VocoderError{VocoderError::Quantize{e.debug()}});
+    };
+    if (is_imbe(from)) {
+        const auto u = imbe_wire::frame::decode_frame_soft(soft.first<imbe_wire::frame::SOFT_BITS>()).u;
+        if (to == Rate::Imbe4400x4400) return WireFrame::of(wire_bytes_layout::pack_info_full(u));
+        OSTREL_CHECK(s.full_to_half.has_value(), "constructed with this direction");
+        auto out = s.full_to_half->convert_vectors(u);
+        if (!out) return convert_error(out.error());
+        return WireFrame::of(wire_common::symbols_to_bytes(*out));
+    }
+    const auto u = ambe_plus2_wire::frame::decode_frame_soft(soft.first<ambe_plus2_wire::frame::SOFT_BITS>()).u;
+    if (to == Rate::AmbePlus2_2450x2450) return WireFrame::of(wire_bytes_layout::pack_info_half(u));
+    OSTREL_CHECK(s.half_to_full.has_value(), "constructed with this direction");
+    auto out = s.half_to_full->convert_vectors(u);
+    if (!out) return convert_error(out.error());
+    return WireFrame::of(wire_common::symbols_to_bytes(*out));
+}
+
+WireFrame Transcoder::transcode_lost() const {
+    switch (to()) {
+        case Rate::Imbe7200x4400:
+            return WireFrame::of(imbe_wire::frame::encode_frame_bytes(rate_conversion::full_rate_invalid_vectors()));
+        case Rate::Imbe4400x4400: return WireFrame::of(wire_bytes_layout::pack_info_full(rate_conversion::full_rate_invalid_vectors()));
+        case Rate::AmbePlus2_3600x2450:
+            return WireFrame::of(ambe_plus2_wire::frame::encode_frame_bytes(rate_conversion::half_rate_erasure_vectors()));
+        case Rate::AmbePlus2_2450x2450: break;
+    }
+    return WireFrame::of(wire_bytes_layout::pack_info_half(rate_conversion::half_rate_erasure_vectors()));
 }
 
 }  // namespace ostrel_mbe

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "ambe_plus2_pipeline.h"
-#include "call_start.h"
+#include "channel_decode.h"
 #include "common/failure.h"
 #include "imbe_pipeline.h"
 #include "vocoder_state.h"
@@ -49,6 +49,7 @@ void clear_states(Vocoder::State& s) {
     s.heard_run = 0;
     s.last_encode.reset();
     s.last_decode = {};
+    s.lost_run = 0;
 }
 
 // Every table and FFT plan the channels share is built when the library is loaded rather than
@@ -87,6 +88,7 @@ std::string_view frame_kind_text(FrameKind kind) {
         case FrameKind::Tone: return "tone";
         case FrameKind::Erasure: return "erasure";
         case FrameKind::Invalid: return "invalid";
+        case FrameKind::Lost: return "lost";
     }
     return "invalid";
 }
@@ -190,41 +192,11 @@ std::expected<PcmFrame, VocoderError> Vocoder::decode_bits(std::span<const std::
         return common::failure<PcmFrame, VocoderError>(VocoderError::WrongBitsLength{wire_bytes(s.rate), bits.size()});
     }
     const bool with_fec = has_fec(s.rate);
-    const bool half_rate = !is_imbe(s.rate);
-    const bool cautious = s.cautious_start && s.heard_run < call_start::FRAMES_TO_START;
-    if (cautious) s.synth.error_rate = call_start::cautious_error_rate(half_rate);
-    DecodeResult result =
-        is_imbe(s.rate)
-            ? imbe_pipeline::decode(bits, {s.imbe_decode_state, s.synth_settings, s.synth}, with_fec)
-            : ambe_plus2_pipeline::decode(bits,
-                                          {s.ambe_decode_state, s.ambe_plus2_synth == AmbePlus2Synth::AmbePlus,
-                                           s.unvoiced_scale, s.synth_settings, s.synth, s.tone_copies, s.mute_tones},
-                                          with_fec);
-    const bool continuous = s.last_decode.disposition == mbe::FrameDisposition::Normal;
-    // A frame is heard when it was synthesized (the pipeline reported a new disposition) and
-    // played as received.
-    const bool heard = result.report.disposition == mbe::FrameDisposition::Normal &&
-                       (result.report.kind == FrameKind::Voice || result.report.kind == FrameKind::Silence ||
-                        result.report.kind == FrameKind::Tone);
-    if (s.level.active()) {
-        std::array<float, FRAME_SAMPLES> scaled;
-        enhancement::apply_scaled(s.enhancement_config, s.enhancement_state, result.pcm, scaled, continuous, 8000.0f);
-        // Only speech received intact moves the gain: not silence, tones, repeats or comfort noise,
-        // nor, during a cautious start, a frame heard that may still be a stray garbage frame.
-        const bool adapt = heard && result.report.kind == FrameKind::Voice && !cautious;
-        enhancement::level_control::apply(s.level, s.level_state, scaled, adapt, result.pcm);
-    } else {
-        enhancement::apply(s.enhancement_config, s.enhancement_state, result.pcm, continuous, 8000.0f);
-    }
-    if (cautious) {
-        s.heard_run = heard ? static_cast<std::uint8_t>(s.heard_run + 1) : std::uint8_t{0};
-        if (s.heard_run == 1) call_start::fade_in(result.pcm);
-        if (s.heard_run == call_start::FRAMES_TO_START) {
-            s.synth.error_rate = call_start::settled_error_rate(half_rate, result.report.total);
-        }
-    }
-    s.last_decode = result.report;
-    return result.pcm;
+    const bool cautious = channel_decode::begin_received(s);
+    DecodeResult result = is_imbe(s.rate)
+                              ? imbe_pipeline::decode(bits, channel_decode::imbe_context(s), with_fec)
+                              : ambe_plus2_pipeline::decode(bits, channel_decode::ambe_plus2_context(s), with_fec);
+    return channel_decode::finish_received(s, result, cautious);
 }
 
 }  // namespace ostrel_mbe

@@ -23,6 +23,10 @@ std::string VocoderError::display() const {
             [](const WrongBitsLength& e) {
                 return "expected " + str(e.expected) + " FEC bytes per frame, got " + str(e.got);
             },
+            [](const WrongSoftLength& e) {
+                return "expected " + str(e.expected) + " soft values per frame (one per wire bit), got " + str(e.got);
+            },
+            [](const NonFiniteSoft& e) { return "soft value " + str(e.index) + " is not finite"; },
             [](const Analysis& e) { return "analysis encoder error: " + str(debug_name(e.error)); },
             [](const Quantize& e) { return "quantize error: " + e.text; },
             [](const UnsupportedTranscode& e) {
@@ -41,6 +45,10 @@ std::string VocoderError::debug() const {
             [](const WrongBitsLength& e) {
                 return "WrongBitsLength { expected: " + str(e.expected) + ", got: " + str(e.got) + " }";
             },
+            [](const WrongSoftLength& e) {
+                return "WrongSoftLength { expected: " + str(e.expected) + ", got: " + str(e.got) + " }";
+            },
+            [](const NonFiniteSoft& e) { return "NonFiniteSoft { index: " + str(e.index) + " }"; },
             [](const Analysis& e) { return "Analysis(" + str(debug_name(e.error)) + ")"; },
             [](const Quantize& e) { return "Quantize(\"" + e.text + "\")"; },
             [](const UnsupportedTranscode& e) {

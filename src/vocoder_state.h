@@ -53,6 +53,11 @@ struct Vocoder::State {
     ambe_plus2_wire::dequantize::DecoderState ambe_decode_state{};
     codecs::mbe_baseline::SynthState synth;
 
+    // Lost frames: how many in a row are repeats before muting (a setting kept by reset), and
+    // how many have been lost since the last received frame.
+    std::uint32_t lost_frame_repeats = 3;
+    std::uint32_t lost_run = 0;
+
     std::optional<EncodeReport> last_encode;
     DecodeReport last_decode{};
 };

@@ -107,8 +107,26 @@ public:
 
     // One entry per frame completed by this call: 160 samples (the framing rules out errors).
     std::vector<Result> push(std::span<const std::uint8_t> bytes);
+    // The same for soft values, one per wire bit (Vocoder::decode_soft), pending apart from
+    // bytes.  A non-finite value refuses the whole call before anything changes.
+    std::expected<std::vector<PcmFrame>, VocoderError> push_soft(std::span<const float> values);
+    // One frame of concealment (Vocoder::decode_lost) per lost frame.  Pending input, bytes or
+    // soft values, belonged to the frames lost and is dropped.
+    std::vector<PcmFrame> push_lost(std::size_t count = 1);
 
     std::size_t pending_bytes() const { return pending_.size(); }
+    std::size_t pending_soft() const { return pending_soft_.size(); }
+    void discard_pending() {
+        pending_.clear();
+        pending_soft_.clear();
+    }
+    void reset() {
+        LiveStream::reset();
+        pending_soft_.clear();
+    }
+
+private:
+    PendingFrame<float, 8 * WIRE_BYTES[0]> pending_soft_;
 };
 
 }  // namespace ostrel_mbe

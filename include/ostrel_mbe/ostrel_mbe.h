@@ -70,7 +70,8 @@ int ostrel_mbe_frame_bytes(int rate);
  * OSTREL_MBE_SETTING_<NAME>; accessor is the setting's name in the C++ and Python interfaces;
  * choices is the number of values of a boolean (2) or enumerated setting, 0 for a number.
  * Values pass as double: booleans 0 or 1, enumerations their constants below,
- * REPEAT_RESET_AFTER a count 0..4294967295 or -1 for none, AMP_EMA_ALPHA any number (NaN
+ * REPEAT_RESET_AFTER a count 0..4294967295 or -1 for none, LOST_FRAME_REPEATS a count
+ * 0..4294967295 (default 3, kept by reset), AMP_EMA_ALPHA any number (NaN
  * and infinities store 0, the rest is clamped to 0..1).  A reset keeps TONE_DETECTION,
  * AMBE_PLUS2_SYNTH, ENHANCEMENT, FORMANT_WEIGHTING and QUANTIZER_SEARCH and returns the others to their
  * defaults, except the decoded-output settings below, which it also keeps.
@@ -97,6 +98,7 @@ int ostrel_mbe_frame_bytes(int rate);
     X(ENHANCEMENT, enhancement, 2)                              \
     X(FORMANT_WEIGHTING, formant_weighting, 2)                  \
     X(QUANTIZER_SEARCH, quantizer_search, 2)                    \
+    X(LOST_FRAME_REPEATS, lost_frame_repeats, 0)                      \
     X(AGC, agc, 2)                                              \
     X(AGC_LEVEL, agc_level, 0)                                  \
     X(AGC_MAX_GAIN, agc_max_gain, 0)                            \
@@ -131,7 +133,8 @@ typedef enum ostrel_mbe_frame_kind {
     OSTREL_MBE_KIND_SILENCE = 2, /* the encoder's silence frame, or the half-rate silence tone */
     OSTREL_MBE_KIND_TONE = 3,    /* a half-rate tone frame (single tone or DTMF) */
     OSTREL_MBE_KIND_ERASURE = 4, /* a half-rate erasure frame: played as silence */
-    OSTREL_MBE_KIND_INVALID = 5  /* parameters the decoder refuses: played as silence */
+    OSTREL_MBE_KIND_INVALID = 5, /* parameters the decoder refuses: played as silence */
+    OSTREL_MBE_KIND_LOST = 6     /* a frame that never arrived: repeated or muted */
 } ostrel_mbe_frame_kind;
 
 /* What the decoder's concealment did with the last frame it synthesized. */
@@ -192,6 +195,16 @@ int ostrel_mbe_vocoder_set(ostrel_mbe_vocoder *vocoder, int setting, double valu
 int ostrel_mbe_vocoder_get(const ostrel_mbe_vocoder *vocoder, int setting, double *value);
 
 /* The report of the last successful encode, and of the last decode. */
+/* Soft-decision decode: soft_len must be 8 times the rate's frame bytes, one value per wire bit
+ * in the order of the frame's bytes (byte 0 first, most significant bit first); positive means
+ * 1, the magnitude is the confidence on any scale, 0 no idea (negate log-likelihood ratios whose
+ * positive means 0).  Another length fails with OSTREL_MBE_ERR_WRONG_FRAME_LENGTH, a NaN or an
+ * infinity with OSTREL_MBE_ERR_BAD_ARGUMENT, both before anything changes.  Returns 160. */
+int ostrel_mbe_vocoder_decode_soft(ostrel_mbe_vocoder *vocoder, const float *soft, size_t soft_len, int16_t *pcm,
+                                   size_t pcm_capacity);
+/* 160 samples for a frame that never arrived: the last frame repeated up to LOST_FRAME_REPEATS
+ * times in a row, then comfort noise until a frame is decoded.  Returns 160. */
+int ostrel_mbe_vocoder_decode_lost(ostrel_mbe_vocoder *vocoder, int16_t *pcm, size_t pcm_capacity);
 int ostrel_mbe_vocoder_encode_report(const ostrel_mbe_vocoder *vocoder, ostrel_mbe_encode_report *report);
 int ostrel_mbe_vocoder_decode_report(const ostrel_mbe_vocoder *vocoder, ostrel_mbe_decode_report *report);
 
@@ -242,6 +255,15 @@ void ostrel_mbe_live_decoder_free(ostrel_mbe_live_decoder *decoder);
 int ostrel_mbe_live_decoder_push(ostrel_mbe_live_decoder *decoder, const uint8_t *bytes, size_t bytes_len,
                                  int16_t *pcm, size_t pcm_capacity, size_t *pcm_len);
 
+/* The same for soft values (see ostrel_mbe_vocoder_decode_soft), any number of them, pending
+ * apart from bytes; a NaN or an infinity fails with OSTREL_MBE_ERR_BAD_ARGUMENT before anything
+ * is consumed. */
+int ostrel_mbe_live_decoder_push_soft(ostrel_mbe_live_decoder *decoder, const float *values, size_t values_len,
+                                      int16_t *pcm, size_t pcm_capacity, size_t *pcm_len);
+/* count lost frames: 160 samples each (see ostrel_mbe_vocoder_decode_lost); pending input is
+ * dropped.  *pcm_len as for push. */
+int ostrel_mbe_live_decoder_push_lost(ostrel_mbe_live_decoder *decoder, size_t count, int16_t *pcm,
+                                      size_t pcm_capacity, size_t *pcm_len);
 /* Bytes pending (less than one frame), or a negative code. */
 int ostrel_mbe_live_decoder_pending(const ostrel_mbe_live_decoder *decoder);
 int ostrel_mbe_live_decoder_discard_pending(ostrel_mbe_live_decoder *decoder);
@@ -264,6 +286,13 @@ void ostrel_mbe_transcoder_free(ostrel_mbe_transcoder *transcoder);
  * out; returns the output frame's length in bytes. */
 int ostrel_mbe_transcoder_transcode(ostrel_mbe_transcoder *transcoder, const uint8_t *in, size_t in_len,
                                     uint8_t *out, size_t out_capacity);
+/* One source frame as soft values (see ostrel_mbe_vocoder_decode_soft), soft_len 8 times the
+ * source's frame bytes; returns the output frame's length. */
+int ostrel_mbe_transcoder_transcode_soft(ostrel_mbe_transcoder *transcoder, const float *soft, size_t soft_len,
+                                         uint8_t *out, size_t out_capacity);
+/* The destination's frame for a source frame that never arrived (the half rate's erasure frame,
+ * at the full rate a frame receivers drop); returns its length. */
+int ostrel_mbe_transcoder_transcode_lost(ostrel_mbe_transcoder *transcoder, uint8_t *out, size_t out_capacity);
 int ostrel_mbe_transcoder_reset(ostrel_mbe_transcoder *transcoder);
 
 /* Values of the transcoder's envelope mix, used by the IMBE 7200 <-> AMBE+2 3600 directions

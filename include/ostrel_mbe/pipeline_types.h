@@ -59,8 +59,10 @@ enum class FrameKind : std::uint8_t {
     Tone,     // an AMBE+2 tone frame: a single tone or a DTMF pair
     Erasure,  // an AMBE+2 erasure frame: 160 zero samples, not synthesized
     Invalid,  // parameters the dequantizer refuses: 160 zero samples, not synthesized
+    Lost,     // a frame that never arrived (Vocoder::decode_lost): repeated or muted
 };
-std::string_view frame_kind_text(FrameKind kind);  // "voice", "silence", "tone", "erasure", "invalid"
+// "voice", "silence", "tone", "erasure", "invalid", "lost"
+std::string_view frame_kind_text(FrameKind kind);
 
 // The decoder's account of the last decoded frame.
 struct DecodeReport {

@@ -50,6 +50,12 @@ public:
     // One frame of the source rate to one frame of the destination rate.  A frame of the wrong
     // length is refused before anything changes.
     std::expected<WireFrame, VocoderError> transcode(std::span<const std::uint8_t> bytes);
+    // The same from soft values, one per wire bit of the source frame (Vocoder::decode_soft):
+    // soft-decision decoding where the source has FEC, the signs sliced where it has not.
+    std::expected<WireFrame, VocoderError> transcode_soft(std::span<const float> soft);
+    // The destination's frame for a source frame that never arrived: the half rate's erasure
+    // frame, or at the full rate the frame a receiver drops (pitch index 208).  No state moves.
+    WireFrame transcode_lost() const;
 
     // Fresh converter state; the direction and the envelope mix stay.
     void reset();

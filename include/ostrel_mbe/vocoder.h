@@ -29,6 +29,15 @@ public:
 
     std::expected<WireFrame, VocoderError> encode_pcm(std::span<const std::int16_t> pcm);
     std::expected<PcmFrame, VocoderError> decode_bits(std::span<const std::uint8_t> bits);
+    // The frame from soft decisions, one value per wire bit in the order of decode_bits' bytes
+    // (byte 0 first, most significant bit first): positive means 1, the magnitude is the
+    // confidence on any scale, 0 no idea.  Exactly wire_bytes * 8 finite values, else an error
+    // and nothing changes.  Soft values of equal magnitude decode exactly as decode_bits of
+    // their signs; at the rates without FEC the signs are sliced.
+    std::expected<PcmFrame, VocoderError> decode_soft(std::span<const float> soft);
+    // 160 samples for a frame that never arrived: the last frame repeated for up to
+    // lost_frame_repeats() frames in a row, then comfort noise until a frame is received.
+    PcmFrame decode_lost();
     void reset();
 
     std::optional<OutputKind> last_output_kind() const;
@@ -56,6 +65,9 @@ public:
     void set_chip_compat(bool on);
     bool chip_compat_spectral_clamp() const;
     void set_chip_compat_spectral_clamp(bool on);
+    // Lost frames repeated before decode_lost mutes (default 3).  Kept by reset.
+    std::uint32_t lost_frame_repeats() const;
+    void set_lost_frame_repeats(std::uint32_t n);
     std::optional<std::uint32_t> repeat_reset_after() const;
     void set_repeat_reset_after(std::optional<std::uint32_t> n);
     // Kept by reset, like the synthesis variant.

@@ -20,6 +20,14 @@ struct VocoderError {
         std::size_t expected;
         std::size_t got;
     };
+    // Soft values: a frame needs one per wire bit, and every one finite.
+    struct WrongSoftLength {
+        std::size_t expected;
+        std::size_t got;
+    };
+    struct NonFiniteSoft {
+        std::size_t index;
+    };
     struct Analysis {
         codecs::mbe_baseline::analysis::AnalysisError error;
     };
@@ -31,7 +39,9 @@ struct VocoderError {
         Rate to;
     };
 
-    std::variant<WrongPcmLength, WrongBitsLength, Analysis, Quantize, UnsupportedTranscode> value;
+    std::variant<WrongPcmLength, WrongBitsLength, Analysis, Quantize, UnsupportedTranscode, WrongSoftLength,
+                 NonFiniteSoft>
+        value;
 
     // User-facing message, e.g. "expected 160 PCM samples per frame, got 100".
     std::string display() const;

@@ -30,19 +30,23 @@ constexpr float FULL_OMEGA0_MAX = FOUR_PI / 39.5f;
 // The first full-rate pitch index outside the coded range: an IMBE receiver drops the frame.
 constexpr std::uint16_t FULL_RATE_INVALID_PITCH = 208;
 
-HalfRateSymbols half_rate_erasure() {
-    ambe_dq::BValues b{};
-    b[0] = ambe_dq::FIRST_RESERVED_PITCH;
-    return ambe_plus2_wire::frame::encode_frame(ambe_plus2_wire::priority::prioritize(b));
-}
+HalfRateSymbols half_rate_erasure() { return ambe_plus2_wire::frame::encode_frame(half_rate_erasure_vectors()); }
 
-FullRateSymbols full_rate_invalid_frame() {
-    imbe_dq::BValues b{};
-    b[0] = FULL_RATE_INVALID_PITCH;
-    return imbe_wire::frame::encode_frame(imbe_wire::priority::prioritize(b, L_MIN));
-}
+FullRateSymbols full_rate_invalid_frame() { return imbe_wire::frame::encode_frame(full_rate_invalid_vectors()); }
 
 }  // namespace
+
+std::array<std::uint16_t, 4> half_rate_erasure_vectors() {
+    ambe_dq::BValues b{};
+    b[0] = ambe_dq::FIRST_RESERVED_PITCH;
+    return ambe_plus2_wire::priority::prioritize(b);
+}
+
+std::array<std::uint16_t, 8> full_rate_invalid_vectors() {
+    imbe_dq::BValues b{};
+    b[0] = FULL_RATE_INVALID_PITCH;
+    return imbe_wire::priority::prioritize(b, L_MIN);
+}
 
 std::string ConvertError::debug() const {
     struct Text {
@@ -65,8 +69,11 @@ MbeParams clamp_omega_to(const MbeParams& params, float lower, float upper) {
 }
 
 std::expected<HalfRateSymbols, ConvertError> FullToHalfConverter::convert(std::span<const std::uint8_t, 72> dibits) {
-    const imbe_wire::frame::DecodedFrame frame = imbe_wire::frame::decode_frame(dibits);
-    auto decoded = imbe_dq::dequantize(frame.u, imbe_);
+    return convert_vectors(imbe_wire::frame::decode_frame(dibits).u);
+}
+
+std::expected<HalfRateSymbols, ConvertError> FullToHalfConverter::convert_vectors(const std::array<std::uint16_t, 8>& vectors) {
+    auto decoded = imbe_dq::dequantize(vectors, imbe_);
     if (!decoded) {
         if (decoded.error().kind == imbe_dq::DecodeErrorKind::BadPitch) return half_rate_erasure();
         return std::unexpected(ConvertError{decoded.error()});
@@ -88,8 +95,11 @@ std::expected<HalfRateSymbols, ConvertError> FullToHalfConverter::convert(std::s
 }
 
 std::expected<FullRateSymbols, ConvertError> HalfToFullConverter::convert(std::span<const std::uint8_t, 36> dibits) {
-    const ambe_plus2_wire::frame::DecodedFrame frame = ambe_plus2_wire::frame::decode_frame(dibits);
-    const ambe_dq::DecodedFrame decoded = ambe_dq::decode_to_params(frame.u, ambe_);
+    return convert_vectors(ambe_plus2_wire::frame::decode_frame(dibits).u);
+}
+
+std::expected<FullRateSymbols, ConvertError> HalfToFullConverter::convert_vectors(const std::array<std::uint16_t, 4>& vectors) {
+    const ambe_dq::DecodedFrame decoded = ambe_dq::decode_to_params(vectors, ambe_);
     const MbeParams* source = decoded.params();
     if (source == nullptr) return full_rate_invalid_frame();
 

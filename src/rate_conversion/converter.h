@@ -58,6 +58,8 @@ class FullToHalfConverter : ConverterState {
 public:
     using ConverterState::ConverterState;
     std::expected<HalfRateSymbols, ConvertError> convert(std::span<const std::uint8_t, 72> dibits);
+    // The same from the corrected information vectors (hard or soft decisions).
+    std::expected<HalfRateSymbols, ConvertError> convert_vectors(const std::array<std::uint16_t, 8>& u);
 };
 
 // AMBE+2 3600 bit/s frame to IMBE 7200 bit/s frame.  Erasures and undecodable frames become
@@ -67,6 +69,13 @@ class HalfToFullConverter : ConverterState {
 public:
     using ConverterState::ConverterState;
     std::expected<FullRateSymbols, ConvertError> convert(std::span<const std::uint8_t, 36> dibits);
+    std::expected<FullRateSymbols, ConvertError> convert_vectors(const std::array<std::uint16_t, 4>& u);
 };
+
+// What each wire carries for a frame that never arrived: the half rate's erasure frame, and at
+// the full rate the frame with pitch index 208, which an IMBE receiver drops.  As information
+// vectors, for the FEC and the bare forms alike.
+std::array<std::uint16_t, 4> half_rate_erasure_vectors();
+std::array<std::uint16_t, 8> full_rate_invalid_vectors();
 
 }  // namespace ostrel_mbe::rate_conversion

@@ -313,12 +313,56 @@ static void test_transcoder(void) {
     ostrel_mbe_transcoder_free(half);
 }
 
+/* Soft values of a frame: +1 for each 1 bit, -1 for each 0 bit, decode exactly like its bytes;
+ * bad soft input is refused before the channel moves; lost frames repeat, then mute. */
+static void test_soft_and_lost(int rate) {
+    int error = 0;
+    ostrel_mbe_vocoder *enc = ostrel_mbe_vocoder_new(rate, &error);
+    ostrel_mbe_vocoder *hard = ostrel_mbe_vocoder_new(rate, &error);
+    ostrel_mbe_vocoder *soft = ostrel_mbe_vocoder_new(rate, &error);
+    int16_t pcm[160], a[160], b[160];
+    uint8_t frame[18];
+    float values[144];
+    const size_t bytes = (size_t)ostrel_mbe_frame_bytes(rate);
+    make_signal(pcm, 160, 0);
+    for (int i = 0; i < 6; ++i) {
+        CHECK(ostrel_mbe_vocoder_encode(enc, pcm, 160, frame, sizeof frame) == (int)bytes);
+        for (size_t k = 0; k < 8 * bytes; ++k) values[k] = ((frame[k / 8] >> (7 - k % 8)) & 1) ? 1.0f : -1.0f;
+        values[0] = NAN;
+        CHECK(ostrel_mbe_vocoder_decode_soft(soft, values, 8 * bytes, b, 160) == OSTREL_MBE_ERR_BAD_ARGUMENT);
+        values[0] = (frame[0] & 0x80) ? 1.0f : -1.0f;
+        CHECK(ostrel_mbe_vocoder_decode_soft(soft, values, 8 * bytes - 1, b, 160) == OSTREL_MBE_ERR_WRONG_FRAME_LENGTH);
+        CHECK(ostrel_mbe_vocoder_decode(hard, frame, bytes, a, 160) == 160);
+        CHECK(ostrel_mbe_vocoder_decode_soft(soft, values, 8 * bytes, b, 160) == 160);
+        CHECK(memcmp(a, b, sizeof a) == 0);
+    }
+    CHECK(ostrel_mbe_vocoder_set(soft, OSTREL_MBE_SETTING_LOST_FRAME_REPEATS, 1.0) == OSTREL_MBE_OK);
+    ostrel_mbe_decode_report report;
+    const int expected[] = {OSTREL_MBE_DISPOSITION_REPEAT, OSTREL_MBE_DISPOSITION_MUTE};
+    for (int i = 0; i < 2; ++i) {
+        CHECK(ostrel_mbe_vocoder_decode_lost(soft, b, 160) == 160);
+        CHECK(ostrel_mbe_vocoder_decode_report(soft, &report) == OSTREL_MBE_OK);
+        CHECK(report.kind == OSTREL_MBE_KIND_LOST && report.disposition == expected[i]);
+    }
+    ostrel_mbe_live_decoder *stream = ostrel_mbe_live_decoder_new(rate, &error);
+    int16_t out[3 * 160];
+    size_t n = 0;
+    CHECK(ostrel_mbe_live_decoder_push_soft(stream, values, 8 * bytes, out, 3 * 160, &n) == OSTREL_MBE_OK && n == 160);
+    CHECK(ostrel_mbe_live_decoder_push_lost(stream, 3, out, 2 * 160, &n) == OSTREL_MBE_ERR_BUFFER_TOO_SMALL && n == 480);
+    CHECK(ostrel_mbe_live_decoder_push_lost(stream, 3, out, 3 * 160, &n) == OSTREL_MBE_OK && n == 480);
+    ostrel_mbe_live_decoder_free(stream);
+    ostrel_mbe_vocoder_free(enc);
+    ostrel_mbe_vocoder_free(hard);
+    ostrel_mbe_vocoder_free(soft);
+}
+
 int main(void) {
     test_codes_and_geometry();
     test_null_handles_and_bad_creation();
     for (int rate = 0; rate < 4; ++rate) {
         test_vocoder(rate);
         test_streaming(rate);
+        test_soft_and_lost(rate);
     }
     test_settings();
     test_transcoder();

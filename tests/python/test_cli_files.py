@@ -118,3 +118,57 @@ def test_a_signal_leaves_no_temporary_file(tmp_path, signum):
         status = child.wait(timeout=60)
     assert status == 128 + signum
     assert sorted(p.name for p in tmp_path.iterdir()) == ["frames.fifo"]
+
+
+@pytest.mark.parametrize("fmt,subtype", [("WAV", "PCM_16"), ("FLAC", "PCM_16"), ("OGG", "VORBIS")])
+def test_a_container_on_a_pipe_is_read_as_such_and_refused_by_decode(tmp_path, fmt, subtype):
+    import soundfile
+
+    speech = wav.load_pcm(bundled_speech())[2000:6000] / 32768.0
+    source = tmp_path / f"in.{fmt.lower()}"
+    soundfile.write(source, np.stack([wav.resample(speech, 8000, 16000)] * 2, axis=1), 16000,
+                    format=fmt, subtype=subtype)
+    from_file = run("encode", source, "-")
+    with open(source, "rb") as stdin:
+        from_pipe = subprocess.run(f"cat | {sys.executable} -m ostrel_mbe encode - -", shell=True, stdin=stdin,
+                                   capture_output=True, timeout=120)
+    assert from_pipe.returncode == 0, from_pipe.stderr
+    assert from_pipe.stdout == from_file.stdout and len(from_file.stdout) == 28 * 18
+    r = run("decode", source, tmp_path / "out.wav")
+    assert r.returncode == 2 and f"a {fmt} audio file, not wire frames".encode() in r.stderr
+    assert not (tmp_path / "out.wav").exists()
+
+
+@pytest.mark.parametrize("case", ["info of an empty file", "ogg output", "unknown extension", "version",
+                                  "roundtrip json", "same rates", "trailing slash", "249-character name",
+                                  "name that is not UTF-8"])
+def test_consistency(tmp_path, clip, frames, case):
+    import json
+    import soundfile
+
+    (tmp_path / "empty.bin").write_bytes(b"")
+    long_name = tmp_path / ("x" * 245 + ".wav")
+    args, status, needle, made = {
+        "info of an empty file": (["info", tmp_path / "empty.bin"], 2, b"empty.bin: no frames", None),
+        "ogg output": (["decode", frames, tmp_path / "o.ogg"], 0, b"", tmp_path / "o.ogg"),
+        "unknown extension": (["decode", frames, tmp_path / "o.xyz"], 2, b"cannot write a .xyz file", None),
+        "version": (["--version"], 0, b"ostrel_mbe " + m.__version__.encode(), None),
+        "roundtrip json": (["roundtrip", clip, "--json", "-d", tmp_path], 0, b'"rate": "imbe7200"',
+                           tmp_path / "clip.imbe7200.wav"),
+        "same rates": (["transcode", "--from", "ambe3600", "--to", "ambe3600", frames, tmp_path / "t"], 2,
+                       b"both ambe3600", None),
+        "trailing slash": (["decode", frames, str(tmp_path / "dir") + "/"], 2, b"not a directory", None),
+        "249-character name": (["decode", frames, long_name], 0, b"", long_name),
+        "name that is not UTF-8": (["encode", clip, os.fsencode(tmp_path) + b"/\xff.bin"], 0, b"\\udcff.bin",
+                                   tmp_path / os.fsdecode(b"\xff.bin")),
+    }[case]
+    r = subprocess.run([sys.executable, "-m", "ostrel_mbe", *map(os.fsencode, args)], capture_output=True,
+                       timeout=120, env={**os.environ, "PYTHONIOENCODING": "utf-8:strict"})
+    assert r.returncode == status and needle in r.stdout + r.stderr, r.stderr
+    assert b"Traceback" not in r.stderr
+    names = {p.name for p in tmp_path.iterdir()} - {"clip.wav", "clip.bin", "empty.bin"}
+    assert names == ({made.name} if made else set())
+    if case == "ogg output":
+        assert soundfile.info(str(made)).format == "OGG"
+    if case == "roundtrip json":
+        assert json.loads(r.stdout)[0]["frames"] == 25

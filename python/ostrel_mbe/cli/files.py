@@ -6,14 +6,17 @@ from __future__ import annotations
 
 import argparse
 import errno
+import itertools
 import os
 import re
+import shutil
 import stat
 import sys
 import tempfile
+import threading
 import wave
 from pathlib import Path
-from typing import Any, BinaryIO, Callable, Iterable, Iterator, List, Optional, Union
+from typing import Any, BinaryIO, Callable, Iterable, Iterator, List, Optional, Tuple, Union
 
 import numpy as np
 
@@ -90,6 +93,85 @@ def read_chunks(source: BinaryIO, name: str) -> Iterator[bytes]:
         if not chunk:
             return
         yield chunk
+
+
+# The first bytes of the audio containers read from a pipe.
+CONTAINERS = {b"RIFF": "WAV", b"RIFX": "WAV", b"RF64": "WAV", b"fLaC": "FLAC", b"OggS": "OGG"}
+MAGIC_BYTES = 4
+
+
+def container_of(head: bytes) -> Optional[str]:
+    """The audio container a stream's first bytes announce, or None (raw PCM, or frames)."""
+    return CONTAINERS.get(bytes(head[:MAGIC_BYTES]))
+
+
+def _read_head(fd: int) -> bytes:
+    head = b""
+    while len(head) < MAGIC_BYTES:
+        chunk = os.read(fd, MAGIC_BYTES - len(head))
+        if not chunk:
+            break
+        head += chunk
+    return head
+
+
+def open_stdin_pcm() -> Tuple[Optional["wav.Reader"], Iterator[np.ndarray]]:
+    """Standard input as 8 kHz blocks: an audio file when its first bytes name a container
+    (WAV, FLAC, OGG), else raw 8 kHz 16-bit little-endian mono.  Returns the open reader (None
+    for raw PCM) and the blocks."""
+    fd = sys.stdin.buffer.fileno()
+    try:
+        head = _read_head(fd)
+    except OSError as e:
+        raise InputError(f"<stdin>: {e.strerror or e}") from None
+    container = container_of(head)
+    if container is None:
+        return None, raw_pcm_chunks(itertools.chain([head], read_chunks(sys.stdin.buffer, "<stdin>")))
+    if container == "FLAC":
+        # libsndfile's FLAC reader seeks: the stream is kept in a temporary file (disk, not memory).
+        spool = tempfile.TemporaryFile()
+        spool.write(head)
+        shutil.copyfileobj(sys.stdin.buffer, spool, 1 << 16)
+        spool.seek(0)
+        source = os.dup(spool.fileno())
+        spool.close()
+    else:
+        # A pipe of our own that gives libsndfile the first bytes again, then the rest.
+        source, sink = os.pipe()
+        threading.Thread(target=_feed, args=(head, fd, sink), daemon=True).start()
+    try:
+        reader = wav.Reader(source)
+    except wav.WavError as e:
+        raise InputError(f"<stdin>: {e}") from None
+    reader.path = "<stdin>"
+    return reader, audio_blocks(reader)
+
+
+def _feed(head: bytes, fd: int, sink: int) -> None:
+    try:
+        with open(sink, "wb") as out:
+            out.write(head)
+            while chunk := os.read(fd, 1 << 16):
+                out.write(chunk)
+    except OSError:
+        pass  # the reader stopped (a bad file): it reports why
+
+
+def frame_chunks(source: BinaryIO, name: str) -> Iterator[bytes]:
+    """A frame stream as it arrives, refused when it starts like an audio file."""
+    head = b""
+    for chunk in read_chunks(source, name):
+        if head is not None:
+            head += chunk
+            if len(head) < MAGIC_BYTES:
+                continue
+            chunk, head = head, None
+            container = container_of(chunk)
+            if container is not None:
+                raise InputError(f"{name}: a {container} audio file, not wire frames (encode it first)")
+        yield chunk
+    if head:
+        yield head
 
 
 def raw_pcm_chunks(chunks: Iterator[bytes]) -> Iterator[np.ndarray]:
@@ -255,6 +337,11 @@ class Output:
                 self._close_stream = True
             else:
                 check_not_an_input(path, inputs)
+                if as_wav:
+                    try:
+                        wav.output_format(path)
+                    except wav.WavError as e:
+                        raise OutputError(f"{path}: {e}") from None
                 self.stream = self._open_temp(path)
                 if as_wav:
                     self._open_audio_writer(path)
@@ -417,7 +504,7 @@ def stream_frames(args: argparse.Namespace, label: str, size: int, push: Callabl
         frames = FrameDriver(label, file_frames(source, size), args)
         with Output(args.output, as_wav, inputs=[args.input]) as out:
             try:
-                for chunk in read_chunks(source, name):
+                for chunk in frame_chunks(source, name):
                     out.write(frames.push(push, chunk, size))
             finally:
                 frames.close()

@@ -24,8 +24,11 @@ struct SynthSettings {
     FormantWeighting formant_weighting = FormantWeighting::Compat;
 };
 
-// Per-frame error summary from the pipeline: erasure bit 0 forces a repeat; e0 counts the errors
-// corrected in the most protected code word; e4 feeds adaptive smoothing only; total is eps_T.
+// Per-frame error summary from the pipeline: erasure bit 0 forces a repeat (unless the error rate
+// mutes), bit 1 forces a mute (a lost frame past its repeats); e0 counts the errors corrected in
+// the most protected code word; e4 feeds adaptive smoothing only; total is eps_T.
+inline constexpr std::uint8_t ERASURE_REPEAT = 1;
+inline constexpr std::uint8_t ERASURE_MUTE = 2;
 struct FrameErrorCounts {
     std::uint8_t erasure = 0;
     std::uint8_t e0 = 0;

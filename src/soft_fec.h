@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Soft-decision decoding of the frames' block codes: the Golay (23,12) and extended (24,12)
+// words by Chase decoding around the hard decision (the hard decoder run on the received word
+// with its least reliable bits flipped in every combination, the candidate closest in
+// reliability-weighted distance kept), the Hamming (15,11) words exactly, by a Viterbi search
+// over the code's 16-state syndrome trellis.  Inputs are the sliced word (bit j of a right-aligned
+// word) and the reliability of each bit position (|soft value|, any scale, 0 = no idea).
+// Equal reliabilities decode exactly as the hard decoders of fec.h.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "fec.h"
+
+namespace ostrel_mbe::soft_fec {
+
+// A soft-decided word: its data and the number of positions where the chosen code word differs
+// from the sliced bits (not capped).  `confident` is false when that distance is beyond the
+// hard decoder's reach and the flipped bits were not markedly less reliable than the word's
+// average: a choice too close to call.
+struct SoftDecoded {
+    std::uint16_t data = 0;
+    std::uint8_t flips = 0;
+    bool confident = true;
+};
+
+SoftDecoded golay_23_12_decode_soft(std::uint32_t hard, std::span<const float, 23> reliability);
+// The half rate's first word: bits 23..1 the Golay word, bit 0 its parity.
+SoftDecoded golay_24_12_decode_soft(std::uint32_t hard, std::span<const float, 24> reliability);
+SoftDecoded hamming_15_11_decode_soft(std::uint16_t hard, std::span<const float, 15> reliability);
+
+// Error counts in the hard decoders' ranges, so that concealment keeps its tuning: at most 3
+// per Golay word and 1 per Hamming word; the extended word reports fec::GOLAY_24_12_UNCORRECTABLE
+// where its hard decoder would (four or more flips) unless the soft choice was confident.
+std::uint8_t golay_23_12_count(const SoftDecoded& decoded);
+std::uint8_t golay_24_12_count(const SoftDecoded& decoded);
+std::uint8_t hamming_15_11_count(const SoftDecoded& decoded);
+
+}  // namespace ostrel_mbe::soft_fec
