@@ -433,7 +433,8 @@ def test_the_end_of_a_recording_comes_out_and_roundtrip_is_aligned(tmp_path, rat
     # The decoded stream holds the last frame of the input 50 ms later, at its level.
     late = decoded[speech.size - 160 + 400:speech.size + 400]
     assert late.size == 160 and abs(np.std(late.astype(float)) / np.std(tail.astype(float)) - 1) < 0.7
-    assert main(["roundtrip", "--rate", rate, str(source), "-d", str(tmp_path)]) == 0
+    # Without the AGC, whose gain settles over this clip's one second and so reshapes its envelope.
+    assert main(["roundtrip", "--rate", rate, str(source), "-d", str(tmp_path), "--no-agc"]) == 0
     aligned = wav.load_pcm(tmp_path / f"s.{rate}.wav")
     assert aligned.size == speech.size
     env_in, env_out = _envelope(speech), _envelope(aligned)
