@@ -19,12 +19,12 @@ if [ ! -x "$build/instructions_driver" ]; then
   cmake --build "$build" -j 2 --target instructions_driver >/dev/null
 fi
 names=(Imbe7200x4400 Imbe4400x4400 AmbePlus2_3600x2450 AmbePlus2_2450x2450)
-printf '%-22s %16s %16s %16s\n' rate "encode Ir/frame" "decode Ir/frame" "soft Ir/frame"
+printf '%-22s %16s %16s %16s %16s\n' rate "encode Ir/frame" "decode Ir/frame" "soft Ir/frame" "with AGC"
 for rate in 0 1 2 3; do
   line=$(printf '%-22s' "${names[$rate]}")
-  for mode in encode decode soft; do
+  for mode in encode decode soft decode-agc; do
     out=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null --collect-atstart=no \
-          --toggle-collect="measured_$mode" "$build/instructions_driver" "$mode" "$rate" "$frames" 2>&1)
+          --toggle-collect="measured_${mode%-agc}" "$build/instructions_driver" "$mode" "$rate" "$frames" 2>&1)
     total=$(sed -n 's/.*Collected : \([0-9]*\).*/\1/p' <<<"$out" | tail -1)
     line+=$(printf ' %16d' $((total / frames)))
   done

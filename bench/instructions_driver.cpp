@@ -2,8 +2,9 @@
 // Fixed workload for bench/instructions.sh: after a warm-up that builds every shared table and
 // plan, measured_encode / measured_decode / measured_soft run a number of frames of one rate;
 // callgrind counts the instructions inside them only.  The soft mode decodes the frames from
-// soft values (Vocoder::decode_soft), the bits with pseudo-random confidences, some wrong.
-//     instructions_driver encode|decode|soft RATE(0..3) FRAMES
+// soft values (Vocoder::decode_soft), the bits with pseudo-random confidences, some wrong;
+// decode-agc decodes with level control on.
+//     instructions_driver encode|decode|soft|decode-agc RATE(0..3) FRAMES
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -47,7 +48,7 @@ extern "C" __attribute__((noinline)) void measured_soft(ostrel_mbe::Vocoder& dec
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: instructions_driver encode|decode|soft RATE FRAMES\n");
+        std::fprintf(stderr, "usage: instructions_driver encode|decode|soft|decode-agc RATE FRAMES\n");
         return 2;
     }
     const bool encode = std::strcmp(argv[1], "encode") == 0;
@@ -87,6 +88,7 @@ int main(int argc, char** argv) {
         measured_soft(dec, soft, WARM_UP, frames);
         return 0;
     }
+    dec.set_agc(std::strcmp(argv[1], "decode-agc") == 0);
     for (std::size_t i = 0; i < WARM_UP; ++i) (void)dec.decode_bits(stream[i].span());
     measured_decode(dec, stream, WARM_UP, frames);
     return 0;
