@@ -31,7 +31,7 @@ WireFrame pack_info_or_fec(const std::array<std::uint16_t, 4>& u, bool with_fec)
 
 std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> pcm, const EncodeContext& ctx,
                                                  bool with_fec) {
-    if (const std::optional<ToneReport> tone = ctx.tone_detection ? detect_tone_report(pcm) : std::nullopt) {
+    if (const std::optional<ToneReport> tone = ctx.tone_detection ? detect_tone_report(pcm, ctx.steady_tone) : std::nullopt) {
         // A tone frame replaces analysis and quantization: no analysis or quantizer state moves.
         return EncodeResult{pack_info_or_fec(dq::tone_frame_vectors(tone->id, tone->amplitude), with_fec),
                             EncodeReport{OutputKind::Tone, tone}};
@@ -90,7 +90,7 @@ DecodeResult decode_vectors(const std::array<std::uint16_t, 4>& u,
     if (verdict.kind == dq::ToneVerdict::Kind::Irreconcilable) {
         // Concealed like a damaged voice frame: repeated (or muted) by the synthesizer.
         codecs::mbe_baseline::FrameErrorCounts erased = errors;
-        erased.erasure = 1;
+        erased.erasure = codecs::mbe_baseline::ERASURE_REPEAT;
         result.pcm = codecs::mbe_baseline::synthesize_frame_with_mode(MbeParams::ambe_plus2_silence(), erased,
                                                                       ctx.ambe_plus, ctx.synth_settings, ctx.synth,
                                                                       ctx.unvoiced_scale);

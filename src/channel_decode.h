@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <cstdlib>
 
 #include "ambe_plus2_pipeline.h"
 #include "call_start.h"
@@ -22,9 +23,18 @@ inline ambe_plus2_pipeline::DecodeContext ambe_plus2_context(Vocoder::State& s) 
             s.synth, s.tone_copies, s.mute_tones};
 }
 
+// "OSTREL_LCG_INIT" selects where the noise generator's first window starts.  It is read here,
+// just before the first unvoiced synthesis after construction or reset (a lost frame is never
+// the first: it repeats a synthesized one), so that synthesis stays a function of its inputs.
+inline void read_noise_start(Vocoder::State& s) {
+    if (!s.synth.noise.initialised)
+        s.synth.noise.start = codecs::mbe_baseline::noise_start_index(std::getenv("OSTREL_LCG_INIT"));
+}
+
 // Whether the channel is still in a cautious call start; if so, holds the smoothed error rate
-// at the cautious level before the frame is decoded.
+// at the cautious level before the frame is decoded.  Reads the noise start first.
 inline bool begin_received(Vocoder::State& s) {
+    read_noise_start(s);
     const bool cautious = s.cautious_start && s.heard_run < call_start::FRAMES_TO_START;
     if (cautious) s.synth.error_rate = call_start::cautious_error_rate(!is_imbe(s.rate));
     return cautious;

@@ -73,8 +73,9 @@ int ostrel_mbe_frame_bytes(int rate);
  * REPEAT_RESET_AFTER a count 0..4294967295 or -1 for none, LOST_FRAME_REPEATS a count
  * 0..4294967295 (default 3, kept by reset), AMP_EMA_ALPHA any number (NaN
  * and infinities store 0, the rest is clamped to 0..1).  A reset keeps TONE_DETECTION,
- * AMBE_PLUS2_SYNTH, ENHANCEMENT, FORMANT_WEIGHTING and QUANTIZER_SEARCH and returns the others to their
- * defaults, except the decoded-output settings below, which it also keeps.
+ * AMBE_PLUS2_SYNTH, ENHANCEMENT, FORMANT_WEIGHTING, QUANTIZER_SEARCH and STRICT_TONE_DETECTION and
+ * returns the others to their defaults, except the decoded-output settings below, which it also
+ * keeps.
  * Decoded output (all off by default): AGC brings active speech toward AGC_LEVEL (dBFS RMS,
  * -60..0, default -20) with at most AGC_MAX_GAIN dB (0..40, default 18); OUTPUT_GAIN adds a
  * fixed gain in dB (-60..40); with AGC on or OUTPUT_GAIN not 0 a peak limiter ends the chain,
@@ -105,7 +106,8 @@ int ostrel_mbe_frame_bytes(int rate);
     X(OUTPUT_GAIN, output_gain, 0)                              \
     X(TONE_COPIES, tone_copies, 2)                              \
     X(MUTE_TONES, mute_tones, 2)                                \
-    X(CAUTIOUS_START, cautious_start, 2)
+    X(CAUTIOUS_START, cautious_start, 2)                        \
+    X(STRICT_TONE_DETECTION, strict_tone_detection, 2)
 
 typedef enum ostrel_mbe_setting {
 #define OSTREL_MBE_SETTING_CONSTANT_(name, accessor, choices) OSTREL_MBE_SETTING_##name,

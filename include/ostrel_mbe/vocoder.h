@@ -43,10 +43,19 @@ public:
     std::optional<OutputKind> last_output_kind() const;
     std::optional<ToneReport> last_tone_detection() const;
     const DecodeReport& last_decode_report() const;
+    // True until the first unvoiced synthesis after construction or reset: until then every
+    // decode_bits reads "OSTREL_LCG_INIT" (where the noise generator's first window starts), so
+    // a caller that guards the environment holds its guard for that call.
+    bool decode_reads_environment() const;
 
     // Settings (plain reads and writes unless noted).
     bool tone_detection() const;
     void set_tone_detection(bool on);
+    // With tone detection on: report a tone only when it dominates the frame's spectrum and has
+    // persisted over three frames, so that voiced speech is not sent as tones (default off, the
+    // standard's per-frame detector).  Kept by reset.
+    bool strict_tone_detection() const;
+    void set_strict_tone_detection(bool on);
     bool spectral_subtraction() const;
     void set_spectral_subtraction(bool on);
     bool silence_dispatch() const;
@@ -76,7 +85,8 @@ public:
     AmbePlus2Synth ambe_plus2_synth() const;
     void set_ambe_plus2_synth(AmbePlus2Synth synth);
     enhancement::EnhancementMode enhancement() const;
-    // Replaces the whole chain configuration by the default for the mode and clears its memory.
+    // Replaces the whole chain configuration by the default for the mode and clears its memory;
+    // the level control below is not part of it and stays as it is.
     void set_enhancement(enhancement::EnhancementMode mode);
     double amp_ema_alpha() const;
     // NaN or infinity stores 0; otherwise clamped to [0, 1].  Drops the smoothing memory.

@@ -164,7 +164,7 @@ static void test_settings(void) {
         {OSTREL_MBE_SETTING_AGC, 1.0},                   {OSTREL_MBE_SETTING_AGC_LEVEL, -26.0},
         {OSTREL_MBE_SETTING_AGC_MAX_GAIN, 12.0},         {OSTREL_MBE_SETTING_OUTPUT_GAIN, -3.0},
         {OSTREL_MBE_SETTING_TONE_COPIES, 1.0},           {OSTREL_MBE_SETTING_MUTE_TONES, 1.0},
-        {OSTREL_MBE_SETTING_CAUTIOUS_START, 1.0},
+        {OSTREL_MBE_SETTING_CAUTIOUS_START, 1.0},        {OSTREL_MBE_SETTING_STRICT_TONE_DETECTION, 1.0},
     };
     for (size_t i = 0; i < sizeof good / sizeof good[0]; ++i) {
         CHECK(ostrel_mbe_vocoder_set(v, good[i].setting, good[i].value) == OSTREL_MBE_OK);
@@ -190,6 +190,7 @@ static void test_settings(void) {
      * chip_compat to its default. */
     CHECK(ostrel_mbe_vocoder_reset(v) == OSTREL_MBE_OK);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_QUANTIZER_SEARCH, &value) == OSTREL_MBE_OK && value == 1.0);
+    CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_STRICT_TONE_DETECTION, &value) == OSTREL_MBE_OK && value == 1.0);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_TONE_DETECTION, &value) == OSTREL_MBE_OK && value == 1.0);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_FORMANT_WEIGHTING, &value) == OSTREL_MBE_OK && value == 1.0);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_CHIP_COMPAT, &value) == OSTREL_MBE_OK && value == 0.0);

@@ -72,6 +72,22 @@ def test_encode_then_decode(tmp_path, short_clip):
         assert np.array_equal(wav.load_pcm(path), expected), weighting
 
 
+@pytest.mark.parametrize("rate", ["ambe3600", "ambe2450"])
+def test_half_rate_encode_uses_the_quantizer_search_unless_asked_for_plain(tmp_path, short_clip, rate):
+    padded = np.concatenate([wav.load_pcm(short_clip), np.zeros(3 * 160, np.int16)])
+    outputs = {}
+    for choice in ("search", "plain"):
+        enc = m.Vocoder(RATES[rate])
+        enc.set_quantizer_search(choice == "search")
+        outputs[choice] = b"".join(enc.encode_pcm(f) for f in wav.split_frames(padded))
+    assert outputs["search"] != outputs["plain"]
+    for args, expected in (((), "search"), (("--quantizer", "plain"), "plain")):
+        frames = tmp_path / f"clip_{expected}.bin"
+        r = run("encode", short_clip, frames, "--rate", rate, *args)
+        assert r.returncode == 0, r.stderr
+        assert frames.read_bytes() == outputs[expected], args
+
+
 def test_decoded_output_options_reach_the_decoder(tmp_path, short_clip):
     frames, out = tmp_path / "clip.ambe3600", tmp_path / "out.wav"
     assert run("encode", "--rate", "ambe3600", short_clip, frames).returncode == 0
@@ -466,3 +482,26 @@ def test_memory_of_a_file_of_many_channels_is_bounded_in_bytes(tmp_path):
     growth = _peak_rss_of("encode", path, os.devnull) - _peak_rss_of("encode", mono, os.devnull)
     print(f"peak memory growth for 1024 channels: {growth / 2**20:.1f} MB")
     assert growth < 48 * 2**20
+
+
+def test_tones_flag_sends_dtmf_as_tone_frames_and_keeps_speech_out(tmp_path):
+    t = np.arange(800) / 8000.0
+    digits = [np.concatenate([8000 * (np.sin(2 * np.pi * lo * t) + np.sin(2 * np.pi * hi * t)), np.zeros(480)])
+              for lo, hi in ((697, 1209), (941, 1633))]
+    speech = wav.load_pcm(bundled_speech())
+    source = tmp_path / "dial.wav"
+    wav.write(source, np.concatenate([*digits, speech]).astype(np.int16))
+    kinds = {}
+    for flags in ((), ("--tones",)):
+        frames = tmp_path / "dial.ambe"
+        r = run("encode", "--rate", "ambe3600", *flags, source, frames)
+        assert r.returncode == 0, r.stderr
+        dec, data = m.Vocoder(m.Rate.AMBEPLUS2_3600X2450), frames.read_bytes()
+        kinds[flags] = []
+        for i in range(0, len(data), 9):
+            dec.decode_bits(data[i:i + 9])
+            kinds[flags].append(dec.last_decode_report()["kind"] == "tone")
+    assert not any(kinds[()])
+    with_tones = kinds[("--tones",)]
+    assert any(with_tones[:8]) and any(with_tones[8:16]) and sum(with_tones[16:]) <= 3
+    assert "--tones" in run("encode", "--help").stdout
