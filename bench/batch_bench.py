@@ -95,8 +95,8 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--files", type=int, default=60)
     parser.add_argument("--seconds", type=float, default=60.0)
-    parser.add_argument("--full", action="store_true", help="200 files of 60 s, 3 repeats")
-    parser.add_argument("--repeats", type=int, default=2)
+    parser.add_argument("--full", action="store_true", help="200 files of 60 s")
+    parser.add_argument("--repeats", type=int, help="runs of each row (default 2, 3 with --full)")
     parser.add_argument("--command", choices=list(FLAGS), default="encode")
     parser.add_argument("--no-dask", action="store_true", help="leave out the Dask LocalCluster")
     parser.add_argument("--json", help="write the figures to this file")
@@ -107,7 +107,8 @@ def main() -> None:
         loop_in_process(command, json.loads(Path(lst).read_text()), out_dir)
         return
     if args.full:
-        args.files, args.seconds, args.repeats = 200, 60.0, 3
+        args.files, args.seconds = 200, 60.0
+    args.repeats = args.repeats or (3 if args.full else 2)
 
     work = Path(tempfile.mkdtemp(prefix="batch_bench."))
     client = None

@@ -19,6 +19,7 @@ from __future__ import annotations
 import argparse
 import concurrent.futures as cf
 import functools
+import gc
 import hashlib
 import importlib
 import json
@@ -211,6 +212,11 @@ def process(command: str, source: str, output: str, options: Dict[str, Any]) -> 
         entry.update(measure(command, output, options))
     except Exception as e:  # noqa: BLE001  one bad file fails alone, whatever went wrong
         entry.update(status="failed", error=str(e) or type(e).__name__)
+    if entry["status"] == "failed":
+        # The error's traceback may hold the file's codec objects in a reference cycle: they are
+        # bound to this thread, so they are collected here, not on whichever thread of a Dask
+        # worker next runs the collector.
+        gc.collect()
     entry["wall_seconds"] = round(time.perf_counter() - start, 3)
     return entry
 
