@@ -71,9 +71,10 @@ SoftDecoded decided(std::uint16_t data, std::uint32_t pattern, unsigned reach, s
     const float mean = total / static_cast<float>(N);
     const auto flips = static_cast<unsigned>(std::popcount(pattern));
     const float metric = weight(pattern, reliability);
-    // The weighted distance in average bits, rounded: exactly the flips when all bits are alike.
+    // The weighted distance in average bits, rounded, at most the flips: exactly the flips when
+    // all bits are alike.
     const float average_bits = mean > 0.0f ? metric / mean + 0.5f : static_cast<float>(flips);
-    const auto counted = static_cast<std::uint8_t>(std::min(average_bits, 255.0f));
+    const auto counted = static_cast<std::uint8_t>(std::min(average_bits, static_cast<float>(flips)));
     const bool confident = flips <= reach || metric < CONFIDENT_SHARE * mean * static_cast<float>(flips);
     return {data, static_cast<std::uint8_t>(flips), counted, confident};
 }
@@ -188,13 +189,21 @@ SoftDecoded hamming_15_11_decode_soft(std::uint16_t hard, std::span<const float,
     return decided(static_cast<std::uint16_t>(((hard ^ pattern) >> 4) & 0x7FFu), pattern, 1, reliability);
 }
 
-std::uint8_t golay_23_12_count(const SoftDecoded& decoded) { return std::min<std::uint8_t>(decoded.counted, 3); }
-
-std::uint8_t golay_24_12_count(const SoftDecoded& decoded) {
-    if (decoded.flips > 3 && !decoded.confident) return fec::GOLAY_24_12_UNCORRECTABLE;
-    return std::min<std::uint8_t>(decoded.counted, 3);
+// Within the hard decoder's reach the weighted distance; beyond it, or in a frame with a word
+// beyond it, the flips as the hard decoder would count them.
+std::uint8_t golay_23_12_count(const SoftDecoded& decoded, bool bad_frame) {
+    if (decoded.flips > 3) return 3;
+    return bad_frame ? decoded.flips : std::min<std::uint8_t>(decoded.counted, 3);
 }
 
-std::uint8_t hamming_15_11_count(const SoftDecoded& decoded) { return std::min<std::uint8_t>(decoded.counted, 1); }
+std::uint8_t golay_24_12_count(const SoftDecoded& decoded, bool bad_frame) {
+    if (decoded.flips > 3) return decoded.confident ? 3 : fec::GOLAY_24_12_UNCORRECTABLE;
+    return bad_frame ? decoded.flips : std::min<std::uint8_t>(decoded.counted, 3);
+}
+
+std::uint8_t hamming_15_11_count(const SoftDecoded& decoded, bool bad_frame) {
+    if (decoded.flips > 1) return 1;
+    return bad_frame ? decoded.flips : std::min<std::uint8_t>(decoded.counted, 1);
+}
 
 }  // namespace ostrel_mbe::soft_fec

@@ -33,12 +33,15 @@ SoftDecoded golay_23_12_decode_soft(std::uint32_t hard, std::span<const float, 2
 SoftDecoded golay_24_12_decode_soft(std::uint32_t hard, std::span<const float, 24> reliability);
 SoftDecoded hamming_15_11_decode_soft(std::uint16_t hard, std::span<const float, 15> reliability);
 
-// Error counts in the hard decoders' ranges, so that concealment keeps its tuning: the counted
-// distance, at most 3 per Golay word and 1 per Hamming word; the extended word reports
-// fec::GOLAY_24_12_UNCORRECTABLE where its hard decoder would (four or more flips) unless the
-// soft choice was confident.
-std::uint8_t golay_23_12_count(const SoftDecoded& decoded);
-std::uint8_t golay_24_12_count(const SoftDecoded& decoded);
-std::uint8_t hamming_15_11_count(const SoftDecoded& decoded);
+// Error counts in the hard decoders' ranges, so that concealment keeps its tuning.  Within the
+// hard decoder's reach (3 flips per Golay word, 1 per Hamming word) the counted distance, so that
+// doubtful bits that turn out wrong do not set off concealment; beyond it the most the hard
+// decoder reports.  In a bad frame (one with a Golay word beyond reach) every word counts its
+// flips as the hard decoder would, so that a channel that bad is still repeated and muted.  The
+// extended word reports fec::GOLAY_24_12_UNCORRECTABLE where its hard decoder would (four or more
+// flips) unless the soft choice was confident.
+std::uint8_t golay_23_12_count(const SoftDecoded& decoded, bool bad_frame);
+std::uint8_t golay_24_12_count(const SoftDecoded& decoded, bool bad_frame);
+std::uint8_t hamming_15_11_count(const SoftDecoded& decoded, bool bad_frame);
 
 }  // namespace ostrel_mbe::soft_fec
