@@ -2,8 +2,9 @@
 """P25 IMBE full-rate and AMBE+2 half-rate speech codec (TIA-102.BABA).
 
 The codec classes come from the extension module `_ostrel_mbe` and are re-exported here;
-`ostrel_mbe.wav` reads, resamples and writes WAV files and cuts audio into frames, and
-`python -m ostrel_mbe` is a small command line around both.
+`ostrel_mbe.wav` reads, resamples and writes WAV files and cuts audio into frames,
+`ostrel_mbe.channel` damages wire frames the way a radio channel does (bit errors, bursts,
+Gaussian noise with soft values), and `python -m ostrel_mbe` is a small command line around them.
 """
 
 import _ostrel_mbe as _native
