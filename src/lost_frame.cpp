@@ -22,8 +22,7 @@ PcmFrame Vocoder::decode_lost() {
     // Nothing to repeat before the first synthesized frame.
     const bool repeat = s.synth.saved_params.has_value() && s.lost_run <= s.lost_frame_repeats;
     mbe::FrameErrorCounts errors{};
-    errors.erasure = repeat ? mbe::ERASURE_REPEAT : 0;
-    errors.lost_mute = !repeat;
+    errors.erasure = repeat ? mbe::ERASURE_REPEAT : mbe::ERASURE_MUTE;
     // The frame synthesis repeats is its saved one; the reset frame only stands in before it.
     const MbeParams& params = s.synth.saved_params ? *s.synth.saved_params : mbe::reset_frame();
     const bool ambe_plus = !is_imbe(s.rate) && s.ambe_plus2_synth == AmbePlus2Synth::AmbePlus;

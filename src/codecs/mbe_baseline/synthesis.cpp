@@ -15,7 +15,7 @@ constexpr std::size_t FRAME = 160;
 
 FrameDisposition classify(const FrameErrorCounts& errors, bool ambe_plus, double error_rate) {
     const bool erased = (errors.erasure & ERASURE_REPEAT) != 0;
-    if (errors.lost_mute) return FrameDisposition::Mute;
+    if ((errors.erasure & ERASURE_MUTE) != 0) return FrameDisposition::Mute;
     const double total = errors.total;
     if (ambe_plus) {
         if (error_rate > 0.096) return FrameDisposition::Mute;

@@ -25,16 +25,15 @@ struct SynthSettings {
 };
 
 // Per-frame error summary from the pipeline: erasure bit 0 forces a repeat (unless the error rate
-// mutes; its other bits are not read); e0 counts the errors corrected in the most protected code
-// word; e4 feeds adaptive smoothing only; total is eps_T.  lost_mute forces a mute: a frame that
-// never arrived, past the repeats the channel allows.
+// mutes), bit 1 forces a mute (a lost frame past its repeats); e0 counts the errors corrected in
+// the most protected code word; e4 feeds adaptive smoothing only; total is eps_T.
 inline constexpr std::uint8_t ERASURE_REPEAT = 1;
+inline constexpr std::uint8_t ERASURE_MUTE = 2;
 struct FrameErrorCounts {
     std::uint8_t erasure = 0;
     std::uint8_t e0 = 0;
     std::uint8_t e4 = 0;
     std::uint8_t total = 0;
-    bool lost_mute = false;
 };
 
 inline constexpr float RESET_FRAME_OMEGA0 = 0.9375444f;
