@@ -2,7 +2,8 @@
 // Decode throughput (frames per second of Vocoder::decode_bits) at every rate, on frames encoded
 // from a speech-like signal, and a heap-allocation count of the decode path; Codec2 3200 in the same run.
 // BM_DecodeSoft decodes the same frames from noisy soft values (Vocoder::decode_soft) at the FEC
-// rates, to compare with BM_Decode of the same rate.
+// rates, to compare with BM_Decode of the same rate; BM_DecodeAgc decodes them with level control
+// on (AGC and peak limiter).
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -70,17 +71,38 @@ void BM_DecodeSoft(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeSoft)->Arg(0)->Arg(2);
 
+void BM_DecodeAgc(benchmark::State& state) {
+    const auto rate = static_cast<Rate>(state.range(0));
+    const auto frames = encoded_stream(rate, 250);
+    Vocoder dec(rate);
+    dec.set_agc(true);
+    std::size_t i = 0;
+    for (auto _ : state) {
+        auto pcm = dec.decode_bits(frames[i].span());
+        benchmark::DoNotOptimize(pcm);
+        if (++i == frames.size()) i = 0;
+    }
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.SetLabel(std::string(ostrel_mbe::debug_name(rate)) + " agc");
+}
+BENCHMARK(BM_DecodeAgc)->DenseRange(0, 3, 2);
+
 void report_decode_allocations() {
     for (int r = 0; r < 4; ++r) {
         const auto rate = static_cast<Rate>(r);
         const auto frames = encoded_stream(rate, 50);
+        for (const bool agc : {false, true}) {
+            Vocoder dec(rate);
+            dec.set_agc(agc);
+            (void)dec.decode_bits(frames[0].span());  // first use builds the shared tables and plans
+            const long before = ostrel_mbe::bench::allocations();
+            for (const auto& f : frames) (void)dec.decode_bits(f.span());
+            const long count = ostrel_mbe::bench::allocations() - before;
+            std::printf("heap allocations in %zu decodes at %s%s: %ld\n", frames.size(),
+                        std::string(ostrel_mbe::debug_name(rate)).c_str(), agc ? " with agc" : "", count);
+        }
         Vocoder dec(rate);
-        (void)dec.decode_bits(frames[0].span());  // first use builds the shared tables and plans
-        const long before = ostrel_mbe::bench::allocations();
-        for (const auto& f : frames) (void)dec.decode_bits(f.span());
-        const long count = ostrel_mbe::bench::allocations() - before;
-        std::printf("heap allocations in %zu decodes at %s: %ld\n", frames.size(),
-                    std::string(ostrel_mbe::debug_name(rate)).c_str(), count);
+        (void)dec.decode_bits(frames[0].span());
         const auto soft = soft_stream(frames);
         const long soft_before = ostrel_mbe::bench::allocations();
         for (const auto& f : soft) (void)dec.decode_soft(f);

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-2.0-or-later
-"""Objective speech quality: narrow-band PESQ (ITU-T P.862) and STOI of every rate and decoder setting.
+"""Objective speech quality: narrow-band PESQ (ITU-T P.862), STOI and DNSMOS P.808 of every rate and setting.
 
 Every chosen 8 kHz speech clip goes through a list of coders, each producing decoded audio: a
 fresh encoder/decoder pair of `_ostrel_mbe.Vocoder` for every rate and every setting that changes
@@ -8,13 +8,17 @@ what one hears (post-filter mode x formant weighting, the half-rate synthesis va
 encoder's pitch tracker), and, for comparison, command-line coders used as black boxes: codec2
 (c2enc/c2dec) at 3200, 2400 and 1600 bit/s, Speex narrowband (speexenc/speexdec) at quality 1 and
 2 (3950 and 5950 bit/s) and Opus (opusenc/opusdec) narrowband at 6 kbit/s. Each output is
-time-aligned with its input and scored.
+time-aligned with its input and scored: PESQ and STOI against the input, and DNSMOS (a non-intrusive
+model that judges the output alone; its P.808 score, on the output resampled to the 16 kHz the model
+takes), which does not reward the waveform match that a vocoder does not keep.
 
 Installs what it needs when missing: the Debian packages codec2, codec2-examples,
-asterisk-core-sounds-en-wav, speex and opus-tools (apt-get, as root) and PyPI's pesq and pystoi
-(into this interpreter's environment).
+asterisk-core-sounds-en-wav, speex and opus-tools (apt-get, as root) and PyPI's pesq, pystoi and
+speechmos (with librosa and onnxruntime, which it imports; its models are in the package) into this
+interpreter's environment.
 
     python bench/quality.py [--rates imbe7200,...] [--grid full|default] [--clips N] [--json out.json]
+    python bench/quality.py --loss-budget [--clips N]            # adds bench/loss_budget.py's rows
     python bench/quality.py --from-json out.json --markdown     # the tables of a saved run
 """
 from __future__ import annotations
@@ -68,7 +72,10 @@ OPUS_KBPS = ("6",)
 # libopus encoder request OPUS_SET_BANDWIDTH (4008) with OPUS_BANDWIDTH_NARROWBAND (1101).
 OPUS_NARROWBAND_CTL = "4008=1101"
 DEBIAN_PACKAGES = ("codec2", "codec2-examples", "asterisk-core-sounds-en-wav", "speex", "opus-tools")
-PYPI_PACKAGES = {"pesq": "pesq", "pystoi": "pystoi"}  # module -> package
+PYPI_PACKAGES = {"pesq": "pesq", "pystoi": "pystoi", "speechmos": "speechmos", "librosa": "librosa",
+                 "onnxruntime": "onnxruntime"}  # module -> package
+# DNSMOS's models take 16 kHz audio.
+DNSMOS_RATE = 16000
 
 # Clip choice. codec2-examples also ships modem signals, sine sweeps, noisy off-air recordings and
 # already-coded speech; these are its clean studio speech files (8 kHz raw), used by name.
@@ -128,6 +135,57 @@ def ensure_pypi(module: str):
     subprocess.run([sys.executable, "-m", "pip", "install", "-q", PYPI_PACKAGES[module]], check=True)
     importlib.invalidate_caches()
     return importlib.import_module(module)
+
+
+class P808:
+    """DNSMOS's P.808 model alone (speechmos bundles it beside the SIG/BAK/OVRL model, which
+    costs 40 times as much and is not used here), scored as speechmos.dnsmos scores a clip: the
+    16 kHz audio repeated up to 9.01 s, then the mean over windows of 9.01 s in 1 s hops."""
+
+    def __init__(self, dnsmos) -> None:
+        ort = dnsmos.ort
+        options = ort.SessionOptions()
+        # One thread that sleeps while it waits: the default spinning threads crawl on a busy machine.
+        options.intra_op_num_threads = 1
+        options.inter_op_num_threads = 1
+        options.add_session_config_entry("session.intra_op.allow_spinning", "0")
+        model = Path(dnsmos.__file__).parent / "dnsmos_models" / "model_v8.onnx"
+        self.session = ort.InferenceSession(str(model), options, providers=["CPUExecutionProvider"])
+        self.melspec = dnsmos.DNSMOS.audio_melspec
+        self.input_seconds = dnsmos.INPUT_LENGTH
+
+    def score(self, audio: np.ndarray) -> float:
+        length = int(self.input_seconds * DNSMOS_RATE)
+        while len(audio) < length:
+            audio = np.append(audio, audio)
+        hops = int(np.floor(len(audio) / DNSMOS_RATE) - self.input_seconds) + 1
+        scores = []
+        for hop in range(hops):
+            segment = audio[hop * DNSMOS_RATE: hop * DNSMOS_RATE + length]
+            if len(segment) < length:
+                continue
+            features = np.asarray(self.melspec(None, audio=segment[:-160]), dtype=np.float32)[np.newaxis]
+            scores.append(float(self.session.run(None, {"input_1": features})[0][0][0]))
+        return float(np.mean(scores))
+
+
+def dnsmos_module() -> P808 | None:
+    """speechmos's P.808 model, installing speechmos and the modules it imports; none (with a
+    warning) when that fails, and the P.808 column is then n/a."""
+    try:
+        for module in ("librosa", "onnxruntime", "speechmos"):
+            ensure_pypi(module)
+        return P808(importlib.import_module("speechmos.dnsmos"))
+    except (ImportError, OSError, subprocess.CalledProcessError) as exc:
+        print(f"warning: DNSMOS unavailable ({exc}); P.808 is reported as n/a", file=sys.stderr)
+        return None
+
+
+def _pypi_version(package: str) -> str | None:
+    try:
+        return importlib.metadata.version(package)
+    except importlib.metadata.PackageNotFoundError:
+        return None
 
 
 def import_codec():
@@ -452,9 +510,11 @@ def opus(kbps: str) -> Coder:
 
 @dataclass
 class Metrics:
-    """The scoring modules: pesq (P.862 narrow-band MOS-LQO) and pystoi (STOI, 0..1)."""
+    """The scoring modules: pesq (P.862 narrow-band MOS-LQO), pystoi (STOI, 0..1) and speechmos's
+    P.808 model (none when not installable)."""
     pesq: object
     stoi: object
+    dnsmos: object | None = None
 
 
 @dataclass
@@ -462,6 +522,7 @@ class Result:
     coder: Coder
     pesq: dict[str, float] = field(default_factory=dict)
     stoi: dict[str, float] = field(default_factory=dict)
+    p808: dict[str, float] = field(default_factory=dict)
     delay: int | None = None
     clip_delays: dict[str, int] = field(default_factory=dict)
     unavailable: str | None = None
@@ -481,6 +542,19 @@ def score_stoi(metrics: Metrics, ref: np.ndarray, deg: np.ndarray) -> float:
         return float(metrics.stoi.stoi(ref.astype(np.float64), deg.astype(np.float64), SAMPLE_RATE, extended=False))
     except Exception as exc:  # too short once silent frames are dropped
         print(f"warning: STOI failed: {exc}", file=sys.stderr)
+        return math.nan
+
+
+def score_p808(metrics: Metrics, deg: np.ndarray) -> float:
+    """DNSMOS P.808 of the output alone, resampled from 8 to 16 kHz (NaN without speechmos)."""
+    if metrics.dnsmos is None:
+        return math.nan
+    import soxr
+    x = soxr.resample(deg.astype(np.float64) / 32768.0, SAMPLE_RATE, DNSMOS_RATE)
+    try:
+        return metrics.dnsmos.score(np.clip(x, -1.0, 1.0).astype(np.float32))
+    except Exception as exc:  # an all-silent output
+        print(f"warning: DNSMOS failed: {exc}", file=sys.stderr)
         return math.nan
 
 
@@ -504,6 +578,7 @@ def evaluate(coder: Coder, clips: list[Clip], metrics: Metrics, fixed_delay: int
         aligned = align(clip.pcm, out, result.delay)
         result.pesq[clip.name] = score_pesq(metrics, clip.pcm, aligned)
         result.stoi[clip.name] = score_stoi(metrics, clip.pcm, aligned)
+        result.p808[clip.name] = score_p808(metrics, aligned)
     result.seconds = time.perf_counter() - start
     print(f"{coder.label}: {len(clips)} clips in {result.seconds:.1f} s", file=sys.stderr)
     return result
@@ -528,10 +603,16 @@ def summary(r: Result) -> dict:
         "reason": r.unavailable,
         "pesq": _stats(r.pesq),
         "stoi": _stats(r.stoi),
+        "p808": _stats(r.p808),
         "delay": r.delay,
         "per_clip_best_delay": r.clip_delays,
         "seconds": round(r.seconds, 2),
     }
+
+
+def _p808(s: dict) -> float | None:
+    """Mean DNSMOS P.808 of a summary (none in runs saved before it was scored)."""
+    return s.get("p808", {}).get("mean")
 
 
 def _fmt(value: float | None, digits: int = 3) -> str:
@@ -539,15 +620,16 @@ def _fmt(value: float | None, digits: int = 3) -> str:
 
 
 def print_table(results: dict[str, dict], clip_count: int, seconds: float) -> None:
-    print(f"PESQ narrow-band MOS-LQO and STOI over {clip_count} clips ({seconds:.1f} s of speech)")
-    print(f"{'coder':<42} {'bit/s':>5} {'clips':>5} {'PESQ':>6} {'min':>6} {'STOI':>6} {'min':>6} {'delay':>6}")
+    print(f"PESQ narrow-band MOS-LQO, STOI and DNSMOS P.808 over {clip_count} clips ({seconds:.1f} s of speech)")
+    print(f"{'coder':<42} {'bit/s':>5} {'clips':>5} {'PESQ':>6} {'min':>6} {'STOI':>6} {'min':>6} {'P.808':>6} "
+          f"{'delay':>6}")
     for label, s in results.items():
         if not s["available"] or s["pesq"]["mean"] is None:
             print(f"{label:<42} {'n/a':>5}  ({s['reason'] or 'no valid score'})")
             continue
         print(f"{label:<42} {s['bits_per_second'] or '':>5} {s['pesq']['clips']:>5} "
               f"{_fmt(s['pesq']['mean']):>6} {_fmt(s['pesq']['min']):>6} "
-              f"{_fmt(s['stoi']['mean']):>6} {_fmt(s['stoi']['min']):>6} {s['delay']:>6}")
+              f"{_fmt(s['stoi']['mean']):>6} {_fmt(s['stoi']['min']):>6} {_fmt(_p808(s)):>6} {s['delay']:>6}")
     print("ours: RATE ENHANCEMENT/WEIGHTING[/SYNTH]/PITCH[/QUANTIZER]; delay: samples dropped from the start of each "
           "decoder output to align it with its input")
 
@@ -563,7 +645,7 @@ def print_encode_cost(seconds: dict[tuple[str, str, str | None], float]) -> None
 
 
 def print_markdown(results: dict[str, dict]) -> None:
-    """Mean PESQ-NB / STOI as Markdown: ours with one row per rate, synthesis variant and pitch
+    """Mean PESQ-NB / STOI / P.808 as Markdown: ours with one row per rate, synthesis variant and pitch
     tracker and one column per post-filter mode and formant weighting; then the other coders."""
     ok = {k: s for k, s in results.items() if s["available"] and s["pesq"]["mean"] is not None}
     columns = [(e, w) for e in ENHANCEMENTS for w in WEIGHTINGS]
@@ -578,16 +660,16 @@ def print_markdown(results: dict[str, dict]) -> None:
               + " | ".join(f"{e} / {w}" for e, w in columns) + " |")
         print("|---|---|---|---|" + "---:|" * len(columns))
         for (rate, synth, pitch, search), cells in rows.items():
-            text = [f"{_fmt(c['pesq']['mean'], 2)} / {_fmt(c['stoi']['mean'], 3)}" if c else ""
+            text = [f"{_fmt(c['pesq']['mean'], 2)} / {_fmt(c['stoi']['mean'], 3)} / {_fmt(_p808(c), 2)}" if c else ""
                     for c in (cells.get(col) for col in columns)]
             print(f"| {rate} | {synth} | {pitch} | {search} | " + " | ".join(text) + " |")
         print()
-    print("| coder | bit/s | PESQ-NB | STOI |")
-    print("|---|---:|---:|---:|")
+    print("| coder | bit/s | PESQ-NB | STOI | P.808 |")
+    print("|---|---:|---:|---:|---:|")
     for label, s in ok.items():
         if s["family"] != "ostrel_mbe":
             print(f"| {label} | {s['bits_per_second'] or ''} | {_fmt(s['pesq']['mean'], 2)} | "
-                  f"{_fmt(s['stoi']['mean'], 3)} |")
+                  f"{_fmt(s['stoi']['mean'], 3)} | {_fmt(_p808(s), 2)} |")
 
 
 # ---------------------------------------------------------------------------------------------
@@ -734,6 +816,9 @@ def main(argv: list[str] | None = None) -> int:
                         help="comma-separated Speex narrowband qualities out of 1,2, or 'none'")
     parser.add_argument("--opus", default=",".join(OPUS_KBPS),
                         help="comma-separated Opus narrowband bit rates (kbit/s), or 'none'")
+    parser.add_argument("--loss-budget", action="store_true",
+                        help="also score bench/loss_budget.py's rows: each parameter group alone through "
+                             "the quantizer (needs the loss_budget_driver benchmark binary)")
     parser.add_argument("--clips", type=int, default=None, help="use at most N clips")
     parser.add_argument("--align", choices=("xcorr", "fixed"), default="xcorr",
                         help="xcorr: measure each output's delay; fixed: drop the 2-frame encoder "
@@ -764,7 +849,7 @@ def main(argv: list[str] | None = None) -> int:
     still_missing = ensure_debian_packages(DEBIAN_PACKAGES)
     if still_missing:
         print(f"warning: could not install {' '.join(still_missing)}", file=sys.stderr)
-    metrics = Metrics(ensure_pypi("pesq"), ensure_pypi("pystoi"))
+    metrics = Metrics(ensure_pypi("pesq"), ensure_pypi("pystoi"), dnsmos_module())
     clips = choose_clips(args.clips)
     if not clips:
         print("error: no speech clips found", file=sys.stderr)
@@ -780,6 +865,12 @@ def main(argv: list[str] | None = None) -> int:
         if source not in RATES or target not in RATES:
             parser.error(f"unknown transcode pair {pair}")
         coders += [ours.transcoded(source, target, w) for w in WEIGHTINGS]
+    if args.loss_budget:
+        sys.path.insert(0, str(Path(__file__).resolve().parent))
+        import loss_budget
+        coders += loss_budget.budget_coders(loss_budget.find_driver(None))
+    # The input itself: what DNSMOS gives unprocessed speech (PESQ and STOI are then at their tops).
+    coders.append(Coder("unprocessed", "reference", None, {}, lambda pcm: pcm.copy()))
     coders += [codec2(m) for m in listed(args.codec2)]
     coders += [speex(q) for q in speex_q]
     coders += [opus(k) for k in listed(args.opus)]
@@ -798,11 +889,12 @@ def main(argv: list[str] | None = None) -> int:
     if args.json:
         payload = {
             "metrics": {"pesq": "ITU-T P.862 narrow-band MOS-LQO (PyPI pesq)",
-                        "stoi": "short-time objective intelligibility, 0..1 (PyPI pystoi)"},
+                        "stoi": "short-time objective intelligibility, 0..1 (PyPI pystoi)",
+                        "p808": "DNSMOS P.808 MOS of the output resampled to 16 kHz (PyPI speechmos)"},
             "command": "python bench/quality.py " + " ".join(argv if argv is not None else sys.argv[1:]),
             "versions": {
                 "_ostrel_mbe": getattr(module, "__version__", None),
-                **{p: importlib.metadata.version(p) for p in PYPI_PACKAGES.values()},
+                **{p: _pypi_version(p) for p in PYPI_PACKAGES.values()},
                 **{p: package_version(p) for p in DEBIAN_PACKAGES},
             },
             "clips": {c.name: round(len(c.pcm) / SAMPLE_RATE, 3) for c in clips},

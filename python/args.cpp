@@ -37,6 +37,15 @@ PyObject* ndarray_type() {
     return type;
 }
 
+// numpy.ma.MaskedArray, likewise; imported only when a subclass of ndarray arrives.
+PyObject* masked_array_type() {
+    static PyObject* type = [] {
+        nb::object ma = nb::module_::import_("numpy.ma");
+        return nb::object(ma.attr("MaskedArray")).release().ptr();
+    }();
+    return type;
+}
+
 // Buffer format codes that denote a 16-bit signed integer in native byte order.
 bool is_native_int16(const char* format) {
     if (format == nullptr) return false;
@@ -92,6 +101,15 @@ PcmArgument::PcmArgument(PyObject* obj, const char* argument) {
     const int is_array = PyObject_IsInstance(obj, ndarray_type());
     if (is_array < 0) throw nb::python_error();
     if (is_array == 0) raise_not_pcm(obj, argument);
+    // A masked array's buffer holds whatever lies under the mask: encoding it would play values
+    // the caller meant to leave out.
+    if (Py_TYPE(obj) != reinterpret_cast<PyTypeObject*>(ndarray_type())) {
+        const int is_masked = PyObject_IsInstance(obj, masked_array_type());
+        if (is_masked < 0) throw nb::python_error();
+        if (is_masked == 1)
+            raise(PyExc_TypeError, prefix(argument) + "masked arrays are not accepted; fill the masked samples "
+                                                      "first (numpy.ma.filled)");
+    }
     if (PyObject_GetBuffer(obj, &view_, PyBUF_RECORDS_RO) != 0) {
         PyErr_Clear();
         raise_not_pcm(obj, argument);

@@ -90,6 +90,14 @@ void register_enum(nb::module_& m) {
                  return std::string(Class::name) + "." + std::string(member);
              })
         .def("__hash__", [](const Member& self) { return static_cast<Py_hash_t>(self.value); })
+        // Pickled by name, unpickled as the class attribute: the very same member object.
+        .def("__reduce__",
+             [](nb::handle self) {
+                 const std::string_view member = Class::members[nb::inst_ptr<Member>(self)->value];
+                 nb::object getattr = nb::module_::import_("builtins").attr("getattr");
+                 return nb::make_tuple(getattr, nb::make_tuple(self.type(), nb::str(member.data(), member.size())));
+             },
+             nb::sig("def __reduce__(self, /) -> tuple[object, tuple[object, str]]"))
         .def("__eq__", [](const Member& self, nb::handle other) { return equals(self, other, false); },
              nb::arg("other").none(), nb::sig("def __eq__(self, other: object, /) -> bool"))
         .def("__ne__", [](const Member& self, nb::handle other) { return equals(self, other, true); },

@@ -4,6 +4,7 @@
 
 #include "enums.h"
 #include "registration.h"
+#include "without_gil.h"
 
 namespace nb = nanobind;
 
@@ -14,4 +15,5 @@ NB_MODULE(_ostrel_mbe, m) {
     ostrel_mbe::python::register_transcoder(m);
     ostrel_mbe::python::register_formant_weighting(m);
     m.attr("__version__") = "0.1.0";
+    ostrel_mbe::python::exit_gate::install();
 }

@@ -62,7 +62,8 @@ PyObject* vocoder_decode_soft(Vocoder& channel, PyObject* args, PyObject* kwargs
         PyObject* soft_obj = nullptr;
         unpack_arguments(args, kwargs, "decode_soft", {"soft"}, 1, &soft_obj);
         const std::vector<float> soft = soft_argument(soft_obj, "soft");
-        const PcmFrame pcm = unwrap(without_gil([&] { return channel.decode_soft(soft); }));
+        const PcmFrame pcm =
+            unwrap(without_gil([&] { return channel.decode_soft(soft); }, !channel.decode_reads_environment()));
         return new_pcm_array(pcm).release().ptr();
     });
 }
@@ -90,7 +91,8 @@ PyObject* decoder_push_soft(LiveDecoder& decoder, PyObject* args, PyObject* kwar
         PyObject* values_obj = nullptr;
         unpack_arguments(args, kwargs, "push_soft", {"values"}, 1, &values_obj);
         const std::vector<float> values = soft_argument(values_obj, "values");
-        auto frames = unwrap(without_gil([&] { return decoder.push_soft(values); }));
+        auto frames = unwrap(
+            without_gil([&] { return decoder.push_soft(values); }, !decoder.channel().decode_reads_environment()));
         return pcm_list(frames).release().ptr();
     });
 }

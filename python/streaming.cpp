@@ -10,9 +10,11 @@
 #include <nanobind/stl/string.h>
 
 #include "bound_class.h"
+#include "channel_settings.h"
 #include "enums.h"
 #include "soft_methods.h"
 #include "ostrel_mbe/live.h"
+#include "output_settings.h"
 #include "registration.h"
 #include "without_gil.h"
 
@@ -78,7 +80,8 @@ PyObject* decoder_push(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* bits_obj = nullptr;
         unpack_arguments(args, kwargs, "push", {"bits"}, 1, &bits_obj);
         const std::span<const std::uint8_t> bits = bytes_argument(bits_obj, "bits");  // immutable
-        const auto results = without_gil([&] { return decoder.push(bits); });
+        const auto results =
+            without_gil([&] { return decoder.push(bits); }, !decoder.channel().decode_reads_environment());
         nb::list out;
         for (const auto& r : results) out.append(new_pcm_array(unwrap(LiveDecoder::Result(r))));
         return out.release().ptr();
@@ -91,10 +94,6 @@ PyObject* push_soft(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* push_lost(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* { return decoder_push_lost(decoder_of(self), args, kwargs); });
-}
-
-PyObject* decoder_set_formant_weighting(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return guarded([&]() -> PyObject* { return set_channel_formant_weighting(decoder_of(self).channel(), args, kwargs); });
 }
 
 // discard_pending(), the same for both directions.
@@ -118,8 +117,12 @@ PyMethodDef* encoder_methods() {
                                         "Pad the residue with zeros and emit any pending frame.\n"
                                         "Returns the frame bytes or `None` if the residue was empty.")
                                    .add("reset", &reset_method<LiveEncoder>, "reset($self)\n--\n\n")
-                                   .add("discard_pending", &discard_pending<LiveEncoder>, "discard_pending($self)\n--\n\n")
-        ;
+                                   .add("discard_pending", &discard_pending<LiveEncoder>, "discard_pending($self)\n--\n\n");
+    static const bool with_settings = [] {
+        add_setting_methods<LiveEncoder>(table, ENCODING);  // after the methods above, once
+        return true;
+    }();
+    (void)with_settings;
     return table.data();
 }
 
@@ -132,10 +135,13 @@ PyMethodDef* decoder_methods() {
                                    .add("push_soft", &push_soft, PUSH_SOFT_DOC)
                                    .add("push_lost", &push_lost, PUSH_LOST_DOC)
                                    .add("reset", &reset_method<LiveDecoder>, "reset($self)\n--\n\n")
-                                   .add("discard_pending", &discard_pending<LiveDecoder>, "discard_pending($self)\n--\n\n")
-                                   .add("set_formant_weighting", &decoder_set_formant_weighting,
-                                        "set_formant_weighting($self, weighting)\n--\n\n")
-        ;
+                                   .add("discard_pending", &discard_pending<LiveDecoder>, "discard_pending($self)\n--\n\n");
+    static const bool with_settings = [] {
+        add_setting_methods<LiveDecoder>(table, DECODING);  // after the methods above, once
+        output_settings::add_methods<LiveDecoder>(table);
+        return true;
+    }();
+    (void)with_settings;
     return table.data();
 }
 
@@ -152,14 +158,14 @@ void register_streaming(nb::module_& m) {
     auto encoder = bound_class<LiveEncoder>(m, ENCODER_DOC, &init_stream<LiveEncoder>, encoder_methods());
     add_rate_and_repr(encoder);
     encoder.def_prop_ro("pending_samples", [](Bound<LiveEncoder>& self) { return core_of(self).pending_samples(); });
+    add_setting_properties(encoder, ENCODING);
 
     auto decoder = bound_class<LiveDecoder>(m, DECODER_DOC, &init_stream<LiveDecoder>, decoder_methods());
     add_rate_and_repr(decoder);
     decoder.def_prop_ro("pending_bytes", [](Bound<LiveDecoder>& self) { return core_of(self).pending_bytes(); });
     decoder.def_prop_ro("pending_soft", [](Bound<LiveDecoder>& self) { return core_of(self).pending_soft(); });
-    decoder.def_prop_ro(
-        "formant_weighting", [](Bound<LiveDecoder>& self) { return channel_formant_weighting(core_of(self).channel()); },
-        nb::for_getter(nb::sig("def formant_weighting(self, /) -> FormantWeighting")));
+    add_setting_properties(decoder, DECODING);
+    output_settings::add_properties(decoder);
 }
 
 }  // namespace ostrel_mbe::python

@@ -14,9 +14,11 @@
 #include <nanobind/stl/string.h>
 
 #include "bound_class.h"
+#include "channel_settings.h"
 #include "enums.h"
 #include "soft_methods.h"
 #include "ostrel_mbe/vocoder.h"
+#include "output_settings.h"
 #include "without_gil.h"
 
 namespace ostrel_mbe::python {
@@ -39,14 +41,6 @@ using PyVocoder = Bound<Vocoder>;
 
 Vocoder& channel_of(PyObject* self) { return core_of<Vocoder>(self); }
 Vocoder& channel_of(PyVocoder& self) { return core_of(self); }
-
-enhancement::EnhancementMode core_enhancement(std::uint8_t member) {
-    return member == 0 ? enhancement::EnhancementMode::None : enhancement::EnhancementMode::Classical;
-}
-
-std::uint8_t enhancement_member(enhancement::EnhancementMode mode) {
-    return mode == enhancement::EnhancementMode::Classical ? 1 : 0;
-}
 
 // --- methods -------------------------------------------------------------------------------
 
@@ -73,7 +67,8 @@ PyObject* decode_bits(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* bits_obj = nullptr;
         unpack_arguments(args, kwargs, "decode_bits", {"bits"}, 1, &bits_obj);
         const std::span<const std::uint8_t> bits = bytes_argument(bits_obj, "bits");  // immutable
-        const PcmFrame pcm = unwrap(without_gil([&] { return channel.decode_bits(bits); }));
+        const PcmFrame pcm =
+            unwrap(without_gil([&] { return channel.decode_bits(bits); }, !channel.decode_reads_environment()));
         return new_pcm_array(pcm).release().ptr();
     });
 }
@@ -136,95 +131,7 @@ PyObject* last_decode_report(PyObject* self, PyObject*) {
     });
 }
 
-// --- boolean settings: getter property `name`, setter method `set_<name>(on)` ----------------
-
-struct Flag {
-    const char* name;
-    const char* setter;
-    const char* setter_doc;
-    bool (Vocoder::*get)() const;
-    void (Vocoder::*set)(bool);
-};
-
-constexpr std::array<Flag, 9> FLAGS = {{
-    {"tone_detection", "set_tone_detection", "set_tone_detection($self, on)\n--\n\n",
-     &Vocoder::tone_detection, &Vocoder::set_tone_detection},
-    {"spectral_subtraction", "set_spectral_subtraction", "set_spectral_subtraction($self, on)\n--\n\n",
-     &Vocoder::spectral_subtraction, &Vocoder::set_spectral_subtraction},
-    {"silence_dispatch", "set_silence_dispatch", "set_silence_dispatch($self, on)\n--\n\n",
-     &Vocoder::silence_dispatch, &Vocoder::set_silence_dispatch},
-    {"chip_compat", "set_chip_compat", "set_chip_compat($self, on)\n--\n\n",
-     &Vocoder::chip_compat, &Vocoder::set_chip_compat},
-    {"chip_compat_spectral_clamp", "set_chip_compat_spectral_clamp",
-     "set_chip_compat_spectral_clamp($self, on)\n--\n\n", &Vocoder::chip_compat_spectral_clamp,
-     &Vocoder::set_chip_compat_spectral_clamp},
-    {"pitch_silence_override", "set_pitch_silence_override", "set_pitch_silence_override($self, on)\n--\n\n",
-     &Vocoder::pitch_silence_override, &Vocoder::set_pitch_silence_override},
-    {"default_pitch_on_silence", "set_default_pitch_on_silence",
-     "set_default_pitch_on_silence($self, on)\n--\n\n", &Vocoder::default_pitch_on_silence,
-     &Vocoder::set_default_pitch_on_silence},
-    {"pyin_pitch", "set_pyin_pitch", "set_pyin_pitch($self, on)\n--\n\n", &Vocoder::pyin_pitch,
-     &Vocoder::set_pyin_pitch},
-    {"quantizer_search", "set_quantizer_search", "set_quantizer_search($self, on)\n--\n\n",
-     &Vocoder::quantizer_search, &Vocoder::set_quantizer_search},
-}};
-
-// The body of a setter method of one argument: unpacks it (required unless `required` is 0)
-// and hands it to set(channel, value).
-template <class Set>
-PyObject* call_setter(PyObject* self, PyObject* args, PyObject* kwargs, const char* method, const char* argument,
-                      std::size_t required, Set&& set) {
-    return guarded([&]() -> PyObject* {
-        Vocoder& channel = channel_of(self);
-        PyObject* value = nullptr;
-        unpack_arguments(args, kwargs, method, {argument}, required, &value);
-        set(channel, value);
-        Py_RETURN_NONE;
-    });
-}
-
-template <std::size_t I>
-PyObject* set_flag(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return call_setter(self, args, kwargs, FLAGS[I].setter, "on", 1,
-                       [](Vocoder& channel, PyObject* on) { (channel.*FLAGS[I].set)(bool_argument(on, "on")); });
-}
-
-// --- the other settings ------------------------------------------------------------------------
-
-PyObject* set_amp_ema_alpha(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return call_setter(self, args, kwargs, "set_amp_ema_alpha", "alpha", 1, [](Vocoder& channel, PyObject* alpha) {
-        channel.set_amp_ema_alpha(float_argument(alpha, "alpha"));
-    });
-}
-
-PyObject* set_repeat_reset_after(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return call_setter(self, args, kwargs, "set_repeat_reset_after", "n", 0, [](Vocoder& channel, PyObject* n) {
-        channel.set_repeat_reset_after(optional_u32_argument(n, "n"));
-    });
-}
-
-PyObject* set_ambe_plus2_synth(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return call_setter(self, args, kwargs, "set_ambe_plus2_synth", "gen", 1, [](Vocoder& channel, PyObject* gen) {
-        channel.set_ambe_plus2_synth(static_cast<AmbePlus2Synth>(member_value<AmbePlus2SynthClass>(gen, "gen")));
-    });
-}
-
-PyObject* set_formant_weighting(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return guarded([&]() -> PyObject* { return set_channel_formant_weighting(channel_of(self), args, kwargs); });
-}
-
-PyObject* set_enhancement(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return call_setter(self, args, kwargs, "set_enhancement", "mode", 1, [](Vocoder& channel, PyObject* mode) {
-        channel.set_enhancement(core_enhancement(member_value<EnhancementModeClass>(mode, "mode")));
-    });
-}
-
 // --- method table ------------------------------------------------------------------------------
-
-template <std::size_t... I>
-void add_flag_setters(MethodTable& table, std::index_sequence<I...>) {
-    (table.add(FLAGS[I].setter, &set_flag<I>, FLAGS[I].setter_doc), ...);
-}
 
 PyMethodDef* method_table() {
     static MethodTable table = [] {
@@ -264,13 +171,9 @@ PyMethodDef* method_table() {
                  "255 in the first at the half rate means uncorrectable), `e0` and\n"
                  "`total` (the counts concealment used) and `tone` (`(id, amplitude)`\n"
                  "for tone frames and the silence tone, else `None`).");
-        add_flag_setters(t, std::make_index_sequence<FLAGS.size()>{});
-        t.add("set_amp_ema_alpha", &set_amp_ema_alpha, "set_amp_ema_alpha($self, alpha)\n--\n\n")
-            .add("set_repeat_reset_after", &set_repeat_reset_after, "set_repeat_reset_after($self, n=None)\n--\n\n")
-            .add("set_lost_frame_repeats", &set_lost_frame_repeats, "set_lost_frame_repeats($self, n)\n--\n\n")
-            .add("set_ambe_plus2_synth", &set_ambe_plus2_synth, "set_ambe_plus2_synth($self, gen)\n--\n\n")
-            .add("set_enhancement", &set_enhancement, "set_enhancement($self, mode)\n--\n\n")
-            .add("set_formant_weighting", &set_formant_weighting, "set_formant_weighting($self, weighting)\n--\n\n");
+        add_setting_methods<Vocoder>(t, BOTH);
+        t.add("set_lost_frame_repeats", &set_lost_frame_repeats, "set_lost_frame_repeats($self, n)\n--\n\n");
+        output_settings::add_methods<Vocoder>(t);
         return t;
     }();
     return table.data();
@@ -300,40 +203,11 @@ void register_vocoder(nb::module_& m) {
         "fec_frame_bytes", [](PyVocoder& self) { return wire_bytes(channel_of(self).rate()); },
         "On-wire byte count for one frame at this rate.");
 
-    for (const Flag& flag : FLAGS)
-        cls.def_prop_ro(flag.name, [get = flag.get](PyVocoder& self) { return (channel_of(self).*get)(); });
-    cls.def_prop_ro("amp_ema_alpha", [](PyVocoder& self) { return channel_of(self).amp_ema_alpha(); });
-    cls.def_prop_ro("repeat_reset_after", [](PyVocoder& self) { return channel_of(self).repeat_reset_after(); });
+    add_setting_properties(cls, BOTH);
     cls.def_prop_ro(
         "lost_frame_repeats", [](PyVocoder& self) { return channel_of(self).lost_frame_repeats(); },
         "Lost frames repeated before [`decode_lost`] mutes (default 3, kept by reset).");
-    cls.def_prop_ro(
-        "ambe_plus2_synth",
-        [](PyVocoder& self) {
-            return member_object<AmbePlus2SynthClass>(static_cast<std::uint8_t>(channel_of(self).ambe_plus2_synth()));
-        },
-        nb::for_getter(nb::sig("def ambe_plus2_synth(self, /) -> AmbePlus2Synth")));
-    cls.def_prop_ro(
-        "enhancement",
-        [](PyVocoder& self) {
-            return member_object<EnhancementModeClass>(enhancement_member(channel_of(self).enhancement()));
-        },
-        nb::for_getter(nb::sig("def enhancement(self, /) -> EnhancementMode")));
-    cls.def_prop_ro(
-        "formant_weighting", [](PyVocoder& self) { return channel_formant_weighting(channel_of(self)); },
-        nb::for_getter(nb::sig("def formant_weighting(self, /) -> FormantWeighting")));
-}
-
-PyObject* set_channel_formant_weighting(Vocoder& channel, PyObject* args, PyObject* kwargs) {
-    PyObject* weighting = nullptr;
-    unpack_arguments(args, kwargs, "set_formant_weighting", {"weighting"}, 1, &weighting);
-    channel.set_formant_weighting(
-        static_cast<codecs::mbe_baseline::FormantWeighting>(member_value<FormantWeightingClass>(weighting, "weighting")));
-    Py_RETURN_NONE;
-}
-
-nb::object channel_formant_weighting(const Vocoder& channel) {
-    return member_object<FormantWeightingClass>(static_cast<std::uint8_t>(channel.formant_weighting()));
+    output_settings::add_properties(cls);
 }
 
 }  // namespace ostrel_mbe::python

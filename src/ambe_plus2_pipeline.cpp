@@ -8,6 +8,7 @@
 #include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "ambe_plus2_wire/dequantize/reconstruction_search.h"
 #include "ambe_plus2_wire/dequantize/tone.h"
+#include "ambe_plus2_wire/dequantize/tone_copies.h"
 #include "codecs/mbe_baseline/analysis/ambe_plus2_encode.h"
 #include "common/failure.h"
 
@@ -30,7 +31,7 @@ WireFrame pack_info_or_fec(const std::array<std::uint16_t, 4>& u, bool with_fec)
 
 std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> pcm, const EncodeContext& ctx,
                                                  bool with_fec) {
-    if (const std::optional<ToneReport> tone = ctx.tone_detection ? detect_tone_report(pcm) : std::nullopt) {
+    if (const std::optional<ToneReport> tone = ctx.tone_detection ? detect_tone_report(pcm, ctx.steady_tone) : std::nullopt) {
         // A tone frame replaces analysis and quantization: no analysis or quantizer state moves.
         return EncodeResult{pack_info_or_fec(dq::tone_frame_vectors(tone->id, tone->amplitude), with_fec),
                             EncodeReport{OutputKind::Tone, tone}};
@@ -84,11 +85,38 @@ DecodeResult decode_vectors(const std::array<std::uint16_t, 4>& u,
                             const codecs::mbe_baseline::FrameErrorCounts& errors, DecodeResult result,
                             const DecodeContext& ctx) {
     DecodeReport& report = result.report;
-    const dq::DecodedFrame frame = dq::decode_to_params(u, ctx.predictor);
+    const dq::ToneVerdict verdict = ctx.tone_copies ? dq::read_tone_frame_by_copies(u, report.errors[1], report.code_vectors != 0)
+                                                    : dq::ToneVerdict{};
+    if (verdict.kind == dq::ToneVerdict::Kind::Irreconcilable) {
+        // Concealed like a damaged voice frame: repeated (or muted) by the synthesizer.
+        codecs::mbe_baseline::FrameErrorCounts erased = errors;
+        erased.erasure = 1;
+        result.pcm = codecs::mbe_baseline::synthesize_frame_with_mode(MbeParams::ambe_plus2_silence(), erased,
+                                                                      ctx.ambe_plus, ctx.synth_settings, ctx.synth,
+                                                                      ctx.unvoiced_scale);
+        report.kind = FrameKind::Invalid;
+        report.disposition = ctx.synth.last_disposition();
+        report.e0 = errors.e0;
+        report.total = errors.total;
+        return result;
+    }
+    dq::DecodedFrame frame = dq::decode_to_params(u, ctx.predictor);
+    if (verdict.kind == dq::ToneVerdict::Kind::Tone) {
+        // The marked frame was read from u0 and u3 alone; the copies' index replaces it.
+        const dq::ToneCode code = verdict.code;
+        if (auto params = dq::tone_to_mbe_params(code.index, code.amplitude)) {
+            frame = {dq::DecodedFrame::Tone{code.index, code.amplitude, *params}};
+        }
+    }
     // Voice and tone frames carry parameters; erasures and errors become silence without
     // synthesis (and so without frame repetition).
     if (const MbeParams* params = frame.params()) {
-        result.pcm = codecs::mbe_baseline::synthesize_frame_with_mode(*params, errors, ctx.ambe_plus,
+        const auto* tone = std::get_if<dq::DecodedFrame::Tone>(&frame.kind);
+        std::optional<MbeParams> muted;
+        if (ctx.mute_tones && tone != nullptr && tone->index != SILENCE_TONE) {
+            muted = dq::tone_to_mbe_params(SILENCE_TONE, tone->amplitude);
+        }
+        result.pcm = codecs::mbe_baseline::synthesize_frame_with_mode(muted ? *muted : *params, errors, ctx.ambe_plus,
                                                                       ctx.synth_settings, ctx.synth, ctx.unvoiced_scale);
     }
     if (const auto* voice = std::get_if<dq::DecodedFrame::Voice>(&frame.kind)) {

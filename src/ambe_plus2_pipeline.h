@@ -26,6 +26,10 @@ struct DecodeContext {
     double unvoiced_scale;
     const codecs::mbe_baseline::SynthSettings& synth_settings;
     codecs::mbe_baseline::SynthState& synth;
+    // Decide tone frames by every copy of the index (ambe_plus2_wire/dequantize/tone_copies.h).
+    bool tone_copies = false;
+    // Play tone frames (not the silence tone) as the silence tone.
+    bool mute_tones = false;
 };
 
 // Four information vectors as 9 FEC bytes or 7 bare bytes.

@@ -52,13 +52,17 @@ EnhancementConfig EnhancementConfig::with_mode(EnhancementMode mode) {
     return config;
 }
 
+void run_chain(const EnhancementConfig& config, EnhancementState& state, std::span<std::int16_t> pcm,
+               bool continuous, float sample_rate, float* scaled);
+
 // Built twice, for AVX2 and for the baseline instruction set, and picked when the library is
 // loaded: the three-operand instructions save the filters' register copies.  Without fused
 // multiply-add both builds do the same operations in the same order.
+// With scaled null the samples are written back to pcm; otherwise pcm stays as it is and
+// scaled receives the chain's output before the conversion to 16 bits (gain applied, no clamp).
 OSTREL_AVX2_CLONES
-void apply(const EnhancementConfig& config, EnhancementState& state, std::span<std::int16_t> pcm, bool continuous,
-           float sample_rate) {
-    if (config.tag == ChainTag::Off) return;
+void run_chain(const EnhancementConfig& config, EnhancementState& state, std::span<std::int16_t> pcm,
+               bool continuous, float sample_rate, float* scaled) {
     if (!continuous) state.fade_remaining = config.fade_length;
 
     const bool compress = config.compressor_present != 0;
@@ -106,6 +110,10 @@ void apply(const EnhancementConfig& config, EnhancementState& state, std::span<s
             y[i] *= 0.5f - 0.5f * std::cos(done * pi / fade_length);
             --state.fade_remaining;
         }
+        if (scaled != nullptr) {
+            for (std::size_t i = 0; i < count; ++i) scaled[start + i] = gain * y[i];
+            continue;
+        }
         for (std::size_t i = 0; i < count; ++i) {
             const float v = std::clamp(gain * y[i] * 32768.0f, -32768.0f, 32767.0f);
             // Truncation toward zero is what the conversion does; a NaN from a degenerate
@@ -113,6 +121,21 @@ void apply(const EnhancementConfig& config, EnhancementState& state, std::span<s
             samples[i] = std::isnan(v) ? std::int16_t{0} : static_cast<std::int16_t>(v);
         }
     }
+}
+
+void apply(const EnhancementConfig& config, EnhancementState& state, std::span<std::int16_t> pcm, bool continuous,
+           float sample_rate) {
+    if (config.tag == ChainTag::Off) return;
+    run_chain(config, state, pcm, continuous, sample_rate, nullptr);
+}
+
+void apply_scaled(const EnhancementConfig& config, EnhancementState& state, std::span<std::int16_t> pcm,
+                  std::span<float> scaled, bool continuous, float sample_rate) {
+    if (config.tag == ChainTag::Off) {
+        for (std::size_t i = 0; i < pcm.size(); ++i) scaled[i] = static_cast<float>(pcm[i]) / 32768.0f;
+        return;
+    }
+    run_chain(config, state, pcm, continuous, sample_rate, scaled.data());
 }
 
 }  // namespace ostrel_mbe::enhancement

@@ -66,4 +66,11 @@ struct EnhancementState {
 void apply(const EnhancementConfig& config, EnhancementState& state, std::span<std::int16_t> pcm, bool continuous,
            float sample_rate);
 
+// The same chain, leaving pcm as it is and writing its output to scaled (at least pcm.size()
+// values) before the conversion to 16 bits: gain applied, scaled to [-1, 1) but not clamped,
+// so that a later stage can bring peaks down instead of clipping them.  With the chain off,
+// scaled is pcm / 32768.
+void apply_scaled(const EnhancementConfig& config, EnhancementState& state, std::span<std::int16_t> pcm,
+                  std::span<float> scaled, bool continuous, float sample_rate);
+
 }  // namespace ostrel_mbe::enhancement

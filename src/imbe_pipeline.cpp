@@ -22,7 +22,7 @@ float silence_omega0() { return dq::decode_pitch(0)->omega0; }
 std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> pcm, const EncodeContext& ctx,
                                                  bool with_fec) {
     // Tone detection only annotates the report at the full rate; the frame is always voice.
-    const std::optional<ToneReport> tone = ctx.tone_detection ? detect_tone_report(pcm) : std::nullopt;
+    const std::optional<ToneReport> tone = ctx.tone_detection ? detect_tone_report(pcm, ctx.steady_tone) : std::nullopt;
 
     // The quantizer below runs against the encode direction's own closed-loop predictor, so the
     // analysis need not keep its copy (which would quantize every frame a second time).

@@ -30,8 +30,9 @@ PcmFrame Vocoder::decode_lost() {
     const MbeParams frame = params;  // synthesis overwrites the saved record it may point at
     PcmFrame pcm = mbe::synthesize_frame_with_mode(frame, errors, ambe_plus, s.synth_settings, s.synth, unvoiced_scale);
 
-    const bool continuous = s.last_decode.disposition == mbe::FrameDisposition::Normal;
-    enhancement::apply(s.enhancement_config, s.enhancement_state, pcm, continuous, 8000.0f);
+    // The gain holds through lost frames, and a lost frame breaks a cautious start's run.
+    channel_decode::output_chain(s, pcm, false);
+    if (s.cautious_start && s.heard_run < call_start::FRAMES_TO_START) s.heard_run = 0;
     DecodeReport report;
     report.kind = FrameKind::Lost;
     report.disposition = s.synth.last_disposition();

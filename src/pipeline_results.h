@@ -8,6 +8,7 @@
 #include <span>
 
 #include "codecs/mbe_baseline/analysis/analysis.h"
+#include "codecs/mbe_baseline/analysis/steady_tone.h"
 #include "codecs/mbe_baseline/analysis/tone_detect.h"
 #include "codecs/mbe_baseline/synthesis.h"
 #include "mbe_params.h"
@@ -24,6 +25,9 @@ struct EncodeContext {
     PredictorState& predictor;
     // Half rate only: quantizer indices chosen by the reconstructed spectrum.
     bool quantizer_search = false;
+    // With tone detection on: the steady-tone detector's memory, or null for the standard
+    // per-frame detector.
+    codecs::mbe_baseline::analysis::SteadyToneState* steady_tone = nullptr;
 };
 
 struct EncodeResult {
@@ -38,8 +42,12 @@ struct DecodeResult {
 
 // The tone of a PCM frame of 160 samples (checked by the channel), when there is one: at the
 // full rate it only annotates the encode report, at the half rate it is sent as a tone frame.
-inline std::optional<ToneReport> detect_tone_report(std::span<const std::int16_t> pcm) {
-    const auto detection = codecs::mbe_baseline::analysis::detect_tone(pcm.first<FRAME_SAMPLES>());
+// With `steady` the tone must also dominate the frame and persist (steady_tone.h).
+inline std::optional<ToneReport> detect_tone_report(std::span<const std::int16_t> pcm,
+                                                    codecs::mbe_baseline::analysis::SteadyToneState* steady) {
+    namespace analysis = codecs::mbe_baseline::analysis;
+    const auto detection = steady ? analysis::detect_steady_tone(pcm.first<FRAME_SAMPLES>(), *steady)
+                                  : analysis::detect_tone(pcm.first<FRAME_SAMPLES>());
     if (!detection.found) return std::nullopt;
     return ToneReport{detection.id, detection.amplitude};
 }

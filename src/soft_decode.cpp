@@ -21,6 +21,7 @@ std::expected<PcmFrame, VocoderError> Vocoder::decode_soft(std::span<const float
         const std::array<std::uint8_t, 18> bytes = soft_input::slice(soft);
         return decode_bits(std::span<const std::uint8_t>(bytes.data(), wire_bytes(s.rate)));
     }
+    const bool cautious = channel_decode::begin_received(s);
     DecodeResult result =
         is_imbe(s.rate)
             ? imbe_pipeline::decode_corrected(
@@ -29,7 +30,7 @@ std::expected<PcmFrame, VocoderError> Vocoder::decode_soft(std::span<const float
             : ambe_plus2_pipeline::decode_corrected(
                   ambe_plus2_wire::frame::decode_frame_soft(soft.first<ambe_plus2_wire::frame::SOFT_BITS>()),
                   channel_decode::ambe_plus2_context(s));
-    return channel_decode::finish_received(s, result);
+    return channel_decode::finish_received(s, result, cautious);
 }
 
 }  // namespace ostrel_mbe

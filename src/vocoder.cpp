@@ -21,9 +21,9 @@ namespace mbe = codecs::mbe_baseline;
 
 namespace {
 
-// The two environment variables of unvoiced synthesis, the library's only reads of the process
-// environment, both made here, in the channel.  "OSTREL_LCG" selects the noise generator at
-// every reset: exactly "spec" or "Spec" picks the TIA-102.BABA generator, anything else (or
+// The two environment variables of unvoiced synthesis are the library's only reads of the
+// process environment, both made by the channel ("OSTREL_LCG_INIT" in channel_decode.h).
+// "OSTREL_LCG" selects the noise generator at every reset: exactly "spec" or "Spec" picks the TIA-102.BABA generator, anything else (or
 // nothing) the modulus-65536 one, whatever the rate.
 mbe::LcgParams lcg_from_environment() {
     const char* value = std::getenv("OSTREL_LCG");
@@ -33,18 +33,17 @@ mbe::LcgParams lcg_from_environment() {
     return mbe::LCG_DEFAULT;
 }
 
-// "OSTREL_LCG_INIT" selects where the generator's first window starts, at construction and
-// at every reset.
-std::size_t noise_start_from_environment() { return mbe::noise_start_index(std::getenv("OSTREL_LCG_INIT")); }
-
 void clear_states(Vocoder::State& s) {
     s.analysis = {};
+    s.steady_tone = {};
     s.imbe_encode_state = {};
     s.imbe_decode_state = {};
     s.ambe_encode_state = {};
     s.ambe_decode_state = {};
-    s.synth = mbe::SynthState::with_lcg(s.lcg, s.noise_start);
+    s.synth = mbe::SynthState::with_lcg(s.lcg);
     s.enhancement_state = {};
+    s.level_state = {};
+    s.heard_run = 0;
     s.last_encode.reset();
     s.last_decode = {};
     s.lost_run = 0;
@@ -91,7 +90,7 @@ std::string_view frame_kind_text(FrameKind kind) {
     return "invalid";
 }
 
-Vocoder::Vocoder(Rate rate) { storage_.emplace<State>(rate, noise_start_from_environment()); }
+Vocoder::Vocoder(Rate rate) { storage_.emplace<State>(rate); }
 Vocoder::Vocoder(const Vocoder& other) { storage_.emplace<State>(other.state()); }
 Vocoder& Vocoder::operator=(const Vocoder& other) {
     state() = other.state();
@@ -102,7 +101,7 @@ Vocoder::~Vocoder() { storage_.destroy<State>(); }
 Rate Vocoder::rate() const { return state().rate; }
 
 void Vocoder::reset() {
-    // Kept: rate, tone detection, the quantizer search, AMBE+2 synthesis variant, formant weighting and the enhancement
+    // Kept: rate, tone detection and its detector, the quantizer search, AMBE+2 synthesis variant, formant weighting and the enhancement
     // configuration: they choose how the channel sounds, not how it follows one stream.  Every
     // other setting returns to its default (the analysis settings live in its state).
     State& s = state();
@@ -111,12 +110,13 @@ void Vocoder::reset() {
     s.synth_settings.formant_weighting = weighting;
     s.unvoiced_scale = mbe::UNVOICED_SCALE_STANDARD;
     s.lcg = lcg_from_environment();
-    s.noise_start = noise_start_from_environment();
     clear_states(s);
 }
 
 bool Vocoder::tone_detection() const { return state().tone_detection; }
 void Vocoder::set_tone_detection(bool on) { state().tone_detection = on; }
+bool Vocoder::strict_tone_detection() const { return state().strict_tone_detection; }
+void Vocoder::set_strict_tone_detection(bool on) { state().strict_tone_detection = on; }
 bool Vocoder::quantizer_search() const { return state().quantizer_search; }
 void Vocoder::set_quantizer_search(bool on) { state().quantizer_search = on; }
 bool Vocoder::spectral_subtraction() const { return state().analysis.settings.spectral_subtraction; }
@@ -168,16 +168,21 @@ std::optional<ToneReport> Vocoder::last_tone_detection() const {
 
 const DecodeReport& Vocoder::last_decode_report() const { return state().last_decode; }
 
+bool Vocoder::decode_reads_environment() const { return !state().synth.noise.initialised; }
+
 std::expected<WireFrame, VocoderError> Vocoder::encode_pcm(std::span<const std::int16_t> pcm) {
     if (pcm.size() != FRAME_SAMPLES) {
         return common::failure<WireFrame, VocoderError>(VocoderError::WrongPcmLength{FRAME_SAMPLES, pcm.size()});
     }
     State& s = state();
     const bool with_fec = has_fec(s.rate);
-    auto result = is_imbe(s.rate)
-                      ? imbe_pipeline::encode(pcm, {s.tone_detection, s.analysis, s.imbe_encode_state}, with_fec)
-                      : ambe_plus2_pipeline::encode(
-                            pcm, {s.tone_detection, s.analysis, s.ambe_encode_state, s.quantizer_search}, with_fec);
+    auto* steady = s.strict_tone_detection ? &s.steady_tone : nullptr;
+    auto result = is_imbe(s.rate) ? imbe_pipeline::encode(
+                                        pcm, {s.tone_detection, s.analysis, s.imbe_encode_state, false, steady}, with_fec)
+                                  : ambe_plus2_pipeline::encode(pcm,
+                                                                {s.tone_detection, s.analysis, s.ambe_encode_state,
+                                                                 s.quantizer_search, steady},
+                                                                with_fec);
     if (!result) return std::unexpected(std::move(result.error()));
     s.last_encode = result->report;
     return result->frame;
@@ -190,10 +195,11 @@ std::expected<PcmFrame, VocoderError> Vocoder::decode_bits(std::span<const std::
         return common::failure<PcmFrame, VocoderError>(VocoderError::WrongBitsLength{wire_bytes(s.rate), bits.size()});
     }
     const bool with_fec = has_fec(s.rate);
+    const bool cautious = channel_decode::begin_received(s);
     DecodeResult result = is_imbe(s.rate)
                               ? imbe_pipeline::decode(bits, channel_decode::imbe_context(s), with_fec)
                               : ambe_plus2_pipeline::decode(bits, channel_decode::ambe_plus2_context(s), with_fec);
-    return channel_decode::finish_received(s, result);
+    return channel_decode::finish_received(s, result, cautious);
 }
 
 }  // namespace ostrel_mbe

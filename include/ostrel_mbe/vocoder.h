@@ -43,10 +43,19 @@ public:
     std::optional<OutputKind> last_output_kind() const;
     std::optional<ToneReport> last_tone_detection() const;
     const DecodeReport& last_decode_report() const;
+    // True until the first unvoiced synthesis after construction or reset: until then every
+    // decode_bits reads "OSTREL_LCG_INIT" (where the noise generator's first window starts), so
+    // a caller that guards the environment holds its guard for that call.
+    bool decode_reads_environment() const;
 
     // Settings (plain reads and writes unless noted).
     bool tone_detection() const;
     void set_tone_detection(bool on);
+    // With tone detection on: report a tone only when it dominates the frame's spectrum and has
+    // persisted over three frames, so that voiced speech is not sent as tones (default off, the
+    // standard's per-frame detector).  Kept by reset.
+    bool strict_tone_detection() const;
+    void set_strict_tone_detection(bool on);
     bool spectral_subtraction() const;
     void set_spectral_subtraction(bool on);
     bool silence_dispatch() const;
@@ -82,6 +91,31 @@ public:
     // NaN or infinity stores 0; otherwise clamped to [0, 1].  Drops the smoothing memory.
     void set_amp_ema_alpha(double alpha);
     double ambe_plus2_unvoiced_scale() const;
+
+    // Decoded-output settings, all off by default and all kept by reset and by set_enhancement.
+    // Level control runs after the enhancement chain in either mode: automatic gain control
+    // toward agc_level (dBFS RMS of active speech, -60..0, default -20) with at most
+    // agc_max_gain dB (0..40, default 18), then output_gain dB (-60..40, default 0), then a peak
+    // limiter at -1 dBFS; it is active when agc is on or output_gain is not 0.
+    bool agc() const;
+    void set_agc(bool on);
+    double agc_level() const;
+    void set_agc_level(double dbfs);
+    double agc_max_gain() const;
+    void set_agc_max_gain(double db);
+    double output_gain() const;
+    void set_output_gain(double db);
+    // Half rates: decide a tone frame's index by all its copies, and conceal a tone frame whose
+    // copies cannot be reconciled like a damaged voice frame.
+    bool tone_copies() const;
+    void set_tone_copies(bool on);
+    // Half rates: play tone frames (not the silence tone) as silence.
+    bool mute_tones() const;
+    void set_mute_tones(bool on);
+    // Mute what comes before the first clean frame after construction or reset, and fade that
+    // frame in.
+    bool cautious_start() const;
+    void set_cautious_start(bool on);
 
     // Every piece of the channel's cross-frame state, defined in the library's private sources
     // (vocoder_state.h); reached by the library's own code and tests.

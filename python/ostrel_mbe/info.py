@@ -3,7 +3,8 @@
 
 `FrameStats` collects `Vocoder.last_decode_report()` frame by frame: the frame kinds, the
 concealment's repeats and mutes, the bit errors the FEC corrected, the runs of lost frames and
-the tones.  `python -m ostrel_mbe info` prints it as text or JSON.
+the tones.  `python -m ostrel_mbe info` prints it as text or JSON.  Its memory does not depend
+on the stream's length: runs of lost frames are counted, and only the first ones listed.
 """
 
 from __future__ import annotations
@@ -20,6 +21,9 @@ KINDS = ("voice", "silence", "tone", "erasure", "invalid")
 PROTECTED_BITS = {18: 137, 9: 47}
 # The half-rate decoder's count for a first code vector it could not correct.
 UNCORRECTABLE = 255
+# Runs of lost frames listed one by one: the first ones, so that a damaged file's report (and
+# the memory it takes) does not grow with its length; the totals count every run.
+LOST_RUNS_KEPT = 100
 
 
 class FrameStats:
@@ -34,7 +38,10 @@ class FrameStats:
         self.errors_per_frame: Counter = Counter()
         self.errors_per_vector: List[int] = []
         self.uncorrectable_c0 = 0
-        self.lost_runs: List[List[int]] = []  # [first frame, length]
+        self.lost_frames = 0
+        self.lost_run_count = 0
+        self.lost_runs: List[List[int]] = []  # the first LOST_RUNS_KEPT runs: [first frame, length]
+        self._run_end = -1  # the frame after the current run of lost frames
         self.tones: Dict[int, Dict[str, int]] = {}
 
     def add(self, report: dict) -> None:
@@ -48,10 +55,15 @@ class FrameStats:
         self.repeated += disposition == "repeat"
         self.muted += disposition == "mute"
         if not synthesized or disposition in ("repeat", "mute"):
-            if self.lost_runs and sum(self.lost_runs[-1]) == index:
-                self.lost_runs[-1][1] += 1
+            self.lost_frames += 1
+            if self._run_end == index:
+                if self.lost_runs and sum(self.lost_runs[-1]) == index:
+                    self.lost_runs[-1][1] += 1
             else:
-                self.lost_runs.append([index, 1])
+                self.lost_run_count += 1
+                if len(self.lost_runs) < LOST_RUNS_KEPT:
+                    self.lost_runs.append([index, 1])
+            self._run_end = index + 1
 
         errors = report["errors"]
         if errors:
@@ -102,17 +114,18 @@ class FrameStats:
             "corrected_bits": self.corrected_bits(),
             "protected_bits": self.protected_bits(),
             "bit_error_rate": self.bit_error_rate(),
-            "lost_frames": sum(n for _, n in self.lost_runs),
+            "lost_frames": self.lost_frames,
+            "lost_run_count": self.lost_run_count,
             "lost_runs": self.lost_runs,
             "tones": sorted(self.tones.values(), key=lambda t: t["first_frame"]),
             "trailing_bytes": trailing_bytes,
         }
 
 
-def _runs_text(runs: List[List[int]], limit: int = 12) -> str:
+def _runs_text(runs: List[List[int]], count: int, limit: int = 12) -> str:
     parts = [f"{start}" if n == 1 else f"{start}-{start + n - 1}" for start, n in runs[:limit]]
-    if len(runs) > limit:
-        parts.append(f"... ({len(runs) - limit} more)")
+    if count > limit:
+        parts.append(f"... ({count - limit} more)")
     return ", ".join(parts)
 
 
@@ -141,7 +154,8 @@ def format_text(info: dict) -> str:
         lines.append(f"corrected bit errors: none counted ({info['rate']} carries no FEC)")
     runs = info["lost_runs"]
     lines.append(f"lost frames (erasure, invalid, repeated or muted): {info['lost_frames']}"
-                 + (f" in {len(runs)} runs: {_runs_text(runs)}" if runs else ""))
+                 + (f" in {info['lost_run_count']} runs: {_runs_text(runs, info['lost_run_count'])}"
+                    if runs else ""))
     tones = info["tones"]
     lines.append("tones: " + (", ".join(f"id {t['id']} x {t['frames']} frames from frame {t['first_frame']}"
                                          for t in tones) if tones else "none"))

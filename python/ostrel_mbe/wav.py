@@ -4,8 +4,8 @@
 Reads WAV (any PCM or float width), FLAC, OGG/Vorbis and, where the bundled libsndfile has it,
 MP3 through soundfile, mixed down to mono and resampled to the codec's 8000 samples/s through
 soxr's streaming resampler, one block at a time, so a file of any length is read in memory of
-a few MB.  Writes 16-bit mono WAV (FLAC when the name ends in .flac), and cuts int16 audio into
-160-sample frames and back.
+a few MB.  Writes 16-bit mono audio files (WAV, FLAC, OGG, ... by the name's extension), and
+cuts int16 audio into 160-sample frames and back.
 """
 
 from __future__ import annotations
@@ -26,8 +26,11 @@ FRAME_SAMPLES = 160
 MIN_READ_RATE = 4000
 MAX_READ_RATE = 768000
 # Input frames read and resampled at once: 64 Ki frames of 48 kHz stereo are 1 MB as float64,
-# so the working memory stays a few MB whatever the file's length.
+# so the working memory stays a few MB whatever the file's length.  Files of many channels
+# read fewer frames at once, so that a block never holds more than BLOCK_BYTES of float64
+# samples whatever the channel count.
 BLOCK_FRAMES = 1 << 16
+BLOCK_BYTES = 1 << 20
 # soxr's high quality: 20-bit precision (stopband rejection far below the int16 rounding the
 # codec sees) with a linear-phase passband flat to about 3.6 kHz, past the telephone speech band.
 # The very high setting buys precision the 16-bit result throws away, at a higher cost per
@@ -71,6 +74,7 @@ class Reader:
             raise WavError("the file has no channels")
         self.sample_rate = rate
         self.channels = self._file.channels
+        self.block_frames = max(1, min(block_frames, BLOCK_BYTES // (8 * self.channels)))
 
     @property
     def frames(self) -> int:
@@ -181,19 +185,47 @@ def load_pcm(path: PathLike) -> np.ndarray:
     return np.concatenate(parts) if parts else np.zeros(0, dtype=np.int16)
 
 
+# What a written file holds, by its name's extension (libsndfile's container and encoding); a
+# name without an extension gets WAV.  Other extensions are refused rather than given WAV bytes
+# under a name that says otherwise.
+OUTPUT_FORMATS = {
+    ".wav": ("WAV", "PCM_16"), ".flac": ("FLAC", "PCM_16"), ".ogg": ("OGG", "VORBIS"),
+    ".oga": ("OGG", "VORBIS"), ".aif": ("AIFF", "PCM_16"), ".aiff": ("AIFF", "PCM_16"),
+    ".au": ("AU", "PCM_16"), ".caf": ("CAF", "PCM_16"), ".w64": ("W64", "PCM_16"),
+    ".raw": ("RAW", "PCM_16"), ".pcm": ("RAW", "PCM_16"),
+}
+
+
+def _extension(path: PathLike) -> str:
+    name = os.path.basename(os.fspath(path))
+    return os.path.splitext(name)[1].lower() if not name.startswith(".") or name.count(".") > 1 else ""
+
+
 def output_format(path: PathLike) -> str:
-    """The container a written file gets from its name: FLAC for .flac, else WAV."""
-    return "FLAC" if os.fspath(path).lower().endswith(".flac") else "WAV"
+    """The container a written file gets from its name: WAV for .wav or no extension, FLAC for
+    .flac, OGG (Vorbis) for .ogg, and the others of OUTPUT_FORMATS.  Raises WavError for an
+    extension it cannot write."""
+    ext = _extension(path)
+    if not ext:
+        return "WAV"
+    if ext not in OUTPUT_FORMATS:
+        raise WavError(f"cannot write a {ext} file (audio outputs end in "
+                       + ", ".join(sorted(OUTPUT_FORMATS)) + ")")
+    return OUTPUT_FORMATS[ext][0]
 
 
 def open_writer(target, name: Optional[PathLike] = None, sample_rate: int = SAMPLE_RATE) -> soundfile.SoundFile:
-    """A 16-bit mono writer on a path or an open binary file; `name` chooses the format."""
-    return soundfile.SoundFile(target, "w", samplerate=int(sample_rate), channels=1, subtype="PCM_16",
-                               format=output_format(name if name is not None else target))
+    """A mono writer (16-bit where the format has a sample width) on a path or an open binary
+    file; `name` chooses the format."""
+    name = name if name is not None else target
+    fmt = output_format(name)
+    subtype = OUTPUT_FORMATS.get(_extension(name), ("WAV", "PCM_16"))[1]
+    return soundfile.SoundFile(target, "w", samplerate=int(sample_rate), channels=1, subtype=subtype, format=fmt,
+                               endian="LITTLE" if fmt == "RAW" else "FILE")
 
 
 def write(path: PathLike, pcm: np.ndarray, sample_rate: int = SAMPLE_RATE) -> None:
-    """Writes int16 mono samples as a 16-bit WAV file (FLAC when the name ends in .flac)."""
+    """Writes int16 mono samples as an audio file of the format its name gives (output_format)."""
     pcm = np.asarray(pcm)
     if pcm.dtype != np.int16 or pcm.ndim != 1:
         raise ValueError("write expects a 1-D int16 array")

@@ -8,10 +8,14 @@
 #include <cstddef>
 
 // Marks a function built twice, for AVX2 and for the baseline instruction set, with the build
-// picked by an ifunc resolver when the library is loaded.  ThreadSanitizer instruments that
-// resolver, which the dynamic loader runs before the sanitizer's runtime exists, and the process
-// dies before main: thread-sanitized builds keep the baseline build alone.
-#if defined(__SANITIZE_THREAD__)
+// picked by an ifunc resolver when the library is loaded.  Only x86-64 has the clones: other
+// targets (aarch64, whose baseline already has 128-bit NEON) build the baseline alone.
+// ThreadSanitizer instruments that resolver, which the dynamic loader runs before the sanitizer's
+// runtime exists, and the process dies before main: thread-sanitized builds keep the baseline
+// build alone.
+#if !defined(__x86_64__)
+#define OSTREL_NO_TARGET_CLONES 1
+#elif defined(__SANITIZE_THREAD__)
 #define OSTREL_NO_TARGET_CLONES 1
 #elif defined(__has_feature)
 #if __has_feature(thread_sanitizer)

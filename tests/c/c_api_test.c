@@ -161,6 +161,10 @@ static void test_settings(void) {
         {OSTREL_MBE_SETTING_ENHANCEMENT, OSTREL_MBE_ENHANCEMENT_NONE},
         {OSTREL_MBE_SETTING_FORMANT_WEIGHTING, OSTREL_MBE_FORMANT_WEIGHTING_STANDARD},
         {OSTREL_MBE_SETTING_QUANTIZER_SEARCH, 1.0},
+        {OSTREL_MBE_SETTING_AGC, 1.0},                   {OSTREL_MBE_SETTING_AGC_LEVEL, -26.0},
+        {OSTREL_MBE_SETTING_AGC_MAX_GAIN, 12.0},         {OSTREL_MBE_SETTING_OUTPUT_GAIN, -3.0},
+        {OSTREL_MBE_SETTING_TONE_COPIES, 1.0},           {OSTREL_MBE_SETTING_MUTE_TONES, 1.0},
+        {OSTREL_MBE_SETTING_CAUTIOUS_START, 1.0},        {OSTREL_MBE_SETTING_STRICT_TONE_DETECTION, 1.0},
     };
     for (size_t i = 0; i < sizeof good / sizeof good[0]; ++i) {
         CHECK(ostrel_mbe_vocoder_set(v, good[i].setting, good[i].value) == OSTREL_MBE_OK);
@@ -179,14 +183,19 @@ static void test_settings(void) {
     }
     CHECK(ostrel_mbe_vocoder_set(v, OSTREL_MBE_SETTING_AMP_EMA_ALPHA, 2.5) == OSTREL_MBE_OK);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_AMP_EMA_ALPHA, &value) == OSTREL_MBE_OK && value == 1.0);
+    CHECK(ostrel_mbe_vocoder_set(v, OSTREL_MBE_SETTING_AGC_LEVEL, 6.0) == OSTREL_MBE_OK);
+    CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_AGC_LEVEL, &value) == OSTREL_MBE_OK && value == 0.0);
 
     /* A reset keeps tone detection, the formant weighting and the quantizer search and returns
      * chip_compat to its default. */
     CHECK(ostrel_mbe_vocoder_reset(v) == OSTREL_MBE_OK);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_QUANTIZER_SEARCH, &value) == OSTREL_MBE_OK && value == 1.0);
+    CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_STRICT_TONE_DETECTION, &value) == OSTREL_MBE_OK && value == 1.0);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_TONE_DETECTION, &value) == OSTREL_MBE_OK && value == 1.0);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_FORMANT_WEIGHTING, &value) == OSTREL_MBE_OK && value == 1.0);
     CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_CHIP_COMPAT, &value) == OSTREL_MBE_OK && value == 0.0);
+    CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_AGC, &value) == OSTREL_MBE_OK && value == 1.0);
+    CHECK(ostrel_mbe_vocoder_get(v, OSTREL_MBE_SETTING_CAUTIOUS_START, &value) == OSTREL_MBE_OK && value == 1.0);
 
     /* With tone detection on, a DTMF digit goes out as a tone frame and is read back as one. */
     int16_t pcm[160 * 4];

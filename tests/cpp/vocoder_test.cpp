@@ -407,21 +407,25 @@ TEST(Vocoder, NoiseGeneratorByRateThenByEnvironmentAtReset) {
     ::unsetenv("OSTREL_LCG");
 }
 
-TEST(Vocoder, NoiseStartFromEnvironmentAtConstructionAndReset) {
-    ::setenv("OSTREL_LCG_INIT", "burn_64", 1);
+TEST(Vocoder, NoiseStartFromEnvironmentAtFirstSynthesisAfterConstructionOrReset) {
+    ::setenv("OSTREL_LCG_INIT", "zero", 1);
     Vocoder v(Rate::Imbe7200x4400);
-    ::setenv("OSTREL_LCG_INIT", "zero", 1);  // read at construction, not at the first decode
-    EXPECT_EQ(v.state().synth.noise.start, codecs::mbe_baseline::noise_start_index("burn_64"));
+    ::setenv("OSTREL_LCG_INIT", "burn_64", 1);  // set after construction, before the first decode
+    EXPECT_TRUE(v.decode_reads_environment());
     const auto frame = Vocoder(Rate::Imbe7200x4400).encode_pcm(std::array<std::int16_t, FRAME_SAMPLES>{});
     ASSERT_TRUE(frame && v.decode_bits(frame->span()));
+    EXPECT_FALSE(v.decode_reads_environment());
     const auto& window = v.state().synth.noise.window;
     EXPECT_EQ(window[144], 0.0) << "filled from index 145";
     EXPECT_NE(window[145], 0.0);
+    ::setenv("OSTREL_LCG_INIT", "zero", 1);  // read once: the next frames keep their generator
+    ASSERT_TRUE(v.decode_bits(frame->span()));
+    EXPECT_EQ(v.state().synth.noise.start, codecs::mbe_baseline::noise_start_index("burn_64"));
     v.reset();
-    EXPECT_EQ(v.state().synth.noise.start, codecs::mbe_baseline::NOISE_WINDOW_LEN);
-    ::unsetenv("OSTREL_LCG_INIT");
-    v.reset();
+    ::unsetenv("OSTREL_LCG_INIT");  // after the reset, before its first decode
+    ASSERT_TRUE(v.decode_bits(frame->span()));
     EXPECT_EQ(v.state().synth.noise.start, 0u);
+    EXPECT_NE(window[0], 0.0);
 }
 
 TEST(Vocoder, HalfRateFecFrameWithUncorrectableFirstWordCountsFour) {

@@ -16,6 +16,8 @@ import pytest
 
 from ostrel_mbe import wav
 from ostrel_mbe.__main__ import RATES, bundled_speech, main
+from ostrel_mbe.cli import build_parser
+from ostrel_mbe.cli.decode import configure_decoder
 
 import _ostrel_mbe as m
 
@@ -44,24 +46,62 @@ def test_encode_then_decode(tmp_path, short_clip):
     r = run("encode", short_clip, frames, "--rate", "imbe7200")
     assert r.returncode == 0, r.stderr
     data = frames.read_bytes()
-    assert len(data) == 25 * 18  # 4000 samples at 8 kHz -> 25 frames of 18 bytes
+    assert len(data) == 28 * 18  # 4000 samples at 8 kHz -> 25 frames of 18 bytes, 3 more flush the delay
     out = tmp_path / "clip_decoded.wav"
     r = run("decode", "--rate", "imbe7200", frames, out)
     assert r.returncode == 0, r.stderr
     with wave.open(str(out)) as w:
-        assert (w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes()) == (1, 2, 8000, 25 * 160)
+        assert (w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes()) == (1, 2, 8000, 28 * 160)
     # Matches the library used directly; decoding uses the standard's formant weighting unless
-    # asked for the library's default.
+    # asked for the library's default, and the decoded-output settings unless switched off.
     enc = m.Vocoder(m.Rate.IMBE_7200X4400)
-    direct = b"".join(enc.encode_pcm(f) for f in wav.split_frames(wav.load_pcm(short_clip)))
+    padded = np.concatenate([wav.load_pcm(short_clip), np.zeros(3 * 160, np.int16)])
+    direct = b"".join(enc.encode_pcm(f) for f in wav.split_frames(padded))
     assert direct == data
     compat_out = tmp_path / "clip_compat.wav"
-    assert run("decode", frames, compat_out, "--formant-weighting", "compat").returncode == 0
+    assert run("decode", frames, compat_out, "--formant-weighting", "compat", "--no-agc", "--no-tone-copies",
+               "--no-cautious-start").returncode == 0
     for weighting, path in ((m.FormantWeighting.STANDARD, out), (m.FormantWeighting.COMPAT, compat_out)):
         dec = m.Vocoder(m.Rate.IMBE_7200X4400)
         dec.set_formant_weighting(weighting)
+        on = path == out
+        dec.set_agc(on)
+        dec.set_tone_copies(on)
+        dec.set_cautious_start(on)
         expected = np.concatenate([dec.decode_bits(data[i:i + 18]) for i in range(0, len(data), 18)])
         assert np.array_equal(wav.load_pcm(path), expected), weighting
+
+
+@pytest.mark.parametrize("rate", ["ambe3600", "ambe2450"])
+def test_half_rate_encode_uses_the_quantizer_search_unless_asked_for_plain(tmp_path, short_clip, rate):
+    padded = np.concatenate([wav.load_pcm(short_clip), np.zeros(3 * 160, np.int16)])
+    outputs = {}
+    for choice in ("search", "plain"):
+        enc = m.Vocoder(RATES[rate])
+        enc.set_quantizer_search(choice == "search")
+        outputs[choice] = b"".join(enc.encode_pcm(f) for f in wav.split_frames(padded))
+    assert outputs["search"] != outputs["plain"]
+    for args, expected in (((), "search"), (("--quantizer", "plain"), "plain")):
+        frames = tmp_path / f"clip_{expected}.bin"
+        r = run("encode", short_clip, frames, "--rate", rate, *args)
+        assert r.returncode == 0, r.stderr
+        assert frames.read_bytes() == outputs[expected], args
+
+
+def test_decoded_output_options_reach_the_decoder(tmp_path, short_clip):
+    frames, out = tmp_path / "clip.ambe3600", tmp_path / "out.wav"
+    assert run("encode", "--rate", "ambe3600", short_clip, frames).returncode == 0
+    r = run("decode", "--rate", "ambe3600", frames, out, "--level", "-30", "--gain", "3", "--mute-tones",
+            "--no-cautious-start")
+    assert r.returncode == 0, r.stderr
+    dec = m.Vocoder(m.Rate.AMBEPLUS2_3600X2450)
+    dec.set_formant_weighting(m.FormantWeighting.STANDARD)
+    for setting, value in (("agc", True), ("agc_level", -30.0), ("output_gain", 3.0), ("tone_copies", True),
+                           ("mute_tones", True)):
+        getattr(dec, f"set_{setting}")(value)
+    data = frames.read_bytes()
+    expected = np.concatenate([dec.decode_bits(data[i:i + 9]) for i in range(0, len(data), 9)])
+    assert np.array_equal(wav.load_pcm(out), expected)
 
 
 def test_roundtrip_prints_frames_per_second(tmp_path, short_clip):
@@ -81,8 +121,8 @@ def test_roundtrip_prints_frames_per_second(tmp_path, short_clip):
     (["encode", "{tmp}", "-o", "{tmp}/x"], ""),
     (["decode", "{missing}", "-o", "{tmp}/x.wav"], "no such file"),
     (["decode", "{garbage}", "-o", "{tmp}/x.wav", "--rate", "imbe4400"], "7 bytes left over after 4 whole 11-byte imbe4400"),
-    (["transcode", "--from", "imbe4400", "--to", "ambe2450", "{garbage}", "{tmp}/x"],
-     "unsupported transcode direction: Imbe4400x4400 -> AmbePlus2_2450x2450"),
+    (["transcode", "--from", "imbe4400", "--to", "imbe4400", "{garbage}", "{tmp}/x"],
+     "--from and --to are both imbe4400: nothing to transcode"),
     (["transcode", "--from", "imbe4400", "{garbage}", "{tmp}/x"], "--to"),
     (["roundtrip", "{garbage}", "-d", "{tmp}"], "not a RIFF/WAVE file"),
     (["encode", "-o", "x", "--rate", "imbe9600"], "invalid choice"),
@@ -112,7 +152,7 @@ def test_help_names_the_formant_weighting(command):
 def test_default_input_is_the_bundled_clip(tmp_path, capsys):
     out = tmp_path / "speech.bin"
     assert main(["encode", "-o", str(out), "--rate", "imbe4400", "--progress", "never"]) == 0
-    frames = -(-wav.load_pcm(bundled_speech()).size // 160)
+    frames = -(-wav.load_pcm(bundled_speech()).size // 160) + 3  # and the encoder's delay
     assert len(out.read_bytes()) == frames * 11
     assert f"{frames} frames" in capsys.readouterr().out
     assert main(["encode", str(out) + "2", "--rate", "imbe4400"]) == 0  # a lone file is the output
@@ -128,9 +168,9 @@ def test_roundtrip_of_the_bundled_clip_writes_to_the_current_directory(tmp_path)
 
 def test_progress_bar_goes_to_stderr(tmp_path, short_clip, capsys):
     assert main(["encode", str(short_clip), "-o", str(tmp_path / "x"), "--progress", "always"]) == 0
-    assert (tmp_path / "x").stat().st_size == 25 * 18
+    assert (tmp_path / "x").stat().st_size == 28 * 18
     captured = capsys.readouterr()
-    assert "100% 25/25 frames" in captured.err
+    assert "100% 28/28 frames" in captured.err
     assert "frames" in captured.out and "%" not in captured.out
 
 
@@ -141,23 +181,33 @@ def test_frame_files_with_a_partial_frame_keep_the_whole_frames(tmp_path, short_
     frames.write_bytes(data + data[:5])
     out = tmp_path / "out.wav"
     r = run("decode", "--rate", "ambe3600", frames, out)
-    assert r.returncode == 2 and "5 bytes left over after 25 whole 9-byte ambe3600 frames" in r.stderr
-    assert wav.load_pcm(out).size == 25 * 160
+    assert r.returncode == 2 and "5 bytes left over after 28 whole 9-byte ambe3600 frames" in r.stderr
+    assert wav.load_pcm(out).size == 28 * 160
     r = run("transcode", "--from", "ambe3600", "--to", "ambe2450", frames, tmp_path / "bare")
-    assert r.returncode == 2 and "5 bytes left over after 25 whole 9-byte ambe3600 frames" in r.stderr
-    assert (tmp_path / "bare").stat().st_size == 25 * 7
+    assert r.returncode == 2 and "5 bytes left over after 28 whole 9-byte ambe3600 frames" in r.stderr
+    assert (tmp_path / "bare").stat().st_size == 28 * 7
 
 
 @pytest.mark.parametrize("source, target", [("imbe7200", "ambe3600"), ("ambe3600", "imbe7200"),
-                                            ("imbe4400", "imbe7200"), ("ambe3600", "ambe2450")])
+                                            ("imbe4400", "imbe7200"), ("ambe3600", "ambe2450"),
+                                            ("imbe4400", "ambe2450")])
 def test_transcode_matches_the_library(tmp_path, short_clip, source, target):
     frames = tmp_path / "in.bin"
     assert run("encode", "--rate", source, short_clip, frames).returncode == 0
     r = run("transcode", "--from", source, "--to", target, frames, tmp_path / "out.bin")
     assert r.returncode == 0, r.stderr
-    t = m.Transcoder(RATES[source], RATES[target])
+    # Pairs the library does not convert directly are chained through the ones it does.
+    path = {("imbe4400", "ambe2450"): ["imbe4400", "imbe7200", "ambe3600", "ambe2450"]}.get((source, target),
+                                                                                         [source, target])
+    assert " -> ".join(path) in r.stdout
+    chain = [m.Transcoder(RATES[a], RATES[b]) for a, b in zip(path, path[1:])]
     data, n = frames.read_bytes(), m.Vocoder(RATES[source]).fec_frame_bytes
-    expected = b"".join(t.transcode(data[i:i + n]) for i in range(0, len(data), n))
+
+    def through(frame):
+        for t in chain:
+            frame = t.transcode(frame)
+        return frame
+    expected = b"".join(through(data[i:i + n]) for i in range(0, len(data), n))
     assert (tmp_path / "out.bin").read_bytes() == expected
 
 
@@ -168,12 +218,12 @@ def test_pipes_stream_raw_pcm_and_frames(tmp_path, short_clip):
                              input=raw, capture_output=True, timeout=120)
     assert encoded.returncode == 0, encoded.stderr
     assert encoded.stdout == _encode_with_flush(pcm[:-50])
-    assert b"25 frames" in encoded.stderr  # the summary stays off the data stream
+    assert b"28 frames" in encoded.stderr  # the summary stays off the data stream
     decoded = subprocess.run([sys.executable, "-m", "ostrel_mbe", "decode", "--rate", "imbe4400", "-", "-"],
                              input=encoded.stdout, capture_output=True, timeout=120)
     assert decoded.returncode == 0, decoded.stderr
     v = m.Vocoder(m.Rate.IMBE_4400X4400)
-    v.set_formant_weighting(m.FormantWeighting.STANDARD)  # the command line's default
+    configure_decoder(v, build_parser().parse_args(["decode", "--rate", "imbe4400", "-", "-"]))  # its defaults
     expected = b"".join(v.decode_bits(encoded.stdout[i:i + 11]).astype("<i2").tobytes()
                         for i in range(0, len(encoded.stdout), 11))
     assert decoded.stdout == expected
@@ -181,7 +231,7 @@ def test_pipes_stream_raw_pcm_and_frames(tmp_path, short_clip):
 
 def _encode_with_flush(pcm):
     e = m.LiveEncoder(m.Rate.IMBE_4400X4400)
-    return b"".join(e.push(pcm)) + (e.flush() or b"")
+    return b"".join(e.push(pcm)) + (e.flush() or b"") + b"".join(e.push(np.zeros(3 * 160, np.int16)))
 
 
 def test_decode_from_a_pipe_answers_each_frame_before_the_stream_ends(short_clip):
@@ -281,7 +331,7 @@ def test_output_replaces_an_older_file_only_when_complete(tmp_path, short_clip):
     out.write_bytes(b"old")
     os.chmod(out, 0o640)
     assert run("encode", "--rate", "imbe4400", short_clip, out).returncode == 0
-    assert out.stat().st_size == 25 * 11 and stat.S_IMODE(out.stat().st_mode) == 0o640
+    assert out.stat().st_size == 28 * 11 and stat.S_IMODE(out.stat().st_mode) == 0o640
     assert sorted(p.name for p in tmp_path.iterdir()) == ["clip.wav", "frames.bin"]
 
 
@@ -379,3 +429,79 @@ def test_a_flac_output_failing_is_one_line(tmp_path, short_clip):
     out = tmp_path / "full.flac"
     out.symlink_to("/dev/full")
     _one_line_error(run("decode", frames, out), out)
+
+
+def _envelope(x):
+    return np.sqrt(np.convolve(np.asarray(x, float) ** 2, np.ones(80) / 80, "same"))
+
+
+@pytest.mark.parametrize("rate", ["imbe7200", "ambe3600"])
+def test_the_end_of_a_recording_comes_out_and_roundtrip_is_aligned(tmp_path, rate):
+    # Speech that is loud up to its last sample, of a length that is no whole number of frames.
+    speech = wav.load_pcm(bundled_speech())[:8000 + 155]
+    source = tmp_path / "s.wav"
+    wav.write(source, speech)
+    assert main(["encode", "--rate", rate, str(source), str(tmp_path / "f.bin")]) == 0
+    assert main(["decode", "--rate", rate, str(tmp_path / "f.bin"), str(tmp_path / "d.wav")]) == 0
+    decoded = wav.load_pcm(tmp_path / "d.wav")
+    tail = speech[-160:]
+    # The decoded stream holds the last frame of the input 50 ms later, at its level.
+    late = decoded[speech.size - 160 + 400:speech.size + 400]
+    assert late.size == 160 and abs(np.std(late.astype(float)) / np.std(tail.astype(float)) - 1) < 0.7
+    # Without level control, whose gain moves the envelope while it settles.
+    assert main(["roundtrip", "--rate", rate, "--no-agc", str(source), "-d", str(tmp_path)]) == 0
+    aligned = wav.load_pcm(tmp_path / f"s.{rate}.wav")
+    assert aligned.size == speech.size
+    env_in, env_out = _envelope(speech), _envelope(aligned)
+    lags = range(-120, 121, 8)
+    best = max(lags, key=lambda k: np.corrcoef(env_in[200:-200], np.roll(env_out, -k)[200:-200])[0, 1])
+    assert abs(best) <= 24
+
+
+def _peak_rss_of(*args):
+    script = ("import resource, runpy, sys\nsys.argv = ['ostrel_mbe'] + sys.argv[1:]\ntry:\n"
+              "    runpy.run_module('ostrel_mbe', run_name='__main__')\nfinally:\n"
+              "    print('peak', resource.getrusage(resource.RUSAGE_SELF).ru_maxrss, file=sys.stderr)\n")
+    r = subprocess.run([sys.executable, "-c", script, *map(str, args)], capture_output=True, text=True, timeout=600)
+    assert r.returncode == 0, r.stderr
+    return int(r.stderr.split("peak")[-1]) * 1024
+
+
+def test_memory_of_a_file_of_many_channels_is_bounded_in_bytes(tmp_path):
+    # 16 Ki frames of 1024 channels: 32 MB of samples, 128 MB as float64 if read in one block.
+    channels, frames = 1024, 1 << 14
+    path = tmp_path / "wide.wav"
+    data_bytes = channels * frames * 2
+    with open(path, "wb") as f:
+        f.write(b"RIFF" + struct.pack("<I", 36 + data_bytes) + b"WAVEfmt " +
+                struct.pack("<IHHIIHH", 16, 1, channels, 8000, 8000 * channels * 2, channels * 2, 16) +
+                b"data" + struct.pack("<I", data_bytes))
+        f.write(np.full(channels * 1024, 1000, dtype="<i2").tobytes() * (frames // 1024))
+    mono = tmp_path / "mono.wav"
+    wav.write(mono, np.full(frames, 1000, dtype=np.int16))
+    growth = _peak_rss_of("encode", path, os.devnull) - _peak_rss_of("encode", mono, os.devnull)
+    print(f"peak memory growth for 1024 channels: {growth / 2**20:.1f} MB")
+    assert growth < 48 * 2**20
+
+
+def test_tones_flag_sends_dtmf_as_tone_frames_and_keeps_speech_out(tmp_path):
+    t = np.arange(800) / 8000.0
+    digits = [np.concatenate([8000 * (np.sin(2 * np.pi * lo * t) + np.sin(2 * np.pi * hi * t)), np.zeros(480)])
+              for lo, hi in ((697, 1209), (941, 1633))]
+    speech = wav.load_pcm(bundled_speech())
+    source = tmp_path / "dial.wav"
+    wav.write(source, np.concatenate([*digits, speech]).astype(np.int16))
+    kinds = {}
+    for flags in ((), ("--tones",)):
+        frames = tmp_path / "dial.ambe"
+        r = run("encode", "--rate", "ambe3600", *flags, source, frames)
+        assert r.returncode == 0, r.stderr
+        dec, data = m.Vocoder(m.Rate.AMBEPLUS2_3600X2450), frames.read_bytes()
+        kinds[flags] = []
+        for i in range(0, len(data), 9):
+            dec.decode_bits(data[i:i + 9])
+            kinds[flags].append(dec.last_decode_report()["kind"] == "tone")
+    assert not any(kinds[()])
+    with_tones = kinds[("--tones",)]
+    assert any(with_tones[:8]) and any(with_tones[8:16]) and sum(with_tones[16:]) <= 3
+    assert "--tones" in run("encode", "--help").stdout

@@ -94,3 +94,49 @@ def test_info_of_random_frames_never_fails(tmp_path, capsys, rate):
     code, out, _ = info(tmp_path, capsys, rate, frames)
     assert code == 0 and sum(out["kinds"].values()) == 40
     assert out["lost_frames"] == sum(n for _, n in out["lost_runs"]) <= 40
+
+
+def test_info_memory_does_not_grow_with_the_runs_of_lost_frames(tmp_path, capsys):
+    # A crafted file alternating an erasure and a good frame: one run of lost frames per two
+    # frames.  The report's memory (runs, histograms, JSON text) must not follow the length.
+    import tracemalloc
+
+    rate = m.Rate.AMBEPLUS2_2450X2450
+    good = encode(rate, speech_frames(3))[2]
+    pair = b"\xff" * 7 + good
+
+    def peak(pairs):
+        (tmp_path / "frames.bin").write_bytes(pair * pairs)
+        tracemalloc.start()
+        try:
+            assert main(["info", "--rate", "ambe2450", "--json", str(tmp_path / "frames.bin")]) == 0
+            return tracemalloc.get_traced_memory()[1]
+        finally:
+            tracemalloc.stop()
+            out = json.loads(capsys.readouterr().out)
+            assert (out["lost_frames"], out["lost_run_count"]) == (pairs, pairs)
+            assert len(out["lost_runs"]) <= 100
+
+    small, large = peak(8000), peak(24000)  # both longer than one 64 KiB read
+    print(f"info --json peak traced memory: {small} B for 16000 frames, {large} B for 48000 frames")
+    assert large - small < 256 * 1024  # a list per run took about 2 MB more here
+
+
+@pytest.mark.parametrize("name", ["imbe7200", "imbe4400", "ambe3600", "ambe2450"])
+def test_info_guesses_the_rate_and_decode_warns_of_a_wrong_one(tmp_path, capsys, name):
+    path = tmp_path / "speech.bin"
+    assert main(["encode", "--rate", name, "-o", str(path)]) == 0  # 289 frames: one rate fits its length
+    capsys.readouterr()
+    assert main(["info", "--json", str(path)]) == 0
+    captured = capsys.readouterr()
+    assert json.loads(captured.out)["rate"] == name and f"rate {name}, guessed" in captured.err
+    if name == "imbe7200":  # 18-byte frames are two 9-byte ones: decoded, but nearly all lost
+        assert main(["decode", "--rate", "ambe3600", str(path), str(tmp_path / "x.wav")]) == 0
+        assert "frames were erased, invalid, repeated or muted at ambe3600: is --rate right?" in capsys.readouterr().err
+        path.write_bytes(path.read_bytes()[:18 * 250])  # 250 frames fit both FEC rates' lengths
+        assert main(["info", str(path)]) == 0
+        assert "rate imbe7200, guessed from its length and error statistics" in capsys.readouterr().err
+    if name == "ambe2450":  # 77 bytes are 7 frames at ambe2450 and 11 at imbe4400
+        path.write_bytes(path.read_bytes()[:77])
+        assert main(["info", str(path)]) == 2
+        assert "cannot tell the rate: its length fits imbe4400, ambe2450" in capsys.readouterr().err

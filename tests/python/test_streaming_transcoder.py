@@ -299,3 +299,37 @@ def test_drop_on_another_thread_reports_unraisable(name):
     finally:
         sys.unraisablehook = old_hook
     assert reports == [(RuntimeError, f"_ostrel_mbe::Py{name} is unsendable, but is being dropped on another thread")]
+
+
+def tone_frames_sent(pcm, strict):
+    """Frames a half-rate LiveEncoder with tone detection sends as tone frames, per frame."""
+    enc = m.LiveEncoder(m.Rate.AMBEPLUS2_3600X2450)
+    enc.set_tone_detection(True)
+    enc.set_strict_tone_detection(strict)
+    assert (enc.tone_detection, enc.strict_tone_detection) == (True, strict)
+    dec = m.Vocoder(m.Rate.AMBEPLUS2_3600X2450)
+    kinds = []
+    for frame in enc.push(pcm):
+        dec.decode_bits(frame)
+        kinds.append(dec.last_decode_report()["kind"] == "tone")
+    return kinds
+
+
+def test_strict_tone_detection_keeps_speech_out_and_sends_every_dtmf_digit():
+    speech = speech_frames().reshape(-1)
+    assert sum(tone_frames_sent(speech, strict=False)) > 200  # the standard detector fires on voiced speech
+    assert sum(tone_frames_sent(speech, strict=True)) <= 3
+    t = np.arange(800) / 8000.0
+    digits = [np.concatenate([8000 * (np.sin(2 * np.pi * lo * t) + np.sin(2 * np.pi * hi * t)), np.zeros(480)])
+              for lo in (697, 770, 852, 941) for hi in (1209, 1336, 1477, 1633)]
+    sent = np.array(tone_frames_sent(np.concatenate(digits).astype(np.int16), strict=True)).reshape(16, -1)
+    assert sent.any(axis=1).all()
+
+
+def test_streaming_classes_carry_the_settings_of_their_direction():
+    enc, dec = m.LiveEncoder(m.Rate.IMBE_7200X4400), m.LiveDecoder(m.Rate.IMBE_7200X4400)
+    enc.set_amp_ema_alpha(2.5)
+    dec.set_enhancement(m.EnhancementMode.NONE)
+    dec.set_repeat_reset_after(3)
+    assert (enc.amp_ema_alpha, dec.enhancement, dec.repeat_reset_after) == (1.0, m.EnhancementMode.NONE, 3)
+    assert not hasattr(enc, "set_enhancement") and not hasattr(dec, "set_tone_detection")

@@ -2,9 +2,12 @@
 """Channels owned by different threads run at the same time (the interpreter lock is released
 during the codec's work) and produce exactly what they produce one after the other."""
 
+import subprocess
+import sys
 import threading
 
 import numpy as np
+import pytest
 
 import _ostrel_mbe as m
 from conftest import ALL_RATES, speech_frames
@@ -52,3 +55,26 @@ def test_concurrent_channels_match_sequential_runs():
     for i, (wire, pcm) in enumerate(results):
         assert wire == expected[i][0], f"job {i}"
         np.testing.assert_array_equal(pcm, expected[i][1], err_msg=f"job {i}")
+
+
+# Every call that releases the interpreter lock, looping on a daemon thread while the
+# interpreter exits: the thread must neither abort the process nor be reported as a leak.
+EXIT_LOOPS = {
+    "decode_bits": "v = m.Vocoder(m.Rate.IMBE_7200X4400)\n    while True: v.decode_bits(bytes(18))",
+    "encode_pcm": "v = m.Vocoder(m.Rate.AMBEPLUS2_3600X2450)\n    while True: v.encode_pcm(np.ones(160, np.int16))",
+    "live": "e, d = m.LiveEncoder(m.Rate.IMBE_7200X4400), m.LiveDecoder(m.Rate.IMBE_7200X4400)\n"
+            "    while True: d.push(b''.join(e.push(np.ones(1600, np.int16)))); e.flush()",
+    "transcode": "t = m.Transcoder(m.Rate.IMBE_7200X4400, m.Rate.AMBEPLUS2_3600X2450)\n"
+                 "    while True: t.transcode(bytes(18))",
+}
+
+
+@pytest.mark.parametrize("call", EXIT_LOOPS)
+def test_daemon_thread_inside_a_call_at_exit_ends_cleanly(call):
+    script = ("import threading, time\nimport numpy as np\nimport _ostrel_mbe as m\n"
+              f"def loop():\n    {EXIT_LOOPS[call]}\n"
+              "threading.Thread(target=loop, daemon=True).start()\ntime.sleep(0.3)\n")
+    for _ in range(3):
+        done = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+        assert (done.returncode, done.stderr) == (0, "")
+

@@ -372,6 +372,15 @@ def test_encode_rejects_non_contiguous_arrays():
         v.encode_pcm(np.zeros(480, dtype=np.int16)[::-3])
 
 
+def test_masked_arrays_are_refused_everywhere_pcm_is_taken():
+    masked = np.ma.masked_array(np.ones(160, np.int16), mask=[True] * 80 + [False] * 80)
+    calls = [m.Vocoder(m.Rate.IMBE_7200X4400).encode_pcm, m.LiveEncoder(m.Rate.IMBE_7200X4400).push]
+    for call in calls:
+        with pytest.raises(TypeError, match="^argument 'pcm': masked arrays are not accepted"):
+            call(masked)
+        call(np.ones(160, np.int16).view(type("Sub", (np.ndarray,), {})))  # other subclasses pass
+
+
 @pytest.mark.parametrize("bad", [
     np.zeros(160, dtype=np.int32), np.zeros(160, dtype=np.uint16), np.zeros(160, dtype=np.float64),
     np.zeros(160, dtype=">i2" if sys.byteorder == "little" else "<i2"), np.zeros((1, 160), dtype=np.int16),
@@ -690,3 +699,31 @@ def test_quantizer_search_changes_only_the_half_rate_frames_and_any_decoder_read
         assert changed == 0
     else:
         assert changed > len(frames) // 4
+
+
+@pytest.mark.parametrize("soft", [False, True], ids=["bits", "soft"])
+def test_noise_start_read_at_first_decode_not_at_construction(monkeypatch, soft):
+    from ostrel_mbe import channel
+
+    silence = m.Vocoder(m.Rate.IMBE_7200X4400).encode_pcm(np.zeros(160, np.int16))
+    values = (channel.bits_of([silence])[0].astype(np.float32) * 2 - 1)
+
+    def first_frames(v):
+        return np.concatenate([v.decode_soft(values) if soft else v.decode_bits(silence) for _ in range(3)])
+
+    monkeypatch.setenv("OSTREL_LCG_INIT", "zero")
+    zero = first_frames(m.Vocoder(m.Rate.IMBE_7200X4400))
+    late = m.Vocoder(m.Rate.IMBE_7200X4400)
+    monkeypatch.delenv("OSTREL_LCG_INIT")
+    plain = first_frames(m.Vocoder(m.Rate.IMBE_7200X4400))
+    assert not np.array_equal(zero, plain)
+    np.testing.assert_array_equal(first_frames(late), plain)
+    late.reset()  # which also picks the generator by "OSTREL_LCG"
+    monkeypatch.setenv("OSTREL_LCG_INIT", "zero")
+    fresh = m.Vocoder(m.Rate.IMBE_7200X4400)
+    fresh.reset()
+    reset_zero = first_frames(fresh)
+    np.testing.assert_array_equal(first_frames(late), reset_zero)
+    late.reset()
+    monkeypatch.delenv("OSTREL_LCG_INIT")
+    assert not np.array_equal(first_frames(late), reset_zero)

@@ -21,6 +21,18 @@ RATES: Dict[str, "Rate"] = {
     "ambe2450": Rate.AMBEPLUS2_2450X2450,
 }
 
+# The library's names of the rates, as its messages give them, and the command line's.
+LIBRARY_RATE_NAMES = {"Imbe7200x4400": "imbe7200", "Imbe4400x4400": "imbe4400",
+                      "AmbePlus2_3600x2450": "ambe3600", "AmbePlus2_2450x2450": "ambe2450"}
+
+
+def command_line_names(text: str) -> str:
+    """A library message with the command line's rate names in place of the library's."""
+    for library, ours in LIBRARY_RATE_NAMES.items():
+        text = text.replace(library, ours)
+    return text
+
+
 WEIGHTINGS: Dict[str, "FormantWeighting"] = {
     "standard": FormantWeighting.STANDARD,
     "compat": FormantWeighting.COMPAT,
@@ -34,6 +46,13 @@ EXIT_OK = 0
 EXIT_CODEC_ERROR = 1
 EXIT_BAD_INPUT = 2
 EXIT_INTERRUPTED = 130
+# Samples from an input sample to its decoded self: the encoder's two frames of look-ahead, and
+# half a frame of the synthesis, whose output frame runs from the middle of the previous frame's
+# analysis window to the middle of the current one.
+CODEC_DELAY_SAMPLES = 2 * 160 + 80
+# Frames of silence encoded after the last one, so that the end of a recording comes out of
+# the decoder instead of staying in the encoder's look-ahead.
+FLUSH_FRAMES = -(-CODEC_DELAY_SAMPLES // 160)
 # Files of at least this many frames (10 s) get a progress bar when stderr is a terminal.
 PROGRESS_MIN_FRAMES = 500
 
@@ -46,6 +65,26 @@ class InputError(Exception):
 
 class CodecError(Exception):
     """The codec refused a frame: reported in one line, exit status 1."""
+
+
+class Terminated(BaseException):
+    """SIGTERM or SIGHUP: raised where the program is, so that every open output is dropped on
+    the way out, as Ctrl-C (KeyboardInterrupt) does."""
+
+    def __init__(self, signum: int) -> None:
+        super().__init__(signum)
+        self.signum = signum
+
+
+# The signal being handled.  Raised in a callback from C (libsndfile writing through Python),
+# the exception would only be printed; FrameDriver raises it again at the next frame.
+TERMINATING: List[int] = []
+
+
+def terminate(signum: int, frame: object) -> None:
+    """The handler of SIGTERM and SIGHUP."""
+    TERMINATING.append(signum)
+    raise Terminated(signum)
 
 
 def bundled_speech() -> Path:
@@ -109,6 +148,8 @@ class FrameDriver:
         return self._step(lambda: [] if (last := flush()) is None else [last])
 
     def _step(self, call: Callable[[], List[object]]) -> List[object]:
+        if TERMINATING:
+            raise Terminated(TERMINATING[0])
         try:
             produced = call()
         except ValueError as e:

@@ -6,13 +6,17 @@ from __future__ import annotations
 
 import argparse
 import errno
+import itertools
 import os
+import re
+import shutil
 import stat
 import sys
 import tempfile
+import threading
 import wave
 from pathlib import Path
-from typing import Any, BinaryIO, Callable, Iterator, List, Optional
+from typing import Any, BinaryIO, Callable, Iterable, Iterator, List, Optional, Tuple, Union
 
 import numpy as np
 
@@ -91,6 +95,85 @@ def read_chunks(source: BinaryIO, name: str) -> Iterator[bytes]:
         yield chunk
 
 
+# The first bytes of the audio containers read from a pipe.
+CONTAINERS = {b"RIFF": "WAV", b"RIFX": "WAV", b"RF64": "WAV", b"fLaC": "FLAC", b"OggS": "OGG"}
+MAGIC_BYTES = 4
+
+
+def container_of(head: bytes) -> Optional[str]:
+    """The audio container a stream's first bytes announce, or None (raw PCM, or frames)."""
+    return CONTAINERS.get(bytes(head[:MAGIC_BYTES]))
+
+
+def _read_head(fd: int) -> bytes:
+    head = b""
+    while len(head) < MAGIC_BYTES:
+        chunk = os.read(fd, MAGIC_BYTES - len(head))
+        if not chunk:
+            break
+        head += chunk
+    return head
+
+
+def open_stdin_pcm() -> Tuple[Optional["wav.Reader"], Iterator[np.ndarray]]:
+    """Standard input as 8 kHz blocks: an audio file when its first bytes name a container
+    (WAV, FLAC, OGG), else raw 8 kHz 16-bit little-endian mono.  Returns the open reader (None
+    for raw PCM) and the blocks."""
+    fd = sys.stdin.buffer.fileno()
+    try:
+        head = _read_head(fd)
+    except OSError as e:
+        raise InputError(f"<stdin>: {e.strerror or e}") from None
+    container = container_of(head)
+    if container is None:
+        return None, raw_pcm_chunks(itertools.chain([head], read_chunks(sys.stdin.buffer, "<stdin>")))
+    if container == "FLAC":
+        # libsndfile's FLAC reader seeks: the stream is kept in a temporary file (disk, not memory).
+        spool = tempfile.TemporaryFile()
+        spool.write(head)
+        shutil.copyfileobj(sys.stdin.buffer, spool, 1 << 16)
+        spool.seek(0)
+        source = os.dup(spool.fileno())
+        spool.close()
+    else:
+        # A pipe of our own that gives libsndfile the first bytes again, then the rest.
+        source, sink = os.pipe()
+        threading.Thread(target=_feed, args=(head, fd, sink), daemon=True).start()
+    try:
+        reader = wav.Reader(source)
+    except wav.WavError as e:
+        raise InputError(f"<stdin>: {e}") from None
+    reader.path = "<stdin>"
+    return reader, audio_blocks(reader)
+
+
+def _feed(head: bytes, fd: int, sink: int) -> None:
+    try:
+        with open(sink, "wb") as out:
+            out.write(head)
+            while chunk := os.read(fd, 1 << 16):
+                out.write(chunk)
+    except OSError:
+        pass  # the reader stopped (a bad file): it reports why
+
+
+def frame_chunks(source: BinaryIO, name: str) -> Iterator[bytes]:
+    """A frame stream as it arrives, refused when it starts like an audio file."""
+    head = b""
+    for chunk in read_chunks(source, name):
+        if head is not None:
+            head += chunk
+            if len(head) < MAGIC_BYTES:
+                continue
+            chunk, head = head, None
+            container = container_of(chunk)
+            if container is not None:
+                raise InputError(f"{name}: a {container} audio file, not wire frames (encode it first)")
+        yield chunk
+    if head:
+        yield head
+
+
 def raw_pcm_chunks(chunks: Iterator[bytes]) -> Iterator[np.ndarray]:
     """Little-endian 16-bit samples from byte chunks that may split a sample."""
     carry = b""
@@ -116,14 +199,85 @@ def leftover(name: str, pending: int, frames: int, size: int, rate_name: str) ->
 
 def report(args: argparse.Namespace, text: str) -> None:
     """The closing summary: on stdout, unless stdout carries the output."""
-    print(text, file=sys.stderr if args.output == STDIO else sys.stdout)
+    print(text, file=sys.stderr if stream_descriptor(args.output) == 1 else sys.stdout)
+
+
+# Names that stand for a descriptor the process already holds: writing "to the file" must go
+# through that descriptor (appending where the shell opened it with >>), never replace or
+# truncate the file behind it.
+_DESCRIPTOR_PATH = re.compile(r"^/(?:dev/(?:fd/(\d+)|(stdout)|(stderr))|proc/(?:self|\d+)/fd/(\d+))$")
+
+
+def stream_descriptor(path: Optional[str]) -> Optional[int]:
+    """The descriptor an output name stands for: 1 for "-" and /dev/stdout, 2 for /dev/stderr,
+    N for /dev/fd/N and /proc/self/fd/N; None for other names."""
+    if path is None:
+        return None
+    if path == STDIO:
+        return 1
+    match = _DESCRIPTOR_PATH.match(os.path.normpath(path))
+    if match is None or (match.group(4) is not None and not path.startswith(("/proc/self/", f"/proc/{os.getpid()}/"))):
+        return None
+    fd, out, err, proc_fd = match.groups()
+    return 1 if out else 2 if err else int(fd or proc_fd)
+
+
+def is_stream(path: Optional[str]) -> bool:
+    """True for outputs written as a stream, like "-": standard output or another descriptor,
+    and existing files that are not regular files (a FIFO, a terminal, /dev/null).  They get
+    the stream format (raw PCM rather than a WAV header that cannot be patched) and are
+    written directly, never through a temporary file."""
+    if path is None:
+        return False
+    if stream_descriptor(path) is not None:
+        return True
+    try:
+        mode = os.stat(path).st_mode
+    except OSError:
+        return False
+    return not stat.S_ISREG(mode) and not stat.S_ISDIR(mode)
 
 
 class OutputError(Exception):
-    """An output that cannot be written: reported in one line naming the file, exit status 2."""
+    """An output that cannot be written: reported in one line naming the file, exit status 2.
+    Nothing was written under the output's name."""
 
-    def __init__(self, path: str, error: OSError) -> None:
-        super().__init__(f"{path}: {error.strerror or error}")
+    @classmethod
+    def of(cls, path: str, error: OSError) -> "OutputError":
+        return cls(f"{path}: {error.strerror or error}")
+
+
+def _same_file(a: os.stat_result, b: os.stat_result) -> bool:
+    return (a.st_dev, a.st_ino) == (b.st_dev, b.st_ino)
+
+
+def check_not_an_input(path: str, inputs: Iterable[Optional[Union[str, "os.PathLike[str]"]]]) -> None:
+    """Refuses an output that is one of the inputs (by name, symbolic or hard link): writing it
+    would replace the recording being read."""
+    try:
+        out = os.stat(path)
+    except OSError:
+        return
+    for source in inputs:
+        if source is None or source == STDIO:
+            continue
+        try:
+            same = _same_file(out, os.stat(source))
+        except OSError:
+            continue
+        if same:
+            raise OutputError(f"{path}: is the input {os.fspath(source)} itself; nothing written")
+
+
+# Room left in a file name of 255 bytes for what a temporary name adds: a leading dot, the
+# random part of mkstemp (8) with its dot, and ".part".
+_NAME_MAX = 255
+_TEMP_EXTRA = 1 + 1 + 8 + len(".part")
+
+
+def _temp_prefix(target: str) -> str:
+    name = os.fsencode(os.path.basename(target))[:_NAME_MAX - _TEMP_EXTRA]
+    return "." + os.fsdecode(name) + "."
 
 
 class _KeepWriteError:
@@ -149,59 +303,78 @@ class _KeepWriteError:
 
 
 class Output:
-    """Frames or PCM on their way out: a file, a WAV file, or standard output flushed after
-    every write so that a player downstream hears each frame as it is decoded.
+    """Frames or PCM on their way out: a file, an audio file, or a stream.
 
-    A file is written to a temporary file beside it and renamed into place by commit(), so a
-    run that fails half way (disk full, file size limit, a refused frame) leaves any earlier
-    file of that name as it was and no truncated output.  Devices and pipes given as the
-    output (/dev/null, a FIFO) are written in place.  Use it as a context manager: leaving the
-    block without commit() discards the output."""
+    A file is written to a temporary file beside it, flushed to disk and renamed into place by
+    commit(), so a run that fails half way (disk full, file size limit, a refused frame, a
+    signal) leaves any earlier file of that name as it was and no truncated output.  Where no
+    temporary file can be made beside it, the output is refused before anything is touched.
+    Streams (see is_stream) are written directly and flushed after every write, so a player
+    downstream hears each frame as it is decoded.  An output that is one of `inputs` is refused.
+    Use it as a context manager: leaving the block without commit() discards the output."""
 
-    def __init__(self, path: str, as_wav: bool = False) -> None:
+    def __init__(self, path: str, as_wav: bool = False,
+                 inputs: Iterable[Optional[Union[str, "os.PathLike[str]"]]] = ()) -> None:
         self.path = path
-        self.wav: Any = None  # wave.Wave_write, or a soundfile writer for FLAC
+        self.wav: Any = None  # wave.Wave_write, or a soundfile writer for the other formats
         self.stream: Optional[BinaryIO] = None
         self.temp: Optional[str] = None
         self.sink: Optional[_KeepWriteError] = None
-        if path == STDIO:
-            self.stream = sys.stdout.buffer
-            return
+        self.streaming = is_stream(path)
+        self._close_stream = not self.streaming
+        fd = stream_descriptor(path)
         try:
-            self.stream = self._open(path)
-            if as_wav and wav.output_format(path) == "FLAC":
-                self.sink = _KeepWriteError(self.stream)
-                self.wav = wav.open_writer(self.sink, name=path)
-            elif as_wav:
-                # The writer gets the open file: one that opens its own file and fails leaves a
-                # half-built object whose destructor prints a traceback.
-                self.wav = wave.open(self.stream, "wb")
-                self.wav.setnchannels(1)
-                self.wav.setsampwidth(2)
-                self.wav.setframerate(wav.SAMPLE_RATE)
+            if fd == 1:
+                self.stream = sys.stdout.buffer
+            elif fd == 2:
+                self.stream = sys.stderr.buffer
+            elif fd is not None:
+                self.stream = open(fd, "wb", closefd=False)
+                self._close_stream = True
+            elif self.streaming:
+                # No O_TRUNC: a FIFO or a device is written as it is.
+                self.stream = os.fdopen(os.open(path, os.O_WRONLY), "wb")
+                self._close_stream = True
+            else:
+                check_not_an_input(path, inputs)
+                if as_wav:
+                    try:
+                        wav.output_format(path)
+                    except wav.WavError as e:
+                        raise OutputError(f"{path}: {e}") from None
+                self.stream = self._open_temp(path)
+                if as_wav:
+                    self._open_audio_writer(path)
         except OSError as e:
             self.discard()
-            raise OutputError(path, e) from None
+            raise OutputError.of(path, e) from None
+        except BaseException:
+            self.discard()
+            raise
 
-    def _open(self, path: str) -> BinaryIO:
+    def _open_temp(self, path: str) -> BinaryIO:
         try:
-            mode = os.stat(path).st_mode
+            mode: Optional[int] = os.stat(path).st_mode
         except FileNotFoundError:
             mode = None
         if mode is not None and stat.S_ISDIR(mode):
             raise IsADirectoryError(errno.EISDIR, "is a directory")
-        if mode is not None and not stat.S_ISREG(mode):
-            return open(path, "wb")
+        if path.endswith(os.sep):
+            # "out/" names a folder: never a file called "out".
+            raise NotADirectoryError(errno.ENOTDIR, "not a directory")
         # Beside the file a symbolic link points to, so that the rename replaces that file.
         target = os.path.realpath(path)
         try:
-            fd, self.temp = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.", suffix=".part",
+            fd, self.temp = tempfile.mkstemp(prefix=_temp_prefix(target), suffix=".part",
                                              dir=os.path.dirname(target))
-        except PermissionError:
-            if mode is None:
+        except OSError as e:
+            if mode is None or isinstance(e, FileNotFoundError):
                 raise
-            # A file we may write in a folder we may not: written in place, as before.
-            return open(path, "wb")
+            # A file we may write in a folder we may not: writing it in place would truncate it
+            # before the run is known to succeed, and copying a finished file over it is not
+            # atomic either.
+            raise OutputError(f"{path}: cannot create a temporary file beside it ({e.strerror}); "
+                              f"the file is left as it was") from None
         # The permissions a newly created file would get (mkstemp makes it private), or the
         # replaced file's own.
         if mode is None:
@@ -210,6 +383,20 @@ class Output:
             mode = 0o666 & ~umask
         os.chmod(fd, stat.S_IMODE(mode))
         return os.fdopen(fd, "wb")
+
+    def _open_audio_writer(self, path: str) -> None:
+        assert self.stream is not None
+        fmt = wav.output_format(path)
+        if fmt == "WAV":
+            # The writer gets the open file: one that opens its own file and fails leaves a
+            # half-built object whose destructor prints a traceback.
+            self.wav = wave.open(self.stream, "wb")
+            self.wav.setnchannels(1)
+            self.wav.setsampwidth(2)
+            self.wav.setframerate(wav.SAMPLE_RATE)
+        else:
+            self.sink = _KeepWriteError(self.stream)
+            self.wav = wav.open_writer(self.sink, name=path)
 
     def __enter__(self) -> "Output":
         return self
@@ -235,32 +422,39 @@ class Output:
                 self._raise_sink_error()
             elif self.stream is not None:
                 self.stream.write(data)
-                if self.path == STDIO:
+                if self.streaming:
                     self.stream.flush()
         except BrokenPipeError:
             raise
         except OSError as e:
-            raise OutputError(self._name(), e) from None
+            raise OutputError.of(self._name(), e) from None
 
     def _raise_sink_error(self) -> None:
         if self.sink is not None and self.sink.error is not None:
             raise self.sink.error
 
     def commit(self) -> None:
-        """Finishes the output: the WAV header's final sizes, then the rename into place."""
+        """Finishes the output: the header's final sizes, the data on disk, then the rename
+        into place (and the rename itself on disk)."""
         try:
             if self.wav is not None:
                 self.wav.close()
                 self._raise_sink_error()
-            if self.stream is not None and self.path != STDIO:
-                self.stream.close()
+            if self.stream is not None:
+                self.stream.flush()
+                if self.temp is not None:
+                    os.fsync(self.stream.fileno())
+                if self._close_stream:
+                    self.stream.close()
             if self.temp is not None:
-                os.replace(self.temp, os.path.realpath(self.path))
+                target = os.path.realpath(self.path)
+                os.replace(self.temp, target)
                 self.temp = None
+                _fsync_dir(os.path.dirname(target))
         except BrokenPipeError:
             raise
         except OSError as e:
-            raise OutputError(self._name(), e) from None
+            raise OutputError.of(self._name(), e) from None
         finally:
             self.wav = self.stream = None
             self.discard()
@@ -268,7 +462,7 @@ class Output:
     def discard(self) -> None:
         """Drops an unfinished output (nothing after commit)."""
         wav_writer, stream, self.wav, self.stream = self.wav, self.stream, None, None
-        for close in (wav_writer, stream if self.path != STDIO else None):
+        for close in (wav_writer, stream if self._close_stream else None):
             if close is not None:
                 try:
                     close.close()  # type: ignore[attr-defined]
@@ -285,6 +479,20 @@ class Output:
         return "<stdout>" if self.path == STDIO else self.path
 
 
+def _fsync_dir(path: str) -> None:
+    """Makes a rename in `path` survive a power loss, where the file system allows it."""
+    try:
+        fd = os.open(path or ".", os.O_RDONLY)
+    except OSError:
+        return
+    try:
+        os.fsync(fd)
+    except OSError:
+        pass  # some file systems refuse fsync on a folder; the data itself is on disk
+    finally:
+        os.close(fd)
+
+
 def stream_frames(args: argparse.Namespace, label: str, size: int, push: Callable[[bytes], List[object]],
                   as_wav: bool, pending: Callable[[], int], rate_name: str) -> int:
     """Reads frames of `size` bytes from the input, pushes them and writes what comes out;
@@ -294,9 +502,9 @@ def stream_frames(args: argparse.Namespace, label: str, size: int, push: Callabl
     name = input_name(args.input)
     try:
         frames = FrameDriver(label, file_frames(source, size), args)
-        with Output(args.output, as_wav) as out:
+        with Output(args.output, as_wav, inputs=[args.input]) as out:
             try:
-                for chunk in read_chunks(source, name):
+                for chunk in frame_chunks(source, name):
                     out.write(frames.push(push, chunk, size))
             finally:
                 frames.close()
@@ -311,11 +519,13 @@ def stream_frames(args: argparse.Namespace, label: str, size: int, push: Callabl
     return frames.done
 
 
-def write_output(path: str, fill: Callable[[Output], None], as_wav: bool = False) -> None:
+def write_output(path: str, fill: Callable[[Output], None], as_wav: bool = False,
+                 inputs: Iterable[Optional[Union[str, "os.PathLike[str]"]]] = ()) -> None:
     """Writes one output with every safety rule of the command line: `fill(out)` calls
     `out.write(items)` (frames as bytes, or int16 PCM arrays when `as_wav`); the output
     appears under `path` only when `fill` returns, and an exception leaves any older file of
-    that name as it was.  Raises OutputError (exit status 2) when the output cannot be written."""
-    with Output(path, as_wav) as out:
+    that name as it was; an output that is one of `inputs` is refused.  Raises OutputError
+    (exit status 2) when the output cannot be written."""
+    with Output(path, as_wav, inputs) as out:
         fill(out)
         out.commit()

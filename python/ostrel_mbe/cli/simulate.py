@@ -10,8 +10,9 @@ import json
 import numpy as np
 
 from .. import Vocoder, channel, wav
-from .common import RATES, WEIGHTINGS, FrameDriver, add_files, add_progress, add_rate, frame_bytes
-from .decode import add_weighting
+from .common import CODEC_DELAY_SAMPLES, RATES, FrameDriver, add_files, add_progress, add_rate, frame_bytes
+from .decode import add_decoder_options, configure_decoder
+from .encode import add_encoder_options
 from .files import load_input, write_output
 from .roundtrip import encode_pcm
 
@@ -35,7 +36,8 @@ def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
     p.add_argument("--hard", action="store_true", help="with --esn0: decode the sliced bits, not soft values")
     p.add_argument("--seed", type=int, default=0, help="seed of the channel's noise (default 0)")
     p.add_argument("--json", action="store_true", help="print the report as JSON")
-    add_weighting(p)
+    add_encoder_options(p)
+    add_decoder_options(p)
     add_progress(p)
     p.set_defaults(run=run)
     return p
@@ -71,7 +73,7 @@ def run(args: argparse.Namespace) -> None:
         received = channel.bsc(sent, args.ber, seed=args.seed)
 
     decoder = Vocoder(rate)
-    decoder.set_formant_weighting(WEIGHTINGS[args.formant_weighting])
+    configure_decoder(decoder, args)
     counts = {"repeat": 0, "mute": 0}
     out = []
     progress = FrameDriver(f"decode {args.rate}", len(sent), args)
@@ -84,7 +86,9 @@ def run(args: argparse.Namespace) -> None:
             progress.progress.update(i + 1)
     finally:
         progress.close()
-    write_output(args.output, lambda o: o.write([np.concatenate(out)]), as_wav=True)
+    # Aligned with the input and of its length, as roundtrip writes it.
+    decoded = np.concatenate(out)[CODEC_DELAY_SAMPLES:][:pcm.size]
+    write_output(args.output, lambda o: o.write([decoded]), as_wav=True)
 
     bits = len(sent) * size * 8
     errors = channel.bit_errors(sent, received)

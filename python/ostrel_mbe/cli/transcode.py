@@ -1,10 +1,15 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
-"""transcode: frame file of one rate -> frame file of another, without going through PCM."""
+"""transcode: frame file of one rate -> frame file of another, without going through PCM.
+
+The library converts six directions (each codec's FEC and no-FEC forms both ways, and
+imbe7200 <-> ambe3600); any other pair is reached by chaining them, imbe4400 -> ambe2450 as
+imbe4400 -> imbe7200 -> ambe3600 -> ambe2450."""
 
 from __future__ import annotations
 
 import argparse
-from typing import List
+from collections import deque
+from typing import Dict, List, Optional
 
 from .. import Transcoder
 from .common import PROG, RATES, InputError, add_files, add_progress, frame_bytes, rate_names
@@ -18,18 +23,43 @@ def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
               output_help="output frame file")
     p.add_argument("--from", dest="source", choices=rate_names(), required=True, help="rate of the input frames")
     p.add_argument("--to", dest="target", choices=rate_names(), required=True,
-                   help="rate of the output frames: the other form of the same codec (with or "
-                        "without FEC), or imbe7200 <-> ambe3600")
+                   help="rate of the output frames: any other rate; the library's directions (the other "
+                        "form of the same codec, imbe7200 <-> ambe3600) are chained where needed")
     add_progress(p)
     p.set_defaults(run=run)
     return p
 
 
-def run(args: argparse.Namespace) -> None:
+def _direct(source: str, target: str) -> Optional[Transcoder]:
     try:
-        transcoder = Transcoder(RATES[args.source], RATES[args.target])
-    except ValueError as e:
-        raise InputError(str(e)) from None
+        return Transcoder(RATES[source], RATES[target])
+    except ValueError:
+        return None
+
+
+def route(source: str, target: str) -> List[str]:
+    """The shortest chain of the library's directions from one rate to another, ends included."""
+    if source == target:
+        raise InputError(f"--from and --to are both {source}: nothing to transcode")
+    came_from: Dict[str, str] = {source: source}
+    todo = deque([source])
+    while todo:
+        at = todo.popleft()
+        for step in rate_names():
+            if step not in came_from and _direct(at, step) is not None:
+                came_from[step] = at
+                todo.append(step)
+    if target not in came_from:
+        raise InputError(f"no chain of transcode directions from {source} to {target}")
+    path = [target]
+    while path[-1] != source:
+        path.append(came_from[path[-1]])
+    return path[::-1]
+
+
+def run(args: argparse.Namespace) -> None:
+    path = route(args.source, args.target)
+    chain = [_direct(a, b) for a, b in zip(path, path[1:])]
     size = frame_bytes(RATES[args.source])
     pending = bytearray()
 
@@ -37,12 +67,15 @@ def run(args: argparse.Namespace) -> None:
         pending.extend(data)
         out: List[object] = []
         while len(pending) >= size:
-            out.append(transcoder.transcode(bytes(pending[:size])))
+            frame = bytes(pending[:size])
+            for step in chain:
+                frame = step.transcode(frame)  # type: ignore[union-attr]
+            out.append(frame)
             del pending[:size]
         return out
 
     done = stream_frames(args, f"transcode {args.source}", size, push, as_wav=False,
                          pending=lambda: len(pending), rate_name=args.source)
-    report(args, f"{args.output}: {done} frames, {args.source} -> {args.target}")
+    report(args, f"{args.output}: {done} frames, {' -> '.join(path)}")
     if pending:
         raise leftover(input_name(args.input), len(pending), done, size, args.source)

@@ -38,7 +38,7 @@ struct NoiseState {
     std::array<double, UNVOICED_FFT_LEN> previous_idft{};  // index k holds n = k - 128
     LcgParams lcg = LCG_STANDARD;
     // The first window index the first frame fills (noise_start_index); the entries below it
-    // stay 0.  Chosen by the channel at construction and reset.
+    // stay 0.  Chosen by the channel just before the first frame after construction or reset.
     std::size_t start = 0;
     bool initialised = false;  // the window has been filled once
 };
@@ -48,7 +48,7 @@ struct NoiseState {
 double next_noise_sample(LcgParams& lcg);
 
 // NoiseState::start for a value of "OSTREL_LCG_INIT" (nullptr when unset), which the channel
-// reads at construction and reset: "burn_160" 49, "burn_128" 81, "burn_96" 113, "burn_64" 145,
+// reads before the first unvoiced synthesis after construction or reset: "burn_160" 49, "burn_128" 81, "burn_96" 113, "burn_64" 145,
 // "burn_49" 160, "zero"/"Zero" 209 (nothing generated), otherwise 0.
 std::size_t noise_start_index(const char* value);
 

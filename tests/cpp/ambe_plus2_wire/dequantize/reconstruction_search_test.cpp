@@ -4,34 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
 
 #include "ambe_plus2_wire/ambe_plus2_tables.h"
+#include "bundled_speech.h"
 #include "codecs/mbe_baseline/analysis/ambe_plus2_encode.h"
 
 namespace ostrel_mbe::ambe_plus2_wire::dequantize {
 namespace {
 
 namespace analysis = codecs::mbe_baseline::analysis;
-
-// The samples of the bundled clip (16-bit mono PCM in a canonical WAV file).
-std::vector<std::int16_t> bundled_speech() {
-    std::ifstream file(OSTREL_SPEECH_WAV, std::ios::binary);
-    const std::vector<char> bytes{std::istreambuf_iterator<char>(file), {}};
-    std::size_t at = 12;
-    while (at + 8 <= bytes.size() && std::memcmp(bytes.data() + at, "data", 4) != 0) {
-        std::uint32_t size = 0;
-        std::memcpy(&size, bytes.data() + at + 4, 4);
-        at += 8 + size;
-    }
-    std::vector<std::int16_t> pcm((bytes.size() - std::min(bytes.size(), at + 8)) / 2);
-    if (!pcm.empty()) std::memcpy(pcm.data(), bytes.data() + at + 8, pcm.size() * 2);
-    return pcm;
-}
 
 // Squared log2 error of the decoded amplitudes against the analysed ones, each harmonic weighted
 // by its analysed amplitude to the power `exponent`, normalised by the weights.
@@ -60,7 +46,7 @@ TEST(NearestEntries, NearestFirstLowerIndexOnTies) {
 // frame decodes, its decoder ends where the encoder is, and the decoded spectrum is nearer the
 // analysed one than the plain quantizer's, on average over the frames.
 TEST(ReconstructionSearch, TracksItsDecoderAndLowersTheSpectralErrorOnSpeech) {
-    const std::vector<std::int16_t> pcm = bundled_speech();
+    const std::vector<std::int16_t> pcm = test_signal::bundled_speech();
     ASSERT_GT(pcm.size(), 160u * 100);
     analysis::AnalysisState state;
     DecoderState plain_encoder, plain_decoder, searched_encoder, searched_decoder;
@@ -87,8 +73,11 @@ TEST(ReconstructionSearch, TracksItsDecoderAndLowersTheSpectralErrorOnSpeech) {
         ++frames;
     }
     ASSERT_GT(frames, 100);
-    std::printf("log2 error per frame: weighted %.4f -> %.4f, unweighted %.4f -> %.4f over %d frames\n",
-                plain_error / frames, searched_error / frames, plain_flat / frames, searched_flat / frames, frames);
+    // The gain goes to the test report (--gtest_output=xml), not to the console.
+    RecordProperty("log2_error_per_frame_weighted", std::to_string(plain_error / frames) + " -> " +
+                                                        std::to_string(searched_error / frames));
+    RecordProperty("log2_error_per_frame_unweighted", std::to_string(plain_flat / frames) + " -> " +
+                                                          std::to_string(searched_flat / frames));
     EXPECT_LT(searched_error, plain_error);
 }
 

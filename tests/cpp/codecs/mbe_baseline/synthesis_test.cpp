@@ -103,7 +103,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Half rate: eps_R' = 0.001064 eps_T; mute above 0.096 (eps_T >= 91).
         DispositionCase{true, {0, 0, 0, 0}, D::Normal}, DispositionCase{true, {1, 0, 0, 0}, D::Repeat},
-        DispositionCase{true, {2, 0, 0, 0}, D::Normal}, DispositionCase{true, {0, 4, 0, 4}, D::Repeat},
+        // Erasure bit 1 (a lost frame past its repeats) mutes whatever the counts.
+        DispositionCase{true, {2, 0, 0, 0}, D::Mute}, DispositionCase{true, {0, 4, 0, 4}, D::Repeat},
         DispositionCase{true, {0, 3, 0, 5}, D::Normal}, DispositionCase{true, {0, 2, 0, 6}, D::Repeat},
         DispositionCase{true, {0, 2, 0, 5}, D::Normal}, DispositionCase{true, {0, 1, 0, 90}, D::Normal},
         DispositionCase{true, {0, 1, 0, 91}, D::Mute}, DispositionCase{true, {1, 9, 0, 255}, D::Mute},
