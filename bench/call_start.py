@@ -7,8 +7,8 @@ Ahead of the bundled speech clip (encoded at the rate, then hit by independent b
 0, 2 and 5 %) go 50 frames of either random bytes or speech frames with 25 % of their bits
 flipped.  For each case, over several seeds (medians reported):
 
-- burst: the garbage frames played (not muted by concealment) and their level (dBFS RMS of the
-  garbage part of the output);
+- burst: the garbage frames played (repeated or played as received, not muted by concealment)
+  and the level of the garbage part of the output (dBFS RMS over its 50 frames);
 - lost: the speech frames at the start that concealment did not play (muted or repeated)
   before the first one it played.
 
@@ -57,7 +57,7 @@ def run(rate: m.Rate, frames: list[bytes], lead: int, cautious: bool) -> dict:
         out.append(v.decode_bits(f))
         dispositions.append(v.last_decode_report()["disposition"])
     pcm = np.concatenate(out)
-    played = sum(d == "normal" for d in dispositions[:lead])
+    played = sum(d != "mute" for d in dispositions[:lead])
     speech = dispositions[lead:]
     lost = next((i for i, d in enumerate(speech) if d == "normal"), len(speech))
     return {"burst": played, "burst_dbfs": dbfs(pcm[:lead * 160]) if lead else None, "lost": lost}

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Decode throughput (frames per second of Vocoder::decode_bits) at every rate, on frames encoded
-// from a speech-like signal, and a heap-allocation count of the decode path; Codec2 3200 in the same run.
+// from a speech-like signal, with the library's default and the command line's formant
+// weighting, and a heap-allocation count of the decode path; Codec2 3200 in the same run.
 // BM_DecodeSoft decodes the same frames from noisy soft values (Vocoder::decode_soft) at the FEC
 // rates, to compare with BM_Decode of the same rate; BM_DecodeAgc decodes them with level control
 // on (AGC and peak limiter).
@@ -23,10 +24,11 @@ using ostrel_mbe::WireFrame;
 
 using ostrel_mbe::bench::encoded_stream;
 
-void BM_Decode(benchmark::State& state) {
+void decode_frames(benchmark::State& state, ostrel_mbe::codecs::mbe_baseline::FormantWeighting weighting) {
     const auto rate = static_cast<Rate>(state.range(0));
     const auto frames = encoded_stream(rate, 250);
     Vocoder dec(rate);
+    dec.set_formant_weighting(weighting);
     std::size_t i = 0;
     for (auto _ : state) {
         auto pcm = dec.decode_bits(frames[i].span());
@@ -34,9 +36,17 @@ void BM_Decode(benchmark::State& state) {
         if (++i == frames.size()) i = 0;
     }
     state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-    state.SetLabel(std::string(ostrel_mbe::debug_name(rate)));
+    const bool standard = weighting == ostrel_mbe::codecs::mbe_baseline::FormantWeighting::Standard;
+    state.SetLabel(std::string(ostrel_mbe::debug_name(rate)) + (standard ? "+standard" : ""));
 }
+
+void BM_Decode(benchmark::State& state) { decode_frames(state, ostrel_mbe::codecs::mbe_baseline::FormantWeighting::Compat); }
 BENCHMARK(BM_Decode)->DenseRange(0, 3);
+// The command line's decoder: the standard formant weighting.
+void BM_DecodeStandard(benchmark::State& state) {
+    decode_frames(state, ostrel_mbe::codecs::mbe_baseline::FormantWeighting::Standard);
+}
+BENCHMARK(BM_DecodeStandard)->DenseRange(0, 3);
 
 // One soft value per wire bit: the bit's sign with a pseudo-random confidence, some of it wrong.
 std::vector<std::vector<float>> soft_stream(const std::vector<WireFrame>& frames) {

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
-# Instructions per frame of encode_pcm and decode_bits at every rate, counted by callgrind over
-# 200 frames of the speech-like benchmark signal after a warm-up: a figure that, unlike a
-# timing, does not move with the machine's load, for comparing two versions of the code.
+# Instructions per frame of encode_pcm, decode_bits and decode_soft (noisy soft values) at every
+# rate, counted by callgrind over 200 frames of the speech-like benchmark signal after a warm-up:
+# a figure that, unlike a timing, does not move with the machine's load, for comparing two
+# versions of the code.
 #     bash bench/instructions.sh [build-dir]       (default build/bench; configured if missing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,12 +19,12 @@ if [ ! -x "$build/instructions_driver" ]; then
   cmake --build "$build" -j 2 --target instructions_driver >/dev/null
 fi
 names=(Imbe7200x4400 Imbe4400x4400 AmbePlus2_3600x2450 AmbePlus2_2450x2450)
-printf '%-22s %16s %16s\n' rate "encode Ir/frame" "decode Ir/frame"
+printf '%-22s %16s %16s %16s %16s\n' rate "encode Ir/frame" "decode Ir/frame" "soft Ir/frame" "with AGC"
 for rate in 0 1 2 3; do
   line=$(printf '%-22s' "${names[$rate]}")
-  for mode in encode decode; do
+  for mode in encode decode soft decode-agc; do
     out=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null --collect-atstart=no \
-          --toggle-collect="measured_$mode" "$build/instructions_driver" "$mode" "$rate" "$frames" 2>&1)
+          --toggle-collect="measured_${mode%-agc}" "$build/instructions_driver" "$mode" "$rate" "$frames" 2>&1)
     total=$(sed -n 's/.*Collected : \([0-9]*\).*/\1/p' <<<"$out" | tail -1)
     line+=$(printf ' %16d' $((total / frames)))
   done

@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Fixed workload for bench/instructions.sh: after a warm-up that builds every shared table and
-// plan, measured_encode / measured_decode run a number of frames of one rate; callgrind counts
-// the instructions inside them only.
-//     instructions_driver encode|decode RATE(0..3) FRAMES
+// plan, measured_encode / measured_decode / measured_soft run a number of frames of one rate;
+// callgrind counts the instructions inside them only.  The soft mode decodes the frames from
+// soft values (Vocoder::decode_soft), the bits with pseudo-random confidences, some wrong;
+// decode-agc decodes with level control on.
+//     instructions_driver encode|decode|soft|decode-agc RATE(0..3) FRAMES
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bench_signal.h"
@@ -33,9 +38,17 @@ extern "C" __attribute__((noinline)) void measured_decode(ostrel_mbe::Vocoder& d
     }
 }
 
+extern "C" __attribute__((noinline)) void measured_soft(ostrel_mbe::Vocoder& dec,
+                                                        const std::vector<std::vector<float>>& stream,
+                                                        std::size_t first, std::size_t frames) {
+    for (std::size_t i = first; i < first + frames; ++i) {
+        if (!dec.decode_soft(stream[i])) std::abort();
+    }
+}
+
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: instructions_driver encode|decode RATE FRAMES\n");
+        std::fprintf(stderr, "usage: instructions_driver encode|decode|soft|decode-agc RATE FRAMES\n");
         return 2;
     }
     const bool encode = std::strcmp(argv[1], "encode") == 0;
@@ -56,6 +69,26 @@ int main(int argc, char** argv) {
         stream.push_back(*enc.encode_pcm(std::span<const std::int16_t>(pcm).subspan(i * FRAME_SAMPLES, FRAME_SAMPLES)));
     }
     ostrel_mbe::Vocoder dec(rate);
+    if (std::strcmp(argv[1], "soft") == 0) {
+        std::vector<std::vector<float>> soft;
+        std::uint32_t seed = 12345;
+        for (const auto& f : stream) {
+            std::vector<float> values;
+            for (std::uint8_t byte : f.span()) {
+                for (int b = 7; b >= 0; --b) {
+                    seed = seed * 1664525u + 1013904223u;
+                    const float confidence = static_cast<float>(seed >> 8) / 16777216.0f * 2.0f - 0.1f;
+                    values.push_back(((byte >> b) & 1) ? confidence : -confidence);
+                }
+            }
+            soft.push_back(std::move(values));
+        }
+        measured_soft(dec, soft, 0, 0);  // nothing: keeps the symbol for the toggle
+        for (std::size_t i = 0; i < WARM_UP; ++i) (void)dec.decode_soft(soft[i]);
+        measured_soft(dec, soft, WARM_UP, frames);
+        return 0;
+    }
+    dec.set_agc(std::strcmp(argv[1], "decode-agc") == 0);
     for (std::size_t i = 0; i < WARM_UP; ++i) (void)dec.decode_bits(stream[i].span());
     measured_decode(dec, stream, WARM_UP, frames);
     return 0;

@@ -2,13 +2,20 @@
 # SPDX-License-Identifier: GPL-2.0-or-later
 """Encode and decode throughput through the Python module, one thread, at each rate.
 
-Frames per second (and times real time, 50 frames being one second of speech) of
-`Vocoder.encode_pcm` and `Vocoder.decode_bits` on recorded speech: the bundled
-python/ostrel_mbe/data/speech_8k.wav when present, else an 8 kHz Asterisk prompt, else a
-synthetic speech-like signal. The clip is cycled to the requested number of frames.
-Debian's libcodec2 (3200 bit/s, called through ctypes, one call per frame as a Python user of
-it would) runs on the same frames as the yardstick when it is installed (libcodec2-1.0, pulled
-in by libcodec2-dev or codec2; installed with apt-get as root when missing).
+Frames per second (and times real time, 50 frames being one second of speech) on recorded
+speech: the bundled python/ostrel_mbe/data/speech_8k.wav when present, else an 8 kHz Asterisk
+prompt, else a synthetic speech-like signal. The clip is cycled to the requested number of
+frames. Three rows per rate:
+  frame   `Vocoder.encode_pcm` / `decode_bits`, one call per frame, beside Debian's libcodec2
+          (3200 bit/s) called through ctypes once per frame, as a Python user of it would;
+  whole   `ostrel_mbe.encode` / `decode` of all the frames in one call, beside Codec2 looping
+          over the frames in C (a few lines compiled at run time against libcodec2-dev);
+  cli     the whole-buffer calls with the command line's settings (the decoder's standard
+          formant weighting; the half rates' quantizer search).
+Times are the process's CPU time (one thread), which a machine shared with other work
+disturbs far less than the wall clock.
+The Codec2 columns need libcodec2-1.0 (pulled in by libcodec2-dev or codec2; installed with
+apt-get as root when missing); the C loop also needs a C compiler and libcodec2-dev.
 
     python bench/python_bench.py [--frames 2000] [--rates imbe7200,imbe4400,ambe3600,ambe2450] [--json out.json]
 """
@@ -23,6 +30,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import wave
 from pathlib import Path
@@ -139,6 +147,81 @@ def bench_codec2(lib, frames: list[np.ndarray]) -> dict:
             "encode_us_per_frame": encode_s / n * 1e6, "decode_us_per_frame": decode_s / n * 1e6}
 
 
+C_LOOP = r"""
+#include <codec2/codec2.h>
+void encode_all(const short* pcm, int frames, unsigned char* bits) {
+    struct CODEC2* c = codec2_create(CODEC2_MODE_3200);
+    for (int i = 0; i < frames; ++i) codec2_encode(c, bits + 8 * i, (short*)pcm + 160 * i);
+    codec2_destroy(c);
+}
+void decode_all(const unsigned char* bits, int frames, short* pcm) {
+    struct CODEC2* c = codec2_create(CODEC2_MODE_3200);
+    for (int i = 0; i < frames; ++i) codec2_decode(c, pcm + 160 * i, bits + 8 * i);
+    codec2_destroy(c);
+}
+"""
+
+
+def load_codec2_loop():
+    """Codec2 looping over a whole buffer in C, compiled now; None without cc or the header."""
+    cc = shutil.which("cc")
+    if cc is None or not Path("/usr/include/codec2/codec2.h").exists():
+        return None
+    folder = Path(tempfile.mkdtemp(prefix="codec2_loop_"))
+    source, library = folder / "loop.c", folder / "loop.so"
+    source.write_text(C_LOOP)
+    built = subprocess.run([cc, "-O2", "-shared", "-fPIC", str(source), "-o", str(library), "-lcodec2"],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+    if built.returncode != 0:
+        return None
+    lib = ctypes.CDLL(str(library))
+    lib.encode_all.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_void_p]
+    lib.decode_all.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_void_p]
+    return lib
+
+
+def bench_codec2_loop(lib, frames: list[np.ndarray]) -> dict:
+    """Codec2 3200 over all the frames in one C call per direction."""
+    pcm = np.ascontiguousarray(np.concatenate(frames))
+    n = len(frames)
+    bits = np.zeros(8 * n, dtype=np.uint8)
+    out = np.zeros(FRAME * n, dtype=np.int16)
+    start = time.process_time()
+    lib.encode_all(pcm.ctypes.data, n, bits.ctypes.data)
+    encode_s = time.process_time() - start
+    start = time.process_time()
+    lib.decode_all(bits.ctypes.data, n, out.ctypes.data)
+    decode_s = time.process_time() - start
+    return {"available": True, "frames": n, "frame_bytes": 8, "encode_fps": n / encode_s, "decode_fps": n / decode_s,
+            "encode_us_per_frame": encode_s / n * 1e6, "decode_us_per_frame": decode_s / n * 1e6}
+
+
+def cli_settings(package, key: str) -> tuple[dict, dict]:
+    """Encoder and decoder keywords of the command line's settings at this rate."""
+    encoder = {"quantizer_search": True} if key.startswith("ambe") else {}
+    return encoder, {"formant_weighting": package.FormantWeighting.STANDARD}
+
+
+def bench_whole(package, key: str, frames: list[np.ndarray], cli: bool) -> dict:
+    """ostrel_mbe.encode and decode over all the frames in one call each."""
+    try:
+        enc_settings, dec_settings = cli_settings(package, key) if cli else ({}, {})
+        pcm = np.ascontiguousarray(np.concatenate(frames))
+        package.decode(package.encode(pcm[:WARMUP_FRAMES * FRAME], key), key)
+        start = time.process_time()
+        wire = package.encode(pcm, key, **enc_settings)
+        encode_s = time.process_time() - start
+        start = time.process_time()
+        package.decode(wire, key, **dec_settings)
+        decode_s = time.process_time() - start
+    except (AttributeError, ValueError, TypeError) as exc:
+        return {"available": False, "reason": str(exc)}
+    n = len(frames) + 3  # whole frames in, and the three frames of the flush
+    return {"available": True, "frames": n, "frame_bytes": len(wire) // n,
+            "encode_fps": n / encode_s, "decode_fps": n / decode_s,
+            "encode_us_per_frame": encode_s / n * 1e6, "decode_us_per_frame": decode_s / n * 1e6}
+
+
 def frames_of(pcm: np.ndarray, count: int) -> list[np.ndarray]:
     """`count` contiguous 160-sample frames, cycling through the clip."""
     usable = pcm[: len(pcm) // FRAME * FRAME].reshape(-1, FRAME)
@@ -191,29 +274,43 @@ def main(argv: list[str] | None = None) -> int:
               file=sys.stderr)
         return 2
 
+    try:
+        package = importlib.import_module("ostrel_mbe")
+    except ImportError:
+        package = None
     source, pcm = load_speech()
     frames = frames_of(pcm, args.frames)
     print(f"speech: {source} ({len(pcm) / SAMPLE_RATE:.2f} s, cycled to {args.frames} frames); "
           f"_ostrel_mbe {getattr(module, '__version__', '?')}, Python {sys.version.split()[0]}, one thread")
     lib = load_codec2()
     c2 = bench_codec2(lib, frames) if lib is not None else None
-    print(f"{'rate':<10} {'bytes':>5} {'encode f/s':>11} {'x RT':>7} {'x c2':>6} {'decode f/s':>11} {'x RT':>7} {'x c2':>6}")
+    loop = load_codec2_loop() if lib is not None else None
+    c2_loop = bench_codec2_loop(loop, frames) if loop is not None else None
+    print(f"{'rate':<16} {'bytes':>5} {'encode f/s':>11} {'x RT':>7} {'x c2':>6} {'decode f/s':>11} {'x RT':>7} {'x c2':>6}")
     results = {}
-    rows = [(key, bench_rate(module, RATES[key], frames)) for key in rates]
+    rows = []
+    for key in rates:
+        rows.append((key, bench_rate(module, RATES[key], frames), c2))
+        if package is not None and hasattr(package, "encode"):
+            rows.append((key + " whole", bench_whole(package, key, frames, cli=False), c2_loop))
+            rows.append((key + " cli", bench_whole(package, key, frames, cli=True), c2_loop))
     if c2 is not None:
-        rows.append(("codec2_3200", c2))
-    for key, r in rows:
+        rows.append(("codec2_3200", c2, c2))
+    if c2_loop is not None:
+        rows.append(("codec2 C loop", c2_loop, c2_loop))
+    for key, r, yardstick in rows:
         results[key] = r
         if not r["available"]:
-            print(f"{key:<10} {'n/a':>5}  ({r['reason']})")
+            print(f"{key:<16} {'n/a':>5}  ({r['reason']})")
             continue
-        enc_ratio = f"{r['encode_fps'] / c2['encode_fps']:>6.2f}" if c2 else f"{'n/a':>6}"
-        dec_ratio = f"{r['decode_fps'] / c2['decode_fps']:>6.2f}" if c2 else f"{'n/a':>6}"
-        print(f"{key:<10} {r['frame_bytes']:>5} {r['encode_fps']:>11.0f} "
+        enc_ratio = f"{r['encode_fps'] / yardstick['encode_fps']:>6.2f}" if yardstick else f"{'n/a':>6}"
+        dec_ratio = f"{r['decode_fps'] / yardstick['decode_fps']:>6.2f}" if yardstick else f"{'n/a':>6}"
+        print(f"{key:<16} {r['frame_bytes']:>5} {r['encode_fps']:>11.0f} "
               f"{r['encode_fps'] / FRAMES_PER_SECOND:>7.1f} {enc_ratio} {r['decode_fps']:>11.0f} "
               f"{r['decode_fps'] / FRAMES_PER_SECOND:>7.1f} {dec_ratio}")
     print("x RT: times faster than real time (50 frames of 20 ms per second of speech); "
-          "x c2: over Codec2 3200 in this run" + ("" if c2 else " (libcodec2 not found)"))
+          "x c2: over Codec2 3200 in this run, called once per frame through ctypes for the frame rows "
+          "and looping in C for the whole and cli rows" + ("" if c2 else " (libcodec2 not found)"))
     if args.json:
         args.json.write_text(json.dumps({"speech": source, "results": results}, indent=2) + "\n")
     return 0

@@ -181,7 +181,7 @@ std::optional<std::uint32_t> optional_u32_argument(PyObject* obj, const char* ar
     return static_cast<std::uint32_t>(value);
 }
 
-nb::object new_pcm_array(std::span<const std::int16_t> samples) {
+std::pair<nb::object, std::span<std::int16_t>> empty_pcm_array(std::size_t length) {
     // numpy.empty(n, numpy.int16) filled through the buffer protocol: a few hundred nanoseconds
     // per frame, where handing numpy an owned buffer through a capsule cost microseconds.
     static PyObject* empty = [] {
@@ -192,17 +192,22 @@ nb::object new_pcm_array(std::span<const std::int16_t> samples) {
         nb::object numpy = nb::module_::import_("numpy");
         return nb::object(numpy.attr("int16")).release().ptr();
     }();
-    nb::object length = nb::steal(PyLong_FromSize_t(samples.size()));
-    if (!length.is_valid()) throw nb::python_error();
-    nb::object array = nb::steal(PyObject_CallFunctionObjArgs(empty, length.ptr(), int16, nullptr));
+    nb::object count = nb::steal(PyLong_FromSize_t(length));
+    if (!count.is_valid()) throw nb::python_error();
+    nb::object array = nb::steal(PyObject_CallFunctionObjArgs(empty, count.ptr(), int16, nullptr));
     if (!array.is_valid()) throw nb::python_error();
     Py_buffer view{};
     if (PyObject_GetBuffer(array.ptr(), &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) != 0) throw nb::python_error();
-    if (static_cast<std::size_t>(view.len) == samples.size_bytes() && !samples.empty()) {
-        std::memcpy(view.buf, samples.data(), samples.size_bytes());
-    }
+    // The data stays where it is for the life of the array, which nothing else holds yet.
+    const std::span<std::int16_t> data(static_cast<std::int16_t*>(view.buf), static_cast<std::size_t>(view.len) / 2);
     PyBuffer_Release(&view);
-    return array;
+    return {std::move(array), data};
+}
+
+nb::object new_pcm_array(std::span<const std::int16_t> samples) {
+    auto [array, data] = empty_pcm_array(samples.size());
+    if (!samples.empty()) std::memcpy(data.data(), samples.data(), samples.size_bytes());
+    return std::move(array);
 }
 
 }  // namespace ostrel_mbe::python

@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include <nanobind/nanobind.h>
@@ -53,6 +54,9 @@ std::optional<std::uint32_t> optional_u32_argument(PyObject* obj, const char* ar
 
 // A new numpy.int16 array holding a copy of `samples`.
 nb::object new_pcm_array(std::span<const std::int16_t> samples);
+// A new numpy.int16 array of `length` samples, not yet written, and its data, which a call may
+// fill with the interpreter lock released (no other code holds the array yet).
+std::pair<nb::object, std::span<std::int16_t>> empty_pcm_array(std::size_t length);
 
 // A new `bytes` object holding the frame's wire bytes (a new reference, nullptr on failure).
 inline PyObject* new_wire_bytes(const WireFrame& frame) {

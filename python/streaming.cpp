@@ -16,6 +16,7 @@
 #include "ostrel_mbe/live.h"
 #include "output_settings.h"
 #include "registration.h"
+#include "whole_buffer_calls.h"
 #include "without_gil.h"
 
 namespace ostrel_mbe::python {
@@ -88,6 +89,14 @@ PyObject* decoder_push(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* encoder_push_concat(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return encoder_push_concat_call(encoder_of(self), args, kwargs); });
+}
+
+PyObject* decoder_push_concat(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return decoder_push_concat_call(decoder_of(self), args, kwargs); });
+}
+
 PyObject* push_soft(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* { return decoder_push_soft(decoder_of(self), args, kwargs); });
 }
@@ -112,6 +121,7 @@ PyMethodDef* encoder_methods() {
                                         "Push PCM. Returns a list of `bytes`, one per completed frame.\n"
                                         "Frames that fail to encode raise `ValueError` at the failing\n"
                                         "frame's slot.")
+                                   .add("push_concat", &encoder_push_concat, ENCODER_PUSH_CONCAT_DOC)
                                    .add("flush", &encoder_flush,
                                         "flush($self)\n--\n\n"
                                         "Pad the residue with zeros and emit any pending frame.\n"
@@ -132,6 +142,7 @@ PyMethodDef* decoder_methods() {
                                         "push($self, bits)\n--\n\n"
                                         "Push wire bytes. Returns a list of `np.int16` arrays, one per\n"
                                         "completed frame.")
+                                   .add("push_concat", &decoder_push_concat, DECODER_PUSH_CONCAT_DOC)
                                    .add("push_soft", &push_soft, PUSH_SOFT_DOC)
                                    .add("push_lost", &push_lost, PUSH_LOST_DOC)
                                    .add("reset", &reset_method<LiveDecoder>, "reset($self)\n--\n\n")

@@ -11,6 +11,7 @@
 #include "enums.h"
 #include "soft_methods.h"
 #include "registration.h"
+#include "whole_buffer_calls.h"
 #include "without_gil.h"
 #include "ostrel_mbe/transcoder.h"
 
@@ -40,6 +41,10 @@ PyObject* transcode(PyObject* self, PyObject* args, PyObject* kwargs) {
     });
 }
 
+PyObject* transcode_frames(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return transcoder_transcode_frames_call(core_of<Transcoder>(self), args, kwargs); });
+}
+
 PyObject* transcode_soft(PyObject* self, PyObject* args, PyObject* kwargs) {
     return guarded([&]() -> PyObject* { return transcoder_transcode_soft(core_of<Transcoder>(self), args, kwargs); });
 }
@@ -53,6 +58,7 @@ PyMethodDef* methods() {
                                    .add("transcode", &transcode,
                                         "transcode($self, bits)\n--\n\n"
                                         "Transcode one input frame to the destination rate.")
+                                   .add("transcode_frames", &transcode_frames, TRANSCODE_FRAMES_DOC)
                                    .add("transcode_soft", &transcode_soft, TRANSCODE_SOFT_DOC)
                                    .add("transcode_lost", &transcode_lost, TRANSCODE_LOST_DOC)
                                    .add("reset", &reset_method<Transcoder>, "reset($self)\n--\n\n")

@@ -18,6 +18,7 @@
 #include "enums.h"
 #include "soft_methods.h"
 #include "ostrel_mbe/vocoder.h"
+#include "whole_buffer_calls.h"
 #include "output_settings.h"
 #include "without_gil.h"
 
@@ -71,6 +72,18 @@ PyObject* decode_bits(PyObject* self, PyObject* args, PyObject* kwargs) {
             unwrap(without_gil([&] { return channel.decode_bits(bits); }, !channel.decode_reads_environment()));
         return new_pcm_array(pcm).release().ptr();
     });
+}
+
+PyObject* encode_frames(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return vocoder_encode_frames_call(channel_of(self), args, kwargs); });
+}
+
+PyObject* decode_frames(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return vocoder_decode_frames_call(channel_of(self), args, kwargs); });
+}
+
+PyObject* decode_soft_frames(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* { return vocoder_decode_soft_frames_call(channel_of(self), args, kwargs); });
 }
 
 PyObject* decode_soft(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -144,6 +157,9 @@ PyMethodDef* method_table() {
                  "decode_bits($self, bits)\n--\n\n"
                  "Decode one on-wire frame back to PCM. `bits` must be exactly\n"
                  "[`fec_frame_bytes`] bytes long.")
+            .add("encode_frames", &encode_frames, ENCODE_FRAMES_DOC)
+            .add("decode_frames", &decode_frames, DECODE_FRAMES_DOC)
+            .add("decode_soft_frames", &decode_soft_frames, DECODE_SOFT_FRAMES_DOC)
             .add("decode_soft", &decode_soft, DECODE_SOFT_DOC)
             .add("decode_lost", &decode_lost, DECODE_LOST_DOC)
             .add("reset", &reset_method<Vocoder>,

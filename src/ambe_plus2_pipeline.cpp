@@ -90,7 +90,7 @@ DecodeResult decode_vectors(const std::array<std::uint16_t, 4>& u,
     if (verdict.kind == dq::ToneVerdict::Kind::Irreconcilable) {
         // Concealed like a damaged voice frame: repeated (or muted) by the synthesizer.
         codecs::mbe_baseline::FrameErrorCounts erased = errors;
-        erased.erasure = 1;
+        erased.erasure = codecs::mbe_baseline::ERASURE_REPEAT;
         result.pcm = codecs::mbe_baseline::synthesize_frame_with_mode(MbeParams::ambe_plus2_silence(), erased,
                                                                       ctx.ambe_plus, ctx.synth_settings, ctx.synth,
                                                                       ctx.unvoiced_scale);

@@ -17,6 +17,7 @@
 #include "rate.h"
 #include "vocoder.h"
 #include "vocoder_error.h"
+#include "whole_buffer.h"
 
 namespace ostrel_mbe {
 
@@ -95,6 +96,13 @@ public:
     // stays pending; on failure the padded frame stays pending and the next push encodes it
     // first.  Nothing pending: nullopt.
     std::optional<Result> flush();
+    // push, with the completed frames' wire bytes concatenated into out, which holds
+    // wire_bytes(rate()) bytes for each of frames_completed(samples.size()) frames.  Every
+    // complete frame is consumed as by push; the first failure (its index among this call's
+    // frames) is returned and its slot and those after it are left as they were.
+    std::expected<void, FrameFailure> push_into(std::span<const std::int16_t> samples, std::span<std::uint8_t> out);
+    // Frames a push of `samples` more samples completes.
+    std::size_t frames_completed(std::size_t samples) const { return (pending_.size() + samples) / FRAME_SAMPLES; }
 
     std::size_t pending_samples() const { return pending_.size(); }
 };
@@ -107,6 +115,11 @@ public:
 
     // One entry per frame completed by this call: 160 samples (the framing rules out errors).
     std::vector<Result> push(std::span<const std::uint8_t> bytes);
+    // push, with the completed frames' samples concatenated into out, which holds FRAME_SAMPLES
+    // samples for each of frames_completed(bytes.size()) frames.
+    std::expected<void, FrameFailure> push_into(std::span<const std::uint8_t> bytes, std::span<std::int16_t> out);
+    // Frames a push of `bytes` more bytes completes.
+    std::size_t frames_completed(std::size_t bytes) const { return (pending_.size() + bytes) / wire_bytes(rate()); }
     // The same for soft values, one per wire bit (Vocoder::decode_soft), pending apart from
     // bytes.  A non-finite value refuses the whole call before anything changes.
     std::expected<std::vector<PcmFrame>, VocoderError> push_soft(std::span<const float> values);

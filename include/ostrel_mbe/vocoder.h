@@ -85,7 +85,8 @@ public:
     AmbePlus2Synth ambe_plus2_synth() const;
     void set_ambe_plus2_synth(AmbePlus2Synth synth);
     enhancement::EnhancementMode enhancement() const;
-    // Replaces the whole chain configuration by the default for the mode and clears its memory.
+    // Replaces the whole chain configuration by the default for the mode and clears its memory;
+    // the level control below is not part of it and stays as it is.
     void set_enhancement(enhancement::EnhancementMode mode);
     double amp_ema_alpha() const;
     // NaN or infinity stores 0; otherwise clamped to [0, 1].  Drops the smoothing memory.

@@ -23,11 +23,15 @@ void apply(State& state, std::span<float> samples, float ceiling) {
         const std::size_t count = std::min(BLOCK, samples.size() - start);
         float* const y = samples.data() + start;
         // The largest gain each sample allows, then eased backwards so that the gain falls
-        // gradually into a peak instead of stepping at it.
+        // gradually into a peak instead of stepping at it.  A block under the ceiling at full
+        // gain, the usual case, passes untouched.
+        bool over = false;
         for (std::size_t i = 0; i < count; ++i) {
             const float magnitude = std::abs(y[i]);
+            over = over || !(magnitude <= ceiling);
             allowed[i] = magnitude > ceiling ? ceiling / magnitude : 1.0f;
         }
+        if (!over && gain == 1.0f) continue;
         for (std::size_t i = count - 1; i-- > 0;) allowed[i] = std::min(allowed[i], allowed[i + 1] + ATTACK_STEP);
         for (std::size_t i = 0; i < count; ++i) {
             gain = std::min(allowed[i], gain + (1.0f - gain) * RELEASE);

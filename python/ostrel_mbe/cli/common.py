@@ -13,13 +13,7 @@ from typing import Callable, Dict, List, Optional, TypeVar
 from tqdm import tqdm
 
 from .. import FormantWeighting, Rate, Vocoder
-
-RATES: Dict[str, "Rate"] = {
-    "imbe7200": Rate.IMBE_7200X4400,
-    "imbe4400": Rate.IMBE_4400X4400,
-    "ambe3600": Rate.AMBEPLUS2_3600X2450,
-    "ambe2450": Rate.AMBEPLUS2_2450X2450,
-}
+from ..whole_buffer import RATES
 
 # The library's names of the rates, as its messages give them, and the command line's.
 LIBRARY_RATE_NAMES = {"Imbe7200x4400": "imbe7200", "Imbe4400x4400": "imbe4400",

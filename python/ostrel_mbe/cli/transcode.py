@@ -8,10 +8,9 @@ imbe4400 -> imbe7200 -> ambe3600 -> ambe2450."""
 from __future__ import annotations
 
 import argparse
-from collections import deque
-from typing import Dict, List, Optional
+from typing import List, Optional
 
-from .. import Transcoder
+from .. import Transcoder, whole_buffer
 from .common import PROG, RATES, InputError, add_files, add_progress, frame_bytes, rate_names
 from .files import input_name, leftover, report, stream_frames
 
@@ -41,20 +40,12 @@ def route(source: str, target: str) -> List[str]:
     """The shortest chain of the library's directions from one rate to another, ends included."""
     if source == target:
         raise InputError(f"--from and --to are both {source}: nothing to transcode")
-    came_from: Dict[str, str] = {source: source}
-    todo = deque([source])
-    while todo:
-        at = todo.popleft()
-        for step in rate_names():
-            if step not in came_from and _direct(at, step) is not None:
-                came_from[step] = at
-                todo.append(step)
-    if target not in came_from:
-        raise InputError(f"no chain of transcode directions from {source} to {target}")
-    path = [target]
-    while path[-1] != source:
-        path.append(came_from[path[-1]])
-    return path[::-1]
+    try:
+        steps = whole_buffer.route(RATES[source], RATES[target])
+    except ValueError:
+        raise InputError(f"no chain of transcode directions from {source} to {target}") from None
+    names = {rate: name for name, rate in RATES.items()}
+    return [source] + [names[b] for _, b in steps]
 
 
 def run(args: argparse.Namespace) -> None:

@@ -101,20 +101,51 @@ struct HarmonicFit {
     common::simd::Pair amplitude() const {
         common::simd::Pair numerator{};
         double denominator = 0.0;
-        for (int k = bins.first; k < bins.end; ++k) {
-            const double wk = w[static_cast<std::size_t>(k - bins.first)];
-            numerator += at(k) * wk;
-            denominator += wk * wk;
+        if (inside(bins.first, bins.end)) {
+            // The usual case, read in place without a check per bin.
+            const double* s = values(bins.first);
+            const auto count = static_cast<std::size_t>(bins.end - bins.first);
+            for (std::size_t i = 0; i < count; ++i) {
+                const double wk = w[i];
+                numerator += common::simd::Pair(common::simd::pair_at(s + 2 * i)) * wk;
+                denominator += wk * wk;
+            }
+        } else {
+            for (int k = bins.first; k < bins.end; ++k) {
+                const double wk = w[static_cast<std::size_t>(k - bins.first)];
+                numerator += at(k) * wk;
+                denominator += wk * wk;
+            }
         }
         return denominator != 0.0 ? numerator / denominator : common::simd::Pair{};
     }
 
     // Adds |S(k) - A W(k)|^2 for k = first..end - 1 (bins of this harmonic) to total, in order.
     void add_error(common::simd::Pair amplitude, int first, int end, double& total) const {
+        if (end <= first) return;
+        if (inside(first, end)) {
+            const double* s = values(first);
+            const double* wk = w.data() + (first - bins.first);
+            const auto count = static_cast<std::size_t>(end - first);
+            for (std::size_t i = 0; i < count; ++i) {
+                const common::simd::Pair d = common::simd::Pair(common::simd::pair_at(s + 2 * i)) - amplitude * wk[i];
+                total += d[0] * d[0] + d[1] * d[1];
+            }
+            return;
+        }
         for (int k = first; k < end; ++k) {
             const common::simd::Pair d = at(k) - amplitude * w[static_cast<std::size_t>(k - bins.first)];
             total += d[0] * d[0] + d[1] * d[1];
         }
+    }
+
+    // A non-empty run of bins inside the spectrum.
+    static bool inside(int first, int end) { return first >= 0 && end <= 256 && first < end; }
+
+private:
+    // S(k) onwards as (real, imaginary) doubles.
+    const double* values(int k) const {
+        return reinterpret_cast<const double*>(spectrum.data()) + 2 * static_cast<std::size_t>(k);
     }
 };
 

@@ -15,8 +15,6 @@
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::pitch {
 namespace {
 
-namespace simd = common::simd;
-
 template <std::size_t N>
 std::array<double, N> widen(const std::array<float, N>& table) {
     std::array<double, N> out{};
@@ -47,10 +45,40 @@ RangeMinEntry better(const RangeMinEntry& a, const RangeMinEntry& b) {
     return b.index < a.index ? b : a;
 }
 
+// The grid periods in runs of equal q = floor(150 / P_k) = 300 / (42 + k): the 2q + 1 terms of
+// E(P_k) are then added in one loop over the run's k per term, which vectorises, every k's sum
+// keeping its own order of additions.
+struct QuotientRun {
+    std::uint16_t first;
+    std::uint16_t end;
+    std::uint16_t q;
+};
+constexpr std::size_t QUOTIENT_RUNS = 7;  // q = 7 down to 1
+
+std::array<QuotientRun, QUOTIENT_RUNS> build_quotient_runs() {
+    std::array<QuotientRun, QUOTIENT_RUNS> runs{};
+    std::size_t run = 0;
+    for (std::size_t k = 0; k < GRID_SIZE; ++k) {
+        const auto q = static_cast<std::uint16_t>(300 / (42 + k));
+        if (k > 0 && q == runs[run].q) {
+            runs[run].end = static_cast<std::uint16_t>(k + 1);
+            continue;
+        }
+        if (k > 0) ++run;
+        OSTREL_CHECK(run < QUOTIENT_RUNS, "the grid's quotients run from 7 down to 1");
+        runs[run] = {static_cast<std::uint16_t>(k), static_cast<std::uint16_t>(k + 1), q};
+    }
+    OSTREL_CHECK(run + 1 == QUOTIENT_RUNS && runs[run].end == GRID_SIZE, "seven runs cover the grid");
+    return runs;
+}
+
+const std::array<QuotientRun, QUOTIENT_RUNS>& quotient_runs() { return common::built_once<build_quotient_runs>(); }
+
 // E(P_k) at every grid period, equal to error_at(grid_period(k)) bit for bit: t P_k =
 // t (42 + k) / 2 falls on a whole or a half lag, so each interpolated term is r(i) or
 // 0.5 r(i) + 0.5 r(i + 1) (the weights 1 and 0 leave r(i) unchanged), looked up instead of
-// recomputed; floor(150 / P_k) is the integer quotient 300 / (42 + k).
+// recomputed; floor(150 / P_k) is the integer quotient 300 / (42 + k).  Each sum adds its terms
+// in error_at's order: t = q down to 1, t = 0, t = 1 up to q.
 OSTREL_AVX2_CLONES
 void fill_grid_errors(PitchSearch& search) {
     if (search.energy < 1e-12) {
@@ -58,30 +86,32 @@ void fill_grid_errors(PitchSearch& search) {
         return;
     }
     const auto& r = search.autocorrelation;
-    std::array<double, 2 * LAG_COUNT> term;  // term[m] = r(m / 2), m = 0..300
+    std::array<double, 2 * LAG_COUNT> term;  // term[m] = r(m / 2), m = 0..301
     for (std::size_t i = 0; i + 1 < LAG_COUNT; ++i) {
         term[2 * i] = r[i];
         term[2 * i + 1] = 0.5 * r[i] + 0.5 * r[i + 1];
     }
     term[2 * (LAG_COUNT - 1)] = r[LAG_COUNT - 1];
     term[2 * LAG_COUNT - 1] = r[LAG_COUNT - 1];
-    // Numerators and denominators first, then the 203 divisions in a loop of their own, which
-    // vectorises: the divider is the slowest unit on this path.
-    std::array<double, GRID_SIZE> numerator;
-    std::array<double, GRID_SIZE> denominator;
-    for (std::size_t k = 0; k < GRID_SIZE; ++k) {
-        const std::size_t twice_period = 42 + k;
-        const std::size_t q = 300 / twice_period;
-        double sum = 0.0;
-        for (std::size_t t = q; t >= 1; --t) sum += term[t * twice_period];
-        sum += term[0];
-        for (std::size_t t = 1; t <= q; ++t) sum += term[t * twice_period];
-        const double period = grid_period(k);
-        denominator[k] = search.energy * (1.0 - period * search.window_power);
-        numerator[k] = search.energy - period * sum;
+    std::array<double, GRID_SIZE> sum;
+    for (const QuotientRun& run : quotient_runs()) {
+        const std::size_t q = run.q;
+        // 0 + x, the first addition, is x (only a zero's sign could differ, and the sum goes on
+        // only as period * sum subtracted from the energy, which a zero of either sign leaves).
+        for (std::size_t k = run.first; k < run.end; ++k) sum[k] = term[q * (42 + k)];
+        for (std::size_t t = q - 1; t >= 1; --t) {
+            for (std::size_t k = run.first; k < run.end; ++k) sum[k] += term[t * (42 + k)];
+        }
+        for (std::size_t k = run.first; k < run.end; ++k) sum[k] += term[0];
+        for (std::size_t t = 1; t <= q; ++t) {
+            for (std::size_t k = run.first; k < run.end; ++k) sum[k] += term[t * (42 + k)];
+        }
     }
     for (std::size_t k = 0; k < GRID_SIZE; ++k) {
-        search.error[k] = denominator[k] <= 0.0 ? 1.0 : numerator[k] / denominator[k];
+        const double period = grid_period(k);
+        const double denominator = search.energy * (1.0 - period * search.window_power);
+        const double numerator = search.energy - period * sum[k];
+        search.error[k] = denominator <= 0.0 ? 1.0 : numerator / denominator;
     }
 }
 
@@ -214,15 +244,11 @@ namespace {
 std::size_t grid_index(double period) { return static_cast<std::size_t>((period - 21.0) * 2.0); }
 
 // The grid range [0.8 P_k, 1.2 P_k] of every grid period P_k, its ends exactly as
-// argmin_in_range computes them (never empty, at most 82 points), and the level of the
-// range-minimum table that covers it with two runs.
+// argmin_in_range computes them (never empty).  Both ends grow with k.
 struct GridRange {
     std::uint16_t first;
     std::uint16_t last;
-    std::uint16_t second_run;  // last - 2^level + 1
-    std::uint8_t level;
 };
-constexpr std::size_t WINDOW_LEVELS = 7;  // runs of up to 64 points
 
 std::array<GridRange, GRID_SIZE> build_grid_ranges() {
     std::array<GridRange, GRID_SIZE> r{};
@@ -231,56 +257,37 @@ std::array<GridRange, GRID_SIZE> build_grid_ranges() {
         const double c = std::ceil(2.0 * (std::max(0.8 * p, 21.0) - 21.0));
         const double e_bound = std::floor(2.0 * (std::min(1.2 * p, 122.0) - 21.0));
         OSTREL_CHECK(e_bound >= c && c >= 0.0, "every grid period's range holds grid points");
-        const auto first = static_cast<std::size_t>(c);
-        const auto last = static_cast<std::size_t>(std::min(e_bound, 202.0));
-        const auto level = static_cast<std::size_t>(std::bit_width(last - first + 1) - 1);
-        OSTREL_CHECK(level < WINDOW_LEVELS, "grid ranges are shorter than 128 points");
-        r[k] = {static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(last),
-                static_cast<std::uint16_t>(last + 1 - (std::size_t{1} << level)), static_cast<std::uint8_t>(level)};
+        r[k] = {static_cast<std::uint16_t>(c), static_cast<std::uint16_t>(std::min(e_bound, 202.0))};
+        OSTREL_CHECK(k == 0 || (r[k].first >= r[k - 1].first && r[k].last >= r[k - 1].last),
+                     "the grid ranges slide upwards");
     }
     return r;
 }
 
 const std::array<GridRange, GRID_SIZE>& grid_ranges() { return common::built_once<build_grid_ranges>(); }
 
-// search.argmin_in_range(0.8 P_k, 1.2 P_k) for every grid period P_k: a range-minimum table
-// of the levels these ranges need, values and indices apart and built without branches (the
-// right run wins only when strictly smaller: its indices are all larger), then two runs per
-// range (equal errors again go to the smaller index, which the first run holds).
+// search.argmin_in_range(0.8 P_k, 1.2 P_k) for every grid period P_k.  The ranges slide
+// upwards, so one pass with a queue of candidates finds every minimum: the queue holds the grid
+// points of the range that no later point undercuts, errors rising from front to back, and the
+// front is the range's minimum.  A point only undercuts strictly smaller errors away, so of equal
+// errors the smaller index stays in front, as in argmin_in_range.
 std::array<PeriodError, GRID_SIZE> window_minima(const PitchSearch& search) {
-    // Indices held as doubles (exact) so that both selections vectorise as one mask.
-    std::array<std::array<double, GRID_SIZE>, WINDOW_LEVELS> value;
-    std::array<std::array<double, GRID_SIZE>, WINDOW_LEVELS> index;
-    value[0] = search.error;
-    for (std::size_t i = 0; i < GRID_SIZE; ++i) index[0][i] = static_cast<double>(i);
-    for (std::size_t level = 1; level < WINDOW_LEVELS; ++level) {
-        const std::size_t half = std::size_t{1} << (level - 1);
-        const double* v = value[level - 1].data();
-        const double* x = index[level - 1].data();
-        double* vo = value[level].data();
-        double* xo = index[level].data();
-        std::size_t i = 0;
-        for (; i + 1 + half < GRID_SIZE; i += 2) {
-            const simd::Pair left = simd::pair_at(v + i);
-            const simd::Pair right = simd::pair_at(v + i + half);
-            const auto take_right = right < left;
-            simd::pair_at(vo + i) = take_right ? right : left;
-            simd::pair_at(xo + i) = take_right ? simd::Pair(simd::pair_at(x + i + half)) : simd::Pair(simd::pair_at(x + i));
-        }
-        for (; i + half < GRID_SIZE; ++i) {
-            const bool take_right = v[i + half] < v[i];
-            vo[i] = take_right ? v[i + half] : v[i];
-            xo[i] = take_right ? x[i + half] : x[i];
-        }
-    }
-    std::array<PeriodError, GRID_SIZE> out;
+    const auto& error = search.error;
     const auto& ranges = grid_ranges();
+    std::array<std::uint16_t, GRID_SIZE> queue;
+    std::size_t head = 0;
+    std::size_t tail = 0;
+    std::size_t next = 0;
+    std::array<PeriodError, GRID_SIZE> out;
     for (std::size_t k = 0; k < GRID_SIZE; ++k) {
         const GridRange& r = ranges[k];
-        const double a = value[r.level][r.first];
-        const double b = value[r.level][r.second_run];
-        const double best = b < a ? index[r.level][r.second_run] : index[r.level][r.first];
-        out[k] = {grid_period(static_cast<std::size_t>(best)), b < a ? b : a};
+        for (; next <= r.last; ++next) {
+            const double e = error[next];
+            while (tail > head && e < error[queue[tail - 1]]) --tail;
+            queue[tail++] = static_cast<std::uint16_t>(next);
+        }
+        while (queue[head] < r.first) ++head;
+        out[k] = {grid_period(queue[head]), error[queue[head]]};
     }
     return out;
 }
