@@ -63,12 +63,20 @@ std::array<std::uint8_t, CHASE_BITS> least_reliable(std::span<const float, N> re
     return chosen;
 }
 
+// The decision's data, flip count, counted distance and confidence, from its error pattern.
 template <std::size_t N>
-bool confident(unsigned flips, float metric, std::span<const float, N> reliability) {
+SoftDecoded decided(std::uint16_t data, std::uint32_t pattern, unsigned reach, std::span<const float, N> reliability) {
     float total = 0.0f;
     for (float r : reliability) total += r;
     const float mean = total / static_cast<float>(N);
-    return metric < CONFIDENT_SHARE * mean * static_cast<float>(flips);
+    const auto flips = static_cast<unsigned>(std::popcount(pattern));
+    const float metric = weight(pattern, reliability);
+    // The weighted distance in average bits, rounded, at most the flips: exactly the flips when
+    // all bits are alike.
+    const float average_bits = mean > 0.0f ? metric / mean + 0.5f : static_cast<float>(flips);
+    const auto counted = static_cast<std::uint8_t>(std::min(average_bits, static_cast<float>(flips)));
+    const bool confident = flips <= reach || metric < CONFIDENT_SHARE * mean * static_cast<float>(flips);
+    return {data, static_cast<std::uint8_t>(flips), counted, confident};
 }
 
 // The Chase search over a Golay (23,12) word: the error pattern (relative to `hard`) of the
@@ -106,9 +114,7 @@ std::uint32_t golay_chase(std::uint32_t hard, std::span<const float, 23> reliabi
 SoftDecoded golay_23_12_decode_soft(std::uint32_t hard, std::span<const float, 23> reliability) {
     hard &= 0x7FFFFFu;
     const std::uint32_t pattern = golay_chase(hard, reliability);
-    const auto flips = static_cast<unsigned>(std::popcount(pattern));
-    return {static_cast<std::uint16_t>(((hard ^ pattern) >> 11) & 0xFFFu), static_cast<std::uint8_t>(flips),
-            flips <= 3 || confident(flips, weight(pattern, reliability), reliability)};
+    return decided(static_cast<std::uint16_t>(((hard ^ pattern) >> 11) & 0xFFFu), pattern, 3, reliability);
 }
 
 SoftDecoded golay_24_12_decode_soft(std::uint32_t hard, std::span<const float, 24> reliability) {
@@ -138,9 +144,7 @@ SoftDecoded golay_24_12_decode_soft(std::uint32_t hard, std::span<const float, 2
             best_metric = metric;
         }
     }
-    const auto flips = static_cast<unsigned>(std::popcount(best));
-    return {static_cast<std::uint16_t>(((hard ^ best) >> 12) & 0xFFFu), static_cast<std::uint8_t>(flips),
-            flips <= 3 || confident(flips, best_metric, reliability)};
+    return decided(static_cast<std::uint16_t>(((hard ^ best) >> 12) & 0xFFFu), best, 3, reliability);
 }
 
 SoftDecoded hamming_15_11_decode_soft(std::uint16_t hard, std::span<const float, 15> reliability) {
@@ -182,18 +186,24 @@ SoftDecoded hamming_15_11_decode_soft(std::uint16_t hard, std::span<const float,
             state ^= HAMMING_COLUMNS[j];
         }
     }
-    const auto flips = static_cast<unsigned>(std::popcount(pattern));
-    return {static_cast<std::uint16_t>(((hard ^ pattern) >> 4) & 0x7FFu), static_cast<std::uint8_t>(flips),
-            flips <= 1 || confident(flips, cost[syndrome], reliability)};
+    return decided(static_cast<std::uint16_t>(((hard ^ pattern) >> 4) & 0x7FFu), pattern, 1, reliability);
 }
 
-std::uint8_t golay_23_12_count(const SoftDecoded& decoded) { return std::min<std::uint8_t>(decoded.flips, 3); }
-
-std::uint8_t golay_24_12_count(const SoftDecoded& decoded) {
-    if (decoded.flips <= 3) return decoded.flips;
-    return decoded.confident ? 3 : fec::GOLAY_24_12_UNCORRECTABLE;
+// Within the hard decoder's reach the weighted distance; beyond it, or in a frame with a word
+// beyond it, the flips as the hard decoder would count them.
+std::uint8_t golay_23_12_count(const SoftDecoded& decoded, bool bad_frame) {
+    if (decoded.flips > 3) return 3;
+    return bad_frame ? decoded.flips : std::min<std::uint8_t>(decoded.counted, 3);
 }
 
-std::uint8_t hamming_15_11_count(const SoftDecoded& decoded) { return std::min<std::uint8_t>(decoded.flips, 1); }
+std::uint8_t golay_24_12_count(const SoftDecoded& decoded, bool bad_frame) {
+    if (decoded.flips > 3) return decoded.confident ? 3 : fec::GOLAY_24_12_UNCORRECTABLE;
+    return bad_frame ? decoded.flips : std::min<std::uint8_t>(decoded.counted, 3);
+}
+
+std::uint8_t hamming_15_11_count(const SoftDecoded& decoded, bool bad_frame) {
+    if (decoded.flips > 1) return 1;
+    return bad_frame ? decoded.flips : std::min<std::uint8_t>(decoded.counted, 1);
+}
 
 }  // namespace ostrel_mbe::soft_fec

@@ -16,12 +16,15 @@
 namespace ostrel_mbe::soft_fec {
 
 // A soft-decided word: its data and the number of positions where the chosen code word differs
-// from the sliced bits (not capped).  `confident` is false when that distance is beyond the
-// hard decoder's reach and the flipped bits were not markedly less reliable than the word's
-// average: a choice too close to call.
+// from the sliced bits (not capped).  `counted` is the chosen word's reliability-weighted distance
+// from the sliced bits in units of the word's average bit, rounded: a doubtful bit that turns out
+// wrong counts for little, and with equal reliabilities it is the flip count.  `confident` is false when
+// the distance is beyond the hard decoder's reach and the flipped bits were not markedly less
+// reliable than the word's average: a choice too close to call.
 struct SoftDecoded {
     std::uint16_t data = 0;
     std::uint8_t flips = 0;
+    std::uint8_t counted = 0;
     bool confident = true;
 };
 
@@ -30,11 +33,15 @@ SoftDecoded golay_23_12_decode_soft(std::uint32_t hard, std::span<const float, 2
 SoftDecoded golay_24_12_decode_soft(std::uint32_t hard, std::span<const float, 24> reliability);
 SoftDecoded hamming_15_11_decode_soft(std::uint16_t hard, std::span<const float, 15> reliability);
 
-// Error counts in the hard decoders' ranges, so that concealment keeps its tuning: at most 3
-// per Golay word and 1 per Hamming word; the extended word reports fec::GOLAY_24_12_UNCORRECTABLE
-// where its hard decoder would (four or more flips) unless the soft choice was confident.
-std::uint8_t golay_23_12_count(const SoftDecoded& decoded);
-std::uint8_t golay_24_12_count(const SoftDecoded& decoded);
-std::uint8_t hamming_15_11_count(const SoftDecoded& decoded);
+// Error counts in the hard decoders' ranges, so that concealment keeps its tuning.  Within the
+// hard decoder's reach (3 flips per Golay word, 1 per Hamming word) the counted distance, so that
+// doubtful bits that turn out wrong do not set off concealment; beyond it the most the hard
+// decoder reports.  In a bad frame (one with a Golay word beyond reach) every word counts its
+// flips as the hard decoder would, so that a channel that bad is still repeated and muted.  The
+// extended word reports fec::GOLAY_24_12_UNCORRECTABLE where its hard decoder would (four or more
+// flips) unless the soft choice was confident.
+std::uint8_t golay_23_12_count(const SoftDecoded& decoded, bool bad_frame);
+std::uint8_t golay_24_12_count(const SoftDecoded& decoded, bool bad_frame);
+std::uint8_t hamming_15_11_count(const SoftDecoded& decoded, bool bad_frame);
 
 }  // namespace ostrel_mbe::soft_fec

@@ -3,8 +3,9 @@
 
 The codec classes come from the extension module `_ostrel_mbe` and are re-exported here;
 `encode`, `decode` and `transcode` take a whole recording or frame file in one call;
-`ostrel_mbe.wav` reads, resamples and writes WAV files and cuts audio into frames, and
-`python -m ostrel_mbe` is a small command line around both.
+`ostrel_mbe.wav` reads, resamples and writes WAV files and cuts audio into frames,
+`ostrel_mbe.channel` damages wire frames the way a radio channel does (bit errors, bursts,
+Gaussian noise with soft values), and `python -m ostrel_mbe` is a small command line around them.
 """
 
 import _ostrel_mbe as _native

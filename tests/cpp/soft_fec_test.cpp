@@ -25,7 +25,7 @@ TEST(SoftFec, EqualReliabilitiesDecodeLikeTheHardDecoders) {
         const auto soft = hamming_15_11_decode_soft(static_cast<std::uint16_t>(w), r15);
         const auto hard = fec::hamming_15_11_decode(static_cast<std::uint16_t>(w));
         ASSERT_EQ(soft.data, hard.data) << w;
-        ASSERT_EQ(hamming_15_11_count(soft), hard.errors) << w;
+        ASSERT_EQ(hamming_15_11_count(soft, false), hard.errors) << w;
     }
     std::mt19937 rng(20u);
     const auto r23 = equal<23>(3.0f);
@@ -35,16 +35,17 @@ TEST(SoftFec, EqualReliabilitiesDecodeLikeTheHardDecoders) {
         const auto soft23 = golay_23_12_decode_soft(w, r23);
         const auto hard23 = fec::golay_23_12_decode(w);
         ASSERT_EQ(soft23.data, hard23.data) << w;
-        ASSERT_EQ(golay_23_12_count(soft23), hard23.errors) << w;
+        ASSERT_EQ(golay_23_12_count(soft23, false), hard23.errors) << w;
         const auto soft24 = golay_24_12_decode_soft(w, r24);
         const auto hard24 = fec::golay_24_12_decode(w);
         ASSERT_EQ(soft24.data, hard24.data) << w;
-        ASSERT_EQ(golay_24_12_count(soft24), hard24.errors) << w;
+        ASSERT_EQ(golay_24_12_count(soft24, false), hard24.errors) << w;
     }
 }
 
-// Errors beyond the hard decoders' reach, on bits the channel marked unreliable, are corrected;
-// the counts stay in the hard ranges.
+// Errors beyond the hard decoders' reach, on bits the channel marked unreliable, are corrected
+// and counted as the most the hard decoders report; within the reach, flips of doubtful bits
+// count for little.
 TEST(SoftFec, UnreliableErrorsBeyondHardReachAreCorrected) {
     std::mt19937 rng(7);
     for (int trial = 0; trial < 200; ++trial) {
@@ -57,13 +58,13 @@ TEST(SoftFec, UnreliableErrorsBeyondHardReachAreCorrected) {
             if ((errors >> j) & 1u) r[j] = 0.2f;
         const auto d23 = golay_23_12_decode_soft(fec::golay_23_12_encode(data) ^ errors, std::span<const float, 23>(r.data(), 23));
         EXPECT_EQ(d23.data, data);
-        EXPECT_EQ(golay_23_12_count(d23), 3);
+        EXPECT_EQ(golay_23_12_count(d23, false), 3);
         std::array<float, 24> r24{};
         for (unsigned j = 0; j < 23; ++j) r24[j + 1] = r[j];
         r24[0] = 3.0f;
         const auto d24 = golay_24_12_decode_soft(fec::golay_24_12_encode(data) ^ (errors << 1), r24);
         EXPECT_EQ(d24.data, data);
-        EXPECT_EQ(golay_24_12_count(d24), 3);  // confident: not the uncorrectable marker
+        EXPECT_EQ(golay_24_12_count(d24, false), 3);  // confident: not the uncorrectable marker
 
         const auto hdata = static_cast<std::uint16_t>(rng() & 0x7FFu);
         std::array<float, 15> r15{};
@@ -73,7 +74,17 @@ TEST(SoftFec, UnreliableErrorsBeyondHardReachAreCorrected) {
         const auto h = hamming_15_11_decode_soft(
             static_cast<std::uint16_t>(fec::hamming_15_11_encode(hdata) ^ (1u << a) ^ (1u << b)), r15);
         EXPECT_EQ(h.data, hdata);
-        EXPECT_EQ(hamming_15_11_count(h), 1);
+        EXPECT_EQ(hamming_15_11_count(h, false), 1);
+        // Within reach, one doubtful error counts for nothing, one sure error for one.
+        const unsigned doubtful = static_cast<unsigned>(std::countr_zero(errors));
+        const unsigned sure = static_cast<unsigned>(std::countr_zero(~errors));
+        for (unsigned j : {doubtful, sure}) {
+            const auto one = golay_23_12_decode_soft(fec::golay_23_12_encode(data) ^ (1u << j),
+                                                     std::span<const float, 23>(r.data(), 23));
+            EXPECT_EQ(one.data, data);
+            EXPECT_EQ(golay_23_12_count(one, false), j == doubtful ? 0 : 1);
+            EXPECT_EQ(golay_23_12_count(one, true), 1);  // in a bad frame every flip counts
+        }
     }
 }
 
