@@ -9,6 +9,7 @@
 #include <numbers>
 #include <random>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "vocoder.h"
@@ -39,6 +40,24 @@ inline std::vector<WireFrame> encoded_stream(Rate rate, std::size_t frames) {
     std::vector<WireFrame> out;
     for (std::size_t i = 0; i < frames; ++i) {
         out.push_back(*enc.encode_pcm(std::span<const std::int16_t>(pcm).subspan(i * FRAME_SAMPLES, FRAME_SAMPLES)));
+    }
+    return out;
+}
+
+// One soft value per wire bit: the bit's sign with a pseudo-random confidence, some of it wrong.
+inline std::vector<std::vector<float>> soft_stream(const std::vector<WireFrame>& frames) {
+    std::vector<std::vector<float>> out;
+    std::uint32_t seed = 12345;
+    for (const auto& f : frames) {
+        std::vector<float> soft;
+        for (std::uint8_t byte : f.span()) {
+            for (int b = 7; b >= 0; --b) {
+                seed = seed * 1664525u + 1013904223u;
+                const float confidence = static_cast<float>(seed >> 8) / 16777216.0f * 2.0f - 0.1f;
+                soft.push_back(((byte >> b) & 1) ? confidence : -confidence);
+            }
+        }
+        out.push_back(std::move(soft));
     }
     return out;
 }

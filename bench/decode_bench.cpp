@@ -48,27 +48,9 @@ void BM_DecodeStandard(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeStandard)->DenseRange(0, 3);
 
-// One soft value per wire bit: the bit's sign with a pseudo-random confidence, some of it wrong.
-std::vector<std::vector<float>> soft_stream(const std::vector<WireFrame>& frames) {
-    std::vector<std::vector<float>> out;
-    std::uint32_t seed = 12345;
-    for (const auto& f : frames) {
-        std::vector<float> soft;
-        for (std::uint8_t byte : f.span()) {
-            for (int b = 7; b >= 0; --b) {
-                seed = seed * 1664525u + 1013904223u;
-                const float confidence = static_cast<float>(seed >> 8) / 16777216.0f * 2.0f - 0.1f;
-                soft.push_back(((byte >> b) & 1) ? confidence : -confidence);
-            }
-        }
-        out.push_back(std::move(soft));
-    }
-    return out;
-}
-
 void BM_DecodeSoft(benchmark::State& state) {
     const auto rate = static_cast<Rate>(state.range(0));
-    const auto soft = soft_stream(encoded_stream(rate, 250));
+    const auto soft = ostrel_mbe::bench::soft_stream(encoded_stream(rate, 250));
     Vocoder dec(rate);
     std::size_t i = 0;
     for (auto _ : state) {
@@ -113,7 +95,7 @@ void report_decode_allocations() {
         }
         Vocoder dec(rate);
         (void)dec.decode_bits(frames[0].span());
-        const auto soft = soft_stream(frames);
+        const auto soft = ostrel_mbe::bench::soft_stream(frames);
         const long soft_before = ostrel_mbe::bench::allocations();
         for (const auto& f : soft) (void)dec.decode_soft(f);
         std::printf("heap allocations in %zu soft decodes at %s: %ld\n", soft.size(),

@@ -70,19 +70,7 @@ int main(int argc, char** argv) {
     }
     ostrel_mbe::Vocoder dec(rate);
     if (std::strcmp(argv[1], "soft") == 0) {
-        std::vector<std::vector<float>> soft;
-        std::uint32_t seed = 12345;
-        for (const auto& f : stream) {
-            std::vector<float> values;
-            for (std::uint8_t byte : f.span()) {
-                for (int b = 7; b >= 0; --b) {
-                    seed = seed * 1664525u + 1013904223u;
-                    const float confidence = static_cast<float>(seed >> 8) / 16777216.0f * 2.0f - 0.1f;
-                    values.push_back(((byte >> b) & 1) ? confidence : -confidence);
-                }
-            }
-            soft.push_back(std::move(values));
-        }
+        const auto soft = ostrel_mbe::bench::soft_stream(stream);
         measured_soft(dec, soft, 0, 0);  // nothing: keeps the symbol for the toggle
         for (std::size_t i = 0; i < WARM_UP; ++i) (void)dec.decode_soft(soft[i]);
         measured_soft(dec, soft, WARM_UP, frames);
