@@ -24,11 +24,15 @@ using ostrel_mbe::WireFrame;
 
 using ostrel_mbe::bench::encoded_stream;
 
-void decode_frames(benchmark::State& state, ostrel_mbe::codecs::mbe_baseline::FormantWeighting weighting) {
+using ostrel_mbe::codecs::mbe_baseline::FormantWeighting;
+
+// Decodes the stream with a channel that `setup` configured; `label` follows the rate's name.
+template <class Setup>
+void decode_frames(benchmark::State& state, Setup setup, const char* label) {
     const auto rate = static_cast<Rate>(state.range(0));
     const auto frames = encoded_stream(rate, 250);
     Vocoder dec(rate);
-    dec.set_formant_weighting(weighting);
+    setup(dec);
     std::size_t i = 0;
     for (auto _ : state) {
         auto pcm = dec.decode_bits(frames[i].span());
@@ -36,15 +40,16 @@ void decode_frames(benchmark::State& state, ostrel_mbe::codecs::mbe_baseline::Fo
         if (++i == frames.size()) i = 0;
     }
     state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-    const bool standard = weighting == ostrel_mbe::codecs::mbe_baseline::FormantWeighting::Standard;
-    state.SetLabel(std::string(ostrel_mbe::debug_name(rate)) + (standard ? "+standard" : ""));
+    state.SetLabel(std::string(ostrel_mbe::debug_name(rate)) + label);
 }
 
-void BM_Decode(benchmark::State& state) { decode_frames(state, ostrel_mbe::codecs::mbe_baseline::FormantWeighting::Compat); }
+void BM_Decode(benchmark::State& state) {
+    decode_frames(state, [](Vocoder&) {}, "");
+}
 BENCHMARK(BM_Decode)->DenseRange(0, 3);
 // The command line's decoder: the standard formant weighting.
 void BM_DecodeStandard(benchmark::State& state) {
-    decode_frames(state, ostrel_mbe::codecs::mbe_baseline::FormantWeighting::Standard);
+    decode_frames(state, [](Vocoder& dec) { dec.set_formant_weighting(FormantWeighting::Standard); }, "+standard");
 }
 BENCHMARK(BM_DecodeStandard)->DenseRange(0, 3);
 
@@ -63,19 +68,9 @@ void BM_DecodeSoft(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeSoft)->Arg(0)->Arg(2);
 
+// Level control on: the AGC and the peak limiter.
 void BM_DecodeAgc(benchmark::State& state) {
-    const auto rate = static_cast<Rate>(state.range(0));
-    const auto frames = encoded_stream(rate, 250);
-    Vocoder dec(rate);
-    dec.set_agc(true);
-    std::size_t i = 0;
-    for (auto _ : state) {
-        auto pcm = dec.decode_bits(frames[i].span());
-        benchmark::DoNotOptimize(pcm);
-        if (++i == frames.size()) i = 0;
-    }
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-    state.SetLabel(std::string(ostrel_mbe::debug_name(rate)) + " agc");
+    decode_frames(state, [](Vocoder& dec) { dec.set_agc(true); }, " agc");
 }
 BENCHMARK(BM_DecodeAgc)->DenseRange(0, 3, 2);
 
