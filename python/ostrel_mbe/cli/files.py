@@ -21,7 +21,7 @@ from typing import Any, BinaryIO, Callable, Iterable, Iterator, List, Optional, 
 import numpy as np
 
 from .. import wav
-from .common import FrameDriver, InputError, bundled_speech
+from .common import TERMINATING, FrameDriver, InputError, Terminated, bundled_speech
 
 STDIO = "-"
 # Bytes asked of a pipe per read: a read returns what has arrived, so frames flow on at once.
@@ -86,6 +86,10 @@ def read_chunks(source: BinaryIO, name: str) -> Iterator[bytes]:
     """The input as it arrives: whatever a pipe holds, or a file in large blocks."""
     fd = source.fileno() if source is sys.stdin.buffer else None
     while True:
+        # A signal handled inside a callback from C was only printed there: raise it before
+        # waiting on a pipe that may never send again.
+        if TERMINATING:
+            raise Terminated(TERMINATING[0])
         try:
             chunk = os.read(fd, PIPE_READ_BYTES) if fd is not None else source.read(1 << 16)
         except OSError as e:
