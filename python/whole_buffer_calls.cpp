@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,23 @@ void check(const std::expected<void, FrameFailure>& done) {
     if (!done) raise_frame_failure(done.error());
 }
 
+// The optional `lost` flags of a decode or transcode call: a bytes-like object (a NumPy bool
+// array is one) with one byte per frame of the input, nonzero for a frame that never arrived.
+class LostArgument {
+public:
+    LostArgument(PyObject* obj, std::size_t frames) {
+        if (obj == nullptr || obj == Py_None) return;
+        flags_.emplace(obj, "lost");
+        if (flags_->data().size() != frames)
+            raise(PyExc_ValueError, "lost: expected " + std::to_string(frames) + " flags, one per frame, got " +
+                                        std::to_string(flags_->data().size()));
+    }
+    LostFlags flags() const { return flags_ ? flags_->data() : LostFlags{}; }
+
+private:
+    std::optional<BytesInput> flags_;
+};
+
 PyObject* one_argument(PyObject* args, PyObject* kwargs, const char* function, const char* name) {
     PyObject* value = nullptr;
     unpack_arguments(args, kwargs, function, {name}, 1, &value);
@@ -99,24 +117,36 @@ PyObject* vocoder_encode_frames_call(Vocoder& channel, PyObject* args, PyObject*
 }
 
 PyObject* vocoder_decode_frames_call(Vocoder& channel, PyObject* args, PyObject* kwargs) {
-    const BytesInput bits(one_argument(args, kwargs, "decode_frames", "bits"), "bits");
-    auto [out, samples] = empty_pcm_array(bits.data().size() / wire_bytes(channel.rate()) * FRAME_SAMPLES);
-    check(without_gil([&] { return decode_frames(channel, bits.data(), samples); }));
+    PyObject* argv[2] = {nullptr, nullptr};
+    unpack_arguments(args, kwargs, "decode_frames", {"bits", "lost"}, 1, argv);
+    const BytesInput bits(argv[0], "bits");
+    const std::size_t frames = bits.data().size() / wire_bytes(channel.rate());
+    const LostArgument lost(argv[1], frames);
+    auto [out, samples] = empty_pcm_array(frames * FRAME_SAMPLES);
+    check(without_gil([&] { return decode_frames(channel, bits.data(), samples, lost.flags()); }));
     return out.release().ptr();
 }
 
 PyObject* vocoder_decode_soft_frames_call(Vocoder& channel, PyObject* args, PyObject* kwargs) {
     // The one copy of the input (the array stays writable while the lock is released).
-    const std::vector<float> soft = soft_argument(one_argument(args, kwargs, "decode_soft_frames", "soft"), "soft");
-    auto [out, samples] = empty_pcm_array(soft.size() / (8 * wire_bytes(channel.rate())) * FRAME_SAMPLES);
-    check(without_gil([&] { return decode_soft_frames(channel, soft, samples); }));
+    PyObject* argv[2] = {nullptr, nullptr};
+    unpack_arguments(args, kwargs, "decode_soft_frames", {"soft", "lost"}, 1, argv);
+    const std::vector<float> soft = soft_argument(argv[0], "soft");
+    const std::size_t frames = soft.size() / (8 * wire_bytes(channel.rate()));
+    const LostArgument lost(argv[1], frames);
+    auto [out, samples] = empty_pcm_array(frames * FRAME_SAMPLES);
+    check(without_gil([&] { return decode_soft_frames(channel, soft, samples, lost.flags()); }));
     return out.release().ptr();
 }
 
 PyObject* transcoder_transcode_frames_call(Transcoder& transcoder, PyObject* args, PyObject* kwargs) {
-    const BytesInput bits(one_argument(args, kwargs, "transcode_frames", "bits"), "bits");
-    auto [out, bytes] = empty_bytes(bits.data().size() / wire_bytes(transcoder.from()) * wire_bytes(transcoder.to()));
-    check(without_gil([&] { return transcode_frames(transcoder, bits.data(), bytes); }));
+    PyObject* argv[2] = {nullptr, nullptr};
+    unpack_arguments(args, kwargs, "transcode_frames", {"bits", "lost"}, 1, argv);
+    const BytesInput bits(argv[0], "bits");
+    const std::size_t frames = bits.data().size() / wire_bytes(transcoder.from());
+    const LostArgument lost(argv[1], frames);
+    auto [out, bytes] = empty_bytes(frames * wire_bytes(transcoder.to()));
+    check(without_gil([&] { return transcode_frames(transcoder, bits.data(), bytes, lost.flags()); }));
     return out.release().ptr();
 }
 

@@ -29,18 +29,21 @@ inline constexpr const char* ENCODE_FRAMES_DOC =
     "the codec's delay (the encoder's two frames of look-ahead and half a\n"
     "frame of synthesis), so that the decoded frames hold the whole input.";
 inline constexpr const char* DECODE_FRAMES_DOC =
-    "decode_frames($self, bits)\n--\n\n"
+    "decode_frames($self, bits, lost=None)\n--\n\n"
     "Decode whole on-wire frames (a bytes-like object of a multiple of\n"
-    "[`fec_frame_bytes`] bytes) to one `np.int16` array.";
+    "[`fec_frame_bytes`] bytes) to one `np.int16` array. `lost`, one byte\n"
+    "or bool per frame, marks frames that never arrived: their bytes are\n"
+    "ignored and they are concealed as [`decode_lost`] does.";
 inline constexpr const char* DECODE_SOFT_FRAMES_DOC =
-    "decode_soft_frames($self, soft)\n--\n\n"
+    "decode_soft_frames($self, soft, lost=None)\n--\n\n"
     "Decode whole frames given as soft values (see [`decode_soft`]), one\n"
     "1-D array of `fec_frame_bytes * 8` values per frame, to one\n"
-    "`np.int16` array.";
+    "`np.int16` array; `lost` as for [`decode_frames`].";
 inline constexpr const char* TRANSCODE_FRAMES_DOC =
-    "transcode_frames($self, bits)\n--\n\n"
+    "transcode_frames($self, bits, lost=None)\n--\n\n"
     "Transcode whole frames of the source rate (a bytes-like object) to\n"
-    "the destination rate's frames, concatenated.";
+    "the destination rate's frames, concatenated. `lost`, one byte or bool\n"
+    "per frame, marks frames that never arrived (see [`transcode_lost`]).";
 inline constexpr const char* ENCODER_PUSH_CONCAT_DOC =
     "push_concat($self, pcm)\n--\n\n"
     "Push PCM. Returns the wire bytes of the frames it completes,\n"

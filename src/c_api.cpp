@@ -15,6 +15,7 @@
 #include "live.h"
 #include "transcoder.h"
 #include "vocoder.h"
+#include "whole_buffer.h"
 
 // Each handle holds its library object as `core`.
 struct ostrel_mbe_vocoder {
@@ -292,6 +293,23 @@ int get_from(const Handle* handle, int setting, double* value) {
     return handle == nullptr ? OSTREL_MBE_ERR_NULL_POINTER : get(channel_of(*handle), setting, value);
 }
 
+// A whole-buffer call over `frames` frames of in_frame items to out_frame items each, after the
+// checks every such call makes first; run(lost flags, output span) does the frames.
+template <class Out, class Run>
+int whole_buffer(std::size_t in_len, std::size_t in_frame, int wrong_length, const std::uint8_t* lost, Out* out,
+                 std::size_t out_capacity, std::size_t out_frame, std::size_t* frames_done, Run&& run) {
+    if (frames_done == nullptr || !buffer_ok(out, out_capacity)) return OSTREL_MBE_ERR_NULL_POINTER;
+    *frames_done = 0;
+    if (in_len % in_frame != 0) return wrong_length;
+    const std::size_t frames = in_len / in_frame;
+    if (out_capacity / out_frame < frames) return OSTREL_MBE_ERR_BUFFER_TOO_SMALL;
+    return guarded([&] {
+        const auto done = run(lost == nullptr ? LostFlags{} : LostFlags{lost, frames}, std::span<Out>{out, frames * out_frame});
+        *frames_done = done ? frames : done.error().frame;
+        return done ? OSTREL_MBE_OK : code_of(done.error().error);
+    });
+}
+
 }  // namespace
 }  // namespace ostrel_mbe
 
@@ -387,6 +405,37 @@ int ostrel_mbe_vocoder_decode_lost(ostrel_mbe_vocoder* vocoder, int16_t* pcm, si
         std::memcpy(pcm, frame.data(), sizeof(frame));
         return static_cast<int>(FRAME_SAMPLES);
     });
+}
+
+int ostrel_mbe_vocoder_encode_frames(ostrel_mbe_vocoder* vocoder, const int16_t* pcm, size_t pcm_len, uint8_t* out,
+                                     size_t out_capacity, size_t* frames_done) {
+    if (vocoder == nullptr || !buffer_ok(pcm, pcm_len)) return OSTREL_MBE_ERR_NULL_POINTER;
+    Vocoder& channel = vocoder->core;
+    return whole_buffer(pcm_len, FRAME_SAMPLES, OSTREL_MBE_ERR_WRONG_PCM_LENGTH, nullptr, out, out_capacity,
+                        wire_bytes(channel.rate()), frames_done, [&](LostFlags, std::span<std::uint8_t> bytes) {
+                            return encode_frames(channel, {pcm, pcm_len}, bytes);
+                        });
+}
+
+int ostrel_mbe_vocoder_decode_frames(ostrel_mbe_vocoder* vocoder, const uint8_t* bits, size_t bits_len,
+                                     const uint8_t* lost, int16_t* pcm, size_t pcm_capacity, size_t* frames_done) {
+    if (vocoder == nullptr || !buffer_ok(bits, bits_len)) return OSTREL_MBE_ERR_NULL_POINTER;
+    Vocoder& channel = vocoder->core;
+    return whole_buffer(bits_len, wire_bytes(channel.rate()), OSTREL_MBE_ERR_WRONG_FRAME_LENGTH, lost, pcm,
+                        pcm_capacity, FRAME_SAMPLES, frames_done, [&](LostFlags flags, std::span<std::int16_t> samples) {
+                            return decode_frames(channel, {bits, bits_len}, samples, flags);
+                        });
+}
+
+int ostrel_mbe_vocoder_decode_soft_frames(ostrel_mbe_vocoder* vocoder, const float* soft, size_t soft_len,
+                                          const uint8_t* lost, int16_t* pcm, size_t pcm_capacity,
+                                          size_t* frames_done) {
+    if (vocoder == nullptr || !buffer_ok(soft, soft_len)) return OSTREL_MBE_ERR_NULL_POINTER;
+    Vocoder& channel = vocoder->core;
+    return whole_buffer(soft_len, 8 * wire_bytes(channel.rate()), OSTREL_MBE_ERR_WRONG_FRAME_LENGTH, lost, pcm,
+                        pcm_capacity, FRAME_SAMPLES, frames_done, [&](LostFlags flags, std::span<std::int16_t> samples) {
+                            return decode_soft_frames(channel, {soft, soft_len}, samples, flags);
+                        });
 }
 
 int ostrel_mbe_vocoder_reset(ostrel_mbe_vocoder* vocoder) { return reset_handle(vocoder); }
@@ -617,6 +666,17 @@ int ostrel_mbe_transcoder_transcode_lost(ostrel_mbe_transcoder* transcoder, uint
 }
 
 int ostrel_mbe_transcoder_reset(ostrel_mbe_transcoder* transcoder) { return reset_handle(transcoder); }
+
+int ostrel_mbe_transcoder_transcode_frames(ostrel_mbe_transcoder* transcoder, const uint8_t* in, size_t in_len,
+                                           const uint8_t* lost, uint8_t* out, size_t out_capacity,
+                                           size_t* frames_done) {
+    if (transcoder == nullptr || !buffer_ok(in, in_len)) return OSTREL_MBE_ERR_NULL_POINTER;
+    Transcoder& t = transcoder->core;
+    return whole_buffer(in_len, wire_bytes(t.from()), OSTREL_MBE_ERR_WRONG_FRAME_LENGTH, lost, out, out_capacity,
+                        wire_bytes(t.to()), frames_done, [&](LostFlags flags, std::span<std::uint8_t> bytes) {
+                            return transcode_frames(t, {in, in_len}, bytes, flags);
+                        });
+}
 
 int ostrel_mbe_transcoder_set_envelope_mix(ostrel_mbe_transcoder* transcoder, int mix) {
     if (transcoder == nullptr) return OSTREL_MBE_ERR_NULL_POINTER;

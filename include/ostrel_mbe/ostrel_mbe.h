@@ -210,6 +210,24 @@ int ostrel_mbe_vocoder_decode_lost(ostrel_mbe_vocoder *vocoder, int16_t *pcm, si
 int ostrel_mbe_vocoder_encode_report(const ostrel_mbe_vocoder *vocoder, ostrel_mbe_encode_report *report);
 int ostrel_mbe_vocoder_decode_report(const ostrel_mbe_vocoder *vocoder, ostrel_mbe_decode_report *report);
 
+/* ---- Whole buffers: every frame of a buffer in one call ---------------------------------- */
+/* The channel runs through the frames in order, exactly as one call per frame would.  The input
+ * holds whole frames (else OSTREL_MBE_ERR_WRONG_PCM_LENGTH or ..._WRONG_FRAME_LENGTH) and the
+ * output must hold all of theirs (else OSTREL_MBE_ERR_BUFFER_TOO_SMALL); both are checked before
+ * any frame, with *frames_done 0.  A frame that fails stops the call, which returns its code:
+ * *frames_done frames before it were written.  On success *frames_done is the frame count.
+ * `lost` is NULL or holds one flag per frame of the input: a nonzero flag marks a frame that
+ * never arrived, whose slot of the input is not read and which is concealed as by
+ * ostrel_mbe_vocoder_decode_lost (ostrel_mbe_transcoder_transcode_lost). */
+int ostrel_mbe_vocoder_encode_frames(ostrel_mbe_vocoder *vocoder, const int16_t *pcm, size_t pcm_len, uint8_t *out,
+                                     size_t out_capacity, size_t *frames_done);
+int ostrel_mbe_vocoder_decode_frames(ostrel_mbe_vocoder *vocoder, const uint8_t *bits, size_t bits_len,
+                                     const uint8_t *lost, int16_t *pcm, size_t pcm_capacity, size_t *frames_done);
+/* soft_len a multiple of 8 times the rate's frame bytes (see ostrel_mbe_vocoder_decode_soft). */
+int ostrel_mbe_vocoder_decode_soft_frames(ostrel_mbe_vocoder *vocoder, const float *soft, size_t soft_len,
+                                          const uint8_t *lost, int16_t *pcm, size_t pcm_capacity,
+                                          size_t *frames_done);
+
 /* ---- Streaming encoder: PCM in chunks of any size ---------------------------------------- */
 
 typedef struct ostrel_mbe_live_encoder ostrel_mbe_live_encoder;
@@ -296,6 +314,11 @@ int ostrel_mbe_transcoder_transcode_soft(ostrel_mbe_transcoder *transcoder, cons
  * at the full rate a frame receivers drop); returns its length. */
 int ostrel_mbe_transcoder_transcode_lost(ostrel_mbe_transcoder *transcoder, uint8_t *out, size_t out_capacity);
 int ostrel_mbe_transcoder_reset(ostrel_mbe_transcoder *transcoder);
+/* Every frame of in (a multiple of the source's frame bytes) to out, as the whole-buffer calls
+ * of the vocoder do (see there for lost, the checks and *frames_done). */
+int ostrel_mbe_transcoder_transcode_frames(ostrel_mbe_transcoder *transcoder, const uint8_t *in, size_t in_len,
+                                           const uint8_t *lost, uint8_t *out, size_t out_capacity,
+                                           size_t *frames_done);
 
 /* Values of the transcoder's envelope mix, used by the IMBE 7200 <-> AMBE+2 3600 directions
  * when the fundamental moves by more than 1 % between frames. */

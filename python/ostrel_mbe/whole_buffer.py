@@ -85,21 +85,33 @@ def encode(pcm: Any, rate: RateLike, *, sample_rate: int = wav.SAMPLE_RATE, **se
     return vocoder.encode_frames(samples, True)
 
 
-def decode(frames: Any, rate: RateLike, **settings: Any) -> np.ndarray:
+def lost_flags(lost: Any) -> Optional[np.ndarray]:
+    """`lost` as one bool per frame (None stays None), for the channel's whole-buffer calls."""
+    if lost is None:
+        return None
+    flags = np.asarray(lost)
+    if flags.ndim != 1 or not (flags.dtype == np.bool_ or flags.dtype.kind in "iu" or flags.size == 0):
+        raise TypeError(f"lost: expected a 1-D array of bools, one per frame, got a {flags.ndim}-D array of {flags.dtype}")
+    return np.ascontiguousarray(flags != 0)
+
+
+def decode(frames: Any, rate: RateLike, *, lost: Any = None, **settings: Any) -> np.ndarray:
     """Decodes whole wire frames (bytes, bytearray, memoryview) to one int16 array at 8 kHz; a
-    partial frame at the end raises ValueError naming the bytes left over."""
+    partial frame at the end raises ValueError naming the bytes left over.  `lost`, one bool per
+    frame, marks frames that never arrived (a receiver that lost sync): their bytes are ignored
+    and they are concealed as `Vocoder.decode_lost` does."""
     vocoder = Vocoder(rate_of(rate))
     apply_settings(vocoder, "decode", settings)
-    return vocoder.decode_frames(frames)
+    return vocoder.decode_frames(frames, lost_flags(lost))
 
 
-def decode_soft(values: Any, rate: RateLike, **settings: Any) -> np.ndarray:
+def decode_soft(values: Any, rate: RateLike, *, lost: Any = None, **settings: Any) -> np.ndarray:
     """Decodes whole frames given as soft values (`Vocoder.decode_soft`: one float32 or int8 per
     wire bit, positive meaning 1) to one int16 array at 8 kHz; a partial frame at the end raises
-    ValueError naming the values left over."""
+    ValueError naming the values left over.  `lost` as for `decode`."""
     vocoder = Vocoder(rate_of(rate))
     apply_settings(vocoder, "decode_soft", settings)
-    return vocoder.decode_soft_frames(values)
+    return vocoder.decode_soft_frames(values, lost_flags(lost))
 
 
 @functools.lru_cache(maxsize=None)
@@ -130,13 +142,18 @@ def route(source: Rate, target: Rate) -> Tuple[Tuple[Rate, Rate], ...]:
     return tuple(reversed(path))
 
 
-def transcode(frames: Any, from_rate: RateLike, to_rate: RateLike, **settings: Any) -> bytes:
+def transcode(frames: Any, from_rate: RateLike, to_rate: RateLike, *, lost: Any = None, **settings: Any) -> bytes:
     """Transcodes whole wire frames of one rate to another, through as many transcoder steps
     as the pair needs (imbe4400 to ambe2450 goes through imbe7200 and ambe3600); equal rates
-    give the frames back.  Settings go to every step's transcoder."""
+    give the frames back.  Settings go to every step's transcoder.  `lost`, one bool per frame,
+    marks source frames that never arrived: the first step writes the destination's frame for a
+    lost one (`Transcoder.transcode_lost`), so it needs two different rates."""
     source, target = rate_of(from_rate), rate_of(to_rate)
     data = frames
+    flags = lost_flags(lost)
     steps = route(source, target)
+    if not steps and flags is not None:
+        raise ValueError("lost: frames of equal rates are given back as they are, so none can be marked lost")
     if not steps:
         size = Vocoder(source).fec_frame_bytes
         data = bytes(memoryview(frames))
@@ -146,5 +163,6 @@ def transcode(frames: Any, from_rate: RateLike, to_rate: RateLike, **settings: A
     for a, b in steps:
         transcoder = Transcoder(a, b)
         apply_settings(transcoder, "transcode", settings)
-        data = transcoder.transcode_frames(data)
+        data = transcoder.transcode_frames(data, flags)
+        flags = None
     return data

@@ -357,6 +357,54 @@ static void test_soft_and_lost(int rate) {
     ostrel_mbe_vocoder_free(soft);
 }
 
+/* Whole-buffer calls equal one call per frame; their checks come before any frame. */
+static void test_whole_buffer(int rate) {
+    const size_t bytes = (size_t)ostrel_mbe_frame_bytes(rate);
+    int error = 0;
+    ostrel_mbe_vocoder *whole = ostrel_mbe_vocoder_new(rate, &error), *single = ostrel_mbe_vocoder_new(rate, &error);
+    int16_t pcm[FRAMES * 160], expected[FRAMES * 160], decoded[FRAMES * 160];
+    uint8_t bits[FRAMES * 18], frame[18];
+    const uint8_t lost[FRAMES] = {0, 0, 1, 0, 1, 1, 0, 0};
+    size_t done = 99;
+    make_signal(pcm, FRAMES * 160, 0);
+    CHECK(ostrel_mbe_vocoder_encode_frames(whole, pcm, FRAMES * 160 - 1, bits, sizeof bits, &done) ==
+              OSTREL_MBE_ERR_WRONG_PCM_LENGTH && done == 0);
+    CHECK(ostrel_mbe_vocoder_encode_frames(whole, pcm, FRAMES * 160, bits, FRAMES * bytes - 1, &done) ==
+              OSTREL_MBE_ERR_BUFFER_TOO_SMALL && done == 0);
+    CHECK(ostrel_mbe_vocoder_encode_frames(whole, pcm, FRAMES * 160, bits, sizeof bits, &done) == OSTREL_MBE_OK &&
+          done == FRAMES);
+    for (size_t i = 0; i < FRAMES; ++i) {
+        CHECK(ostrel_mbe_vocoder_encode(single, pcm + 160 * i, 160, frame, sizeof frame) == (int)bytes);
+        CHECK(memcmp(frame, bits + bytes * i, bytes) == 0);
+    }
+    for (size_t i = 0; i < FRAMES; ++i) {
+        int16_t *out = expected + 160 * i;
+        CHECK((lost[i] ? ostrel_mbe_vocoder_decode_lost(single, out, 160)
+                       : ostrel_mbe_vocoder_decode(single, bits + bytes * i, bytes, out, 160)) == 160);
+    }
+    CHECK(ostrel_mbe_vocoder_decode_frames(whole, bits, FRAMES * bytes + 1, lost, decoded, FRAMES * 160, &done) ==
+          OSTREL_MBE_ERR_WRONG_FRAME_LENGTH);
+    CHECK(ostrel_mbe_vocoder_decode_frames(whole, bits, FRAMES * bytes, lost, decoded, FRAMES * 160, NULL) ==
+          OSTREL_MBE_ERR_NULL_POINTER);
+    CHECK(ostrel_mbe_vocoder_decode_frames(whole, bits, FRAMES * bytes, lost, decoded, FRAMES * 160, &done) ==
+              OSTREL_MBE_OK && done == FRAMES);
+    CHECK(memcmp(decoded, expected, sizeof decoded) == 0);
+    /* A soft value that is not finite fails its frame; the frames before it are written. */
+    float soft[3 * 18 * 8];
+    for (size_t i = 0; i < 3 * bytes * 8; ++i) soft[i] = (bits[i / 8] >> (7 - i % 8)) & 1 ? 1.0f : -1.0f;
+    soft[bytes * 8 + 5] = NAN;
+    CHECK(ostrel_mbe_vocoder_decode_soft_frames(whole, soft, 3 * bytes * 8, NULL, decoded, 3 * 160, &done) ==
+              OSTREL_MBE_ERR_BAD_ARGUMENT && done == 1);
+    ostrel_mbe_vocoder_free(whole);
+    ostrel_mbe_vocoder_free(single);
+    if (rate == 1 || rate == 3) return;
+    ostrel_mbe_transcoder *t = ostrel_mbe_transcoder_new(rate, 2 - rate, &error);
+    uint8_t converted[FRAMES * 18];
+    CHECK(ostrel_mbe_transcoder_transcode_frames(t, bits, FRAMES * bytes, lost, converted, sizeof converted, &done) ==
+              OSTREL_MBE_OK && done == FRAMES);
+    ostrel_mbe_transcoder_free(t);
+}
+
 int main(void) {
     test_codes_and_geometry();
     test_null_handles_and_bad_creation();
@@ -364,6 +412,7 @@ int main(void) {
         test_vocoder(rate);
         test_streaming(rate);
         test_soft_and_lost(rate);
+        test_whole_buffer(rate);
     }
     test_settings();
     test_transcoder();

@@ -79,6 +79,44 @@ TEST_P(WholeBufferEveryRate, EqualsOneCallPerFrame) {
     EXPECT_EQ(pushed_pcm, decoded);
 }
 
+// Frames flagged lost are concealed as decode_lost / transcode_lost would, their bytes unread.
+TEST_P(WholeBufferEveryRate, LostFlagsConcealAsPerFrameCalls) {
+    const Rate rate = GetParam();
+    const std::size_t size = wire_bytes(rate), frames = 12;
+    std::vector<std::uint8_t> bits(frames * size);
+    {
+        Vocoder encoder(rate);
+        ASSERT_TRUE(encode_frames(encoder, test_signal::voiced_signal(frames), bits));
+    }
+    std::vector<std::uint8_t> lost(frames, 0);
+    for (std::size_t i : {3u, 6u, 7u, 8u, 9u, 10u}) {
+        lost[i] = 1;
+        std::fill_n(bits.begin() + static_cast<std::ptrdiff_t>(i * size), size, 0xA5);  // never read
+    }
+    Vocoder reference(rate), channel(rate);
+    std::vector<std::int16_t> expected;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const auto out = lost[i] ? reference.decode_lost() : *reference.decode_bits(std::span(bits).subspan(i * size, size));
+        expected.insert(expected.end(), out.begin(), out.end());
+    }
+    std::vector<std::int16_t> pcm(expected.size());
+    ASSERT_TRUE(decode_frames(channel, bits, pcm, lost));
+    EXPECT_EQ(pcm, expected);
+
+    // A direction from every rate: 7200->3600, 4400->7200, 3600->7200, 2450->3600.
+    const Rate to[] = {Rate::AmbePlus2_3600x2450, Rate::Imbe7200x4400, Rate::Imbe7200x4400, Rate::AmbePlus2_3600x2450};
+    auto one = *Transcoder::create(rate, to[static_cast<int>(rate)]);
+    auto whole = one;
+    std::vector<std::uint8_t> expected_bits;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const auto f = lost[i] ? one.transcode_lost() : *one.transcode(std::span(bits).subspan(i * size, size));
+        expected_bits.insert(expected_bits.end(), f.span().begin(), f.span().end());
+    }
+    std::vector<std::uint8_t> converted(expected_bits.size());
+    ASSERT_TRUE(transcode_frames(whole, bits, converted, lost));
+    EXPECT_EQ(converted, expected_bits);
+}
+
 TEST(WholeBuffer, PartialTailsNameTheirFrame) {
     Vocoder channel(Rate::Imbe7200x4400);
     const std::vector<std::int16_t> pcm(2 * FRAME_SAMPLES + 7);

@@ -61,6 +61,22 @@ def test_decode_soft_equals_frame_loop(rate):
     assert np.array_equal(ostrel_mbe.decode_soft(soft, NAMES[int(rate)]), expected)
 
 
+def test_lost_flags_conceal_as_decode_lost(rate):
+    frames = bytearray(ostrel_mbe.encode(speech_frames(12).reshape(-1), rate))
+    # A direction from every rate: 7200->3600, 4400->7200, 3600->7200, 2450->3600.
+    size, v, t = WIRE_BYTES[int(rate)], m.Vocoder(rate), m.Transcoder(rate, ALL_RATES[[2, 0, 0, 2][int(rate)]])
+    lost = np.zeros(len(frames) // size, bool)
+    lost[[2, 5, 6, 7, 8]] = True
+    for i in np.flatnonzero(lost):
+        frames[i * size:(i + 1) * size] = b"\xa5" * size  # never read
+    expected = np.concatenate([v.decode_lost() if gone else v.decode_bits(bytes(frames[i * size:(i + 1) * size]))
+                               for i, gone in enumerate(lost)])
+    assert np.array_equal(ostrel_mbe.decode(frames, rate, lost=lost), expected)
+    expected_bits = b"".join(t.transcode_lost() if gone else t.transcode(bytes(frames[i * size:(i + 1) * size]))
+                             for i, gone in enumerate(lost))
+    assert ostrel_mbe.transcode(frames, rate, ALL_RATES[[2, 0, 0, 2][int(rate)]], lost=lost.astype(np.uint8)) == expected_bits
+
+
 @pytest.mark.parametrize("source,target", [(0, 3), (3, 1), (2, 0), (1, 1)])
 def test_transcode_chains_the_steps(source, target):
     frames = ostrel_mbe.encode(speech_frames(30).reshape(-1), ALL_RATES[source])
@@ -91,6 +107,9 @@ def test_float_pcm_at_another_rate_is_resampled():
     (lambda: ostrel_mbe.transcode(b"\0" * 10, "ambe2450", "imbe7200"), ValueError, "3 bytes left over"),
     (lambda: ostrel_mbe.transcode(b"", "ambe2450", "imbe7200", envelope=1), TypeError, "'envelope'"),
     (lambda: m.LiveEncoder(m.Rate.IMBE_7200X4400).push_concat(np.zeros(3, np.float32)), TypeError, "numpy.int16"),
+    (lambda: ostrel_mbe.decode(b"\0" * 36, "imbe7200", lost=[True]), ValueError, "lost: expected 2 flags, one per frame, got 1"),
+    (lambda: ostrel_mbe.decode(b"", "imbe7200", lost=np.zeros((1, 1))), TypeError, "lost: expected a 1-D array of bools"),
+    (lambda: ostrel_mbe.transcode(b"", "imbe7200", "imbe7200", lost=[]), ValueError, "none can be marked lost"),
 ])
 def test_bad_input(call, error, text):
     with pytest.raises(error, match=text):
