@@ -438,15 +438,18 @@ class OurCodec:
         return Coder(s.label, "ostrel_mbe", RATE_BITS[s.rate], s.as_dict(), run)
 
 
-    def transcoded(self, source: str, target: str, weighting: str) -> Coder:
+    def transcoded(self, source: str, target: str, weighting: str, search: str | None = None) -> Coder:
         """Encoded at `source`, transcoded frame by frame to `target` without PCM, decoded there
-        with the library's other defaults."""
+        with the library's other defaults; `search` (into a half rate) sets the transcoder's
+        quantizer search, plain or search."""
         def run(pcm: np.ndarray) -> np.ndarray:
             if self.module is None:
                 raise Unavailable("_ostrel_mbe not importable")
             try:
                 src, dst = (getattr(self.module.Rate, RATES[r]) for r in (source, target))
                 bridge = self.module.Transcoder(src, dst)
+                if search is not None:
+                    bridge.set_quantizer_search(search == "search")
                 dec = self.module.Vocoder(dst)
                 if weighting != WEIGHTINGS[0]:
                     dec.set_formant_weighting(self._member("FormantWeighting", weighting))
@@ -456,6 +459,9 @@ class OurCodec:
                 raise Unavailable(str(exc)) from exc
         settings = {"rate": target, "transcoded_from": source, "formant_weighting": weighting}
         label = f"{source}->{target} {ENHANCEMENTS[0]}/{weighting}"
+        if search is not None:
+            settings["quantizer_search"] = search
+            label += f"/{search}"
         return Coder(label, "ostrel_mbe transcode", min(RATE_BITS[source], RATE_BITS[target]), settings, run)
 
 
@@ -864,7 +870,9 @@ def main(argv: list[str] | None = None) -> int:
         source, _, target = pair.partition(":")
         if source not in RATES or target not in RATES:
             parser.error(f"unknown transcode pair {pair}")
-        coders += [ours.transcoded(source, target, w) for w in WEIGHTINGS]
+        # Into a half rate, with and without the transcoder's quantizer search.
+        searches = QUANTIZER_SEARCHES if target.startswith("ambe") else (None,)
+        coders += [ours.transcoded(source, target, w, q) for q in searches for w in WEIGHTINGS]
     if args.loss_budget:
         sys.path.insert(0, str(Path(__file__).resolve().parent))
         import loss_budget

@@ -53,6 +53,15 @@ PyObject* transcode_lost(PyObject* self, PyObject*) {
     return guarded([&]() -> PyObject* { return transcoder_transcode_lost(core_of<Transcoder>(self)); });
 }
 
+PyObject* set_quantizer_search(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return guarded([&]() -> PyObject* {
+        PyObject* on = nullptr;
+        unpack_arguments(args, kwargs, "set_quantizer_search", {"on"}, 1, &on);
+        core_of<Transcoder>(self).set_quantizer_search(bool_argument(on, "on"));
+        Py_RETURN_NONE;
+    });
+}
+
 PyMethodDef* methods() {
     static MethodTable table = MethodTable()
                                    .add("transcode", &transcode,
@@ -62,6 +71,8 @@ PyMethodDef* methods() {
                                    .add("transcode_soft", &transcode_soft, TRANSCODE_SOFT_DOC)
                                    .add("transcode_lost", &transcode_lost, TRANSCODE_LOST_DOC)
                                    .add("reset", &reset_method<Transcoder>, "reset($self)\n--\n\n")
+                                   .add("set_quantizer_search", &set_quantizer_search,
+                                        "set_quantizer_search($self, on)\n--\n\n")
         ;
     return table.data();
 }
@@ -84,6 +95,7 @@ void register_transcoder(nb::module_& m) {
         return "Transcoder(from=Rate." + std::string(debug_name(t.from())) + ", to=Rate." +
                std::string(debug_name(t.to())) + ")";
     });
+    cls.def_prop_ro("quantizer_search", [](Bound<Transcoder>& self) { return core_of(self).quantizer_search(); });
 }
 
 }  // namespace ostrel_mbe::python

@@ -690,4 +690,15 @@ int ostrel_mbe_transcoder_envelope_mix(const ostrel_mbe_transcoder* transcoder) 
     return static_cast<int>(transcoder->core.envelope_mix());
 }
 
+int ostrel_mbe_transcoder_set_quantizer_search(ostrel_mbe_transcoder* transcoder, int on) {
+    if (transcoder == nullptr) return OSTREL_MBE_ERR_NULL_POINTER;
+    transcoder->core.set_quantizer_search(on != 0);
+    return OSTREL_MBE_OK;
+}
+
+int ostrel_mbe_transcoder_quantizer_search(const ostrel_mbe_transcoder* transcoder) {
+    if (transcoder == nullptr) return OSTREL_MBE_ERR_NULL_POINTER;
+    return transcoder->core.quantizer_search() ? 1 : 0;
+}
+
 }  // extern "C"

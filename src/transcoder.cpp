@@ -20,6 +20,7 @@ struct Transcoder::State {
     Rate from;
     Rate to;
     rate_conversion::predictor::EnvelopeMix mix = rate_conversion::predictor::EnvelopeMix::None;
+    bool quantizer_search = false;
     std::optional<rate_conversion::FullToHalfConverter> full_to_half;
     std::optional<rate_conversion::HalfToFullConverter> half_to_full;
 };
@@ -53,7 +54,7 @@ std::expected<Transcoder, VocoderError> Transcoder::create(Rate from, Rate to) {
 }
 
 Transcoder::Transcoder(Rate from, Rate to) {
-    storage_.emplace<State>(State{from, to, rate_conversion::predictor::EnvelopeMix::None, std::nullopt, std::nullopt});
+    storage_.emplace<State>(State{from, to, rate_conversion::predictor::EnvelopeMix::None, false, std::nullopt, std::nullopt});
     reset();
 }
 Transcoder::Transcoder(const Transcoder& other) { storage_.emplace<State>(other.state()); }
@@ -72,13 +73,19 @@ void Transcoder::set_envelope_mix(rate_conversion::predictor::EnvelopeMix mix) {
     reset();
 }
 
+bool Transcoder::quantizer_search() const { return state().quantizer_search; }
+void Transcoder::set_quantizer_search(bool on) {
+    state().quantizer_search = on;
+    reset();
+}
+
 void Transcoder::reset() {
     State& s = state();
     const auto direction = direction_of(s.from, s.to);
     OSTREL_CHECK(direction.has_value(), "direction was validated at construction");
     s.full_to_half.reset();
     s.half_to_full.reset();
-    if (*direction == Direction::FullToHalf) s.full_to_half.emplace(s.mix);
+    if (*direction == Direction::FullToHalf) s.full_to_half.emplace(s.mix, s.quantizer_search);
     if (*direction == Direction::HalfToFull) s.half_to_full.emplace(s.mix);
 }
 

@@ -135,17 +135,42 @@ def coder_colour(label: str) -> str:
 SHOWN_SETTINGS = {"enhancement": "classical", "pitch": "std", "ambe_plus2_synth": "ambe_plus"}
 
 
+# The no-FEC rates score exactly as their FEC forms on a clean channel; the unprocessed input
+# (PESQ 4.5) would only stretch the scale.
+NOT_SHOWN_RATES = ("imbe4400", "ambe2450")
+
+
 def _shown(result: dict) -> bool:
+    if result.get("family") == "reference":
+        return False
     if result.get("family") != "ostrel_mbe":
         return True
     settings = result.get("settings", {})
-    return all(settings.get(key, value) == value for key, value in SHOWN_SETTINGS.items())
+    return (settings.get("rate") not in NOT_SHOWN_RATES
+            and all(settings.get(key, value) == value for key, value in SHOWN_SETTINGS.items()))
 
 
-def quality_rows(payload: dict) -> list[tuple[str, float, float, float | None]]:
-    """(label, PESQ mean, PESQ min, STOI mean or None) of the scored coders in a quality.py JSON:
-    our rates at the default settings with either formant weighting, the bridges between the
-    codecs and every comparison coder; ours first, then by bit rate."""
+# What the command line uses where the library's default differs: the standard formant weighting,
+# and the quantizer search into the half rates (encoding and transcoding alike).
+COMMAND_LINE = {"formant_weighting": "standard", "quantizer_search": "search"}
+COMMAND_LINE_MARK = " [command line]"
+
+
+def command_line(result: dict) -> bool:
+    """Whether a row of ours is decoded (and, into a half rate, quantized) as the command line does."""
+    if not result.get("family", "").startswith("ostrel_mbe"):
+        return False
+    settings = result.get("settings", {})
+    # Every row of ours names its weighting; only the half rates name a quantizer.
+    return (settings.get("formant_weighting") == COMMAND_LINE["formant_weighting"]
+            and settings.get("quantizer_search", "search") == COMMAND_LINE["quantizer_search"])
+
+
+def quality_rows(payload: dict) -> list[tuple[str, float, float, float | None, float | None]]:
+    """(label, PESQ mean, PESQ min, STOI mean or None, P.808 mean or None) of the scored coders in a
+    quality.py JSON: our rates at the default settings with either formant weighting (and, at the
+    half rates, either quantizer), the bridges between the codecs and every comparison coder;
+    ours first, then by bit rate.  The command line's rows are marked."""
     rows = []
     for label, r in payload.get("results", {}).items():
         if not r.get("available", True) or not _shown(r):
@@ -154,7 +179,8 @@ def quality_rows(payload: dict) -> list[tuple[str, float, float, float | None]]:
         if pesq.get("mean") is None:
             continue
         stoi = r.get("stoi", {}).get("mean")
-        rows.append((label, pesq["mean"], pesq["min"], stoi))
+        p808 = r.get("p808", {}).get("mean")
+        rows.append((label + (COMMAND_LINE_MARK if command_line(r) else ""), pesq["mean"], pesq["min"], stoi, p808))
     return sorted(rows, key=lambda row: (coder_colour(row[0]) != OURS_COLOUR, -bit_rate(row[0]), row[0]))
 
 
@@ -170,7 +196,9 @@ def plot_quality(plt, payload: dict, out: Path) -> Path | None:
     if not rows:
         return None
     with_stoi = all(r[3] is not None for r in rows)
-    fig, axes = plt.subplots(1, 2 if with_stoi else 1, figsize=(10 if with_stoi else 8, 0.32 * len(rows) + 1.4),
+    with_p808 = with_stoi and all(r[4] is not None for r in rows)
+    panels = 1 + with_stoi + with_p808
+    fig, axes = plt.subplots(1, panels, figsize=(4 + 3.5 * panels, 0.32 * len(rows) + 1.4),
                              sharey=True, constrained_layout=True, squeeze=False)
     y = np.arange(len(rows))
     colours = [coder_colour(r[0]) for r in rows]
@@ -178,6 +206,9 @@ def plot_quality(plt, payload: dict, out: Path) -> Path | None:
     ax.barh(y, [r[1] for r in rows], color=colours, label="mean")
     ax.plot([r[2] for r in rows], y, "k|", markersize=10, label="lowest clip")
     ax.set_yticks(y, [r[0] for r in rows], fontsize=8)
+    for tick, row in zip(ax.get_yticklabels(), rows):
+        if row[0].endswith(COMMAND_LINE_MARK):
+            tick.set_fontweight("bold")
     ax.invert_yaxis()
     ax.set_xlim(1.0, 4.5)
     ax.set_xlabel("PESQ narrow-band MOS-LQO (higher is better)")
@@ -187,8 +218,13 @@ def plot_quality(plt, payload: dict, out: Path) -> Path | None:
         ax.barh(y, [r[3] for r in rows], color=colours)
         ax.set_xlim(0.8, 1.0)
         ax.set_xlabel("STOI (higher is better)")
-    fig.suptitle(f"Speech quality over {len(payload.get('clips', {}))} clips: ostrel_mbe (blue) and other "
-                 "coders (orange)", fontsize=10)
+    if with_p808:
+        ax = axes[0][2]
+        ax.barh(y, [r[4] for r in rows], color=colours)
+        ax.set_xlim(2.5, 3.6)
+        ax.set_xlabel("DNSMOS P.808 (higher is better)")
+    fig.suptitle(f"Speech quality over {len(payload.get('clips', {}))} clips: ostrel_mbe (blue; the command "
+                 "line's settings in bold) and other coders (orange)", fontsize=10)
     path = save(fig, out / "pesq.png")
     plt.close(fig)
     return path

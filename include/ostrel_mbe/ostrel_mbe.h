@@ -329,6 +329,14 @@ int ostrel_mbe_transcoder_set_envelope_mix(ostrel_mbe_transcoder *transcoder, in
 /* The envelope mix, or a negative code. */
 int ostrel_mbe_transcoder_envelope_mix(const ostrel_mbe_transcoder *transcoder);
 
+/* IMBE 7200 -> AMBE+2 3600: on (nonzero) chooses the half-rate quantizer indices by the
+ * spectrum a decoder rebuilds (better quality, slower), off (default) the nearest entries; any
+ * decoder reads either.  Resets the transcoder; the other directions ignore it.  Returns
+ * OSTREL_MBE_OK. */
+int ostrel_mbe_transcoder_set_quantizer_search(ostrel_mbe_transcoder *transcoder, int on);
+/* 1 when the quantizer search is on, 0 when off, or a negative code. */
+int ostrel_mbe_transcoder_quantizer_search(const ostrel_mbe_transcoder *transcoder);
+
 #ifdef __cplusplus
 }
 #endif

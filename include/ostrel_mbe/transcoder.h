@@ -57,7 +57,7 @@ public:
     // frame, or at the full rate the frame a receiver drops (pitch index 208).  No state moves.
     WireFrame transcode_lost() const;
 
-    // Fresh converter state; the direction and the envelope mix stay.
+    // Fresh converter state; the direction, the envelope mix and the quantizer search stay.
     void reset();
 
     // The cross-codec directions' amplitude mixing across frames (predictor::EnvelopeMix);
@@ -65,7 +65,14 @@ public:
     rate_conversion::predictor::EnvelopeMix envelope_mix() const;
     void set_envelope_mix(rate_conversion::predictor::EnvelopeMix mix);
 
-    // The direction, the envelope mix and the rate converter the direction needs, defined in
+    // IMBE 7200 -> AMBE+2 3600: choose the half-rate indices by the spectrum a decoder rebuilds,
+    // as Vocoder::set_quantizer_search does for encoding (default off, the nearest entries).
+    // Any decoder reads the result.  Takes effect from a fresh converter, so it resets the
+    // transcoder; the other directions ignore it.
+    bool quantizer_search() const;
+    void set_quantizer_search(bool on);
+
+    // The direction, the envelope mix, the quantizer search and the rate converter the direction needs, defined in
     // the library's private sources.
     struct State;
     // Defined where State is complete: clang instantiates the storage's accessor (and

@@ -5,6 +5,7 @@
 #include <numbers>
 
 #include "ambe_plus2_wire/dequantize/codebook_search.h"
+#include "ambe_plus2_wire/dequantize/reconstruction_search.h"
 #include "ambe_plus2_wire/frame.h"
 #include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "ambe_plus2_wire/priority.h"
@@ -86,7 +87,8 @@ std::expected<HalfRateSymbols, ConvertError> FullToHalfConverter::convert_vector
         params = predictor::blend(params, entry.harmonics, blend_, entry.omega0, mix_);
     }
 
-    auto u = ambe_dq::quantize_closed_loop(params, ambe_);
+    auto u = quantizer_search_ ? ambe_dq::quantize_by_reconstruction(params, ambe_)
+                               : ambe_dq::quantize_closed_loop(params, ambe_);
     if (!u) {
         if (u.error().kind == ambe_dq::DecodeErrorKind::BadPitch) return std::unexpected(ConvertError{ConvertError::HalfPitchOutOfRange{}});
         return std::unexpected(ConvertError{u.error()});

@@ -41,12 +41,16 @@ using HalfRateSymbols = std::array<std::uint8_t, 36>;
 
 // What a converter of either direction carries from frame to frame: the predictor state of the
 // wire it decodes and of the wire it encodes, and the previous output for the amplitude blend.
+// quantizer_search: the half-rate indices are chosen by the rebuilt spectrum
+// (quantize_by_reconstruction) rather than as the nearest entries; the full rate ignores it.
 class ConverterState {
 public:
-    explicit ConverterState(predictor::EnvelopeMix mix = predictor::EnvelopeMix::None) : mix_(mix) {}
+    explicit ConverterState(predictor::EnvelopeMix mix = predictor::EnvelopeMix::None, bool quantizer_search = false)
+        : mix_(mix), quantizer_search_(quantizer_search) {}
 
 protected:
     predictor::EnvelopeMix mix_;
+    bool quantizer_search_;
     ambe_plus2_wire::dequantize::DecoderState ambe_{};
     predictor::BlendState blend_{};
     imbe_wire::dequantize::DecoderState imbe_{};

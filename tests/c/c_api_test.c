@@ -309,6 +309,10 @@ static void test_transcoder(void) {
     CHECK(ostrel_mbe_transcoder_set_envelope_mix(half, OSTREL_MBE_ENVELOPE_MIX_PREVIOUS) == OSTREL_MBE_OK);
     CHECK(ostrel_mbe_transcoder_envelope_mix(half) == OSTREL_MBE_ENVELOPE_MIX_PREVIOUS);
     CHECK(ostrel_mbe_transcoder_envelope_mix(NULL) == OSTREL_MBE_ERR_NULL_POINTER);
+    CHECK(ostrel_mbe_transcoder_quantizer_search(half) == 0);
+    CHECK(ostrel_mbe_transcoder_set_quantizer_search(half, 1) == OSTREL_MBE_OK);
+    CHECK(ostrel_mbe_transcoder_quantizer_search(half) == 1);
+    CHECK(ostrel_mbe_transcoder_set_quantizer_search(NULL, 1) == OSTREL_MBE_ERR_NULL_POINTER);
     ostrel_mbe_transcoder_free(strip);
     ostrel_mbe_transcoder_free(protect);
     ostrel_mbe_transcoder_free(half);

@@ -167,6 +167,26 @@ TEST(Transcoder, ResetGivesAFreshConverterAndKeepsTheEnvelopeMix) {
     EXPECT_EQ(t.to(), Rate::Imbe7200x4400);
 }
 
+// The search changes which half-rate indices go out, not what a decoder accepts; it survives reset.
+TEST(Transcoder, QuantizerSearchChangesTheHalfRateFramesWhichAnyDecoderReads) {
+    const auto frames = encode_all(Rate::Imbe7200x4400, voiced_signal(12, 140.0));
+    auto plain = *Transcoder::create(Rate::Imbe7200x4400, Rate::AmbePlus2_3600x2450);
+    auto searched = *Transcoder::create(Rate::Imbe7200x4400, Rate::AmbePlus2_3600x2450);
+    EXPECT_FALSE(searched.quantizer_search());
+    searched.set_quantizer_search(true);
+    searched.reset();
+    EXPECT_TRUE(searched.quantizer_search());
+    Vocoder decoder(Rate::AmbePlus2_3600x2450);
+    std::size_t differ = 0;
+    for (const auto& f : frames) {
+        const auto out = searched.transcode(f.span());
+        ASSERT_TRUE(out.has_value());
+        differ += out->bytes != plain.transcode(f.span())->bytes;
+        EXPECT_TRUE(decoder.decode_bits(out->span()).has_value());
+    }
+    EXPECT_GT(differ, 0u);
+}
+
 // Speech-like signals transcoded across codecs keep their pitch and level.
 struct CrossCodec {
     Rate from;

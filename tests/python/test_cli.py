@@ -188,19 +188,26 @@ def test_frame_files_with_a_partial_frame_keep_the_whole_frames(tmp_path, short_
     assert (tmp_path / "bare").stat().st_size == 28 * 7
 
 
-@pytest.mark.parametrize("source, target", [("imbe7200", "ambe3600"), ("ambe3600", "imbe7200"),
-                                            ("imbe4400", "imbe7200"), ("ambe3600", "ambe2450"),
-                                            ("imbe4400", "ambe2450")])
-def test_transcode_matches_the_library(tmp_path, short_clip, source, target):
+# imbe7200 -> ambe3600 goes through the quantizer search unless --quantizer plain asks otherwise.
+@pytest.mark.parametrize("source, target, quantizer", [("imbe7200", "ambe3600", "search"),
+                                                       ("imbe7200", "ambe3600", "plain"),
+                                                       ("ambe3600", "imbe7200", "search"),
+                                                       ("imbe4400", "imbe7200", "search"),
+                                                       ("ambe3600", "ambe2450", "search"),
+                                                       ("imbe4400", "ambe2450", "search")])
+def test_transcode_matches_the_library(tmp_path, short_clip, source, target, quantizer):
     frames = tmp_path / "in.bin"
     assert run("encode", "--rate", source, short_clip, frames).returncode == 0
-    r = run("transcode", "--from", source, "--to", target, frames, tmp_path / "out.bin")
+    given = ("--quantizer", "plain") if quantizer == "plain" else ()
+    r = run("transcode", "--from", source, "--to", target, frames, tmp_path / "out.bin", *given)
     assert r.returncode == 0, r.stderr
     # Pairs the library does not convert directly are chained through the ones it does.
     path = {("imbe4400", "ambe2450"): ["imbe4400", "imbe7200", "ambe3600", "ambe2450"]}.get((source, target),
                                                                                          [source, target])
     assert " -> ".join(path) in r.stdout
     chain = [m.Transcoder(RATES[a], RATES[b]) for a, b in zip(path, path[1:])]
+    for t in chain:
+        t.set_quantizer_search(quantizer == "search")
     data, n = frames.read_bytes(), m.Vocoder(RATES[source]).fec_frame_bytes
 
     def through(frame):

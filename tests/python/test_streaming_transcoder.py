@@ -229,6 +229,13 @@ def test_transcoder_arguments():
         m.Transcoder(R.IMBE_4400X4400)
     with pytest.raises(TypeError, match="bits"):
         m.Transcoder(R.IMBE_4400X4400, R.IMBE_7200X4400).transcode(bytearray(11))
+    t = m.Transcoder(R.IMBE_7200X4400, R.AMBEPLUS2_3600X2450)
+    assert t.quantizer_search is False
+    t.set_quantizer_search(on=True)
+    t.reset()
+    assert t.quantizer_search is True
+    with pytest.raises(TypeError, match="on"):
+        t.set_quantizer_search("yes")
 
 
 @pytest.mark.parametrize("fec, bare", [(R.IMBE_7200X4400, R.IMBE_4400X4400),

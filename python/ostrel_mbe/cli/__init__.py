@@ -25,8 +25,9 @@ batch      one of encode, decode, transcode, roundtrip, simulate over many files
 decode and roundtrip decode with the standard's formant weighting (FormantWeighting.STANDARD),
 which scores higher on PESQ than the library's default; --formant-weighting compat selects the
 library's default (FormantWeighting.COMPAT).  encode, roundtrip and simulate encode the half rates
-with the quantizer search (Vocoder.set_quantizer_search), which scores higher on PESQ, STOI and
-DNSMOS P.808 than the library's default; --quantizer plain selects the library's default.
+with the quantizer search (Vocoder.set_quantizer_search), and transcode converts imbe7200 to
+ambe3600 with it (Transcoder.set_quantizer_search); both score higher on PESQ, STOI and DNSMOS
+P.808 than the library's default; --quantizer plain selects the library's default.
 
 The output file may also be given with -o.  Without an input file (encode -o FILE, roundtrip),
 the bundled speech clip is used.  encode, decode, transcode and info take "-" for standard input or
@@ -70,8 +71,8 @@ def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog=PROG, description="P25 IMBE / AMBE+2 vocoder: encode, decode, transcode and round-trip.",
         epilog="decode and roundtrip use the standard's formant weighting by default (higher PESQ); "
-               "--formant-weighting compat gives the library's default. encode, roundtrip and simulate use the "
-               "half-rate quantizer search by default; --quantizer plain gives the library's default.")
+               "--formant-weighting compat gives the library's default. encode, roundtrip, simulate and transcode "
+               "use the half-rate quantizer search by default; --quantizer plain gives the library's default.")
     parser.add_argument("--version", action="version", version=f"{PROG} {__version__}")
     sub = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
     for command in COMMANDS:

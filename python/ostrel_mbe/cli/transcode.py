@@ -24,6 +24,11 @@ def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
     p.add_argument("--to", dest="target", choices=rate_names(), required=True,
                    help="rate of the output frames: any other rate; the library's directions (the other "
                         "form of the same codec, imbe7200 <-> ambe3600) are chained where needed")
+    p.add_argument("--quantizer", choices=["search", "plain"], default="search",
+                   help="imbe7200 -> ambe3600 quantizer: search (default here) picks the half-rate indices by the "
+                        "spectrum a decoder rebuilds, higher PESQ, STOI and DNSMOS P.808 for about twice the "
+                        "conversion time; plain is the library's default, the nearest entry of each codebook; "
+                        "the other directions ignore it")
     add_progress(p)
     p.set_defaults(run=run)
     return p
@@ -51,6 +56,8 @@ def route(source: str, target: str) -> List[str]:
 def run(args: argparse.Namespace) -> None:
     path = route(args.source, args.target)
     chain = [_direct(a, b) for a, b in zip(path, path[1:])]
+    for step in chain:
+        step.set_quantizer_search(args.quantizer == "search")  # type: ignore[union-attr]
     size = frame_bytes(RATES[args.source])
     pending = bytearray()
 
