@@ -23,8 +23,8 @@ Amplitudes estimate_spectral_amplitudes(const basis::Spectrum& spectrum,
         const std::size_t band = vuv::band_of(static_cast<std::size_t>(l), decision.band_count);
         double value = 0.0;
         if (band >= 1 && decision.voiced[band]) {
-            std::array<double, basis::MAX_HARMONIC_BINS> w;
-            rows.row(bins, pitch.omega0, l, w);
+            std::array<double, basis::MAX_HARMONIC_BINS> scratch;
+            const double* w = rows.row(bins, pitch.omega0, l, scratch);
             double weight = 0.0;
             for (int k = bins.first; k < bins.end; ++k) {
                 const double wk = w[static_cast<std::size_t>(k - bins.first)];

@@ -31,9 +31,8 @@ double comb_error(const basis::Spectrum& spectrum, const basis::BasisRows& rows,
         if (l > skip) bins = {bins.end, basis::harmonic_bins(omega, l).end};
         if (bins.first > u) break;
         if (bins.end <= 50) continue;
-        std::array<double, basis::MAX_HARMONIC_BINS> w;
-        rows.row(bins, omega, l, w);
-        const basis::HarmonicFit fit{spectrum, bins, w};
+        std::array<double, basis::MAX_HARMONIC_BINS> scratch;
+        const basis::HarmonicFit fit{spectrum, bins, rows.row(bins, omega, l, scratch)};
         fit.add_error(fit.amplitude(), std::max(bins.first, 50), std::min(bins.end, u + 1), total);
     }
     return total;

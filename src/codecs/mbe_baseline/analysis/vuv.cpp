@@ -48,9 +48,8 @@ VuvDecision determine_vuv(const basis::Spectrum& spectrum, std::span<const doubl
         double signal_sum = 0.0;
         for (int l = first; l <= last; ++l) {
             const basis::BinRange bins = basis::harmonic_bins(pitch.omega0, l);
-            std::array<double, basis::MAX_HARMONIC_BINS> w;
-            rows.row(bins, pitch.omega0, l, w);
-            const basis::HarmonicFit fit{spectrum, bins, w};
+            std::array<double, basis::MAX_HARMONIC_BINS> scratch;
+            const basis::HarmonicFit fit{spectrum, bins, rows.row(bins, pitch.omega0, l, scratch)};
             fit.add_error(fit.amplitude(), bins.first, bins.end, error_sum);
             for (int b = bins.first; b < bins.end; ++b) {
                 const common::simd::Pair s = fit.at(b);
