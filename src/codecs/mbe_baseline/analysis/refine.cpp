@@ -8,6 +8,7 @@
 #include <numbers>
 
 #include "common/check.h"
+#include "common/simd.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::refine {
 namespace {
@@ -16,6 +17,8 @@ constexpr std::array<double, 10> OFFSETS = {-1.125, -0.875, -0.625, -0.375, -0.1
                                             0.125,  0.375,  0.625,  0.875,  1.125};
 
 // Fit error of the harmonic comb at omega over bins 50..u, u the upper bin for this omega.
+// Built for AVX2 and for the baseline instruction set (the same operations in the same order).
+OSTREL_AVX2_CLONES
 double comb_error(const basis::Spectrum& spectrum, const basis::BasisRows& rows, double omega) {
     const double upper = std::floor(118.4512 - (64.0 / std::numbers::pi) * omega);
     if (upper < 50.0) return 0.0;
