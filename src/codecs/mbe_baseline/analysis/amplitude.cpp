@@ -5,9 +5,11 @@
 #include <complex>
 
 #include "common/check.h"
+#include "common/simd.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::amplitude {
 
+OSTREL_AVX2_CLONES
 Amplitudes estimate_spectral_amplitudes(const basis::Spectrum& spectrum,
                                         std::span<const double, basis::BASIS_LENGTH> table,
                                         const refine::RefinedPitch& pitch, const vuv::VuvDecision& decision) {

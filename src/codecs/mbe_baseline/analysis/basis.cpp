@@ -7,6 +7,7 @@
 
 #include "common/built_once.h"
 #include "common/check.h"
+#include "common/simd.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::basis {
 namespace {
@@ -71,6 +72,7 @@ const RowTransform& row_window_transform() { return common::built_once<build_row
 
 const std::array<double, BASIS_LENGTH>& window_transform() { return common::built_once<build_window_transform>(); }
 
+OSTREL_AVX2_CLONES
 Spectrum windowed_spectrum(History history) {
     const auto& w = spectral_window();
     common::fft::RealBuffer<SPECTRUM_BINS> buffer{};

@@ -138,6 +138,7 @@ std::array<double, LPF_LENGTH> compute_s_lpf_shared(std::span<const double, 480>
     return y;
 }
 
+OSTREL_AVX2_CLONES
 PitchSearch PitchSearch::from_lpf(std::span<const double, WINDOW_LENGTH> s) {
     const PitchTables& t = pitch_tables();
     PitchSearch search;

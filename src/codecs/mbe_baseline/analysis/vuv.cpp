@@ -13,6 +13,7 @@ bool harmonic_voiced(const VuvDecision& decision, std::size_t l) {
     return decision.band_count >= 1 && decision.voiced[band_of(l, decision.band_count)];
 }
 
+OSTREL_AVX2_CLONES
 VuvDecision determine_vuv(const basis::Spectrum& spectrum, std::span<const double, basis::BASIS_LENGTH> table,
                           const refine::RefinedPitch& pitch, VoicingState& state, double pitch_error) {
     VuvDecision d;
