@@ -267,28 +267,44 @@ std::array<GridRange, GRID_SIZE> build_grid_ranges() {
 
 const std::array<GridRange, GRID_SIZE>& grid_ranges() { return common::built_once<build_grid_ranges>(); }
 
+// The best grid point of a range: its index and error.
+struct GridMinimum {
+    std::uint16_t index;
+    double error;
+};
+
 // search.argmin_in_range(0.8 P_k, 1.2 P_k) for every grid period P_k.  The ranges slide
 // upwards, so one pass with a queue of candidates finds every minimum: the queue holds the grid
 // points of the range that no later point undercuts, errors rising from front to back, and the
 // front is the range's minimum.  A point only undercuts strictly smaller errors away, so of equal
-// errors the smaller index stays in front, as in argmin_in_range.
-std::array<PeriodError, GRID_SIZE> window_minima(const PitchSearch& search) {
+// errors the smaller index stays in front, as in argmin_in_range.  The slot before the front
+// holds minus infinity, which no error undercuts, so the back needs no test against the front.
+std::array<GridMinimum, GRID_SIZE> window_minima(const PitchSearch& search) {
     const auto& error = search.error;
     const auto& ranges = grid_ranges();
-    std::array<std::uint16_t, GRID_SIZE> queue;
-    std::size_t head = 0;
-    std::size_t tail = 0;
+    std::array<double, GRID_SIZE + 1> queued_error;
+    std::array<std::uint16_t, GRID_SIZE + 1> queued_index;
+    constexpr double floor_mark = -std::numeric_limits<double>::infinity();
+    queued_error[0] = floor_mark;
+    std::size_t head = 1;
+    std::size_t tail = 1;
     std::size_t next = 0;
-    std::array<PeriodError, GRID_SIZE> out;
+    std::array<GridMinimum, GRID_SIZE> out;
     for (std::size_t k = 0; k < GRID_SIZE; ++k) {
         const GridRange& r = ranges[k];
         for (; next <= r.last; ++next) {
             const double e = error[next];
-            while (tail > head && e < error[queue[tail - 1]]) --tail;
-            queue[tail++] = static_cast<std::uint16_t>(next);
+            while (e < queued_error[tail - 1]) --tail;
+            queued_error[tail] = e;
+            queued_index[tail] = static_cast<std::uint16_t>(next);
+            ++tail;
         }
-        while (queue[head] < r.first) ++head;
-        out[k] = {grid_period(queue[head]), error[queue[head]]};
+        if (queued_index[head] < r.first) {
+            do ++head;
+            while (queued_index[head] < r.first);
+            queued_error[head - 1] = floor_mark;
+        }
+        out[k] = {queued_index[head], queued_error[head]};
     }
     return out;
 }
@@ -298,20 +314,23 @@ std::array<PeriodError, GRID_SIZE> window_minima(const PitchSearch& search) {
 PeriodError look_ahead(const PitchSearch& current, const PitchSearch& next, const PitchSearch& after_next) {
     // Every period searched from here on is a grid period, so the two chained searches in the
     // following frames (E1 from next at P, E2 from after_next at E1's period) are table lookups.
-    const std::array<PeriodError, GRID_SIZE> next_best = window_minima(next);
-    const std::array<PeriodError, GRID_SIZE> after_best = window_minima(after_next);
-    const auto cumulative_error = [&](double current_error, double p) {
-        const PeriodError& first = next_best[grid_index(p)];
-        const PeriodError& second = after_best[grid_index(first.period)];
-        return current_error + first.error + second.error;
+    const std::array<GridMinimum, GRID_SIZE> next_best = window_minima(next);
+    const std::array<GridMinimum, GRID_SIZE> after_best = window_minima(after_next);
+    const auto cumulative_error = [&](double current_error, std::size_t k) {
+        const GridMinimum& first = next_best[k];
+        return current_error + first.error + after_best[first.index].error;
     };
 
-    PeriodError best{grid_period(0), cumulative_error(current.error[0], grid_period(0))};
+    std::size_t best_k = 0;
+    double best_error = cumulative_error(current.error[0], 0);
     for (std::size_t k = 1; k < GRID_SIZE; ++k) {
-        const double p = grid_period(k);
-        const double ce = cumulative_error(current.error[k], p);
-        if (ce < best.error) best = {p, ce};
+        const double ce = cumulative_error(current.error[k], k);
+        if (ce < best_error) {
+            best_k = k;
+            best_error = ce;
+        }
     }
+    const PeriodError best{grid_period(best_k), best_error};
 
     // A period that is a multiple of the true one fits nearly as well; try the sub-multiples,
     // shortest period first, and take the first that explains the three frames well enough.
@@ -322,7 +341,7 @@ PeriodError look_ahead(const PitchSearch& current, const PitchSearch& next, cons
         if (best.period / dn < 21.0) continue;
         const double pn = std::round(2.0 * best.period / dn) / 2.0;
         if (pn < 21.0 || pn > 122.0) continue;
-        const double ce = cumulative_error(current.error_at(pn), pn);
+        const double ce = cumulative_error(current.error_at(pn), grid_index(pn));
         const double ratio = best.error > 0.0 ? ce / best.error : std::numeric_limits<double>::infinity();
         if (ce <= 0.85 && (ratio <= 1.7 || (ce <= 0.4 && (ce <= 0.05 || ratio <= 3.5)))) return {pn, ce};
     }
