@@ -107,7 +107,21 @@ void fill_grid_errors(PitchSearch& search) {
             for (std::size_t k = run.first; k < run.end; ++k) sum[k] += term[t * (42 + k)];
         }
     }
-    for (std::size_t k = 0; k < GRID_SIZE; ++k) {
+    // Four grid points per step, each lane the scalar expression (a lane whose denominator is
+    // not positive takes 1 and discards its quotient).
+    using common::simd::Quad;
+    const Quad energy = {search.energy, search.energy, search.energy, search.energy};
+    const Quad window_power = {search.window_power, search.window_power, search.window_power, search.window_power};
+    const Quad one = {1.0, 1.0, 1.0, 1.0};
+    const Quad zero = {};
+    std::size_t k = 0;
+    for (; k + 4 <= GRID_SIZE; k += 4) {
+        const Quad period = {grid_period(k), grid_period(k + 1), grid_period(k + 2), grid_period(k + 3)};
+        const Quad denominator = energy * (one - period * window_power);
+        const Quad numerator = energy - period * Quad(common::simd::quad_at(sum.data() + k));
+        common::simd::quad_at(search.error.data() + k) = denominator <= zero ? one : numerator / denominator;
+    }
+    for (; k < GRID_SIZE; ++k) {
         const double period = grid_period(k);
         const double denominator = search.energy * (1.0 - period * search.window_power);
         const double numerator = search.energy - period * sum[k];
