@@ -136,19 +136,38 @@ void fill_grid_errors(PitchSearch& search) {
 OSTREL_AVX2_CLONES
 std::array<double, LPF_LENGTH> compute_s_lpf_shared(std::span<const double, 480> history) {
     const auto& h = pitch_tables().lpf;
-    // The history between 80 zeros on the left and 81 on the right, so that every tap reads a
-    // sample: the zero terms leave each sum exactly as a bounds-checked loop would.  The taps run
-    // in the outer loop, in the same order for every output, and the inner loop over the outputs
-    // vectorises.
+    // The history between 80 zeros on the left and zeros on the right, so that every tap reads a
+    // sample: the zero terms leave each sum exactly as a bounds-checked loop would.  Sixteen
+    // outputs at a time stay in four vector registers while the taps run over them, in the same
+    // order for every output (the first product added to zero), and only then are stored.
     constexpr int LEFT = 80;
-    alignas(64) std::array<double, LEFT + 480 + 81> padded{};
+    constexpr std::size_t BLOCK = 16;
+    constexpr std::size_t BLOCKED_LENGTH = (LPF_LENGTH + BLOCK - 1) / BLOCK * BLOCK;  // 624
+    alignas(64) std::array<double, BLOCKED_LENGTH + 20> padded{};
     std::copy(history.begin(), history.end(), padded.begin() + LEFT);
-    std::array<double, LPF_LENGTH> y{};
-    for (int n = -10; n <= 10; ++n) {
-        const double tap = h[static_cast<std::size_t>(n + 10)];
-        const double* x = padded.data() + (LEFT - 70 - n);  // x[j] = history[j - 70 - n]
-        for (std::size_t j = 0; j < LPF_LENGTH; ++j) y[j] += tap * x[j];
+    std::array<double, LPF_LENGTH> y;
+    alignas(64) std::array<double, BLOCK> last_block;
+    using common::simd::Quad;
+    using common::simd::quad_at;
+    for (std::size_t j = 0; j < BLOCKED_LENGTH; j += BLOCK) {
+        Quad y0{}, y1{}, y2{}, y3{};
+#pragma GCC unroll 21
+        for (int n = -10; n <= 10; ++n) {
+            const double tap = h[static_cast<std::size_t>(n + 10)];
+            const Quad t = {tap, tap, tap, tap};
+            const double* x = padded.data() + (LEFT - 70 - n) + j;  // x[i] = history[j + i - 70 - n]
+            y0 += t * Quad(quad_at(x));
+            y1 += t * Quad(quad_at(x + 4));
+            y2 += t * Quad(quad_at(x + 8));
+            y3 += t * Quad(quad_at(x + 12));
+        }
+        double* out = j + BLOCK <= LPF_LENGTH ? y.data() + j : last_block.data();
+        quad_at(out) = y0;
+        quad_at(out + 4) = y1;
+        quad_at(out + 8) = y2;
+        quad_at(out + 12) = y3;
     }
+    std::copy(last_block.begin(), last_block.begin() + (LPF_LENGTH % BLOCK), y.end() - (LPF_LENGTH % BLOCK));
     return y;
 }
 
