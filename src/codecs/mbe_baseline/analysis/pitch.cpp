@@ -45,9 +45,8 @@ RangeMinEntry better(const RangeMinEntry& a, const RangeMinEntry& b) {
     return b.index < a.index ? b : a;
 }
 
-// The grid periods in runs of equal q = floor(150 / P_k) = 300 / (42 + k): the 2q + 1 terms of
-// E(P_k) are then added in one loop over the run's k per term, which vectorises, every k's sum
-// keeping its own order of additions.
+// The grid periods in runs of equal q = floor(150 / P_k) = 300 / (42 + k): within a run the
+// 2q + 1 terms of E(P_k) are a fixed sequence, added by code unrolled for that q.
 struct QuotientRun {
     std::uint16_t first;
     std::uint16_t end;
@@ -74,6 +73,24 @@ std::array<QuotientRun, QUOTIENT_RUNS> build_quotient_runs() {
 
 const std::array<QuotientRun, QUOTIENT_RUNS>& quotient_runs() { return common::built_once<build_quotient_runs>(); }
 
+// The sums of E(P_k) over one quotient run: term t = q down to 1, t = 0, t = 1 up to q, with
+// term t at term[t (42 + k)].  Each sum stays in a register and the q distinct terms are read
+// once.  0 + x, the first addition, is x (only a zero's sign could differ, and the sum goes on
+// only as period * sum subtracted from the energy, which a zero of either sign leaves).
+template <std::size_t Q>
+[[gnu::always_inline]] inline void add_run(const double* term, const QuotientRun& run, double* sum) {
+    for (std::size_t k = run.first; k < run.end; ++k) {
+        const std::size_t m = 42 + k;
+        std::array<double, Q + 1> x;
+        for (std::size_t t = 0; t <= Q; ++t) x[t] = term[t * m];
+        double total = x[Q];
+        for (std::size_t t = Q - 1; t >= 1; --t) total += x[t];
+        total += x[0];
+        for (std::size_t t = 1; t <= Q; ++t) total += x[t];
+        sum[k] = total;
+    }
+}
+
 // E(P_k) at every grid period, equal to error_at(grid_period(k)) bit for bit: t P_k =
 // t (42 + k) / 2 falls on a whole or a half lag, so each interpolated term is r(i) or
 // 0.5 r(i) + 0.5 r(i + 1) (the weights 1 and 0 leave r(i) unchanged), looked up instead of
@@ -95,16 +112,14 @@ void fill_grid_errors(PitchSearch& search) {
     term[2 * LAG_COUNT - 1] = r[LAG_COUNT - 1];
     std::array<double, GRID_SIZE> sum;
     for (const QuotientRun& run : quotient_runs()) {
-        const std::size_t q = run.q;
-        // 0 + x, the first addition, is x (only a zero's sign could differ, and the sum goes on
-        // only as period * sum subtracted from the energy, which a zero of either sign leaves).
-        for (std::size_t k = run.first; k < run.end; ++k) sum[k] = term[q * (42 + k)];
-        for (std::size_t t = q - 1; t >= 1; --t) {
-            for (std::size_t k = run.first; k < run.end; ++k) sum[k] += term[t * (42 + k)];
-        }
-        for (std::size_t k = run.first; k < run.end; ++k) sum[k] += term[0];
-        for (std::size_t t = 1; t <= q; ++t) {
-            for (std::size_t k = run.first; k < run.end; ++k) sum[k] += term[t * (42 + k)];
+        switch (run.q) {
+            case 7: add_run<7>(term.data(), run, sum.data()); break;
+            case 6: add_run<6>(term.data(), run, sum.data()); break;
+            case 5: add_run<5>(term.data(), run, sum.data()); break;
+            case 4: add_run<4>(term.data(), run, sum.data()); break;
+            case 3: add_run<3>(term.data(), run, sum.data()); break;
+            case 2: add_run<2>(term.data(), run, sum.data()); break;
+            default: add_run<1>(term.data(), run, sum.data()); break;
         }
     }
     // Four grid points per step, each lane the scalar expression (a lane whose denominator is
