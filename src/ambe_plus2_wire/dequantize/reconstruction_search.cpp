@@ -3,6 +3,7 @@
 
 #include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "ambe_plus2_wire/priority.h"
+#include "common/simd.h"
 
 #include <algorithm>
 #include <cmath>
@@ -59,6 +60,8 @@ struct Voicing {
 
 }  // namespace
 
+// Built for AVX2 and for the baseline instruction set (the same operations in the same order).
+OSTREL_AVX2_CLONES
 std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbeParams& params, DecoderState& state) {
     // The plain quantizer gives the starting indices and, in its state, the log2 values it coded.
     DecoderState analysed = state;
@@ -156,6 +159,14 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     }
 
     // Voicing, gain and the two PRBA codebooks move the whole spectrum: search them jointly.
+    // The PRBA58 candidates are costed together, one vector lane each, every lane adding the
+    // same terms in the same order as a single candidate's sum.
+    using common::simd::Quad;
+    static_assert(PRBA_CANDIDATES <= 4, "one lane per PRBA58 candidate");
+    std::array<Quad, L_HAT_MAX> prba58_delta{};
+    for (std::size_t q = 0; q < candidates[2].count; ++q) {
+        for (std::size_t i = 0; i < l; ++i) prba58_delta[i][q] = candidates[2].delta[q][i];
+    }
     std::array<std::size_t, 4> best{};
     double best_cost = std::numeric_limits<double>::infinity();
     Residuals error{};
@@ -163,15 +174,15 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
         for (std::size_t i = 0; i < l; ++i) error[i] = base[i] + voicing[v].offset[i] - target[i];
         for (std::size_t a = 0; a < gain.count; ++a) {
             for (std::size_t p = 0; p < candidates[1].count; ++p) {
+                Quad total = Quad{} + VOICING_MISMATCH * voicing[v].mismatch;
+                for (std::size_t i = 0; i < l; ++i) {
+                    const double partial = error[i] + gain.delta[a][i] + candidates[1].delta[p][i];
+                    const Quad e = Quad{partial, partial, partial, partial} + prba58_delta[i];
+                    total += Quad{weight[i], weight[i], weight[i], weight[i]} * e * e;
+                }
                 for (std::size_t q = 0; q < candidates[2].count; ++q) {
-                    double total = VOICING_MISMATCH * voicing[v].mismatch;
-                    for (std::size_t i = 0; i < l; ++i) {
-                        const double e = error[i] + gain.delta[a][i] + candidates[1].delta[p][i] +
-                                         candidates[2].delta[q][i];
-                        total += weight[i] * e * e;
-                    }
-                    if (total < best_cost) {
-                        best_cost = total;
+                    if (total[q] < best_cost) {
+                        best_cost = total[q];
                         best = {v, a, p, q};
                     }
                 }
