@@ -39,9 +39,13 @@ constexpr std::size_t MAX_CANDIDATES = std::max({GAIN_CANDIDATES, PRBA_CANDIDATE
 
 struct Candidates {
     std::array<std::uint16_t, MAX_CANDIDATES> index{};
-    // The change of the rebuilt log2 amplitudes against the plain choice (entry 0).
-    std::array<Residuals, MAX_CANDIDATES> delta{};
+    // The change of the rebuilt log2 amplitudes against the plain choice (entry 0, all zero);
+    // entries 1..count - 1 are written for the L harmonics before they are read, so the 7 kB of
+    // the search's candidates are not cleared on every frame.
+    std::array<Residuals, MAX_CANDIDATES> delta;
     std::size_t count = 1;
+
+    Candidates() { delta[0].fill(0.0); }
 };
 
 template <std::size_t M>
@@ -94,11 +98,12 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     // the plain entry always stays in the running.
     std::array<Voicing, VOICING_CANDIDATES> voicing{};
     {
+        std::array<std::size_t, L_HAT_MAX> band{};
+        for (std::size_t i = 0; i < l; ++i) band[i] = band_of(i + 1, omega0);
         std::array<double, tables::VUV_CODEBOOK.size()> mismatch{};
         for (std::size_t i = 0; i < l; ++i) {
-            const std::size_t band = band_of(i + 1, omega0);
             for (std::size_t e = 0; e < mismatch.size(); ++e) {
-                if (tables::VUV_CODEBOOK[e][band] != params.voiced()[i]) mismatch[e] += weight[i];
+                if (tables::VUV_CODEBOOK[e][band[i]] != params.voiced()[i]) mismatch[e] += weight[i];
             }
         }
         voicing[0].index = b[1];
@@ -116,7 +121,7 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
         for (Voicing& v : voicing) {
             v.mismatch = mismatch[v.index];
             for (std::size_t i = 0; i < l; ++i) {
-                v.offset[i] = tables::VUV_CODEBOOK[v.index][band_of(i + 1, omega0)] ? 0.0 : unvoiced;
+                v.offset[i] = tables::VUV_CODEBOOK[v.index][band[i]] ? 0.0 : unvoiced;
             }
         }
     }
@@ -128,7 +133,7 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     const CoefficientMatrix c = forward_block_dct(prediction.residuals, j);
     const Prba g = forward_prba_dct(prba_from_coefficients(c));
 
-    std::array<Candidates, SEARCHED> candidates{};
+    std::array<Candidates, SEARCHED> candidates;
     for (std::size_t s = 0; s < SEARCHED; ++s) candidates[s].index[0] = b[FIRST_SEARCHED + s];
     Candidates& gain = candidates[0];
     if (b[2] > 0) gain.index[gain.count++] = static_cast<std::uint16_t>(b[2] - 1);
@@ -163,9 +168,10 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     // same terms in the same order as a single candidate's sum.
     using common::simd::Quad;
     static_assert(PRBA_CANDIDATES <= 4, "one lane per PRBA58 candidate");
-    std::array<Quad, L_HAT_MAX> prba58_delta{};
-    for (std::size_t q = 0; q < candidates[2].count; ++q) {
-        for (std::size_t i = 0; i < l; ++i) prba58_delta[i][q] = candidates[2].delta[q][i];
+    std::array<Quad, L_HAT_MAX> prba58_delta;
+    for (std::size_t i = 0; i < l; ++i) {
+        prba58_delta[i] = Quad{};
+        for (std::size_t q = 0; q < candidates[2].count; ++q) prba58_delta[i][q] = candidates[2].delta[q][i];
     }
     std::array<std::size_t, 4> best{};
     double best_cost = std::numeric_limits<double>::infinity();
