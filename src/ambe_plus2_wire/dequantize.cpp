@@ -4,7 +4,6 @@
 #include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "ambe_plus2_wire/dequantize/codebook_columns.h"
 #include "ambe_plus2_wire/priority.h"
-#include "common/built_once.h"
 #include "common/check.h"
 #include "common/simd.h"
 
@@ -18,9 +17,6 @@ namespace {
 constexpr double SILENT_LOG2 = -1000.0;
 
 DecodeError bad_pitch() { return DecodeError{DecodeErrorKind::BadPitch}; }
-
-CodebookColumns<512, 3> build_prba24_columns() { return columns_of(tables::PRBA24); }
-CodebookColumns<128, 4> build_prba58_columns() { return columns_of(tables::PRBA58); }
 
 // Out-of-range double to float conversion is undefined; map it to the infinity that
 // validation then rejects.
@@ -97,9 +93,8 @@ std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, Decode
 
     const CoefficientMatrix c = forward_block_dct(prediction.residuals, j);
     const Prba g = forward_prba_dct(prba_from_coefficients(c));
-    b[3] = static_cast<std::uint16_t>(nearest_entry(common::built_once<build_prba24_columns>(), {g[1], g[2], g[3]}));
-    b[4] = static_cast<std::uint16_t>(
-        nearest_entry(common::built_once<build_prba58_columns>(), {g[4], g[5], g[6], g[7]}));
+    b[3] = static_cast<std::uint16_t>(nearest_entry(prba24_columns(), {g[1], g[2], g[3]}));
+    b[4] = static_cast<std::uint16_t>(nearest_entry(prba58_columns(), {g[4], g[5], g[6], g[7]}));
     const HocIndices hoc = quantize_hoc_all(c, j);
     for (std::size_t i = 0; i < BLOCK_COUNT; ++i) b[5 + i] = hoc[i];
 

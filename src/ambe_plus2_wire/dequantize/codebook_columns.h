@@ -27,6 +27,10 @@ CodebookColumns<Size, Dim> columns_of(const std::array<std::array<float, Dim>, S
     return c;
 }
 
+// The PRBA codebooks (b3, b4) so held, built at first use.
+const CodebookColumns<512, 3>& prba24_columns();
+const CodebookColumns<128, 4>& prba58_columns();
+
 // nearest_entry over the same codebook: each lane keeps its own first nearest entry, and the
 // lanes' winners are then compared by distance and, on equal distances, by index.  Always
 // inlined, so that it takes the instruction set of the caller's build (see OSTREL_AVX2_CLONES).
@@ -61,6 +65,42 @@ template <std::size_t Size, std::size_t Dim>
         if (best[k] < best[lane] || (best[k] == best[lane] && best_index[k] < best_index[lane])) lane = k;
     }
     return static_cast<std::size_t>(best_index[lane]);
+}
+
+// nearest_entries over the same codebook: every entry's distance four at a time as above, then
+// the plain loop's ranking over them (a later entry ranks behind every kept one not farther).
+template <std::size_t M, std::size_t Size, std::size_t Dim>
+[[gnu::always_inline]] inline std::array<std::size_t, M> nearest_entries(const CodebookColumns<Size, Dim>& codebook,
+                                                                         const std::array<double, Dim>& target) {
+    static_assert(M >= 1 && M <= Size);
+    using common::simd::Quad;
+    std::array<Quad, Dim> t;
+    for (std::size_t d = 0; d < Dim; ++d) t[d] = Quad{target[d], target[d], target[d], target[d]};
+    alignas(32) std::array<double, Size> distances;
+    for (std::size_t i = 0; i < Size; i += 4) {
+        Quad distance{};
+        for (std::size_t d = 0; d < Dim; ++d) {
+            const Quad diff = t[d] - Quad(common::simd::quad_at(codebook.column[d].data() + i));
+            distance += diff * diff;
+        }
+        common::simd::quad_at(distances.data() + i) = distance;
+    }
+    std::array<std::size_t, M> best{};
+    std::array<double, M> best_distance{};
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < Size; ++i) {
+        const double distance = distances[i];
+        if (kept == M && !(distance < best_distance[M - 1])) continue;
+        std::size_t slot = kept < M ? kept++ : M - 1;
+        while (slot > 0 && distance < best_distance[slot - 1]) {
+            best[slot] = best[slot - 1];
+            best_distance[slot] = best_distance[slot - 1];
+            --slot;
+        }
+        best[slot] = i;
+        best_distance[slot] = distance;
+    }
+    return best;
 }
 
 }  // namespace ostrel_mbe::ambe_plus2_wire::dequantize

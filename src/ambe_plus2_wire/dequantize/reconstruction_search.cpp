@@ -2,6 +2,7 @@
 #include "ambe_plus2_wire/dequantize/reconstruction_search.h"
 
 #include "ambe_plus2_wire/ambe_plus2_tables.h"
+#include "ambe_plus2_wire/dequantize/codebook_columns.h"
 #include "ambe_plus2_wire/priority.h"
 #include "common/simd.h"
 
@@ -138,8 +139,8 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     Candidates& gain = candidates[0];
     if (b[2] > 0) gain.index[gain.count++] = static_cast<std::uint16_t>(b[2] - 1);
     if (b[2] + 1u < tables::GAIN_LEVELS.size()) gain.index[gain.count++] = static_cast<std::uint16_t>(b[2] + 1);
-    keep(candidates[1], nearest_entries<PRBA_CANDIDATES, 3>(tables::PRBA24, {g[1], g[2], g[3]}));
-    keep(candidates[2], nearest_entries<PRBA_CANDIDATES, 4>(tables::PRBA58, {g[4], g[5], g[6], g[7]}));
+    keep(candidates[1], nearest_entries<PRBA_CANDIDATES>(prba24_columns(), {g[1], g[2], g[3]}));
+    keep(candidates[2], nearest_entries<PRBA_CANDIDATES>(prba58_columns(), {g[4], g[5], g[6], g[7]}));
     for (std::size_t i = 0; i < BLOCK_COUNT; ++i) {
         // Blocks of two coefficients or fewer carry no higher-order entry.
         if (j[i] > 2) keep(candidates[3 + i], nearest_entries<HOC_CANDIDATES, 4>(hoc_codebook(i), hoc_target(c, j, i)));

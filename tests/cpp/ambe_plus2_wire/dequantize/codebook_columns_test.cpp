@@ -12,11 +12,11 @@
 namespace ostrel_mbe::ambe_plus2_wire::dequantize {
 namespace {
 
-// The column search picks what the plain loop picks: on entries (a third of the targets), near
+// The column searches pick what the plain loops pick: on entries (a third of the targets), near
 // them and far off.
 TEST(AmbePlus2CodebookColumns, MatchesThePlainSearch) {
-    const auto prba24 = columns_of(tables::PRBA24);
-    const auto prba58 = columns_of(tables::PRBA58);
+    const auto& prba24 = prba24_columns();
+    const auto& prba58 = prba58_columns();
     std::mt19937 rng(23);
     std::normal_distribution<double> noise(0.0, 0.5);
     for (int n = 0; n < 3000; ++n) {
@@ -24,9 +24,11 @@ TEST(AmbePlus2CodebookColumns, MatchesThePlainSearch) {
         const auto& a = tables::PRBA24[rng() % 512];
         const std::array<double, 3> t3 = {a[0] + s, a[1] - s, a[2] + 0.5 * s};
         EXPECT_EQ(nearest_entry(prba24, t3), nearest_entry<3>(tables::PRBA24, t3));
+        EXPECT_EQ((nearest_entries<4>(prba24, t3)), (nearest_entries<4, 3>(tables::PRBA24, t3)));
         const auto& b = tables::PRBA58[rng() % 128];
         const std::array<double, 4> t4 = {b[0] - s, b[1], b[2] + s, b[3] - 0.5 * s};
         EXPECT_EQ(nearest_entry(prba58, t4), nearest_entry<4>(tables::PRBA58, t4));
+        EXPECT_EQ((nearest_entries<4>(prba58, t4)), (nearest_entries<4, 4>(tables::PRBA58, t4)));
     }
 }
 
