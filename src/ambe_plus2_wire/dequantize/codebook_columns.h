@@ -27,9 +27,13 @@ CodebookColumns<Size, Dim> columns_of(const std::array<std::array<float, Dim>, S
     return c;
 }
 
-// The PRBA codebooks (b3, b4) so held, built at first use.
+// The PRBA codebooks (b3, b4) and the higher-order ones (b5..b8) so held, built at first use.
 const CodebookColumns<512, 3>& prba24_columns();
 const CodebookColumns<128, 4>& prba58_columns();
+const CodebookColumns<32, 4>& hoc_b5_columns();
+const CodebookColumns<16, 4>& hoc_b6_columns();
+const CodebookColumns<16, 4>& hoc_b7_columns();
+const CodebookColumns<8, 4>& hoc_b8_columns();
 
 // nearest_entry over the same codebook: each lane keeps its own first nearest entry, and the
 // lanes' winners are then compared by distance and, on equal distances, by index.  Always

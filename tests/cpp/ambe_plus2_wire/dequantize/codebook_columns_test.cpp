@@ -32,6 +32,18 @@ TEST(AmbePlus2CodebookColumns, MatchesThePlainSearch) {
     }
 }
 
+TEST(AmbePlus2CodebookColumns, HigherOrderBooksMatchThePlainSearch) {
+    std::mt19937 rng(5);
+    std::normal_distribution<double> x(0.0, 1.0);
+    for (int n = 0; n < 500; ++n) {
+        const std::array<double, 4> t = {x(rng), x(rng), x(rng), x(rng)};
+        EXPECT_EQ(nearest_entry(hoc_b5_columns(), t), nearest_entry<4>(tables::HOC_B5, t));
+        EXPECT_EQ(nearest_entry(hoc_b6_columns(), t), nearest_entry<4>(tables::HOC_B6, t));
+        EXPECT_EQ(nearest_entry(hoc_b7_columns(), t), nearest_entry<4>(tables::HOC_B7, t));
+        EXPECT_EQ(nearest_entry(hoc_b8_columns(), t), nearest_entry<4>(tables::HOC_B8, t));
+    }
+}
+
 // Equal distances in different lanes go to the lower index, whatever the lane; NaN to entry 0.
 TEST(AmbePlus2CodebookColumns, TiesAcrossLanesGoToTheLowerIndex) {
     std::array<std::array<float, 2>, 8> book{};
