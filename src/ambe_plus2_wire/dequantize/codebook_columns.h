@@ -39,7 +39,8 @@ const CodebookColumns<8, 4>& hoc_b8_columns();
 // lanes' winners are then compared by distance and, on equal distances, by index.  Always
 // inlined, so that it takes the instruction set of the caller's build (see OSTREL_AVX2_CLONES).
 template <std::size_t Size, std::size_t Dim>
-[[gnu::always_inline]] inline std::size_t nearest_entry(const CodebookColumns<Size, Dim>& codebook, const std::array<double, Dim>& target) {
+[[gnu::always_inline]] inline std::size_t nearest_entry(const CodebookColumns<Size, Dim>& codebook,
+                                                        const std::array<double, Dim>& target) {
     using common::simd::Quad;
     std::array<Quad, Dim> t;
     for (std::size_t d = 0; d < Dim; ++d) t[d] = Quad{target[d], target[d], target[d], target[d]};

@@ -27,7 +27,9 @@ std::array<std::uint8_t, tables::VUV_CODEBOOK.size()> build_vuv_masks() {
     std::array<std::uint8_t, tables::VUV_CODEBOOK.size()> masks{};
     for (std::size_t entry = 0; entry < masks.size(); ++entry) {
         for (std::size_t band = 0; band < VUV_BANDS; ++band) {
-            if (tables::VUV_CODEBOOK[entry][band]) masks[entry] = static_cast<std::uint8_t>(masks[entry] | (1u << band));
+            if (tables::VUV_CODEBOOK[entry][band]) {
+                masks[entry] = static_cast<std::uint8_t>(masks[entry] | (1u << band));
+            }
         }
     }
     return masks;

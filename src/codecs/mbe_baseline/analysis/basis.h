@@ -116,7 +116,8 @@ struct HarmonicFit {
                 const Quad product = Quad(common::simd::quad_at(s + 2 * i)) * wk;
                 numerator += common::simd::low_half(product);
                 numerator += common::simd::high_half(product);
-                const common::simd::Pair squares = common::simd::Pair(common::simd::pair_at(w + i)) * common::simd::Pair(common::simd::pair_at(w + i));
+                const common::simd::Pair wk2 = common::simd::pair_at(w + i);
+                const common::simd::Pair squares = wk2 * wk2;
                 denominator += squares[0];
                 denominator += squares[1];
             }
