@@ -30,3 +30,10 @@ for rate in 0 1 2 3; do
   done
   echo "$line"
 done
+# The half rates' encode again with the quantizer search on, as the command line encodes.
+for rate in 2 3; do
+  out=$(valgrind --tool=callgrind --callgrind-out-file=/dev/null --collect-atstart=no \
+        --toggle-collect=measured_encode "$build/instructions_driver" encode-search "$rate" "$frames" 2>&1)
+  total=$(sed -n 's/.*Collected : \([0-9]*\).*/\1/p' <<<"$out" | tail -1)
+  printf '%-22s %16d   (encode with the quantizer search)\n' "${names[$rate]}" $((total / frames))
+done

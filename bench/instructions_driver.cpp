@@ -3,8 +3,9 @@
 // plan, measured_encode / measured_decode / measured_soft run a number of frames of one rate;
 // callgrind counts the instructions inside them only.  The soft mode decodes the frames from
 // soft values (Vocoder::decode_soft), the bits with pseudo-random confidences, some wrong;
-// decode-agc decodes with level control on.
-//     instructions_driver encode|decode|soft|decode-agc RATE(0..3) FRAMES
+// decode-agc decodes with level control on; encode-search encodes with the half-rate quantizer
+// search on (as the command line does).
+//     instructions_driver encode|encode-search|decode|soft|decode-agc RATE(0..3) FRAMES
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -48,14 +49,16 @@ extern "C" __attribute__((noinline)) void measured_soft(ostrel_mbe::Vocoder& dec
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: instructions_driver encode|decode|soft|decode-agc RATE FRAMES\n");
+        std::fprintf(stderr, "usage: instructions_driver encode|encode-search|decode|soft|decode-agc RATE FRAMES\n");
         return 2;
     }
-    const bool encode = std::strcmp(argv[1], "encode") == 0;
+    const bool search = std::strcmp(argv[1], "encode-search") == 0;  // the half-rate quantizer search on
+    const bool encode = search || std::strcmp(argv[1], "encode") == 0;
     const auto rate = static_cast<ostrel_mbe::Rate>(std::stoi(argv[2]));
     const auto frames = static_cast<std::size_t>(std::stoul(argv[3]));
     const auto pcm = ostrel_mbe::bench::speech_like((WARM_UP + frames) * FRAME_SAMPLES);
     ostrel_mbe::Vocoder enc(rate);
+    enc.set_quantizer_search(search);
     if (encode) {
         measured_encode(enc, pcm, 0, 0);  // nothing: keeps the symbol for the toggle
         for (std::size_t i = 0; i < WARM_UP; ++i) {

@@ -38,10 +38,13 @@ std::expected<EncodeResult, VocoderError> encode(std::span<const std::int16_t> p
     const dq::InfoVectors u = imbe_wire::priority::prioritize(*b, params.harmonic_count());
 
     // Closed loop: the encode direction holds exactly what a decoder of this frame will hold
-    // (unchanged when the decoder would refuse the frame).
-    dq::DecoderState closed = before;
-    (void)dq::dequantize(u, closed);
-    ctx.predictor = closed;
+    // (unchanged when the decoder would refuse the frame).  The quantizer has already moved the
+    // predictor as such a decoder does; the frame is decoded again only when that is in doubt.
+    if (!dq::decodes_as_quantized(u, *b, params.harmonic_count(), ctx.predictor)) {
+        dq::DecoderState closed = before;
+        (void)dq::dequantize(u, closed);
+        ctx.predictor = closed;
+    }
 
     EncodeResult result{with_fec ? WireFrame::of(imbe_wire::frame::encode_frame_bytes(u))
                                  : WireFrame::of(wire_bytes_layout::pack_info_full(u)),

@@ -2,8 +2,10 @@
 #include "ambe_plus2_wire/dequantize.h"
 
 #include "ambe_plus2_wire/ambe_plus2_tables.h"
+#include "ambe_plus2_wire/dequantize/codebook_columns.h"
 #include "ambe_plus2_wire/priority.h"
 #include "common/check.h"
+#include "common/simd.h"
 
 #include <cmath>
 #include <limits>
@@ -64,6 +66,8 @@ const MbeParams* DecodedFrame::params() const {
     return nullptr;
 }
 
+// Built for AVX2 and for the baseline instruction set (the same operations in the same order).
+OSTREL_AVX2_CLONES
 std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state) {
     const double omega0 = params.omega0();
     if (!std::isfinite(omega0) || omega0 < OMEGA0_MIN || omega0 > OMEGA0_MAX) return std::unexpected(bad_pitch());
@@ -89,8 +93,8 @@ std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, Decode
 
     const CoefficientMatrix c = forward_block_dct(prediction.residuals, j);
     const Prba g = forward_prba_dct(prba_from_coefficients(c));
-    b[3] = static_cast<std::uint16_t>(nearest_entry<3>(tables::PRBA24, {g[1], g[2], g[3]}));
-    b[4] = static_cast<std::uint16_t>(nearest_entry<4>(tables::PRBA58, {g[4], g[5], g[6], g[7]}));
+    b[3] = static_cast<std::uint16_t>(nearest_entry(prba24_columns(), {g[1], g[2], g[3]}));
+    b[4] = static_cast<std::uint16_t>(nearest_entry(prba58_columns(), {g[4], g[5], g[6], g[7]}));
     const HocIndices hoc = quantize_hoc_all(c, j);
     for (std::size_t i = 0; i < BLOCK_COUNT; ++i) b[5 + i] = hoc[i];
 

@@ -124,6 +124,20 @@ std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderSt
     return *params;
 }
 
+bool decodes_as_quantized(const InfoVectors& u, const BValues& b, std::uint8_t l, const DecoderState& state) {
+    // dequantize's steps up to its validation, with the amplitudes quantize already rebuilt from
+    // b into the state.
+    const auto pitch = decode_pitch(priority::pitch_index(u));
+    if (!pitch || pitch->harmonic_count != l) return false;
+    if (priority::deprioritize(u, l) != b) return false;
+    const unsigned k = band_count(l);
+    std::array<bool, L_HAT_MAX> voiced{};
+    for (std::size_t h = 1; h <= l; ++h) voiced[h - 1] = ((b[1] >> (k - band_of_harmonic(h))) & 1u) != 0;
+    return MbeParams::create(pitch->omega0, std::span<const bool>(voiced.data(), l),
+                             std::span<const float>(state.previous_amplitudes.data() + 1, l))
+        .has_value();
+}
+
 std::expected<BValues, EncodeError> quantize(const MbeParams& params, DecoderState& state) {
     const auto coded_pitch = encode_pitch(params.omega0());
     if (!coded_pitch) return std::unexpected(coded_pitch.error());

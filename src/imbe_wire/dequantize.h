@@ -48,6 +48,12 @@ std::expected<BValues, EncodeError> quantize(const MbeParams& params, DecoderSta
 // Dequantizes one frame's information vectors; the state is updated on success only.
 std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state);
 
+// For an encoder whose quantize(params, state) returned b, u = prioritize(b, l) being the frame
+// sent: true when dequantize(u, before) would succeed and leave exactly the state that quantize
+// left (u reads back as b with l harmonics and the rebuilt parameters are valid), so that the
+// encoder need not decode its own frame; false when it would not, or might not.
+bool decodes_as_quantized(const InfoVectors& u, const BValues& b, std::uint8_t l, const DecoderState& state);
+
 // The K-bit band voicing word b1 (band 1 in the most significant bit).
 std::uint16_t collapse_vuv(std::span<const bool> voiced, unsigned k);
 

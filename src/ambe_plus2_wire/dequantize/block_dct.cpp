@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "ambe_plus2_wire/dequantize/block_dct.h"
 
+#include "ambe_plus2_wire/dequantize/codebook_columns.h"
 #include "ambe_plus2_wire/dequantize/codebook_search.h"
 #include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "common/check.h"
+#include "common/simd.h"
 #include "wire_common/block_dct.h"
 
 #include <algorithm>
@@ -90,11 +92,23 @@ CoefficientMatrix forward_block_dct(const Residuals& t, const BlockLengths& j) {
     return dct::forward_blocks<double, MAX_BLOCK_LENGTH>(t, j);
 }
 
+// Built for AVX2 and for the baseline instruction set (the same operations in the same order).
+OSTREL_AVX2_CLONES
 HocIndices quantize_hoc_all(const CoefficientMatrix& c, const BlockLengths& j) {
+    static_assert(HOC_WIDTH == 4, "the column codebooks hold four coefficients");
     HocIndices b{};
     for (std::size_t i = 0; i < BLOCK_COUNT; ++i) {
         if (j[i] <= HOC_FIRST) continue;
-        b[i] = static_cast<std::uint16_t>(nearest_entry<HOC_WIDTH>(hoc_codebook(i), hoc_target(c, j, i)));
+        // The entry nearest_entry picks from hoc_codebook(i), searched column by column.
+        const std::array<double, HOC_WIDTH> target = hoc_target(c, j, i);
+        std::size_t entry = 0;
+        switch (i) {
+            case 0: entry = nearest_entry(hoc_b5_columns(), target); break;
+            case 1: entry = nearest_entry(hoc_b6_columns(), target); break;
+            case 2: entry = nearest_entry(hoc_b7_columns(), target); break;
+            default: entry = nearest_entry(hoc_b8_columns(), target); break;
+        }
+        b[i] = static_cast<std::uint16_t>(entry);
     }
     return b;
 }

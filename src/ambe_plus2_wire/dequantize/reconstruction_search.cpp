@@ -2,7 +2,9 @@
 #include "ambe_plus2_wire/dequantize/reconstruction_search.h"
 
 #include "ambe_plus2_wire/ambe_plus2_tables.h"
+#include "ambe_plus2_wire/dequantize/codebook_columns.h"
 #include "ambe_plus2_wire/priority.h"
+#include "common/simd.h"
 
 #include <algorithm>
 #include <cmath>
@@ -38,9 +40,13 @@ constexpr std::size_t MAX_CANDIDATES = std::max({GAIN_CANDIDATES, PRBA_CANDIDATE
 
 struct Candidates {
     std::array<std::uint16_t, MAX_CANDIDATES> index{};
-    // The change of the rebuilt log2 amplitudes against the plain choice (entry 0).
-    std::array<Residuals, MAX_CANDIDATES> delta{};
+    // The change of the rebuilt log2 amplitudes against the plain choice (entry 0, all zero);
+    // entries 1..count - 1 are written for the L harmonics before they are read, so the 7 kB of
+    // the search's candidates are not cleared on every frame.
+    std::array<Residuals, MAX_CANDIDATES> delta;
     std::size_t count = 1;
+
+    Candidates() { delta[0].fill(0.0); }
 };
 
 template <std::size_t M>
@@ -59,6 +65,8 @@ struct Voicing {
 
 }  // namespace
 
+// Built for AVX2 and for the baseline instruction set (the same operations in the same order).
+OSTREL_AVX2_CLONES
 std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbeParams& params, DecoderState& state) {
     // The plain quantizer gives the starting indices and, in its state, the log2 values it coded.
     DecoderState analysed = state;
@@ -91,11 +99,12 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     // the plain entry always stays in the running.
     std::array<Voicing, VOICING_CANDIDATES> voicing{};
     {
+        std::array<std::size_t, L_HAT_MAX> band{};
+        for (std::size_t i = 0; i < l; ++i) band[i] = band_of(i + 1, omega0);
         std::array<double, tables::VUV_CODEBOOK.size()> mismatch{};
         for (std::size_t i = 0; i < l; ++i) {
-            const std::size_t band = band_of(i + 1, omega0);
             for (std::size_t e = 0; e < mismatch.size(); ++e) {
-                if (tables::VUV_CODEBOOK[e][band] != params.voiced()[i]) mismatch[e] += weight[i];
+                if (tables::VUV_CODEBOOK[e][band[i]] != params.voiced()[i]) mismatch[e] += weight[i];
             }
         }
         voicing[0].index = b[1];
@@ -113,7 +122,7 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
         for (Voicing& v : voicing) {
             v.mismatch = mismatch[v.index];
             for (std::size_t i = 0; i < l; ++i) {
-                v.offset[i] = tables::VUV_CODEBOOK[v.index][band_of(i + 1, omega0)] ? 0.0 : unvoiced;
+                v.offset[i] = tables::VUV_CODEBOOK[v.index][band[i]] ? 0.0 : unvoiced;
             }
         }
     }
@@ -125,13 +134,13 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     const CoefficientMatrix c = forward_block_dct(prediction.residuals, j);
     const Prba g = forward_prba_dct(prba_from_coefficients(c));
 
-    std::array<Candidates, SEARCHED> candidates{};
+    std::array<Candidates, SEARCHED> candidates;
     for (std::size_t s = 0; s < SEARCHED; ++s) candidates[s].index[0] = b[FIRST_SEARCHED + s];
     Candidates& gain = candidates[0];
     if (b[2] > 0) gain.index[gain.count++] = static_cast<std::uint16_t>(b[2] - 1);
     if (b[2] + 1u < tables::GAIN_LEVELS.size()) gain.index[gain.count++] = static_cast<std::uint16_t>(b[2] + 1);
-    keep(candidates[1], nearest_entries<PRBA_CANDIDATES, 3>(tables::PRBA24, {g[1], g[2], g[3]}));
-    keep(candidates[2], nearest_entries<PRBA_CANDIDATES, 4>(tables::PRBA58, {g[4], g[5], g[6], g[7]}));
+    keep(candidates[1], nearest_entries<PRBA_CANDIDATES>(prba24_columns(), {g[1], g[2], g[3]}));
+    keep(candidates[2], nearest_entries<PRBA_CANDIDATES>(prba58_columns(), {g[4], g[5], g[6], g[7]}));
     for (std::size_t i = 0; i < BLOCK_COUNT; ++i) {
         // Blocks of two coefficients or fewer carry no higher-order entry.
         if (j[i] > 2) keep(candidates[3 + i], nearest_entries<HOC_CANDIDATES, 4>(hoc_codebook(i), hoc_target(c, j, i)));
@@ -156,6 +165,15 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     }
 
     // Voicing, gain and the two PRBA codebooks move the whole spectrum: search them jointly.
+    // The PRBA58 candidates are costed together, one vector lane each, every lane adding the
+    // same terms in the same order as a single candidate's sum.
+    using common::simd::Quad;
+    static_assert(PRBA_CANDIDATES <= 4, "one lane per PRBA58 candidate");
+    std::array<Quad, L_HAT_MAX> prba58_delta;
+    for (std::size_t i = 0; i < l; ++i) {
+        prba58_delta[i] = Quad{};
+        for (std::size_t q = 0; q < candidates[2].count; ++q) prba58_delta[i][q] = candidates[2].delta[q][i];
+    }
     std::array<std::size_t, 4> best{};
     double best_cost = std::numeric_limits<double>::infinity();
     Residuals error{};
@@ -163,15 +181,15 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
         for (std::size_t i = 0; i < l; ++i) error[i] = base[i] + voicing[v].offset[i] - target[i];
         for (std::size_t a = 0; a < gain.count; ++a) {
             for (std::size_t p = 0; p < candidates[1].count; ++p) {
+                Quad total = Quad{} + VOICING_MISMATCH * voicing[v].mismatch;
+                for (std::size_t i = 0; i < l; ++i) {
+                    const double partial = error[i] + gain.delta[a][i] + candidates[1].delta[p][i];
+                    const Quad e = Quad{partial, partial, partial, partial} + prba58_delta[i];
+                    total += Quad{weight[i], weight[i], weight[i], weight[i]} * e * e;
+                }
                 for (std::size_t q = 0; q < candidates[2].count; ++q) {
-                    double total = VOICING_MISMATCH * voicing[v].mismatch;
-                    for (std::size_t i = 0; i < l; ++i) {
-                        const double e = error[i] + gain.delta[a][i] + candidates[1].delta[p][i] +
-                                         candidates[2].delta[q][i];
-                        total += weight[i] * e * e;
-                    }
-                    if (total < best_cost) {
-                        best_cost = total;
+                    if (total[q] < best_cost) {
+                        best_cost = total[q];
                         best = {v, a, p, q};
                     }
                 }

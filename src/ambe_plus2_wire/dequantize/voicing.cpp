@@ -2,8 +2,10 @@
 #include "ambe_plus2_wire/dequantize/voicing.h"
 
 #include "ambe_plus2_wire/ambe_plus2_tables.h"
+#include "common/built_once.h"
 
 #include <array>
+#include <bit>
 #include <cmath>
 #include <numbers>
 
@@ -17,21 +19,42 @@ std::size_t band_of(std::size_t l, double omega0) {
     return static_cast<std::size_t>(band);
 }
 
+namespace {
+
+// Each codebook entry's voiced bands as bits (band b at bit b), so that an entry's disagreements
+// with a decision are one exclusive or and a population count.
+std::array<std::uint8_t, tables::VUV_CODEBOOK.size()> build_vuv_masks() {
+    std::array<std::uint8_t, tables::VUV_CODEBOOK.size()> masks{};
+    for (std::size_t entry = 0; entry < masks.size(); ++entry) {
+        for (std::size_t band = 0; band < VUV_BANDS; ++band) {
+            if (tables::VUV_CODEBOOK[entry][band]) {
+                masks[entry] = static_cast<std::uint8_t>(masks[entry] | (1u << band));
+            }
+        }
+    }
+    return masks;
+}
+
+}  // namespace
+
 std::uint16_t encode_vuv(std::span<const bool> voiced, double omega0) {
+    static_assert(VUV_BANDS <= 8, "a band mask fits a byte");
     std::array<int, VUV_BANDS> score{};
-    std::array<bool, VUV_BANDS> used{};
+    unsigned used = 0;
     for (std::size_t l = 1; l <= voiced.size(); ++l) {
         const std::size_t band = band_of(l, omega0);
         score[band] += voiced[l - 1] ? 1 : -1;
-        used[band] = true;
+        used |= 1u << band;
     }
+    unsigned decided = 0;
+    for (std::size_t band = 0; band < VUV_BANDS; ++band) {
+        if (score[band] >= 0) decided |= 1u << band;
+    }
+    const auto& masks = common::built_once<build_vuv_masks>();
     std::size_t best = 0;
     int best_errors = -1;
-    for (std::size_t entry = 0; entry < tables::VUV_CODEBOOK.size(); ++entry) {
-        int errors = 0;
-        for (std::size_t band = 0; band < VUV_BANDS; ++band) {
-            if (used[band] && tables::VUV_CODEBOOK[entry][band] != (score[band] >= 0)) ++errors;
-        }
+    for (std::size_t entry = 0; entry < masks.size(); ++entry) {
+        const int errors = std::popcount((masks[entry] ^ decided) & used);
         if (best_errors < 0 || errors < best_errors) {
             best = entry;
             best_errors = errors;

@@ -245,6 +245,11 @@ TEST(ImbeQuantize, ClosedLoopKeepsEncoderAndDecoderStatesEqual) {
         const auto decoded = dequantize(prioritize(*b, l), decoder);
         ASSERT_TRUE(decoded.has_value()) << "frame " << frame << " seed " << seed;
         ASSERT_EQ(decoder, encoder) << "frame " << frame << " seed " << seed;
+        // ... which the encoder may then take without decoding its own frame, and only then.
+        EXPECT_TRUE(decodes_as_quantized(prioritize(*b, l), *b, l, encoder));
+        BValues other = *b;
+        other[2] ^= 1u;
+        EXPECT_FALSE(decodes_as_quantized(prioritize(*b, l), other, l, encoder));
         EXPECT_EQ(decoded->harmonic_count(), l);
         EXPECT_EQ(decoded->omega0(), params.omega0());
         for (std::size_t h = 0; h < l; ++h) EXPECT_EQ(decoded->amplitudes()[h], expected_amplitudes[h]);

@@ -5,9 +5,11 @@
 #include <complex>
 
 #include "common/check.h"
+#include "common/simd.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::amplitude {
 
+OSTREL_AVX2_CLONES
 Amplitudes estimate_spectral_amplitudes(const basis::Spectrum& spectrum,
                                         std::span<const double, basis::BASIS_LENGTH> table,
                                         const refine::RefinedPitch& pitch, const vuv::VuvDecision& decision) {
@@ -23,8 +25,8 @@ Amplitudes estimate_spectral_amplitudes(const basis::Spectrum& spectrum,
         const std::size_t band = vuv::band_of(static_cast<std::size_t>(l), decision.band_count);
         double value = 0.0;
         if (band >= 1 && decision.voiced[band]) {
-            std::array<double, basis::MAX_HARMONIC_BINS> w;
-            rows.row(bins, pitch.omega0, l, w);
+            std::array<double, basis::MAX_HARMONIC_BINS> scratch;
+            const double* w = rows.row(bins, pitch.omega0, l, scratch);
             double weight = 0.0;
             for (int k = bins.first; k < bins.end; ++k) {
                 const double wk = w[static_cast<std::size_t>(k - bins.first)];

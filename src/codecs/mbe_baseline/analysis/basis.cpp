@@ -7,6 +7,7 @@
 
 #include "common/built_once.h"
 #include "common/check.h"
+#include "common/simd.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::basis {
 namespace {
@@ -50,10 +51,16 @@ std::array<double, BASIS_LENGTH> build_window_transform() {
     return basis;
 }
 
-StridedTransform build_strided_window_transform() {
+RowTransform build_row_window_transform() {
     const auto& basis = window_transform();
-    StridedTransform t{};
-    for (std::size_t i = 0; i < BASIS_LENGTH; ++i) t[i % 64][i / 64] = basis[i];
+    RowTransform t{};
+    for (long r = 0; r < 64; ++r) {
+        for (long j = 0; j < 2 * ROW_CENTRE; ++j) {
+            const long p = 64 * (j - ROW_CENTRE) + r;
+            const auto index = static_cast<std::size_t>(p < 0 ? -p : p);
+            t[static_cast<std::size_t>(r)][static_cast<std::size_t>(j)] = index < BASIS_LENGTH ? basis[index] : 0.0;
+        }
+    }
     return t;
 }
 
@@ -61,10 +68,11 @@ StridedTransform build_strided_window_transform() {
 
 const std::array<double, 221>& spectral_window() { return common::built_once<build_spectral_window>(); }
 
-const StridedTransform& strided_window_transform() { return common::built_once<build_strided_window_transform>(); }
+const RowTransform& row_window_transform() { return common::built_once<build_row_window_transform>(); }
 
 const std::array<double, BASIS_LENGTH>& window_transform() { return common::built_once<build_window_transform>(); }
 
+OSTREL_AVX2_CLONES
 Spectrum windowed_spectrum(History history) {
     const auto& w = spectral_window();
     common::fft::RealBuffer<SPECTRUM_BINS> buffer{};

@@ -53,27 +53,30 @@ inline BinRange harmonic_bins(double omega, int l) {
     return {static_cast<int>(lo), static_cast<int>(hi)};
 }
 
-// The window transform regrouped by position modulo 64: entry [r][q] holds basis[64 q + r]
-// (0 past 8192).  The bins of one harmonic read positions 64 apart, which are neighbours here,
-// so a row costs a cache line or two instead of one line per bin.  Built once, with the
-// window transform.
-using StridedTransform = std::array<std::array<double, BASIS_LENGTH / 64 + 1>, 64>;
-const StridedTransform& strided_window_transform();
+// The window transform laid out so that every row is one contiguous run: entry [r][j] holds
+// W at table position p = 64 (j - ROW_CENTRE) + r, that is basis[|p|] (0 past 8192).  The bins
+// of one harmonic read positions 64 apart that run through 0 near the harmonic's centre, so they
+// are neighbours in one entry here and a row is read in place, without an index per bin.
+// Built once, with the window transform.
+inline constexpr long ROW_CENTRE = 130;  // 64 * 130 > 8192: both ends of every entry hold zeros
+using RowTransform = std::array<std::array<double, 2 * ROW_CENTRE>, 64>;
+const RowTransform& row_window_transform();
 
 // Rows of W(k, l) from one basis table, for the stages that evaluate many of them per frame.
 class BasisRows {
 public:
     explicit BasisRows(std::span<const double, BASIS_LENGTH> basis)
-        : basis_(basis), strided_(basis.data() == window_transform().data() ? &strided_window_transform() : nullptr) {}
+        : basis_(basis), rows_(basis.data() == window_transform().data() ? &row_window_transform() : nullptr) {}
 
-    // W(k, l) for k = range.first .. range.end - 1 into out[0..], equal to harmonic_basis for
-    // each k: 64 k - c + 0.5 (c = (16384 / 2 pi) l omega) is exact for the bins near harmonic l,
-    // so the table position moves by exactly 64 per bin.  Fewer than MAX_HARMONIC_BINS bins.
-    void row(BinRange range, double omega, int l, std::array<double, MAX_HARMONIC_BINS>& out) const;
+    // W(k, l) for k = range.first .. range.end - 1, equal to harmonic_basis for each k: 64 k - c
+    // + 0.5 (c = (16384 / 2 pi) l omega) is exact for the bins near harmonic l, so the table
+    // position moves by exactly 64 per bin.  Points into the row table, or into scratch when it
+    // had to be filled bin by bin.  Fewer than MAX_HARMONIC_BINS bins.
+    const double* row(BinRange range, double omega, int l, std::array<double, MAX_HARMONIC_BINS>& scratch) const;
 
 private:
     std::span<const double, BASIS_LENGTH> basis_;
-    const StridedTransform* strided_;
+    const RowTransform* rows_;
 };
 
 // S(k) with k taken modulo 256.
@@ -89,7 +92,7 @@ inline const std::complex<double>& bin(const Spectrum& spectrum, int k) {
 struct HarmonicFit {
     const Spectrum& spectrum;
     BinRange bins;
-    const std::array<double, MAX_HARMONIC_BINS>& w;
+    const double* w;
 
     common::simd::Pair at(int k) const {
         const std::complex<double>& v = k >= 0 && k < 256 ? spectrum[static_cast<std::size_t>(k)] : bin(spectrum, k);
@@ -102,10 +105,23 @@ struct HarmonicFit {
         common::simd::Pair numerator{};
         double denominator = 0.0;
         if (inside(bins.first, bins.end)) {
-            // The usual case, read in place without a check per bin.
+            // The usual case, read in place without a check per bin, two bins per step (their
+            // products in one four-lane vector, still added one bin after the other).
+            using common::simd::Quad;
             const double* s = values(bins.first);
             const auto count = static_cast<std::size_t>(bins.end - bins.first);
-            for (std::size_t i = 0; i < count; ++i) {
+            std::size_t i = 0;
+            for (; i + 2 <= count; i += 2) {
+                const Quad wk = {w[i], w[i], w[i + 1], w[i + 1]};
+                const Quad product = Quad(common::simd::quad_at(s + 2 * i)) * wk;
+                numerator += common::simd::low_half(product);
+                numerator += common::simd::high_half(product);
+                const common::simd::Pair wk2 = common::simd::pair_at(w + i);
+                const common::simd::Pair squares = wk2 * wk2;
+                denominator += squares[0];
+                denominator += squares[1];
+            }
+            if (i < count) {
                 const double wk = w[i];
                 numerator += common::simd::Pair(common::simd::pair_at(s + 2 * i)) * wk;
                 denominator += wk * wk;
@@ -124,10 +140,20 @@ struct HarmonicFit {
     void add_error(common::simd::Pair amplitude, int first, int end, double& total) const {
         if (end <= first) return;
         if (inside(first, end)) {
+            // Two bins per step, as in amplitude().
+            using common::simd::Quad;
             const double* s = values(first);
-            const double* wk = w.data() + (first - bins.first);
+            const double* wk = w + (first - bins.first);
             const auto count = static_cast<std::size_t>(end - first);
-            for (std::size_t i = 0; i < count; ++i) {
+            const Quad a = {amplitude[0], amplitude[1], amplitude[0], amplitude[1]};
+            std::size_t i = 0;
+            for (; i + 2 <= count; i += 2) {
+                const Quad d = Quad(common::simd::quad_at(s + 2 * i)) - a * Quad{wk[i], wk[i], wk[i + 1], wk[i + 1]};
+                const Quad squares = d * d;
+                total += squares[0] + squares[1];
+                total += squares[2] + squares[3];
+            }
+            if (i < count) {
                 const common::simd::Pair d = common::simd::Pair(common::simd::pair_at(s + 2 * i)) - amplitude * wk[i];
                 total += d[0] * d[0] + d[1] * d[1];
             }
@@ -149,24 +175,26 @@ private:
     }
 };
 
-inline void BasisRows::row(BinRange range, double omega, int l, std::array<double, MAX_HARMONIC_BINS>& out) const {
+inline const double* BasisRows::row(BinRange range, double omega, int l,
+                                   std::array<double, MAX_HARMONIC_BINS>& scratch) const {
     OSTREL_CHECK(range.end - range.first <= MAX_HARMONIC_BINS, "a harmonic owns fewer than 32 bins");
-    if (range.end <= range.first) return;
+    if (range.end <= range.first) return scratch.data();
     constexpr double scale = 16384.0 / (2.0 * std::numbers::pi);
     const double start =
         common::floor_for_index(64.0 * static_cast<double>(range.first) - scale * static_cast<double>(l) * omega + 0.5);
-    const auto count = static_cast<std::size_t>(range.end - range.first);
-    if (strided_ == nullptr || !(std::fabs(start) <= 1e6)) {
-        for (std::size_t i = 0; i < count; ++i) {
-            out[i] = harmonic_basis(basis_, range.first + static_cast<int>(i), omega, l);
+    const long count = range.end - range.first;
+    if (rows_ != nullptr && std::fabs(start) <= 1e6) {
+        const auto position = static_cast<long>(start);
+        const long residue = position & 63;  // position modulo 64, negative positions included
+        const long column = (position - residue) / 64 + ROW_CENTRE;
+        if (column >= 0 && column + count <= 2 * ROW_CENTRE) {
+            return (*rows_)[static_cast<std::size_t>(residue)].data() + column;
         }
-        return;
     }
-    auto position = static_cast<long>(start);
-    for (std::size_t i = 0; i < count; ++i, position += 64) {
-        const auto index = static_cast<std::size_t>(position < 0 ? -position : position);
-        out[i] = index <= 8192 ? (*strided_)[index % 64][index / 64] : 0.0;
+    for (long i = 0; i < count; ++i) {
+        scratch[static_cast<std::size_t>(i)] = harmonic_basis(basis_, range.first + static_cast<int>(i), omega, l);
     }
+    return scratch.data();
 }
 
 }  // namespace ostrel_mbe::codecs::mbe_baseline::analysis::basis

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "codecs/mbe_baseline/analysis/denoise.h"
+#include "common/simd.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,6 +9,7 @@
 
 namespace ostrel_mbe::codecs::mbe_baseline::analysis::denoise {
 
+OSTREL_AVX2_CLONES
 void NoiseSpectrum::update(const basis::Spectrum& spectrum, bool silent, double frame_energy, double noise_floor) {
     std::array<double, basis::SPECTRUM_BINS> power{};
     for (std::size_t k = 0; k < power.size(); ++k) power[k] = std::norm(spectrum[k]);

@@ -45,9 +45,8 @@ RangeMinEntry better(const RangeMinEntry& a, const RangeMinEntry& b) {
     return b.index < a.index ? b : a;
 }
 
-// The grid periods in runs of equal q = floor(150 / P_k) = 300 / (42 + k): the 2q + 1 terms of
-// E(P_k) are then added in one loop over the run's k per term, which vectorises, every k's sum
-// keeping its own order of additions.
+// The grid periods in runs of equal q = floor(150 / P_k) = 300 / (42 + k): within a run the
+// 2q + 1 terms of E(P_k) are a fixed sequence, added by code unrolled for that q.
 struct QuotientRun {
     std::uint16_t first;
     std::uint16_t end;
@@ -74,6 +73,24 @@ std::array<QuotientRun, QUOTIENT_RUNS> build_quotient_runs() {
 
 const std::array<QuotientRun, QUOTIENT_RUNS>& quotient_runs() { return common::built_once<build_quotient_runs>(); }
 
+// The sums of E(P_k) over one quotient run: term t = q down to 1, t = 0, t = 1 up to q, with
+// term t at term[t (42 + k)].  Each sum stays in a register and the q distinct terms are read
+// once.  0 + x, the first addition, is x (only a zero's sign could differ, and the sum goes on
+// only as period * sum subtracted from the energy, which a zero of either sign leaves).
+template <std::size_t Q>
+[[gnu::always_inline]] inline void add_run(const double* term, const QuotientRun& run, double* sum) {
+    for (std::size_t k = run.first; k < run.end; ++k) {
+        const std::size_t m = 42 + k;
+        std::array<double, Q + 1> x;
+        for (std::size_t t = 0; t <= Q; ++t) x[t] = term[t * m];
+        double total = x[Q];
+        for (std::size_t t = Q - 1; t >= 1; --t) total += x[t];
+        total += x[0];
+        for (std::size_t t = 1; t <= Q; ++t) total += x[t];
+        sum[k] = total;
+    }
+}
+
 // E(P_k) at every grid period, equal to error_at(grid_period(k)) bit for bit: t P_k =
 // t (42 + k) / 2 falls on a whole or a half lag, so each interpolated term is r(i) or
 // 0.5 r(i) + 0.5 r(i + 1) (the weights 1 and 0 leave r(i) unchanged), looked up instead of
@@ -95,19 +112,31 @@ void fill_grid_errors(PitchSearch& search) {
     term[2 * LAG_COUNT - 1] = r[LAG_COUNT - 1];
     std::array<double, GRID_SIZE> sum;
     for (const QuotientRun& run : quotient_runs()) {
-        const std::size_t q = run.q;
-        // 0 + x, the first addition, is x (only a zero's sign could differ, and the sum goes on
-        // only as period * sum subtracted from the energy, which a zero of either sign leaves).
-        for (std::size_t k = run.first; k < run.end; ++k) sum[k] = term[q * (42 + k)];
-        for (std::size_t t = q - 1; t >= 1; --t) {
-            for (std::size_t k = run.first; k < run.end; ++k) sum[k] += term[t * (42 + k)];
-        }
-        for (std::size_t k = run.first; k < run.end; ++k) sum[k] += term[0];
-        for (std::size_t t = 1; t <= q; ++t) {
-            for (std::size_t k = run.first; k < run.end; ++k) sum[k] += term[t * (42 + k)];
+        switch (run.q) {
+            case 7: add_run<7>(term.data(), run, sum.data()); break;
+            case 6: add_run<6>(term.data(), run, sum.data()); break;
+            case 5: add_run<5>(term.data(), run, sum.data()); break;
+            case 4: add_run<4>(term.data(), run, sum.data()); break;
+            case 3: add_run<3>(term.data(), run, sum.data()); break;
+            case 2: add_run<2>(term.data(), run, sum.data()); break;
+            default: add_run<1>(term.data(), run, sum.data()); break;
         }
     }
-    for (std::size_t k = 0; k < GRID_SIZE; ++k) {
+    // Four grid points per step, each lane the scalar expression (a lane whose denominator is
+    // not positive takes 1 and discards its quotient).
+    using common::simd::Quad;
+    const Quad energy = {search.energy, search.energy, search.energy, search.energy};
+    const Quad window_power = {search.window_power, search.window_power, search.window_power, search.window_power};
+    const Quad one = {1.0, 1.0, 1.0, 1.0};
+    const Quad zero = {};
+    std::size_t k = 0;
+    for (; k + 4 <= GRID_SIZE; k += 4) {
+        const Quad period = {grid_period(k), grid_period(k + 1), grid_period(k + 2), grid_period(k + 3)};
+        const Quad denominator = energy * (one - period * window_power);
+        const Quad numerator = energy - period * Quad(common::simd::quad_at(sum.data() + k));
+        common::simd::quad_at(search.error.data() + k) = denominator <= zero ? one : numerator / denominator;
+    }
+    for (; k < GRID_SIZE; ++k) {
         const double period = grid_period(k);
         const double denominator = search.energy * (1.0 - period * search.window_power);
         const double numerator = search.energy - period * sum[k];
@@ -122,22 +151,42 @@ void fill_grid_errors(PitchSearch& search) {
 OSTREL_AVX2_CLONES
 std::array<double, LPF_LENGTH> compute_s_lpf_shared(std::span<const double, 480> history) {
     const auto& h = pitch_tables().lpf;
-    // The history between 80 zeros on the left and 81 on the right, so that every tap reads a
-    // sample: the zero terms leave each sum exactly as a bounds-checked loop would.  The taps run
-    // in the outer loop, in the same order for every output, and the inner loop over the outputs
-    // vectorises.
+    // The history between 80 zeros on the left and zeros on the right, so that every tap reads a
+    // sample: the zero terms leave each sum exactly as a bounds-checked loop would.  Sixteen
+    // outputs at a time stay in four vector registers while the taps run over them, in the same
+    // order for every output (the first product added to zero), and only then are stored.
     constexpr int LEFT = 80;
-    alignas(64) std::array<double, LEFT + 480 + 81> padded{};
+    constexpr std::size_t BLOCK = 16;
+    constexpr std::size_t BLOCKED_LENGTH = (LPF_LENGTH + BLOCK - 1) / BLOCK * BLOCK;  // 624
+    alignas(64) std::array<double, BLOCKED_LENGTH + 20> padded{};
     std::copy(history.begin(), history.end(), padded.begin() + LEFT);
-    std::array<double, LPF_LENGTH> y{};
-    for (int n = -10; n <= 10; ++n) {
-        const double tap = h[static_cast<std::size_t>(n + 10)];
-        const double* x = padded.data() + (LEFT - 70 - n);  // x[j] = history[j - 70 - n]
-        for (std::size_t j = 0; j < LPF_LENGTH; ++j) y[j] += tap * x[j];
+    std::array<double, LPF_LENGTH> y;
+    alignas(64) std::array<double, BLOCK> last_block;
+    using common::simd::Quad;
+    using common::simd::quad_at;
+    for (std::size_t j = 0; j < BLOCKED_LENGTH; j += BLOCK) {
+        Quad y0{}, y1{}, y2{}, y3{};
+#pragma GCC unroll 21
+        for (int n = -10; n <= 10; ++n) {
+            const double tap = h[static_cast<std::size_t>(n + 10)];
+            const Quad t = {tap, tap, tap, tap};
+            const double* x = padded.data() + (LEFT - 70 - n) + j;  // x[i] = history[j + i - 70 - n]
+            y0 += t * Quad(quad_at(x));
+            y1 += t * Quad(quad_at(x + 4));
+            y2 += t * Quad(quad_at(x + 8));
+            y3 += t * Quad(quad_at(x + 12));
+        }
+        double* out = j + BLOCK <= LPF_LENGTH ? y.data() + j : last_block.data();
+        quad_at(out) = y0;
+        quad_at(out + 4) = y1;
+        quad_at(out + 8) = y2;
+        quad_at(out + 12) = y3;
     }
+    std::copy(last_block.begin(), last_block.begin() + (LPF_LENGTH % BLOCK), y.end() - (LPF_LENGTH % BLOCK));
     return y;
 }
 
+OSTREL_AVX2_CLONES
 PitchSearch PitchSearch::from_lpf(std::span<const double, WINDOW_LENGTH> s) {
     const PitchTables& t = pitch_tables();
     PitchSearch search;
@@ -266,28 +315,44 @@ std::array<GridRange, GRID_SIZE> build_grid_ranges() {
 
 const std::array<GridRange, GRID_SIZE>& grid_ranges() { return common::built_once<build_grid_ranges>(); }
 
+// The best grid point of a range: its index and error.
+struct GridMinimum {
+    std::uint16_t index;
+    double error;
+};
+
 // search.argmin_in_range(0.8 P_k, 1.2 P_k) for every grid period P_k.  The ranges slide
 // upwards, so one pass with a queue of candidates finds every minimum: the queue holds the grid
 // points of the range that no later point undercuts, errors rising from front to back, and the
 // front is the range's minimum.  A point only undercuts strictly smaller errors away, so of equal
-// errors the smaller index stays in front, as in argmin_in_range.
-std::array<PeriodError, GRID_SIZE> window_minima(const PitchSearch& search) {
+// errors the smaller index stays in front, as in argmin_in_range.  The slot before the front
+// holds minus infinity, which no error undercuts, so the back needs no test against the front.
+std::array<GridMinimum, GRID_SIZE> window_minima(const PitchSearch& search) {
     const auto& error = search.error;
     const auto& ranges = grid_ranges();
-    std::array<std::uint16_t, GRID_SIZE> queue;
-    std::size_t head = 0;
-    std::size_t tail = 0;
+    std::array<double, GRID_SIZE + 1> queued_error;
+    std::array<std::uint16_t, GRID_SIZE + 1> queued_index;
+    constexpr double floor_mark = -std::numeric_limits<double>::infinity();
+    queued_error[0] = floor_mark;
+    std::size_t head = 1;
+    std::size_t tail = 1;
     std::size_t next = 0;
-    std::array<PeriodError, GRID_SIZE> out;
+    std::array<GridMinimum, GRID_SIZE> out;
     for (std::size_t k = 0; k < GRID_SIZE; ++k) {
         const GridRange& r = ranges[k];
         for (; next <= r.last; ++next) {
             const double e = error[next];
-            while (tail > head && e < error[queue[tail - 1]]) --tail;
-            queue[tail++] = static_cast<std::uint16_t>(next);
+            while (e < queued_error[tail - 1]) --tail;
+            queued_error[tail] = e;
+            queued_index[tail] = static_cast<std::uint16_t>(next);
+            ++tail;
         }
-        while (queue[head] < r.first) ++head;
-        out[k] = {grid_period(queue[head]), error[queue[head]]};
+        if (queued_index[head] < r.first) {
+            do ++head;
+            while (queued_index[head] < r.first);
+            queued_error[head - 1] = floor_mark;
+        }
+        out[k] = {queued_index[head], queued_error[head]};
     }
     return out;
 }
@@ -297,20 +362,23 @@ std::array<PeriodError, GRID_SIZE> window_minima(const PitchSearch& search) {
 PeriodError look_ahead(const PitchSearch& current, const PitchSearch& next, const PitchSearch& after_next) {
     // Every period searched from here on is a grid period, so the two chained searches in the
     // following frames (E1 from next at P, E2 from after_next at E1's period) are table lookups.
-    const std::array<PeriodError, GRID_SIZE> next_best = window_minima(next);
-    const std::array<PeriodError, GRID_SIZE> after_best = window_minima(after_next);
-    const auto cumulative_error = [&](double current_error, double p) {
-        const PeriodError& first = next_best[grid_index(p)];
-        const PeriodError& second = after_best[grid_index(first.period)];
-        return current_error + first.error + second.error;
+    const std::array<GridMinimum, GRID_SIZE> next_best = window_minima(next);
+    const std::array<GridMinimum, GRID_SIZE> after_best = window_minima(after_next);
+    const auto cumulative_error = [&](double current_error, std::size_t k) {
+        const GridMinimum& first = next_best[k];
+        return current_error + first.error + after_best[first.index].error;
     };
 
-    PeriodError best{grid_period(0), cumulative_error(current.error[0], grid_period(0))};
+    std::size_t best_k = 0;
+    double best_error = cumulative_error(current.error[0], 0);
     for (std::size_t k = 1; k < GRID_SIZE; ++k) {
-        const double p = grid_period(k);
-        const double ce = cumulative_error(current.error[k], p);
-        if (ce < best.error) best = {p, ce};
+        const double ce = cumulative_error(current.error[k], k);
+        if (ce < best_error) {
+            best_k = k;
+            best_error = ce;
+        }
     }
+    const PeriodError best{grid_period(best_k), best_error};
 
     // A period that is a multiple of the true one fits nearly as well; try the sub-multiples,
     // shortest period first, and take the first that explains the three frames well enough.
@@ -321,7 +389,7 @@ PeriodError look_ahead(const PitchSearch& current, const PitchSearch& next, cons
         if (best.period / dn < 21.0) continue;
         const double pn = std::round(2.0 * best.period / dn) / 2.0;
         if (pn < 21.0 || pn > 122.0) continue;
-        const double ce = cumulative_error(current.error_at(pn), pn);
+        const double ce = cumulative_error(current.error_at(pn), grid_index(pn));
         const double ratio = best.error > 0.0 ? ce / best.error : std::numeric_limits<double>::infinity();
         if (ce <= 0.85 && (ratio <= 1.7 || (ce <= 0.4 && (ce <= 0.05 || ratio <= 3.5)))) return {pn, ce};
     }

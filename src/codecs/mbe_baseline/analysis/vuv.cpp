@@ -13,6 +13,7 @@ bool harmonic_voiced(const VuvDecision& decision, std::size_t l) {
     return decision.band_count >= 1 && decision.voiced[band_of(l, decision.band_count)];
 }
 
+OSTREL_AVX2_CLONES
 VuvDecision determine_vuv(const basis::Spectrum& spectrum, std::span<const double, basis::BASIS_LENGTH> table,
                           const refine::RefinedPitch& pitch, VoicingState& state, double pitch_error) {
     VuvDecision d;
@@ -48,9 +49,8 @@ VuvDecision determine_vuv(const basis::Spectrum& spectrum, std::span<const doubl
         double signal_sum = 0.0;
         for (int l = first; l <= last; ++l) {
             const basis::BinRange bins = basis::harmonic_bins(pitch.omega0, l);
-            std::array<double, basis::MAX_HARMONIC_BINS> w;
-            rows.row(bins, pitch.omega0, l, w);
-            const basis::HarmonicFit fit{spectrum, bins, w};
+            std::array<double, basis::MAX_HARMONIC_BINS> scratch;
+            const basis::HarmonicFit fit{spectrum, bins, rows.row(bins, pitch.omega0, l, scratch)};
             fit.add_error(fit.amplitude(), bins.first, bins.end, error_sum);
             for (int b = bins.first; b < bins.end; ++b) {
                 const common::simd::Pair s = fit.at(b);
