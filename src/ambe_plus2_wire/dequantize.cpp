@@ -112,7 +112,14 @@ std::expected<InfoVectors, DecodeError> quantize_closed_loop(const MbeParams& pa
 
 LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& state) {
     OSTREL_CHECK(b[0] < FIRST_RESERVED_PITCH, "a voice frame's pitch index");
+    return reconstruct_log_amplitudes(
+        b, state, prediction_basis(tables::PITCH[b[0]].harmonics, state.previous_lambda, state.previous_l));
+}
+
+LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& state, const PredictionBasis& basis) {
+    OSTREL_CHECK(b[0] < FIRST_RESERVED_PITCH, "a voice frame's pitch index");
     const std::uint8_t l = tables::PITCH[b[0]].harmonics;
+    OSTREL_CHECK(basis.l == l, "the prediction basis is for the frame's harmonic count");
     const BlockLengths j = block_lengths(l);
     const double gamma = 0.5 * state.previous_gamma + static_cast<double>(tables::GAIN_LEVELS[b[2]]);
 
@@ -121,7 +128,7 @@ LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& s
     for (std::size_t m = 0; m < 4; ++m) g[4 + m] = static_cast<double>(tables::PRBA58[b[4]][m]);
     const CoefficientMatrix c = assemble_hoc_matrix(inverse_prba_dct(g), {b[5], b[6], b[7], b[8]}, j);
     const Residuals t = inverse_block_dct(c, j);
-    return {apply_log_prediction(t, l, gamma, state.previous_lambda, state.previous_l), gamma, l};
+    return {apply_log_prediction(t, gamma, basis), gamma, l};
 }
 
 std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state) {

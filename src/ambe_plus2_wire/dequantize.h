@@ -101,6 +101,9 @@ struct LogAmplitudes {
 
 // Requires b[0] < FIRST_RESERVED_PITCH and every other b within its codebook.
 LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& state);
+// The same with the previous frame's part of the prediction worked out for b's harmonic count
+// (prediction_basis of the state), for rebuilding one frame under many candidate indices.
+LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& state, const PredictionBasis& basis);
 
 // Dequantizes one voice frame; BadPitch for b0 >= 120, InvalidParams for amplitudes that
 // fail validation.  The state is updated on success only.

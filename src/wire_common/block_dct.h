@@ -6,6 +6,7 @@
 // bits, the half rate in 64.  The cosine tables are built once at first use.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -62,11 +63,15 @@ void inverse(std::span<const T> coefficients, std::span<T> values) {
     const std::size_t n = values.size();
     OSTREL_CHECK(coefficients.size() == n, "a block has as many coefficients as values");
     const CosineTable<T, MaxN>& table = cosines<T, MaxN>(n);
-    for (std::size_t j = 0; j < n; ++j) {
-        T value = coefficients[0] * table[0][j];
-        for (std::size_t k = 1; k < n; ++k) value += T(2) * coefficients[k] * table[k][j];
-        values[j] = value;
+    // Each value is summed over k in order; with the values in the inner loop, the compiler
+    // works on several of them at once, every one still summed in that order.
+    std::array<T, MaxN> sum;
+    for (std::size_t j = 0; j < n; ++j) sum[j] = coefficients[0] * table[0][j];
+    for (std::size_t k = 1; k < n; ++k) {
+        const T twice = T(2) * coefficients[k];
+        for (std::size_t j = 0; j < n; ++j) sum[j] += twice * table[k][j];
     }
+    std::copy_n(sum.begin(), n, values.begin());
 }
 
 // Consecutive blocks of values[0..] with the given lengths, block i carried by row i of the

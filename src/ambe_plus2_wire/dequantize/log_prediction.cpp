@@ -9,12 +9,6 @@
 namespace ostrel_mbe::ambe_plus2_wire::dequantize {
 namespace {
 
-struct Interpolation {
-    double lo = 0.0;
-    double hi = 0.0;
-    double delta = 0.0;
-};
-
 // The previous frame's log2 amplitudes resampled at harmonic l of L: x = P l / L between
 // entries floor(x) and floor(x) + 1 (both limited to P; entry 1 stands in for entry 0).
 std::array<Interpolation, L_HAT_MAX> interpolate(std::uint8_t l_count, const PreviousLambda& previous,
@@ -37,16 +31,22 @@ std::array<Interpolation, L_HAT_MAX> interpolate(std::uint8_t l_count, const Pre
 
 }  // namespace
 
-Residuals apply_log_prediction(const Residuals& t, std::uint8_t l, double gamma, const PreviousLambda& previous,
-                               std::uint8_t previous_l) {
-    const auto ip = interpolate(l, previous, previous_l);
-    const double count = static_cast<double>(l);
-    double s = 0.0;
-    double t_sum = 0.0;
+PredictionBasis prediction_basis(std::uint8_t l, const PreviousLambda& previous, std::uint8_t previous_l) {
+    PredictionBasis basis{interpolate(l, previous, previous_l), 0.0, l};
     for (std::size_t i = 0; i < l; ++i) {
-        s += (1.0 - ip[i].delta) * ip[i].lo + ip[i].delta * ip[i].hi;
-        t_sum += t[i];
+        const Interpolation& ip = basis.resampled[i];
+        basis.resampled_sum += (1.0 - ip.delta) * ip.lo + ip.delta * ip.hi;
     }
+    return basis;
+}
+
+Residuals apply_log_prediction(const Residuals& t, double gamma, const PredictionBasis& basis) {
+    const std::size_t l = basis.l;
+    const auto& ip = basis.resampled;
+    const double count = static_cast<double>(l);
+    const double s = basis.resampled_sum;
+    double t_sum = 0.0;
+    for (std::size_t i = 0; i < l; ++i) t_sum += t[i];
     // Evaluated term by term in the order of the standard's formula.
     const double log2_count = std::log2(count);
     Residuals lambda{};
@@ -56,6 +56,11 @@ Residuals apply_log_prediction(const Residuals& t, std::uint8_t l, double gamma,
                     0.5 * log2_count - t_sum / count;
     }
     return lambda;
+}
+
+Residuals apply_log_prediction(const Residuals& t, std::uint8_t l, double gamma, const PreviousLambda& previous,
+                               std::uint8_t previous_l) {
+    return apply_log_prediction(t, gamma, prediction_basis(l, previous, previous_l));
 }
 
 ForwardPrediction forward_log_prediction(const Residuals& lambda, std::uint8_t l, const PreviousLambda& previous,

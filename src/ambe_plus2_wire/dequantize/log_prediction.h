@@ -22,6 +22,28 @@ using PreviousLambda = std::array<double, 58>;
 Residuals apply_log_prediction(const Residuals& t, std::uint8_t l, double gamma, const PreviousLambda& previous,
                                std::uint8_t previous_l);
 
+// The previous frame's log2 amplitude resampled at one harmonic: between `lo` and `hi`, at
+// fraction `delta` of the way.
+struct Interpolation {
+    double lo = 0.0;
+    double hi = 0.0;
+    double delta = 0.0;
+};
+
+// What the prediction takes from the previous frame for a frame of l harmonics.  It depends on
+// nothing the frame sends, so an encoder that rebuilds one frame under many candidate indices
+// (the quantizer search) works it out once.
+struct PredictionBasis {
+    std::array<Interpolation, L_HAT_MAX> resampled{};
+    double resampled_sum = 0.0;  // of the interpolated values, summed in harmonic order
+    std::uint8_t l = 0;
+};
+
+PredictionBasis prediction_basis(std::uint8_t l, const PreviousLambda& previous, std::uint8_t previous_l);
+
+// apply_log_prediction with the previous frame's part worked out: the same values, bit for bit.
+Residuals apply_log_prediction(const Residuals& t, double gamma, const PredictionBasis& basis);
+
 struct ForwardPrediction {
     Residuals residuals{};  // T_l at [l - 1]; they sum to zero
     double gamma = 0.0;     // 0.5 log2 L + mean log2 amplitude

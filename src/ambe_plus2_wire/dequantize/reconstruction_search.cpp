@@ -149,7 +149,8 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     // The rebuild is affine in every codebook's entry, so each candidate's effect is one rebuild
     // with that index alone changed, and any combination adds the effects of its indices.  The
     // gain level adds to every harmonic alike, so its effect needs no rebuild.
-    const Residuals base = reconstruct_log_amplitudes(b, state).lambda;
+    const PredictionBasis basis = prediction_basis(l, state.previous_lambda, state.previous_l);
+    const Residuals base = reconstruct_log_amplitudes(b, state, basis).lambda;
     for (std::size_t m = 1; m < gain.count; ++m) {
         const double step = static_cast<double>(tables::GAIN_LEVELS[gain.index[m]]) -
                             static_cast<double>(tables::GAIN_LEVELS[gain.index[0]]);
@@ -159,7 +160,7 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
         for (std::size_t m = 1; m < candidates[s].count; ++m) {
             BValues alternative = b;
             alternative[FIRST_SEARCHED + s] = candidates[s].index[m];
-            const Residuals rebuilt = reconstruct_log_amplitudes(alternative, state).lambda;
+            const Residuals rebuilt = reconstruct_log_amplitudes(alternative, state, basis).lambda;
             for (std::size_t i = 0; i < l; ++i) candidates[s].delta[m][i] = rebuilt[i] - base[i];
         }
     }
