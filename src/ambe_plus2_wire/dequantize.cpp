@@ -116,18 +116,24 @@ LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& s
         b, state, prediction_basis(tables::PITCH[b[0]].harmonics, state.previous_lambda, state.previous_l));
 }
 
+CoefficientMatrix frame_coefficients(const BValues& b, const BlockLengths& j) {
+    Prba g{};
+    for (std::size_t m = 0; m < 3; ++m) g[1 + m] = static_cast<double>(tables::PRBA24[b[3]][m]);
+    for (std::size_t m = 0; m < 4; ++m) g[4 + m] = static_cast<double>(tables::PRBA58[b[4]][m]);
+    return assemble_hoc_matrix(inverse_prba_dct(g), {b[5], b[6], b[7], b[8]}, j);
+}
+
+double frame_gain(const BValues& b, const DecoderState& state) {
+    return 0.5 * state.previous_gamma + static_cast<double>(tables::GAIN_LEVELS[b[2]]);
+}
+
 LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& state, const PredictionBasis& basis) {
     OSTREL_CHECK(b[0] < FIRST_RESERVED_PITCH, "a voice frame's pitch index");
     const std::uint8_t l = tables::PITCH[b[0]].harmonics;
     OSTREL_CHECK(basis.l == l, "the prediction basis is for the frame's harmonic count");
     const BlockLengths j = block_lengths(l);
-    const double gamma = 0.5 * state.previous_gamma + static_cast<double>(tables::GAIN_LEVELS[b[2]]);
-
-    Prba g{};
-    for (std::size_t m = 0; m < 3; ++m) g[1 + m] = static_cast<double>(tables::PRBA24[b[3]][m]);
-    for (std::size_t m = 0; m < 4; ++m) g[4 + m] = static_cast<double>(tables::PRBA58[b[4]][m]);
-    const CoefficientMatrix c = assemble_hoc_matrix(inverse_prba_dct(g), {b[5], b[6], b[7], b[8]}, j);
-    const Residuals t = inverse_block_dct(c, j);
+    const double gamma = frame_gain(b, state);
+    const Residuals t = inverse_block_dct(frame_coefficients(b, j), j);
     return {apply_log_prediction(t, gamma, basis), gamma, l};
 }
 

@@ -105,6 +105,11 @@ LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& s
 // (prediction_basis of the state), for rebuilding one frame under many candidate indices.
 LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& state, const PredictionBasis& basis);
 
+// The stages of that rebuild: the block DCT coefficients b's PRBA and higher-order entries
+// carry for block lengths j, and the frame gain against the state.
+CoefficientMatrix frame_coefficients(const BValues& b, const BlockLengths& j);
+double frame_gain(const BValues& b, const DecoderState& state);
+
 // Dequantizes one voice frame; BadPitch for b0 >= 120, InvalidParams for amplitudes that
 // fail validation.  The state is updated on success only.
 std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state);

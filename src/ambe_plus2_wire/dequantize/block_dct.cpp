@@ -88,6 +88,14 @@ Residuals inverse_block_dct(const CoefficientMatrix& c, const BlockLengths& j) {
     return dct::inverse_blocks<double, MAX_BLOCK_LENGTH, BLOCK_COUNT, L_HAT_MAX>(c, j);
 }
 
+void inverse_one_block(const CoefficientMatrix& c, const BlockLengths& j, std::size_t block, Residuals& t) {
+    OSTREL_CHECK(block < BLOCK_COUNT, "a block of the frame");
+    std::size_t offset = 0;
+    for (std::size_t i = 0; i < block; ++i) offset += j[i];
+    dct::inverse<double, MAX_BLOCK_LENGTH>(std::span<const double>(c[block]).first(j[block]),
+                                           std::span<double>(t).subspan(offset, j[block]));
+}
+
 CoefficientMatrix forward_block_dct(const Residuals& t, const BlockLengths& j) {
     return dct::forward_blocks<double, MAX_BLOCK_LENGTH>(t, j);
 }

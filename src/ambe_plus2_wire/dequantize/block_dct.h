@@ -50,6 +50,11 @@ Prba prba_from_coefficients(const CoefficientMatrix& c);
 // Block i yields c_j = C(i,1) T_J[0][j] + sum over k = 2..J of 2 C(i,k) T_J[k-1][j]; the
 // blocks in order give T_1..T_L.
 Residuals inverse_block_dct(const CoefficientMatrix& c, const BlockLengths& j);
+
+// Block `block` of inverse_block_dct(c, j) alone, written over its place in t: the blocks are
+// inverted independently, so t then holds exactly what a whole inversion gives when the other
+// blocks of t came from the same c.
+void inverse_one_block(const CoefficientMatrix& c, const BlockLengths& j, std::size_t block, Residuals& t);
 // C(i,k) = (1/J) sum over j of c_j T_J[k-1][j], k = 1..J, over consecutive blocks of t.
 CoefficientMatrix forward_block_dct(const Residuals& t, const BlockLengths& j);
 

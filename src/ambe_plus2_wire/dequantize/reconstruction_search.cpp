@@ -149,8 +149,13 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     // The rebuild is affine in every codebook's entry, so each candidate's effect is one rebuild
     // with that index alone changed, and any combination adds the effects of its indices.  The
     // gain level adds to every harmonic alike, so its effect needs no rebuild.
+    // (reconstruct_log_amplitudes step by step, keeping the residuals: a higher-order entry
+    // shapes its own block only, so its rebuild inverts that block alone over them, the same
+    // values as a whole rebuild at a quarter of the DCTs.)
     const PredictionBasis basis = prediction_basis(l, state.previous_lambda, state.previous_l);
-    const Residuals base = reconstruct_log_amplitudes(b, state, basis).lambda;
+    const Residuals base_residuals = inverse_block_dct(frame_coefficients(b, j), j);
+    const double gamma = frame_gain(b, state);
+    const Residuals base = apply_log_prediction(base_residuals, gamma, basis);
     for (std::size_t m = 1; m < gain.count; ++m) {
         const double step = static_cast<double>(tables::GAIN_LEVELS[gain.index[m]]) -
                             static_cast<double>(tables::GAIN_LEVELS[gain.index[0]]);
@@ -160,7 +165,14 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
         for (std::size_t m = 1; m < candidates[s].count; ++m) {
             BValues alternative = b;
             alternative[FIRST_SEARCHED + s] = candidates[s].index[m];
-            const Residuals rebuilt = reconstruct_log_amplitudes(alternative, state, basis).lambda;
+            Residuals rebuilt;
+            if (s < 3) {
+                rebuilt = reconstruct_log_amplitudes(alternative, state, basis).lambda;
+            } else {
+                Residuals t = base_residuals;
+                inverse_one_block(frame_coefficients(alternative, j), j, s - 3, t);
+                rebuilt = apply_log_prediction(t, gamma, basis);
+            }
             for (std::size_t i = 0; i < l; ++i) candidates[s].delta[m][i] = rebuilt[i] - base[i];
         }
     }
