@@ -32,28 +32,30 @@ std::array<Interpolation, L_HAT_MAX> interpolate(std::uint8_t l_count, const Pre
 }  // namespace
 
 PredictionBasis prediction_basis(std::uint8_t l, const PreviousLambda& previous, std::uint8_t previous_l) {
-    PredictionBasis basis{interpolate(l, previous, previous_l), 0.0, l};
+    const auto ip = interpolate(l, previous, previous_l);
+    const double count = static_cast<double>(l);
+    PredictionBasis basis;
+    basis.l = l;
+    double s = 0.0;
     for (std::size_t i = 0; i < l; ++i) {
-        const Interpolation& ip = basis.resampled[i];
-        basis.resampled_sum += (1.0 - ip.delta) * ip.lo + ip.delta * ip.hi;
+        s += (1.0 - ip[i].delta) * ip[i].lo + ip[i].delta * ip[i].hi;
+        basis.lower[i] = PREDICTION_COEFFICIENT * (1.0 - ip[i].delta) * ip[i].lo;
+        basis.upper[i] = PREDICTION_COEFFICIENT * ip[i].delta * ip[i].hi;
     }
+    basis.mean = PREDICTION_COEFFICIENT * s / count;
+    basis.half_log2_l = 0.5 * std::log2(count);
     return basis;
 }
 
 Residuals apply_log_prediction(const Residuals& t, double gamma, const PredictionBasis& basis) {
     const std::size_t l = basis.l;
-    const auto& ip = basis.resampled;
-    const double count = static_cast<double>(l);
-    const double s = basis.resampled_sum;
     double t_sum = 0.0;
     for (std::size_t i = 0; i < l; ++i) t_sum += t[i];
+    const double t_mean = t_sum / static_cast<double>(l);
     // Evaluated term by term in the order of the standard's formula.
-    const double log2_count = std::log2(count);
     Residuals lambda{};
     for (std::size_t i = 0; i < l; ++i) {
-        lambda[i] = t[i] + PREDICTION_COEFFICIENT * (1.0 - ip[i].delta) * ip[i].lo +
-                    PREDICTION_COEFFICIENT * ip[i].delta * ip[i].hi - PREDICTION_COEFFICIENT * s / count + gamma -
-                    0.5 * log2_count - t_sum / count;
+        lambda[i] = t[i] + basis.lower[i] + basis.upper[i] - basis.mean + gamma - basis.half_log2_l - t_mean;
     }
     return lambda;
 }

@@ -30,12 +30,15 @@ struct Interpolation {
     double delta = 0.0;
 };
 
-// What the prediction takes from the previous frame for a frame of l harmonics.  It depends on
-// nothing the frame sends, so an encoder that rebuilds one frame under many candidate indices
-// (the quantizer search) works it out once.
+// What the prediction takes from the previous frame for a frame of l harmonics: the terms of
+// the predictor's formula that depend on nothing the frame sends, each computed as the formula
+// computes it.  An encoder that rebuilds one frame under many candidate indices (the quantizer
+// search) works them out once.
 struct PredictionBasis {
-    std::array<Interpolation, L_HAT_MAX> resampled{};
-    double resampled_sum = 0.0;  // of the interpolated values, summed in harmonic order
+    std::array<double, L_HAT_MAX> lower{};  // 0.65 (1 - delta) lo at each harmonic
+    std::array<double, L_HAT_MAX> upper{};  // 0.65 delta hi
+    double mean = 0.0;                      // 0.65 times the sum of the resampled values, over L
+    double half_log2_l = 0.0;               // 0.5 log2 L
     std::uint8_t l = 0;
 };
 
