@@ -2,6 +2,7 @@
 #include "ambe_plus2_wire/dequantize/log_prediction.h"
 
 #include "common/check.h"
+#include "common/rounding.h"
 
 #include <algorithm>
 #include <cmath>
@@ -25,7 +26,7 @@ std::array<Interpolation, L_HAT_MAX> interpolate(std::uint8_t l_count, const Pre
     std::array<Interpolation, L_HAT_MAX> out{};
     for (std::size_t l = 1; l <= l_count; ++l) {
         const double x = static_cast<double>(p * l) / static_cast<double>(l_count);
-        const double f_real = std::floor(x);
+        const double f_real = common::floor_for_index(x);
         const auto f = static_cast<std::size_t>(f_real);
         // Entry 0 is not part of the state; with P = 0 entry 1 stands in for both sides.
         const std::size_t lo_index = std::max<std::size_t>(1, std::min(f, p));

@@ -2,6 +2,7 @@
 #include "ambe_plus2_wire/dequantize/voicing.h"
 
 #include "ambe_plus2_wire/ambe_plus2_tables.h"
+#include "common/rounding.h"
 
 #include <array>
 #include <cmath>
@@ -10,7 +11,7 @@
 namespace ostrel_mbe::ambe_plus2_wire::dequantize {
 
 std::size_t band_of(std::size_t l, double omega0) {
-    const double band = std::floor(16.0 * static_cast<double>(l) * omega0 / (2.0 * std::numbers::pi));
+    const double band = common::floor_for_index(16.0 * static_cast<double>(l) * omega0 / (2.0 * std::numbers::pi));
     // Written as "not above" so that a NaN lands in band 0 rather than in an undefined cast.
     if (!(band > 0.0)) return 0;
     if (band >= static_cast<double>(VUV_BANDS - 1)) return VUV_BANDS - 1;
