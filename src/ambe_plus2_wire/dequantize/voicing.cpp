@@ -2,21 +2,12 @@
 #include "ambe_plus2_wire/dequantize/voicing.h"
 
 #include "ambe_plus2_wire/ambe_plus2_tables.h"
-#include "common/rounding.h"
 
 #include <array>
 #include <cmath>
 #include <numbers>
 
 namespace ostrel_mbe::ambe_plus2_wire::dequantize {
-
-std::size_t band_of(std::size_t l, double omega0) {
-    const double band = common::floor_for_index(16.0 * static_cast<double>(l) * omega0 / (2.0 * std::numbers::pi));
-    // Written as "not above" so that a NaN lands in band 0 rather than in an undefined cast.
-    if (!(band > 0.0)) return 0;
-    if (band >= static_cast<double>(VUV_BANDS - 1)) return VUV_BANDS - 1;
-    return static_cast<std::size_t>(band);
-}
 
 std::uint16_t encode_vuv(std::span<const bool> voiced, double omega0) {
     std::array<int, VUV_BANDS> score{};
