@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 #include "common/simd.h"
@@ -14,31 +15,85 @@ namespace {
 // Samples per block: the stages run one after the other over a block held in a local buffer.
 constexpr std::size_t BLOCK = 160;
 
-float run_biquad(const BiquadCoefficients& c, BiquadMemory& m, float x) {
-    const float y = c.b0 * x + c.b1 * m.x1 + c.b2 * m.x2 - c.a1 * m.y1 - c.a2 * m.y2;
-    m.x2 = m.x1;
-    m.x1 = x;
-    m.y2 = m.y1;
-    m.y1 = y;
-    return y;
+// The samples of one chunk: short enough that the high-pass of one chunk and the peaking filter
+// of the previous one are in flight in the processor together, overlapping the two recurrences.
+constexpr std::size_t CHUNK = 8;
+
+// One biquad over a chunk, x[i] its input with x[-2] and x[-1] the inputs before, y[i] its
+// output, y1 and y2 its last two outputs.  Each output is the direct form's
+// b0 x + b1 x1 + b2 x2 - a1 y1 - a2 y2 in that order; the feed-forward terms do not depend on
+// the output, so they are computed for the whole chunk first, across the samples.
+[[gnu::always_inline]] inline void run_chunk(const BiquadCoefficients& c, float& y1, float& y2, const float* x,
+                                              float* y) {
+    // The chunk as one vector (GCC's vector extension: one register on AVX2, lowered lane by
+    // lane elsewhere), each lane the same operations in the same order.
+    using Lanes = float __attribute__((vector_size(CHUNK * sizeof(float))));
+    Lanes x0, x1, x2;
+    std::memcpy(&x0, x, sizeof x0);
+    std::memcpy(&x1, x - 1, sizeof x1);
+    std::memcpy(&x2, x - 2, sizeof x2);
+    const Lanes f = c.b0 * x0 + c.b1 * x1 + c.b2 * x2;
+    for (std::size_t i = 0; i < CHUNK; ++i) {
+        const float v = f[i] - c.a1 * y1 - c.a2 * y2;
+        y[i] = v;
+        y2 = y1;
+        y1 = v;
+    }
 }
 
-// Runs the high-pass and then the peaking filter, each when present, over y[0..count) in place:
-// both in one loop, so that the processor overlaps their recurrences.  Coefficients and memories
-// are locals for the loop, so that they stay in registers (the stores to y could otherwise alias
+// One sample of the same, for the samples after the last whole chunk.
+[[gnu::always_inline]] inline void run_biquad_sample(const BiquadCoefficients& c, float& y1, float& y2, const float* x,
+                                                     float* y) {
+    const float v = c.b0 * x[0] + c.b1 * x[-1] + c.b2 * x[-2] - c.a1 * y1 - c.a2 * y2;
+    *y = v;
+    y2 = y1;
+    y1 = v;
+}
+
+// One biquad over count samples in chunks; x as in run_chunk.
+[[gnu::always_inline]] inline void run_one(const BiquadCoefficients& c, BiquadMemory& m, const float* x, float* y,
+                                           std::size_t count) {
+    std::size_t i = 0;
+    for (; i + CHUNK <= count; i += CHUNK) run_chunk(c, m.y1, m.y2, x + i, y + i);
+    for (; i < count; ++i) run_biquad_sample(c, m.y1, m.y2, x + i, y + i);
+}
+
+// Runs the high-pass and then the peaking filter, each when present, from x[0..count) to
+// y[0..count); x[-2] and x[-1] are free for the first filter's memory.  Coefficients and
+// memories are locals, so that they stay in registers (the stores to y could otherwise alias
 // them).
-void run_filters(const EnhancementConfig& config, EnhancementState& state, float* y, std::size_t count) {
+[[gnu::always_inline]] inline void run_filters(const EnhancementConfig& config, EnhancementState& state, float* x,
+                                               float* y, std::size_t count) {
     const bool with_high_pass = config.tag == ChainTag::OnWithHighPass;
     const bool with_peaking = config.peaking_present != 0;
     const BiquadCoefficients high_pass = config.high_pass;
     const BiquadCoefficients peaking = config.peaking;
     BiquadMemory high_pass_memory = state.high_pass;
     BiquadMemory peaking_memory = state.peaking;
-    for (std::size_t i = 0; i < count; ++i) {
-        float v = y[i];
-        if (with_high_pass) v = run_biquad(high_pass, high_pass_memory, v);
-        if (with_peaking) v = run_biquad(peaking, peaking_memory, v);
-        y[i] = v;
+    if (with_high_pass && with_peaking) {
+        // The high-pass output with the peaking filter's input memory in front.
+        std::array<float, 2 + BLOCK> between;
+        float* const h = between.data() + 2;
+        x[-2] = high_pass_memory.x2, x[-1] = high_pass_memory.x1;
+        h[-2] = peaking_memory.x2, h[-1] = peaking_memory.x1;
+        std::size_t i = 0;
+        for (; i + CHUNK <= count; i += CHUNK) {
+            run_chunk(high_pass, high_pass_memory.y1, high_pass_memory.y2, x + i, h + i);
+            run_chunk(peaking, peaking_memory.y1, peaking_memory.y2, h + i, y + i);
+        }
+        for (; i < count; ++i) {
+            run_biquad_sample(high_pass, high_pass_memory.y1, high_pass_memory.y2, x + i, h + i);
+            run_biquad_sample(peaking, peaking_memory.y1, peaking_memory.y2, h + i, y + i);
+        }
+        high_pass_memory.x2 = x[count - 2], high_pass_memory.x1 = x[count - 1];
+        peaking_memory.x2 = h[count - 2], peaking_memory.x1 = h[count - 1];
+    } else if (with_high_pass || with_peaking) {
+        BiquadMemory& m = with_high_pass ? high_pass_memory : peaking_memory;
+        x[-2] = m.x2, x[-1] = m.x1;
+        run_one(with_high_pass ? high_pass : peaking, m, x, y, count);
+        m.x2 = x[count - 2], m.x1 = x[count - 1];
+    } else {
+        std::copy(x, x + count, y);
     }
     state.high_pass = high_pass_memory;
     state.peaking = peaking_memory;
@@ -82,12 +137,15 @@ void run_chain(const EnhancementConfig& config, EnhancementState& state, std::sp
     const float gain = config.output_gain_db == 0.0f ? 1.0f : std::pow(10.0f, config.output_gain_db / 20.0f);
     const float fade_length = static_cast<float>(config.fade_length);
     constexpr float pi = std::numbers::pi_v<float>;
+    // The filters' input, with room in front for the memory of the first.
+    std::array<float, 2 + BLOCK> input;
+    float* const x = input.data() + 2;
     std::array<float, BLOCK> y;
     for (std::size_t start = 0; start < pcm.size(); start += BLOCK) {
         const std::size_t count = std::min(BLOCK, pcm.size() - start);
         std::int16_t* const samples = pcm.data() + start;
-        for (std::size_t i = 0; i < count; ++i) y[i] = static_cast<float>(samples[i]) / 32768.0f;
-        run_filters(config, state, y.data(), count);
+        for (std::size_t i = 0; i < count; ++i) x[i] = static_cast<float>(samples[i]) / 32768.0f;
+        run_filters(config, state, x, y.data(), count);
         if (compress) {
             float env = state.compressor_envelope;
             for (std::size_t i = 0; i < count; ++i) {

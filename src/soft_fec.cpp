@@ -5,6 +5,9 @@
 #include <array>
 #include <bit>
 #include <limits>
+#include <utility>
+
+#include "common/simd.h"
 
 namespace ostrel_mbe::soft_fec {
 namespace {
@@ -89,15 +92,18 @@ std::uint32_t golay_chase(std::uint32_t hard, std::span<const float, 23> reliabi
 
     std::uint32_t best = table[syndrome];
     float best_metric = weight(best, reliability);
+    // The flips and syndrome of each mask from those of the mask without its lowest bit.
+    std::array<std::uint32_t, CHASE_PATTERNS> flips_of;
+    std::array<std::uint16_t, CHASE_PATTERNS> syndrome_of;
+    flips_of[0] = 0;
+    syndrome_of[0] = syndrome;
     for (unsigned mask = 1; mask < CHASE_PATTERNS; ++mask) {
-        std::uint32_t flips = 0;
-        std::uint16_t s = syndrome;
-        for (unsigned b = 0; b < CHASE_BITS; ++b) {
-            if ((mask >> b) & 1u) {
-                flips |= 1u << positions[b];
-                s ^= GOLAY_COLUMN_SYNDROMES[positions[b]];
-            }
-        }
+        const std::uint8_t position = positions[static_cast<std::size_t>(std::countr_zero(mask))];
+        const unsigned rest = mask & (mask - 1);
+        const std::uint32_t flips = flips_of[rest] | (1u << position);
+        const auto s = static_cast<std::uint16_t>(syndrome_of[rest] ^ GOLAY_COLUMN_SYNDROMES[position]);
+        flips_of[mask] = flips;
+        syndrome_of[mask] = s;
         const std::uint32_t pattern = table[s] ^ flips;
         if (pattern == best) continue;
         const float metric = weight(pattern, reliability);
@@ -131,11 +137,13 @@ SoftDecoded golay_24_12_decode_soft(std::uint32_t hard, std::span<const float, 2
 
     std::uint32_t best = extended_error(hard);
     float best_metric = weight(best, reliability);
+    // The flips of each mask from those of the mask without its lowest bit.
+    std::array<std::uint32_t, CHASE_PATTERNS> flips_of;
+    flips_of[0] = 0;
     for (unsigned mask = 1; mask < CHASE_PATTERNS; ++mask) {
-        std::uint32_t flips = 0;
-        for (unsigned b = 0; b < CHASE_BITS; ++b) {
-            if ((mask >> b) & 1u) flips |= 1u << positions[b];
-        }
+        const std::uint32_t flips =
+            flips_of[mask & (mask - 1)] | (1u << positions[static_cast<std::size_t>(std::countr_zero(mask))]);
+        flips_of[mask] = flips;
         const std::uint32_t pattern = extended_error(hard ^ flips);
         if (pattern == best) continue;
         const float metric = weight(pattern, reliability);
@@ -147,6 +155,57 @@ SoftDecoded golay_24_12_decode_soft(std::uint32_t hard, std::span<const float, 2
     return decided(static_cast<std::uint16_t>(((hard ^ best) >> 12) & 0xFFFu), best, 3, reliability);
 }
 
+namespace {
+
+// The 16 trellis states' path costs as two vectors of eight lanes, states 0..7 and 8..15 (GCC's
+// vector extension: one register each on AVX2, lowered lane by lane elsewhere).
+using StateCosts = float __attribute__((vector_size(8 * sizeof(float))));
+using StateMask = std::int32_t __attribute__((vector_size(8 * sizeof(std::int32_t))));
+struct Trellis {
+    StateCosts low, high;
+};
+struct Flipped {
+    StateMask low, high;
+};
+
+// The costs of the states s ^ C, within one half.
+template <unsigned C>
+[[gnu::always_inline]] inline void permute(const StateCosts& v, StateCosts& out) {
+    out = __builtin_shufflevector(v, v, 0 ^ C, 1 ^ C, 2 ^ C, 3 ^ C, 4 ^ C, 5 ^ C, 6 ^ C, 7 ^ C);
+}
+
+// One trellis stage for bit j: a state is reached by keeping the bit from the same state or by
+// flipping it from the state that differs by the bit's column; the cheaper wins, keeping on a
+// tie.  flipped gets -1 in the lanes of the states reached by flipping.
+template <std::size_t J>
+[[gnu::always_inline]] inline void hamming_stage(Trellis& cost, std::span<const float, 15> reliability,
+                                                 Flipped& flipped) {
+    constexpr unsigned C = HAMMING_COLUMNS[J];
+    // Bit 3 of the column swaps the halves, bits 0..2 permute within them.
+    const StateCosts& from_low = (C & 8u) != 0 ? cost.high : cost.low;
+    const StateCosts& from_high = (C & 8u) != 0 ? cost.low : cost.high;
+    StateCosts flip_low, flip_high;
+    permute<C & 7u>(from_low, flip_low);
+    permute<C & 7u>(from_high, flip_high);
+    flip_low += reliability[J];
+    flip_high += reliability[J];
+    flipped.low = flip_low < cost.low;
+    flipped.high = flip_high < cost.high;
+    cost.low = flipped.low ? flip_low : cost.low;
+    cost.high = flipped.high ? flip_high : cost.high;
+}
+
+template <std::size_t... J>
+[[gnu::always_inline]] inline void hamming_stages(Trellis& cost, std::span<const float, 15> reliability,
+                                                  std::array<Flipped, 15>& flipped, std::index_sequence<J...>) {
+    (hamming_stage<J>(cost, reliability, flipped[J]), ...);
+}
+
+}  // namespace
+
+// Built twice, for AVX2 and for the baseline instruction set: the trellis stages run on all 16
+// states at once.
+OSTREL_AVX2_CLONES
 SoftDecoded hamming_15_11_decode_soft(std::uint16_t hard, std::span<const float, 15> reliability) {
     hard &= 0x7FFFu;
     unsigned syndrome = 0;
@@ -156,32 +215,14 @@ SoftDecoded hamming_15_11_decode_soft(std::uint16_t hard, std::span<const float,
     // Viterbi over the syndrome trellis: state = syndrome of the error bits chosen so far; the
     // cheapest path from state 0 to the received syndrome is the most likely error pattern.
     constexpr float NONE = std::numeric_limits<float>::infinity();
-    std::array<float, 16> cost{};
-    cost.fill(NONE);
-    cost[0] = 0.0f;
-    std::array<std::uint16_t, 15> flipped_into{};  // per stage: states reached by flipping bit j
-    for (unsigned j = 0; j < 15; ++j) {
-        std::array<float, 16> next{};
-        std::uint16_t flipped = 0;
-        const unsigned column = HAMMING_COLUMNS[j];
-        for (unsigned state = 0; state < 16; ++state) {
-            const float keep = cost[state];
-            const float flip = cost[state ^ column] + reliability[j];
-            // Keeping the bit wins ties, so equal reliabilities pick the fewest flips.
-            if (flip < keep) {
-                next[state] = flip;
-                flipped |= static_cast<std::uint16_t>(1u << state);
-            } else {
-                next[state] = keep;
-            }
-        }
-        cost = next;
-        flipped_into[j] = flipped;
-    }
+    Trellis cost{{0.0f, NONE, NONE, NONE, NONE, NONE, NONE, NONE}, {NONE, NONE, NONE, NONE, NONE, NONE, NONE, NONE}};
+    std::array<Flipped, 15> flipped_into;  // per stage: the states reached by flipping bit j
+    hamming_stages(cost, reliability, flipped_into, std::make_index_sequence<15>{});
     std::uint16_t pattern = 0;
     unsigned state = syndrome;
     for (unsigned j = 15; j-- > 0;) {
-        if ((flipped_into[j] >> state) & 1u) {
+        const StateMask& half = state < 8 ? flipped_into[j].low : flipped_into[j].high;
+        if (half[state & 7u] != 0) {
             pattern |= static_cast<std::uint16_t>(1u << j);
             state ^= HAMMING_COLUMNS[j];
         }

@@ -137,8 +137,10 @@ LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& s
     return {apply_log_prediction(t, gamma, basis), gamma, l};
 }
 
-std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state) {
-    const BValues b = priority::deprioritize(u);
+namespace {
+
+// dequantize of the values b that the vectors carry.
+std::expected<MbeParams, DecodeError> dequantize_values(const BValues& b, DecoderState& state) {
     if (b[0] >= FIRST_RESERVED_PITCH) return std::unexpected(bad_pitch());
 
     const float omega0 = tables::PITCH[b[0]].omega0;
@@ -162,6 +164,12 @@ std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderSt
     return *params;
 }
 
+}  // namespace
+
+std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state) {
+    return dequantize_values(priority::deprioritize(u), state);
+}
+
 DecodedFrame decode_to_params(const InfoVectors& u, DecoderState& state) {
     if (const auto tone = read_tone_frame(u)) {
         if (auto params = tone_to_mbe_params(tone->index, tone->amplitude)) {
@@ -169,8 +177,9 @@ DecodedFrame decode_to_params(const InfoVectors& u, DecoderState& state) {
         }
         return {DecodedFrame::Error{bad_pitch()}};
     }
-    if (priority::deprioritize(u)[0] >= FIRST_RESERVED_PITCH) return {DecodedFrame::Erasure{}};
-    auto params = dequantize(u, state);
+    const BValues b = priority::deprioritize(u);
+    if (b[0] >= FIRST_RESERVED_PITCH) return {DecodedFrame::Erasure{}};
+    auto params = dequantize_values(b, state);
     if (!params) return {DecodedFrame::Error{params.error()}};
     return {DecodedFrame::Voice{*params}};
 }

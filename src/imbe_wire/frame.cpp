@@ -29,9 +29,11 @@ std::array<std::uint8_t, SYMBOLS> encode_frame(const std::array<std::uint16_t, 8
     return wire_common::interleave::to_symbols(c, tables::INTERLEAVE);
 }
 
-DecodedFrame decode_frame(std::span<const std::uint8_t, SYMBOLS> symbols) {
-    std::array<std::uint32_t, 8> c = wire_common::interleave::from_symbols<8>(symbols, tables::INTERLEAVE);
+namespace {
 
+constexpr auto WIRE_BITS = wire_common::interleave::wire_bits_of<8>(tables::INTERLEAVE);
+
+DecodedFrame decode_code_vectors(const std::array<std::uint32_t, 8>& c) {
     DecodedFrame out;
     const codes::Decoded d0 = codes::golay_23_12_decode(c[0]);
     out.u[0] = d0.data;
@@ -52,12 +54,18 @@ DecodedFrame decode_frame(std::span<const std::uint8_t, SYMBOLS> symbols) {
     return out;
 }
 
+}  // namespace
+
+DecodedFrame decode_frame(std::span<const std::uint8_t, SYMBOLS> symbols) {
+    return decode_code_vectors(wire_common::interleave::from_symbols<8>(symbols, tables::INTERLEAVE));
+}
+
 std::array<std::uint8_t, WIRE_BYTES> encode_frame_bytes(const std::array<std::uint16_t, 8>& u) {
     return wire_common::symbols_to_bytes(encode_frame(u));
 }
 
 DecodedFrame decode_frame_bytes(std::span<const std::uint8_t, WIRE_BYTES> bytes) {
-    return decode_frame(wire_common::bytes_to_symbols<SYMBOLS>(bytes));
+    return decode_code_vectors(wire_common::interleave::from_bytes(bytes, WIRE_BITS, CODE_WIDTHS));
 }
 
 }  // namespace ostrel_mbe::imbe_wire::frame

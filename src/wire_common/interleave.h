@@ -37,4 +37,36 @@ std::array<std::uint32_t, Vectors> from_symbols(std::span<const std::uint8_t, Sy
     return c;
 }
 
+// For each code vector bit, the wire bit that carries it: the table inverted.  Wire bit 2k is
+// symbol k's high bit and 2k + 1 its low bit, wire bits counting from the top bit of the first
+// byte (four symbols per byte, the first in the top bits).
+template <std::size_t Vectors, class Entry, std::size_t Symbols>
+constexpr std::array<std::array<std::uint8_t, 32>, Vectors> wire_bits_of(const std::array<Entry, Symbols>& table) {
+    static_assert(2 * Symbols <= 256, "wire bit indices fit a byte");
+    std::array<std::array<std::uint8_t, 32>, Vectors> bits{};
+    for (std::size_t k = 0; k < Symbols; ++k) {
+        bits[table[k].high_vector][table[k].high_bit] = static_cast<std::uint8_t>(2 * k);
+        bits[table[k].low_vector][table[k].low_bit] = static_cast<std::uint8_t>(2 * k + 1);
+    }
+    return bits;
+}
+
+// from_symbols of the symbols in the frame's wire bytes, without unpacking them: each code
+// vector gathers its widths[v] bits straight from the bytes, in a register.
+template <std::size_t Vectors, std::size_t Bytes>
+std::array<std::uint32_t, Vectors> from_bytes(std::span<const std::uint8_t, Bytes> bytes,
+                                              const std::array<std::array<std::uint8_t, 32>, Vectors>& wire_bits,
+                                              const std::array<unsigned, Vectors>& widths) {
+    std::array<std::uint32_t, Vectors> c{};
+    for (std::size_t v = 0; v < Vectors; ++v) {
+        std::uint32_t word = 0;
+        for (std::size_t b = widths[v]; b-- > 0;) {
+            const unsigned i = wire_bits[v][b];
+            word = (word << 1) | ((static_cast<unsigned>(bytes[i >> 3]) >> (7 - (i & 7))) & 1u);
+        }
+        c[v] = word;
+    }
+    return c;
+}
+
 }  // namespace ostrel_mbe::wire_common::interleave

@@ -153,20 +153,26 @@ TEST(OutputEnhancement, OutputTruncatesTowardZero) {
     EXPECT_EQ(pcm, (std::vector<std::int16_t>{0, 0, 2, -2, 32766}));
 }
 
+// Calls of one sample take the sample-by-sample path, longer ones the chunked one: with both
+// filters, the high-pass alone and the peaking filter alone.
 TEST(OutputEnhancement, ChunkedCallsEqualOneCall) {
-    const EnhancementConfig c = EnhancementConfig::with_mode(EnhancementMode::Classical);
     const auto input = random_pcm(77, 480);
-    EnhancementState whole_state;
-    auto whole = input;
-    apply(c, whole_state, whole, false, FS);
-    for (std::size_t chunk : {1u, 7u, 33u, 160u}) {
-        EnhancementState state;
-        auto pieces = input;
-        for (std::size_t start = 0; start < pieces.size(); start += chunk) {
-            const std::size_t len = std::min(chunk, pieces.size() - start);
-            apply(c, state, std::span<std::int16_t>(pieces.data() + start, len), start > 0, FS);
+    for (int filters = 0; filters < 3; ++filters) {
+        EnhancementConfig c = EnhancementConfig::with_mode(EnhancementMode::Classical);
+        if (filters == 1) c.peaking_present = 0;
+        if (filters == 2) c.tag = ChainTag::OnWithoutHighPass;
+        EnhancementState whole_state;
+        auto whole = input;
+        apply(c, whole_state, whole, false, FS);
+        for (std::size_t chunk : {1u, 7u, 33u, 160u}) {
+            EnhancementState state;
+            auto pieces = input;
+            for (std::size_t start = 0; start < pieces.size(); start += chunk) {
+                const std::size_t len = std::min(chunk, pieces.size() - start);
+                apply(c, state, std::span<std::int16_t>(pieces.data() + start, len), start > 0, FS);
+            }
+            EXPECT_EQ(pieces, whole) << "filters " << filters << ", chunk " << chunk;
         }
-        EXPECT_EQ(pieces, whole) << "chunk " << chunk;
     }
 }
 

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <algorithm>
 #include <bit>
+#include <limits>
 #include <random>
 
 namespace ostrel_mbe::soft_fec {
@@ -85,6 +87,26 @@ TEST(SoftFec, UnreliableErrorsBeyondHardReachAreCorrected) {
             EXPECT_EQ(golay_23_12_count(one, false), j == doubtful ? 0 : 1);
             EXPECT_EQ(golay_23_12_count(one, true), 1);  // in a bad frame every flip counts
         }
+    }
+}
+
+// The Hamming decoder is exact: with random reliabilities its choice is the code word nearest
+// in weighted distance, found by trying all 2048.
+TEST(SoftFec, HammingChoiceIsTheNearestCodeWord) {
+    std::mt19937 rng(11);
+    for (int trial = 0; trial < 300; ++trial) {
+        std::array<float, 15> r{};
+        for (float& v : r) v = static_cast<float>(rng() % 10000) / 1000.0f;
+        const auto word = static_cast<std::uint16_t>(rng() & 0x7FFFu);
+        const auto distance = [&](std::uint32_t code) {
+            float d = 0.0f;
+            for (unsigned j = 0; j < 15; ++j) d += ((code ^ word) >> j & 1u) != 0 ? r[j] : 0.0f;
+            return d;
+        };
+        float nearest = std::numeric_limits<float>::infinity();
+        for (std::uint16_t data = 0; data < 2048; ++data) nearest = std::min(nearest, distance(fec::hamming_15_11_encode(data)));
+        const auto decoded = hamming_15_11_decode_soft(word, r);
+        EXPECT_NEAR(distance(fec::hamming_15_11_encode(decoded.data)), nearest, 1e-3f) << "trial " << trial;
     }
 }
 

@@ -17,10 +17,18 @@ std::array<Interpolation, L_HAT_MAX> interpolate(std::uint8_t l_count, const Pre
     OSTREL_CHECK(previous_l < previous.size(), "previous harmonic count fits the predictor state");
     const std::size_t p = previous_l;
     std::array<Interpolation, L_HAT_MAX> out{};
+    // floor(x) is the integer quotient of P l by L (a fraction of P l / L is at least 1 / L, far
+    // more than the rounding of x can bridge), kept with its remainder as l steps up.
+    const std::size_t step_quotient = p / l_count;
+    const std::size_t step_remainder = p % l_count;
+    std::size_t f = 0;
+    std::size_t remainder = 0;
     for (std::size_t l = 1; l <= l_count; ++l) {
         const double x = static_cast<double>(p * l) / static_cast<double>(l_count);
-        const double f_real = std::floor(x);
-        const auto f = static_cast<std::size_t>(f_real);
+        f += step_quotient;
+        remainder += step_remainder;
+        if (remainder >= l_count) remainder -= l_count, ++f;
+        const auto f_real = static_cast<double>(f);
         // Entry 0 is not part of the state; with P = 0 entry 1 stands in for both sides.
         const std::size_t lo_index = std::max<std::size_t>(1, std::min(f, p));
         const std::size_t hi_index = std::max<std::size_t>(1, std::min(f + 1, p));

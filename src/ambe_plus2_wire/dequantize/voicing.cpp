@@ -11,14 +11,6 @@
 
 namespace ostrel_mbe::ambe_plus2_wire::dequantize {
 
-std::size_t band_of(std::size_t l, double omega0) {
-    const double band = std::floor(16.0 * static_cast<double>(l) * omega0 / (2.0 * std::numbers::pi));
-    // Written as "not above" so that a NaN lands in band 0 rather than in an undefined cast.
-    if (!(band > 0.0)) return 0;
-    if (band >= static_cast<double>(VUV_BANDS - 1)) return VUV_BANDS - 1;
-    return static_cast<std::size_t>(band);
-}
-
 namespace {
 
 // Each codebook entry's voiced bands as bits (band b at bit b), so that an entry's disagreements

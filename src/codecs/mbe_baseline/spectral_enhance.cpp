@@ -6,6 +6,7 @@
 #include <limits>
 #include <numbers>
 
+#include "codecs/mbe_baseline/harmonic_cosines.h"
 #include "common/check.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline {
@@ -79,13 +80,18 @@ EnhancedAmplitudes enhance_spectral_amplitudes(std::span<const float> amplitudes
     const std::size_t count = amplitudes.size();
     const double w0 = omega0;
 
-    // cos(w0 l), for R1 here and again for the weights.
-    std::array<double, L_HAT_MAX> cosines;
+    // cos(w0 l), for R1 here and again for the weights: the fundamental's row of the table, or
+    // computed here by the same expression.
+    std::array<double, L_HAT_MAX> computed;
+    const std::array<double, L_HAT_MAX>* kept = harmonic_cosines(omega0);
+    if (kept == nullptr) {
+        for (std::size_t l = 1; l <= count; ++l) computed[l - 1] = std::cos(w0 * static_cast<double>(l));
+    }
+    const std::array<double, L_HAT_MAX>& cosines = kept != nullptr ? *kept : computed;
     double r0 = 0.0;
     double r1 = 0.0;
     for (std::size_t l = 1; l <= count; ++l) {
         const double m = amplitudes[l - 1];
-        cosines[l - 1] = std::cos(w0 * static_cast<double>(l));
         r0 += m * m;
         r1 += m * m * cosines[l - 1];
     }

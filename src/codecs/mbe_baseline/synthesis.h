@@ -62,6 +62,8 @@ const MbeParams& reset_frame();
 
 // Clamps to the 16-bit range and rounds half away from zero; NaN gives 0.
 std::int16_t to_pcm_sample(double value);
+// to_pcm_sample(a[n] + b[n]) for n = 0..159.
+std::array<std::int16_t, 160> to_pcm_frame(const std::array<double, 160>& a, const std::array<double, 160>& b);
 
 // ambe_plus selects the half-rate error thresholds, phase regeneration and the optional spectral
 // clamp.  unvoiced_scale is the gain from amplitude to noise level.  Never fails.

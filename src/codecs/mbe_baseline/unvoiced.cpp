@@ -9,6 +9,7 @@
 
 #include "codecs/mbe_baseline/synthesis_window.h"
 #include "common/check.h"
+#include "common/simd.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline {
 namespace {
@@ -44,7 +45,7 @@ constexpr std::size_t bin(int m) { return static_cast<std::size_t>(m & (FFT_LEN 
 // reduction chosen once rather than per sample: a power of two (65536) is a mask, the standard's
 // modulus a constant (divided by multiplication), anything else a division.
 template <class Reduce>
-std::uint32_t generate(const LcgParams& lcg, std::uint32_t x, double* out, std::size_t count, Reduce reduce) {
+[[gnu::always_inline]] inline std::uint32_t generate(const LcgParams& lcg, std::uint32_t x, double* out, std::size_t count, Reduce reduce) {
     for (std::size_t i = 0; i < count; ++i) {
         x = reduce(lcg.multiplier * x + lcg.increment);  // wraps modulo 2^32 first
         out[i] = static_cast<double>(x);
@@ -52,15 +53,22 @@ std::uint32_t generate(const LcgParams& lcg, std::uint32_t x, double* out, std::
     return x;
 }
 
-// The same sequence as generate, as four interleaved chains that the processor runs side by
-// side: four steps of the generator are one step x <- (A x + C) mod modulus with A = a^4 and
-// C = c (1 + a + a^2 + a^3), which jump computes.
-template <class Reduce, class Jump>
-std::uint32_t generate_interleaved(const LcgParams& lcg, std::uint32_t x, double* out, std::size_t count,
-                                   Reduce reduce, Jump jump) {
-    constexpr std::size_t CHAINS = 4;
+// The same sequence as generate, as eight interleaved chains in one vector of 32-bit lanes that
+// the processor steps together: eight steps of the generator are one step
+// x <- (A x + C) mod modulus.  Exact in 32 bits: for the standard's modulus (STANDARD) A and C
+// are below it, so A x + C < 53125^2 + 53125 < 2^32; modulo a power of two (mask = modulus - 1)
+// the wrap modulo 2^32 commutes with the step.
+constexpr std::size_t CHAINS = 8;
+using Chains = std::uint32_t __attribute__((vector_size(CHAINS * sizeof(std::uint32_t))));
+using ChainValues = std::int32_t __attribute__((vector_size(CHAINS * sizeof(std::int32_t))));
+using ChainSamples = double __attribute__((vector_size(CHAINS * sizeof(double))));
+
+template <bool STANDARD>
+[[gnu::always_inline]] inline std::uint32_t generate_interleaved(const LcgParams& lcg, std::uint32_t x, double* out, std::size_t count,
+                                   std::uint32_t jump_a, std::uint32_t jump_c, std::uint32_t mask) {
+    const auto reduce = [mask](std::uint32_t v) { return STANDARD ? v % LCG_STANDARD.modulus : v & mask; };
     if (count < 2 * CHAINS) return generate(lcg, x, out, count, reduce);
-    std::array<std::uint32_t, CHAINS> chain{};
+    Chains chain;
     for (std::size_t j = 0; j < CHAINS; ++j) {
         x = reduce(lcg.multiplier * x + lcg.increment);
         chain[j] = x;
@@ -68,43 +76,44 @@ std::uint32_t generate_interleaved(const LcgParams& lcg, std::uint32_t x, double
     }
     std::size_t i = CHAINS;
     for (; i + CHAINS <= count; i += CHAINS) {
-        for (std::size_t j = 0; j < CHAINS; ++j) {
-            chain[j] = jump(chain[j]);
-            out[i + j] = static_cast<double>(chain[j]);
+        chain = jump_a * chain + jump_c;
+        if constexpr (STANDARD) {
+            chain = chain % LCG_STANDARD.modulus;
+        } else {
+            chain = chain & mask;
         }
+        // Every state is below 2^31 (a modulus of 2^32 never takes this path), so the signed
+        // conversion gives the same doubles.
+        const ChainSamples samples = __builtin_convertvector(__builtin_convertvector(chain, ChainValues), ChainSamples);
+        std::memcpy(out + i, &samples, sizeof samples);
     }
     return generate(lcg, chain[CHAINS - 1], out + i, count - i, reduce);
 }
 
+// Built twice, for AVX2 and for the baseline instruction set: the chains fill one 256-bit
+// register where the processor has them.
+OSTREL_AVX2_CLONES
 void generate_noise(LcgParams& lcg, double* out, std::size_t count) {
     const std::uint32_t m = lcg.modulus;
     const std::uint32_t a = lcg.multiplier;
     const std::uint32_t c = lcg.increment;
     std::uint32_t x = lcg.state;
-    if (m == 0 || (m & (m - 1)) == 0) {
-        // Modulo a power of two the wrap modulo 2^32 commutes with the steps: A and C wrap too.
-        const std::uint32_t mask = m - 1;  // all ones for 2^32
-        const std::uint32_t jump_a = a * a * a * a;
-        const std::uint32_t jump_c = c * (1u + a + a * a + a * a * a);
-        x = generate_interleaved(
-            lcg, x, out, count, [mask](std::uint32_t v) { return v & mask; },
-            [=](std::uint32_t v) { return (jump_a * v + jump_c) & mask; });
-    } else if (m == LCG_STANDARD.modulus) {
-        constexpr std::uint64_t M = LCG_STANDARD.modulus;
-        const auto reduce = [](std::uint32_t v) { return v % LCG_STANDARD.modulus; };
-        if (static_cast<std::uint64_t>(a) * (M - 1) + c < (std::uint64_t{1} << 32)) {
-            // No step wraps modulo 2^32, so the four steps compose exactly modulo m.
-            const std::uint64_t a2 = std::uint64_t{a} * a % M;
-            const std::uint64_t jump_a = a2 * a2 % M;
-            const std::uint64_t jump_c = c * ((1 + a + a2 + a2 * a % M) % M) % M;
-            x = generate_interleaved(lcg, x, out, count, reduce, [=](std::uint32_t v) {
-                return static_cast<std::uint32_t>((jump_a * v + jump_c) % M);
-            });
-        } else {
-            x = generate(lcg, x, out, count, reduce);
-        }
+    if (m != 0 && (m & (m - 1)) == 0) {
+        // Modulo a power of two A and C wrap modulo 2^32 too.
+        std::uint32_t jump_a = 1;
+        std::uint32_t jump_c = 0;
+        for (std::size_t j = 0; j < CHAINS; ++j) jump_c = a * jump_c + c, jump_a *= a;
+        x = generate_interleaved<false>(lcg, x, out, count, jump_a, jump_c, m - 1);
+    } else if (m == LCG_STANDARD.modulus && static_cast<std::uint64_t>(a) * (m - 1) + c < (std::uint64_t{1} << 32)) {
+        // No step wraps modulo 2^32, so the steps compose exactly modulo m.
+        std::uint64_t jump_a = 1;
+        std::uint64_t jump_c = 0;
+        for (std::size_t j = 0; j < CHAINS; ++j) jump_c = (a * jump_c + c) % m, jump_a = jump_a * a % m;
+        x = generate_interleaved<true>(lcg, x, out, count, static_cast<std::uint32_t>(jump_a),
+                                       static_cast<std::uint32_t>(jump_c), 0);
     } else {
-        x = generate(lcg, x, out, count, [m](std::uint32_t v) { return v % m; });
+        // The full 32-bit range (m = 0) or another modulus: sample by sample.
+        x = generate(lcg, x, out, count, [m](std::uint32_t v) { return m == 0 ? v : v % m; });
     }
     lcg.state = x;
 }

@@ -74,56 +74,84 @@ struct SinusoidBatch {
         ++count;
     }
 
+    // Per sample, the sum of group h..h+7 is taken as two halves, the even harmonics
+    // ((h + (h+2)) + ((h+4) + (h+6))) and the odd ones likewise; each half accumulates over the
+    // groups in order from zero, and the sample's sum is the even half plus the odd half.
+    // sums[p] holds the halves of samples n = first + 2p and n + 1 as (even(n), even(n + 1),
+    // odd(n), odd(n + 1)).
+    using PairSums = std::array<Quad, FRAME / 2 + 1>;
+
     // out[n] += window[n] * sum of x(n) over the batch, n = first..end-1.
     [[gnu::always_inline]] void render(int first, int end, const std::array<double, FRAME>& window,
                                        std::array<double, FRAME>& out) {
+        // Nothing to add: out holds no negative zero for an added zero to turn positive.
+        if (count == 0) return;
         // The last group's lanes past count hold zeros and stay zero.
         for (std::size_t i = count; i % GROUP != 0; ++i) before[i] = now[i] = twice_cos[i] = 0.0;
-        std::array<Pair, FRAME> sum{};
-        // Two groups per pass give the processor four independent recurrences to overlap; each
-        // sample still takes the groups' sums in order.
+        // Samples go in pairs; an odd range computes one sample past its end and drops it.
+        const auto begin = static_cast<std::size_t>(first);
+        const auto stop = static_cast<std::size_t>(end);
+        const std::size_t pairs = (stop - begin + 1) / 2;
+        PairSums sums;
+        // Two groups per pass give the processor four independent recurrences to overlap.
         std::size_t g = 0;
-        for (; g + GROUP < count; g += 2 * GROUP) render_groups<2>(g, first, end, sum);
-        if (g < count) render_groups<1>(g, first, end, sum);
-        for (int n = first; n < end; ++n) {
-            const auto i = static_cast<std::size_t>(n);
-            out[i] += window[i] * (sum[i][0] + sum[i][1]);
+        if (g + GROUP < count) {
+            render_groups<2, true>(g, pairs, sums);
+            g += 2 * GROUP;
+        } else {
+            render_groups<1, true>(g, pairs, sums);
+            g += GROUP;
+        }
+        for (; g + GROUP < count; g += 2 * GROUP) render_groups<2, false>(g, pairs, sums);
+        if (g < count) render_groups<1, false>(g, pairs, sums);
+        // Two pairs at a time: (sum(n), .., sum(n + 3)) from their halves.
+        std::size_t p = 0;
+        for (; begin + 2 * p + 4 <= stop; p += 2) {
+            const Quad& a = sums[p];
+            const Quad& b = sums[p + 1];
+            const Quad total = __builtin_shufflevector(a, b, 0, 1, 4, 5) + __builtin_shufflevector(a, b, 2, 3, 6, 7);
+            const std::size_t n = begin + 2 * p;
+            quad_at(out.data() + n) += quad_at(window.data() + n) * total;
+        }
+        for (std::size_t n = begin + 2 * p; n < stop; ++n) {
+            const Quad& s = sums[(n - begin) / 2];
+            const std::size_t lane = (n - begin) % 2;
+            out[n] += window[n] * (s[lane] + s[lane + 2]);
         }
     }
 
-    // sum[n] += the sums of groups g, g + 8, ... (GROUPS of them, in that order), n = first..end-1.
-    // Harmonics h..h+7 of a group sit in two quads as (h, h+1, h+4, h+5) and (h+2, h+3, h+6, h+7),
-    // so that the per-sample sum is the pairs' ((h, h+1) + (h+2, h+3)) + ((h+4, h+5) + (h+6, h+7))
-    // in that order.  Two samples per step: the recurrence alternates between the two registers
-    // instead of moving one into the other.  Lanes past count hold zeros and stay zero.
-    template <std::size_t GROUPS>
-    [[gnu::always_inline]] void render_groups(std::size_t g, int first, int end, std::array<Pair, FRAME>& sum) const {
+    // Adds groups g, g + 8, ... (GROUPS of them, in that order) to sums (FIRST: to zero).
+    // Harmonics h..h+7 of a group sit in two quads as (h, h+4, h+1, h+5) and (h+2, h+6, h+3, h+7):
+    // their sum is the pairs ((h + (h+2)), ((h+4) + (h+6)), ...), and one horizontal add of two
+    // samples' sums gives both samples' halves in the layout of PairSums.  Two samples per step:
+    // the recurrence alternates between the two registers instead of moving one into the other.
+    template <std::size_t GROUPS, bool FIRST>
+    [[gnu::always_inline]] void render_groups(std::size_t g, std::size_t pairs, PairSums& sums) const {
         constexpr std::size_t QUADS = 2 * GROUPS;
         const auto load = [g](const std::array<double, L_HAT_MAX + GROUP>& v) {
             std::array<Quad, QUADS> q;
             for (std::size_t i = 0; i < QUADS; ++i) {
                 const std::size_t h = g + (i / 2) * GROUP + (i % 2) * 2;
-                q[i] = Quad{v[h], v[h + 1], v[h + 4], v[h + 5]};
+                q[i] = Quad{v[h], v[h + 4], v[h + 1], v[h + 5]};
             }
             return q;
         };
         std::array<Quad, QUADS> b = load(before), x = load(now);
         const std::array<Quad, QUADS> k = load(twice_cos);
-        const auto accumulate = [&sum](int n, const std::array<Quad, QUADS>& v) {
-            Pair& total = sum[static_cast<std::size_t>(n)];
-            for (std::size_t i = 0; i < QUADS; i += 2) {
-                const Quad s = v[i] + v[i + 1];
-                total += low_half(s) + high_half(s);
-            }
-        };
-        int n = first;
-        for (; n + 1 < end; n += 2) {
-            accumulate(n, x);
+        for (std::size_t p = 0; p < pairs; ++p) {
+            Quad& total = sums[p];
+            Quad t{};
+            if constexpr (!FIRST) t = total;
             for (std::size_t i = 0; i < QUADS; ++i) b[i] = k[i] * x[i] - b[i];  // x(n + 1)
-            accumulate(n + 1, b);
+            for (std::size_t i = 0; i < QUADS; i += 2) {
+                const Quad now_sum = x[i] + x[i + 1];
+                const Quad next_sum = b[i] + b[i + 1];
+                t += __builtin_shufflevector(now_sum, next_sum, 0, 4, 2, 6) +
+                     __builtin_shufflevector(now_sum, next_sum, 1, 5, 3, 7);
+            }
+            total = t;
             for (std::size_t i = 0; i < QUADS; ++i) x[i] = k[i] * b[i] - x[i];  // x(n + 2)
         }
-        if (n < end) accumulate(n, x);
     }
 };
 

@@ -2,6 +2,7 @@
 #include "imbe_wire/dequantize/log_prediction.h"
 
 #include <algorithm>
+#include <type_traits>
 #include <cmath>
 
 #include "common/check.h"
@@ -22,15 +23,18 @@ Resampled resample_previous(std::uint8_t l, const DecoderState& state) {
     OSTREL_CHECK(l >= L_MIN && l <= L_HAT_MAX, "log prediction runs for L = 9..56");
     const std::size_t previous_l = state.previous_l;
     OSTREL_CHECK(previous_l < state.previous_amplitudes.size(), "previous harmonic count fits the state");
+    // Each previous amplitude is read by up to four harmonics: its log2 is taken once.  Entry 0
+    // is always 1.0, so f = 0 reads log2 1 = 0.
+    std::remove_const_t<decltype(state.previous_amplitudes)> log2_previous;
+    for (std::size_t i = 0; i <= previous_l; ++i) log2_previous[i] = std::log2(state.previous_amplitudes[i]);
     Resampled r;
     for (std::size_t h = 1; h <= l; ++h) {
         const float x = static_cast<float>(previous_l) * static_cast<float>(h) / static_cast<float>(l);
         const float floor_x = std::floor(x);
         const auto f = static_cast<std::size_t>(floor_x);
         const float delta = x - floor_x;
-        // Entry 0 is always 1.0, so f = 0 reads log2 1 = 0.
-        const float lo = std::log2(state.previous_amplitudes[std::min(f, previous_l)]);
-        const float hi = std::log2(state.previous_amplitudes[std::min(f + 1, previous_l)]);
+        const float lo = log2_previous[std::min(f, previous_l)];
+        const float hi = log2_previous[std::min(f + 1, previous_l)];
         r.lo[h - 1] = lo;
         r.hi[h - 1] = hi;
         r.delta[h - 1] = delta;

@@ -12,6 +12,7 @@
 #include "fec.h"
 #include "imbe_wire/fec.h"
 #include "rate.h"
+#include "wire_common/frame_bytes.h"
 
 namespace ostrel_mbe::ambe_plus2_wire::frame {
 namespace {
@@ -41,6 +42,17 @@ Symbols with_c0_pattern(Symbols symbols, std::uint32_t pattern) {
         if ((pattern >> bit) & 1u) flip_code_bit(symbols, 0, bit);
     }
     return symbols;
+}
+
+// The bytes are read without unpacking them into symbols: any bytes, errors and all, decode as
+// their symbols do.
+TEST(AmbePlus2Frame, BytesDecodeAsTheirSymbols) {
+    std::mt19937 rng(9);
+    for (int i = 0; i < 500; ++i) {
+        std::array<std::uint8_t, WIRE_BYTES> bytes{};
+        for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+        ASSERT_EQ(decode_frame_bytes(bytes), decode_frame(wire_common::bytes_to_symbols<SYMBOLS>(bytes))) << i;
+    }
 }
 
 TEST(AmbePlus2Frame, RoundTripsRandomVectorsWithZeroCounts) {

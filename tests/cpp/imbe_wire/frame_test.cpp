@@ -10,6 +10,7 @@
 
 #include "imbe_wire/imbe_tables.h"
 #include "rate.h"
+#include "wire_common/frame_bytes.h"
 
 namespace ostrel_mbe::imbe_wire::frame {
 namespace {
@@ -33,6 +34,17 @@ void flip_code_bit(Symbols& symbols, unsigned vector, unsigned bit) {
 }
 
 constexpr std::array<std::uint8_t, 8> NO_ERRORS{};
+
+// The bytes are read without unpacking them into symbols: any bytes, errors and all, decode as
+// their symbols do.
+TEST(ImbeFrame, BytesDecodeAsTheirSymbols) {
+    std::mt19937 rng(18);
+    for (int i = 0; i < 500; ++i) {
+        std::array<std::uint8_t, WIRE_BYTES> bytes{};
+        for (auto& b : bytes) b = static_cast<std::uint8_t>(rng());
+        ASSERT_EQ(decode_frame_bytes(bytes), decode_frame(wire_common::bytes_to_symbols<SYMBOLS>(bytes))) << i;
+    }
+}
 
 TEST(ImbeFrame, RoundTripsRandomVectorsWithZeroCounts) {
     const unsigned seed = 7200;

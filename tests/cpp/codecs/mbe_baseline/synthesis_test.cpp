@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <numbers>
 #include <vector>
 
@@ -78,6 +79,16 @@ TEST(FrameSynthesis, PcmConversionRoundsHalfAwayAndClamps) {
     EXPECT_EQ(to_pcm_sample(-32768.6), -32768);
     EXPECT_EQ(to_pcm_sample(-1e300), -32768);
     EXPECT_EQ(to_pcm_sample(std::nan("")), 0);
+}
+
+TEST(FrameSynthesis, FrameConversionEqualsSampleConversion) {
+    const double edges[] = {32766.5, -0.5, 0.5, 0.49999, -2.5, 32767.4, 40000.0, -32768.6, -1e300, std::nan(""),
+                            -std::numeric_limits<double>::infinity(), -0.0, 1234.5, -1234.49};
+    std::array<double, 160> a{}, b{};
+    for (std::size_t n = 0; n < a.size(); ++n) a[n] = edges[n % std::size(edges)] + 0.25 * static_cast<double>(n / 14);
+    b[7] = 0.25;
+    const auto frame = to_pcm_frame(a, b);
+    for (std::size_t n = 0; n < a.size(); ++n) EXPECT_EQ(frame[n], to_pcm_sample(a[n] + b[n])) << "sample " << n;
 }
 
 struct DispositionCase {
