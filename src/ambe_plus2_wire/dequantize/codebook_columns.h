@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 
+#include "ambe_plus2_wire/dequantize/codebook_search.h"
 #include "common/simd.h"
 
 namespace ostrel_mbe::ambe_plus2_wire::dequantize {
@@ -90,22 +91,9 @@ template <std::size_t M, std::size_t Size, std::size_t Dim>
         }
         common::simd::quad_at(distances.data() + i) = distance;
     }
-    std::array<std::size_t, M> best{};
-    std::array<double, M> best_distance{};
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < Size; ++i) {
-        const double distance = distances[i];
-        if (kept == M && !(distance < best_distance[M - 1])) continue;
-        std::size_t slot = kept < M ? kept++ : M - 1;
-        while (slot > 0 && distance < best_distance[slot - 1]) {
-            best[slot] = best[slot - 1];
-            best_distance[slot] = best_distance[slot - 1];
-            --slot;
-        }
-        best[slot] = i;
-        best_distance[slot] = distance;
-    }
-    return best;
+    NearestKept<M> nearest;
+    for (std::size_t i = 0; i < Size; ++i) nearest.offer(i, distances[i]);
+    return nearest.indices();
 }
 
 }  // namespace ostrel_mbe::ambe_plus2_wire::dequantize

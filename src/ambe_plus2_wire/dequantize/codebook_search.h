@@ -11,32 +11,45 @@
 
 namespace ostrel_mbe::ambe_plus2_wire::dequantize {
 
+// The M nearest of the entries offered in index order, nearest first: an entry goes behind
+// every kept entry that is not farther, so on equal distances the lower index ranks first.
+template <std::size_t M>
+class NearestKept {
+public:
+    void offer(std::size_t index, double distance) {
+        if (kept_ == M && !(distance < distance_[M - 1])) return;
+        std::size_t slot = kept_ < M ? kept_++ : M - 1;
+        while (slot > 0 && distance < distance_[slot - 1]) {
+            index_[slot] = index_[slot - 1];
+            distance_[slot] = distance_[slot - 1];
+            --slot;
+        }
+        index_[slot] = index;
+        distance_[slot] = distance;
+    }
+    const std::array<std::size_t, M>& indices() const { return index_; }
+
+private:
+    std::array<std::size_t, M> index_{};
+    std::array<double, M> distance_{};
+    std::size_t kept_ = 0;
+};
+
 // The M codebook entries nearest to target, nearest first; a plain loop over the contiguous
 // entries, and on equal distances the lower index ranks first.  Requires M <= codebook.size().
 template <std::size_t M, std::size_t Dim>
 std::array<std::size_t, M> nearest_entries(std::span<const std::array<float, Dim>> codebook,
                                            const std::array<double, Dim>& target) {
-    std::array<std::size_t, M> best{};
-    std::array<double, M> best_distance{};
-    std::size_t kept = 0;
+    NearestKept<M> nearest;
     for (std::size_t i = 0; i < codebook.size(); ++i) {
         double distance = 0.0;
         for (std::size_t d = 0; d < Dim; ++d) {
             const double diff = target[d] - static_cast<double>(codebook[i][d]);
             distance += diff * diff;
         }
-        if (kept == M && !(distance < best_distance[M - 1])) continue;
-        // Insert behind every kept entry that is not farther, so earlier indices win ties.
-        std::size_t slot = kept < M ? kept++ : M - 1;
-        while (slot > 0 && distance < best_distance[slot - 1]) {
-            best[slot] = best[slot - 1];
-            best_distance[slot] = best_distance[slot - 1];
-            --slot;
-        }
-        best[slot] = i;
-        best_distance[slot] = distance;
+        nearest.offer(i, distance);
     }
-    return best;
+    return nearest.indices();
 }
 
 // The codebook entry nearest to target.
