@@ -26,8 +26,8 @@ def add_parser(sub: "argparse._SubParsersAction") -> argparse.ArgumentParser:
                         "form of the same codec, imbe7200 <-> ambe3600) are chained where needed")
     p.add_argument("--quantizer", choices=["search", "plain"], default="search",
                    help="imbe7200 -> ambe3600 quantizer: search (default here) picks the half-rate indices by the "
-                        "spectrum a decoder rebuilds, higher PESQ, STOI and DNSMOS P.808 for about twice the "
-                        "conversion time; plain is the library's default, the nearest entry of each codebook; "
+                        "spectrum a decoder rebuilds, higher PESQ, STOI and DNSMOS P.808 for three to four times the "
+                        "conversion time (about half the time of encoding from PCM); plain is the library's default, the nearest entry of each codebook; "
                         "the other directions ignore it")
     add_progress(p)
     p.set_defaults(run=run)
