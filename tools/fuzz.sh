@@ -32,7 +32,7 @@ install_debian_packages clang-19 libclang-rt-19-dev
 python -c "import atheris" 2>/dev/null || python -m pip install -q atheris
 
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$CLANG" \
-  -DOSTREL_BUILD_FUZZ=ON >/dev/null
+  -DOSTREL_BUILD_FUZZ=ON "${compiler_launcher[@]}" >/dev/null
 cmake --build build/fuzz -j 2 >/dev/null
 
 targets=(decode_bits transcoder live frames_params wav_reader)

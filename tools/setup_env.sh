@@ -31,6 +31,10 @@ command -v ninja >/dev/null || build_packages+=(ninja-build)
 python3 -c 'import venv, sysconfig, os; assert os.path.exists(sysconfig.get_paths()["include"] + "/Python.h")' \
   2>/dev/null || build_packages+=(python3-venv python3-dev)
 install_debian_packages "${build_packages[@]}"
+# The scripts' CMake builds go through ccache where it is installed: a second build of the same
+# sources (the test command run again) is then a matter of seconds.
+compiler_launcher=()
+command -v ccache >/dev/null && compiler_launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 if [ ! -x .venv/bin/python ]; then
   python3 -m venv .venv
 fi

@@ -19,12 +19,9 @@ if ! declare -F install_debian_packages >/dev/null; then source tools/setup_env.
 install_debian_packages g++-aarch64-linux-gnu qemu-user-static \
   libfftw3-dev:arm64 libgtest-dev:arm64 zlib1g-dev:arm64 libstdc++6:arm64
 
-# ccache, where present, makes a second run a matter of seconds.
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S . -B build/aarch64 -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/aarch64-linux-gnu.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DOSTREL_BUILD_TESTS=ON -DOSTREL_BUILD_SHARED=OFF \
-  -DOSTREL_INSTALL_LIBRARY=OFF "${launcher[@]}" >/dev/null
+  -DOSTREL_INSTALL_LIBRARY=OFF "${compiler_launcher[@]}" >/dev/null
 cmake --build build/aarch64 -j "$(nproc)"
 built=$SECONDS
 aarch64-linux-gnu-readelf -h build/aarch64/ostrel_mbe_tests | grep -q AArch64 || { echo "not an aarch64 build"; exit 1; }

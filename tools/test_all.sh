@@ -12,7 +12,7 @@ source tools/setup_env.sh
 
 jobs=$(nproc)
 echo "== C++ tests (release)"
-cmake -S . -B build/tests -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_BUILD_TESTS=ON >/dev/null
+cmake -S . -B build/tests -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_BUILD_TESTS=ON "${compiler_launcher[@]}" >/dev/null
 cmake --build build/tests -j "$jobs"
 ./build/tests/ostrel_mbe_tests --gtest_brief=1
 ./build/tests/ostrel_mbe_c_api_test
@@ -20,14 +20,14 @@ cmake --build build/tests -j "$jobs"
 echo "== C++ tests (AddressSanitizer + UndefinedBehaviorSanitizer)"
 # Debug, unoptimised, keeps the test command's time down; the sanitizer build also compiles
 # without warnings at RelWithDebInfo (-DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_SANITIZE=ON).
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSTREL_BUILD_TESTS=ON -DOSTREL_SANITIZE=ON >/dev/null
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSTREL_BUILD_TESTS=ON -DOSTREL_SANITIZE=ON "${compiler_launcher[@]}" >/dev/null
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   OSTREL_SANITIZED=1 ./build/asan/ostrel_mbe_tests --gtest_brief=1
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ./build/asan/ostrel_mbe_c_api_test
 
 echo "== C++ tests under ThreadSanitizer (channels on several threads at once)"
-cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_BUILD_TESTS=ON -DOSTREL_TSAN=ON >/dev/null
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOSTREL_BUILD_TESTS=ON -DOSTREL_TSAN=ON "${compiler_launcher[@]}" >/dev/null
 cmake --build build/tsan -j "$jobs"
 # One-time initialisations race only in a fresh process: the first-use test runs alone first.
 export TSAN_OPTIONS=halt_on_error=1
