@@ -11,13 +11,17 @@ namespace ostrel_mbe::wire_common {
 
 class Scrambler {
 public:
-    explicit Scrambler(std::uint16_t u0) : p_(16u * (u0 & 0xFFFu)) {}
+    explicit Scrambler(std::uint16_t u0) : p_(seed(u0)) {}
+
+    // p(0) for u0, and p(n) from p(n - 1).
+    static constexpr std::uint32_t seed(std::uint16_t u0) { return 16u * (u0 & 0xFFFu); }
+    static constexpr std::uint32_t advance(std::uint32_t p) { return (173u * p + 13849u) & 0xFFFFu; }
 
     // The next `width` values of the sequence as a right-aligned mask, the first in its top bit.
     std::uint32_t next_mask(unsigned width) {
         std::uint32_t mask = 0;
         for (unsigned i = 0; i < width; ++i) {
-            p_ = (173u * p_ + 13849u) & 0xFFFFu;
+            p_ = advance(p_);
             mask = (mask << 1) | (p_ >> 15);
         }
         return mask;

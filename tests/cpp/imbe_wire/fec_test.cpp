@@ -25,7 +25,7 @@ TEST(ImbeModulationMasks, ZeroSeedStartsWithAZeroBit) {
 
 TEST(ImbeModulationMasks, EachMaskTakesItsRunOfTheSequenceTopBitFirst) {
     const std::array<unsigned, 8> widths = {0, 23, 23, 23, 15, 15, 15, 0};
-    for (std::uint32_t u0 = 0; u0 < 4096; u0 += 37) {
+    for (std::uint32_t u0 = 0; u0 < 4096; ++u0) {
         const auto p = sequence(static_cast<std::uint16_t>(u0));
         const auto m = modulation_masks(static_cast<std::uint16_t>(u0));
         EXPECT_EQ(m[0], 0u);
