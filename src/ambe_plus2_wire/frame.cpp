@@ -35,7 +35,8 @@ std::array<std::uint8_t, SYMBOLS> encode_frame(const std::array<std::uint16_t, 4
 
 namespace {
 
-constexpr auto WIRE_BITS = wire_common::interleave::wire_bits_of<4>(tables::INTERLEAVE);
+constexpr auto WIRE_GATHER = wire_common::interleave::nibble_gather<WIRE_BYTES>(
+    wire_common::interleave::wire_bits_of<4>(tables::INTERLEAVE), CODE_WIDTHS);
 
 DecodedFrame decode_code_vectors(const std::array<std::uint32_t, 4>& c) {
     DecodedFrame out;
@@ -62,7 +63,7 @@ std::array<std::uint8_t, WIRE_BYTES> encode_frame_bytes(const std::array<std::ui
 }
 
 DecodedFrame decode_frame_bytes(std::span<const std::uint8_t, WIRE_BYTES> bytes) {
-    return decode_code_vectors(wire_common::interleave::from_bytes(bytes, WIRE_BITS, CODE_WIDTHS));
+    return decode_code_vectors(wire_common::interleave::from_bytes(bytes, WIRE_GATHER));
 }
 
 }  // namespace ostrel_mbe::ambe_plus2_wire::frame

@@ -31,7 +31,8 @@ std::array<std::uint8_t, SYMBOLS> encode_frame(const std::array<std::uint16_t, 8
 
 namespace {
 
-constexpr auto WIRE_BITS = wire_common::interleave::wire_bits_of<8>(tables::INTERLEAVE);
+constexpr auto WIRE_GATHER = wire_common::interleave::nibble_gather<WIRE_BYTES>(
+    wire_common::interleave::wire_bits_of<8>(tables::INTERLEAVE), CODE_WIDTHS);
 
 DecodedFrame decode_code_vectors(const std::array<std::uint32_t, 8>& c) {
     DecodedFrame out;
@@ -65,7 +66,7 @@ std::array<std::uint8_t, WIRE_BYTES> encode_frame_bytes(const std::array<std::ui
 }
 
 DecodedFrame decode_frame_bytes(std::span<const std::uint8_t, WIRE_BYTES> bytes) {
-    return decode_code_vectors(wire_common::interleave::from_bytes(bytes, WIRE_BITS, CODE_WIDTHS));
+    return decode_code_vectors(wire_common::interleave::from_bytes(bytes, WIRE_GATHER));
 }
 
 }  // namespace ostrel_mbe::imbe_wire::frame

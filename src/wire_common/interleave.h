@@ -51,20 +51,38 @@ constexpr std::array<std::array<std::uint8_t, 32>, Vectors> wire_bits_of(const s
     return bits;
 }
 
-// from_symbols of the symbols in the frame's wire bytes, without unpacking them: each code
-// vector gathers its widths[v] bits straight from the bytes, in a register.
+// What each half byte of a frame's wire bytes contributes to the code vectors: entry [n][x] has,
+// for every vector, the bits that half byte n (n = 2k the top half of byte k) gives it when it
+// holds x.  Built from wire_bits_of at compile time.
+template <std::size_t Vectors, std::size_t Bytes>
+using NibbleGather = std::array<std::array<std::array<std::uint32_t, Vectors>, 16>, 2 * Bytes>;
+
+template <std::size_t Bytes, std::size_t Vectors>
+constexpr NibbleGather<Vectors, Bytes> nibble_gather(const std::array<std::array<std::uint8_t, 32>, Vectors>& wire_bits,
+                                                     const std::array<unsigned, Vectors>& widths) {
+    NibbleGather<Vectors, Bytes> gather{};
+    for (std::size_t v = 0; v < Vectors; ++v) {
+        for (std::size_t b = 0; b < widths[v]; ++b) {
+            const unsigned i = wire_bits[v][b];
+            for (unsigned x = 0; x < 16; ++x) {
+                if (((x >> (3 - (i & 3))) & 1u) != 0) gather[i >> 2][x][v] |= std::uint32_t{1} << b;
+            }
+        }
+    }
+    return gather;
+}
+
+// from_symbols of the symbols in the frame's wire bytes, without unpacking them: half a byte at
+// a time, one table row ORed into all code vectors (a few instructions per byte instead of
+// several per bit).
 template <std::size_t Vectors, std::size_t Bytes>
 std::array<std::uint32_t, Vectors> from_bytes(std::span<const std::uint8_t, Bytes> bytes,
-                                              const std::array<std::array<std::uint8_t, 32>, Vectors>& wire_bits,
-                                              const std::array<unsigned, Vectors>& widths) {
+                                              const NibbleGather<Vectors, Bytes>& gather) {
     std::array<std::uint32_t, Vectors> c{};
-    for (std::size_t v = 0; v < Vectors; ++v) {
-        std::uint32_t word = 0;
-        for (std::size_t b = widths[v]; b-- > 0;) {
-            const unsigned i = wire_bits[v][b];
-            word = (word << 1) | ((static_cast<unsigned>(bytes[i >> 3]) >> (7 - (i & 7))) & 1u);
-        }
-        c[v] = word;
+    for (std::size_t k = 0; k < Bytes; ++k) {
+        const auto& high = gather[2 * k][bytes[k] >> 4];
+        const auto& low = gather[2 * k + 1][bytes[k] & 0xFu];
+        for (std::size_t v = 0; v < Vectors; ++v) c[v] |= high[v] | low[v];
     }
     return c;
 }
