@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "common/built_once.h"
 #include "imbe_wire/frame.h"
 #include "wire_common/scrambler.h"
 
@@ -39,8 +40,7 @@ std::unique_ptr<const MaskTable> build_masks() {
 }  // namespace
 
 std::array<std::uint32_t, 8> modulation_masks(std::uint16_t u0) {
-    static const std::unique_ptr<const MaskTable> table = build_masks();
-    return (*table)[u0 & 0xFFFu];
+    return (*common::built_once<build_masks>())[u0 & 0xFFFu];
 }
 
 }  // namespace ostrel_mbe::imbe_wire::fec
