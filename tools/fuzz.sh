@@ -35,7 +35,7 @@ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_
   -DOSTREL_BUILD_FUZZ=ON "${compiler_launcher[@]}" >/dev/null
 cmake --build build/fuzz -j 2 >/dev/null
 
-targets=(decode_bits transcoder live frames_params wav_reader)
+targets=(decode_bits decode_soft transcoder live frames_params wav_reader)
 [ -n "$only" ] && targets=("$only")
 export ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 summary=()

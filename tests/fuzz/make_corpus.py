@@ -50,6 +50,15 @@ def symbols(frame: bytes) -> bytes:
     return bytes((b >> (6 - 2 * j)) & 3 for b in frame for j in range(4))
 
 
+def soft_values(frames: bytes, rng: np.random.Generator) -> bytes:
+    bits = np.unpackbits(np.frombuffer(frames, dtype=np.uint8)).astype(np.float32)
+    confidence = rng.uniform(0.1, 4.0, bits.size).astype(np.float32)
+    values = (2.0 * bits - 1.0) * confidence
+    wrong = rng.random(bits.size) < 0.03
+    values[wrong] = -0.3 * values[wrong]
+    return values.astype("<f4").tobytes()
+
+
 def wav_bytes(pcm: np.ndarray, rate: int, channels: int, width: int) -> bytes:
     buf = io.BytesIO()
     with wave.open(buf, "wb") as w:
@@ -65,13 +74,23 @@ def wav_bytes(pcm: np.ndarray, rate: int, channels: int, width: int) -> bytes:
 
 def main() -> None:
     rng = np.random.default_rng(12)
-    seeds: dict[str, dict[str, bytes]] = {t: {} for t in ("decode_bits", "transcoder", "live", "frames_params", "wav_reader")}
+    soft_rng = np.random.default_rng(21)  # its own, so the other seeds stay as they were
+    seeds: dict[str, dict[str, bytes]] = {
+        t: {} for t in ("decode_bits", "decode_soft", "transcoder", "live", "frames_params", "wav_reader")
+    }
     for r in RATES:
         frames = b"".join(encoded(r, FRAMES))
         n = int(r)
         # Settings bytes: rate and enhancement on; then the standard noise generator and a repeat limit.
         seeds["decode_bits"][f"speech_{n}"] = bytes([n | 0x04, 0x00, 0x00]) + frames
         seeds["decode_bits"][f"speech_{n}_flipped"] = flipped(bytes([n | 0x4C, 0x83, 0x55]) + frames, rng, 12, 3)
+        # Soft values: each wire bit's sign with a random confidence, a few of them wrong; the
+        # second seed also has a NaN in its last frame.
+        soft = soft_values(frames[: 3 * len(frames) // FRAMES], soft_rng)
+        seeds["decode_soft"][f"speech_{n}"] = bytes([n | 0x04, 0x00, 0x00]) + soft
+        soft_nan = bytearray(soft)
+        soft_nan[-8:-4] = struct.pack("<f", float("nan"))
+        seeds["decode_soft"][f"speech_{n}_nan"] = bytes([n | 0x44, 0x00, 0x21]) + bytes(soft_nan)
         seeds["live"][f"decoder_{n}"] = bytes([n | 0x04, 0x00, 1, 5, 17, 0, 40, 3, 9, 200]) + frames
         pcm = speech_frames(4)[FIRST_FRAME:].reshape(-1).astype("<i2").tobytes()
         seeds["live"][f"encoder_{n}"] = bytes([n, 0x80, 50, 1, 53, 0, 107, 7, 70, 3]) + pcm
