@@ -200,15 +200,19 @@ def process(command: str, source: str, output: str, options: Dict[str, Any]) -> 
     """Runs the single-file command on one file (`options` as `command_options` gives them) and
     returns its report entry; an error is caught and reported in the entry, not raised."""
     start = time.perf_counter()
-    entry: Dict[str, Any] = {"status": "ok", "audio_seconds": None, "frames": None, "bytes": None, "error": None}
+    entry: Dict[str, Any] = {"status": "ok", "audio_seconds": None, "frames": None, "bytes": None, "error": None,
+                             "warning": None}
+    warnings: List[str] = []
     try:
         module = importlib.import_module(f"ostrel_mbe.cli.{command}")
         os.makedirs(os.path.dirname(output), exist_ok=True)
         # What the command line would give the command: every argument's default, then ours.
         values = dict(_defaults(command))
         values.update(options, input=source, output=output, output_dir=os.path.dirname(output), progress="never",
-                      quiet=True)
+                      quiet=True, warnings=warnings)
         module.run(argparse.Namespace(**values))
+        if warnings:
+            entry["warning"] = "; ".join(warnings)
         entry.update(measure(command, output, options))
     except Exception as e:  # noqa: BLE001  one bad file fails alone, whatever went wrong
         entry.update(status="failed", error=str(e) or type(e).__name__)

@@ -92,6 +92,16 @@ def test_a_corrupt_input_fails_alone(corpus, tmp_path, monkeypatch, capsys):
     assert sorted(_outputs(tmp_path / "out")) == sorted(k for k, v in status.items() if v == "ok")
 
 
+def test_a_wrong_rate_warning_goes_in_the_report(corpus, tmp_path, monkeypatch, capsys):
+    for path in (corpus / "frames").rglob("*.imbe7200"):  # full-rate frames named as half-rate ones
+        shutil.copy(path, tmp_path / path.with_suffix(".ambe3600").name)
+    monkeypatch.chdir(tmp_path)
+    assert main(["batch", "decode", "--rate", "ambe3600", "--workers", "1", "-o", "out", "."]) == 0
+    lines = [json.loads(line) for line in (tmp_path / "out" / batch.REPORT_NAME).read_text().splitlines()[:-1]]
+    assert all("is --rate right?" in e["warning"] and e["status"] == "ok" for e in lines) and len(lines) == 3
+    assert capsys.readouterr().err.count("is --rate right?") == 3
+
+
 def test_an_interrupted_batch_resumes(corpus, tmp_path, monkeypatch):
     monkeypatch.chdir(corpus)
     out = tmp_path / "out"

@@ -101,6 +101,9 @@ def print_summary(entries: List[Dict[str, Any]], out_dir: str, wall: float, as_j
     for e in failed:
         error = e["error"] if e["input"] in e["error"] else f"{e['input']}: {e['error']}"
         print(f"{PROG}: error: {error}", file=sys.stderr)
+    for e in entries:
+        if e["status"] == "ok" and e.get("warning"):
+            print(e["warning"], file=sys.stderr)
     s = batch.summarize(entries, wall)
     if as_json:
         print(json.dumps({**s, "report": os.path.join(out_dir, batch.REPORT_NAME)}, indent=2))

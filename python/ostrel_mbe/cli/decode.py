@@ -85,6 +85,11 @@ def run(args: argparse.Namespace) -> None:
     report(args, f"{args.output}: {done} frames, {done * wav.FRAME_SAMPLES / wav.SAMPLE_RATE:.2f} s")
     warning = wrong_rate_warning(input_name(args.input), decoder.stats, args.rate)
     if warning and not decoder.pending:  # left-over bytes are the error reported then
-        print(warning, file=sys.stderr)
+        # A batch collects the warning into the file's report entry instead.
+        sink = getattr(args, "warnings", None)
+        if sink is not None:
+            sink.append(warning)
+        else:
+            print(warning, file=sys.stderr)
     if decoder.pending:
         raise leftover(input_name(args.input), len(decoder.pending), done, size, args.rate)
