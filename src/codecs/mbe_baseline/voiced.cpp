@@ -10,6 +10,7 @@
 #include "codecs/mbe_baseline/synthesis_window.h"
 #include "common/check.h"
 #include "common/simd.h"
+#include "common/sincos.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline {
 namespace {
@@ -35,11 +36,6 @@ constexpr std::array<double, FRAME> FADE_IN_WINDOW = [] {
 
 Phasor mul(Phasor a, Phasor b) { return {a.re * b.re - a.im * b.im, a.re * b.im + a.im * b.re}; }
 Phasor scale(Phasor a, double k) { return {a.re * k, a.im * k}; }
-Phasor polar(double angle) {
-    Phasor p;
-    ::sincos(angle, &p.im, &p.re);  // one call for both (glibc's, which GCC's builtin calls too)
-    return p;
-}
 Phasor power(Phasor r, unsigned k) {
     Phasor result{};
     while (k != 0) {
@@ -55,6 +51,20 @@ using common::simd::low_half;
 using common::simd::Pair;
 using common::simd::Quad;
 using common::simd::quad_at;
+
+// e^{i angle} of angles[0..count), four at a time into re and im (each with room for the last
+// four).  Within an ulp of the C library's sin and cos, and the same on every target.
+template <std::size_t N>
+[[gnu::always_inline]] inline void polar_all(const std::array<double, N>& angles, std::size_t count, std::array<double, N>& re,
+                                      std::array<double, N>& im) {
+    for (std::size_t i = 0; i + 4 <= N && i < count; i += 4) {
+        const Quad x = quad_at(angles.data() + i);
+        Quad s, c;
+        common::sincos4(x, s, c);
+        quad_at(re.data() + i) = c;
+        quad_at(im.data() + i) = s;
+    }
+}
 
 // Sinusoids x(n) = Re(z r^(n - first)) sharing one sample range, each by the three-term
 // recurrence x(n + 1) = 2 cos(w) x(n) - x(n - 1): one multiplication and one subtraction per
@@ -170,10 +180,9 @@ struct InterpolatedBatch {
     std::array<double, INTERPOLATED_MAX> env_step, q_re, q_im;
     std::size_t count = 0;
 
-    void add(Phasor start, double b, double c, double m_prev, double m) {
+    // eb = e^{i b}, ec = e^{i c}.
+    void add(Phasor start, Phasor eb, Phasor ec, double m_prev, double m) {
         constexpr std::size_t STEP = 4;
-        const Phasor eb = polar(b);
-        const Phasor ec = polar(c);
         std::array<Phasor, STEP> z{};
         Phasor step = mul(eb, ec);  // e^{i (theta(1) - theta(0))}
         const Phasor e2c = mul(ec, ec);
@@ -286,12 +295,30 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
     SinusoidBatch fade_in;
     InterpolatedBatch interpolated;
     std::array<double, FRAME> out{};
-    const Phasor step_prev = polar(w0_prev);
-    const Phasor step_cur = polar(w0);
-    const Phasor back_cur = polar(-(FRAME - FADE_IN_BEGIN) * w0);  // from n = 160 to 56
+    // The rotations, all at once: the fundamentals' (and from n = 160 back to 56), e^{i phase}
+    // of every harmonic, and for the interpolated harmonics e^{i b} and e^{i c} of the cubic
+    // phase theta(n) = phi + b n + c n^2 (entries 0..6 and 8..14 for harmonics 1..7).
+    const std::size_t top = std::max(prev_count, count);
+    const std::size_t interpolated_top = std::min(top, INTERPOLATED_MAX);
+    std::array<double, L_HAT_MAX + 4> angle{}, cos_a, sin_a;
+    angle[0] = w0_prev, angle[1] = w0, angle[2] = -(FRAME - FADE_IN_BEGIN) * w0;
+    polar_all(angle, 3, cos_a, sin_a);
+    const Phasor step_prev{cos_a[0], sin_a[0]};
+    const Phasor step_cur{cos_a[1], sin_a[1]};
+    const Phasor back_cur{cos_a[2], sin_a[2]};
+    std::array<double, L_HAT_MAX + 4> interpolation_angle{}, interpolation_cos, interpolation_sin;
+    for (std::size_t l = 1; l <= interpolated_top; ++l) {
+        const double h = static_cast<double>(l);
+        const double dphi = phase[l] - state.phase[l] - (w0_prev + w0) * h * FRAME_D * 0.5;
+        const double dw = wrap(dphi) / FRAME_D;
+        interpolation_angle[l - 1] = w0_prev * h + dw;
+        interpolation_angle[INTERPOLATED_MAX + l] = (w0 - w0_prev) * h / 320.0;
+    }
+    if (interpolated_top > 0) polar_all(interpolation_angle, 2 * INTERPOLATED_MAX + 1, interpolation_cos, interpolation_sin);
+    std::copy_n(phase.begin() + 1, count, angle.begin());
+    polar_all(angle, count, cos_a, sin_a);
     Phasor r_prev{}, r_cur{}, b_cur{};
     std::array<Phasor, L_HAT_MAX + 1> phasor = state.phasor;
-    const std::size_t top = std::max(prev_count, count);
     for (std::size_t l = 1; l <= top; ++l) {
         r_prev = mul(r_prev, step_prev);
         r_cur = mul(r_cur, step_cur);
@@ -301,7 +328,7 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
         const bool prev_voiced = l <= prev_count && state.voiced[l] != 0;
         const double m = l <= count ? static_cast<double>(amplitudes[l - 1]) : 0.0;
         const double m_prev = state.amplitude[l];
-        if (cur_voiced) phasor[l] = polar(phase[l]);
+        if (cur_voiced) phasor[l] = {cos_a[l - 1], sin_a[l - 1]};
 
         const auto fade_out_previous = [&] {
             fade_out.add(scale(state.phasor[l], 2.0 * m_prev), r_prev);
@@ -317,9 +344,9 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
             const bool steady = !(std::abs(w0) > 1e-30 && std::abs((w0 - w0_prev) * h / w0) >= 0.1);
             if (l <= INTERPOLATED_MAX && steady) {
                 // Cubic phase interpolation across the frame boundary with linear amplitude.
-                const double dphi = phase[l] - state.phase[l] - (w0_prev + w0) * h * FRAME_D * 0.5;
-                const double dw = wrap(dphi) / FRAME_D;
-                interpolated.add(state.phasor[l], w0_prev * h + dw, (w0 - w0_prev) * h / 320.0, m_prev, m);
+                interpolated.add(state.phasor[l], {interpolation_cos[l - 1], interpolation_sin[l - 1]},
+                                 {interpolation_cos[INTERPOLATED_MAX + l], interpolation_sin[INTERPOLATED_MAX + l]},
+                                 m_prev, m);
             } else {
                 fade_out_previous();
                 fade_in_current();
