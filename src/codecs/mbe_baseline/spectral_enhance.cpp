@@ -8,6 +8,7 @@
 
 #include "codecs/mbe_baseline/harmonic_cosines.h"
 #include "common/check.h"
+#include "common/simd.h"
 
 namespace ostrel_mbe::codecs::mbe_baseline {
 
@@ -19,16 +20,37 @@ double clamp_weighted(double weight, double m) {
     return weight * m;
 }
 
-// clamp_weighted(scale * x^(1/4), m), calling pow only where the clamp does not decide.  The two
-// square roots are within a few ulps of pow's fourth root, so a weight they put clearly outside
-// [0.5, 1.2] is clamped to the same value whatever pow returns; that is most of the harmonics
-// above the first formant, and the result is the same bit for bit.
-double weighted_fourth_root(double scale, double x, double m) {
+// Both forms weigh harmonic l, above the lowest eighth, by
+//     enhanced[l - 1] = clamp_weighted(sqrt(m / level) (k q / den)^(1/4), m),  q = a - b cos(w0 l),
+// where q > 0 and m != 0 (the others keep their amplitude).  pow is called only where the clamp
+// does not decide: two square roots are within a few ulps of pow's fourth root, so a weight
+// they put clearly outside [0.5, 1.2] is clamped to the same value whatever pow returns (most
+// of the harmonics above the first formant), and the result is the same bit for bit.  The
+// square roots of all harmonics come first, in a branch-free loop the compiler vectorises.
+OSTREL_AVX2_CLONES
+void weigh(std::span<const float> amplitudes, const std::array<double, L_HAT_MAX>& cosines, double a, double b,
+           double k, double den, double level, std::array<double, L_HAT_MAX>& enhanced) {
+    const std::size_t count = amplitudes.size();
+    const std::size_t first = count / 8;  // 8 l <= count
+    std::array<double, L_HAT_MAX> q, x, scale, estimate;
+    for (std::size_t i = first; i < count; ++i) {
+        q[i] = a - b * cosines[i];
+        x[i] = k * q[i] / den;
+        scale[i] = std::sqrt(static_cast<double>(amplitudes[i]) / level);
+        estimate[i] = scale[i] * std::sqrt(std::sqrt(x[i]));
+    }
     constexpr double MARGIN = 1e-9;
-    const double estimate = scale * std::sqrt(std::sqrt(x));
-    if (estimate > 1.2 * (1.0 + MARGIN)) return 1.2 * m;
-    if (estimate < 0.5 * (1.0 - MARGIN)) return 0.5 * m;
-    return clamp_weighted(scale * std::pow(x, 0.25), m);
+    for (std::size_t i = first; i < count; ++i) {
+        const double m = amplitudes[i];
+        if (q[i] <= 0.0 || m == 0.0) continue;
+        if (estimate[i] > 1.2 * (1.0 + MARGIN)) {
+            enhanced[i] = 1.2 * m;
+        } else if (estimate[i] < 0.5 * (1.0 - MARGIN)) {
+            enhanced[i] = 0.5 * m;
+        } else {
+            enhanced[i] = clamp_weighted(scale[i] * std::pow(x[i], 0.25), m);
+        }
+    }
 }
 
 // The long-standing form; some frames pass unchanged.
@@ -38,14 +60,9 @@ void weigh_compat(std::span<const float> amplitudes, const std::array<double, L_
     const std::size_t count = amplitudes.size();
     const double d = r0 * w0 * (r0 - r1);
     if (!(r0 > 0.0 && std::abs(d) >= 1e-30)) return;
-    // The lowest eighth of the harmonics carries the pitch structure and is left alone.
-    for (std::size_t l = 1; l <= count; ++l) {
-        if (8 * l <= count) continue;
-        const double q = r0 * r0 + r1 * r1 - 2.0 * r0 * r1 * cosines[l - 1];
-        if (q <= 0.0) continue;
-        const double m = amplitudes[l - 1];
-        enhanced[l - 1] = weighted_fourth_root(std::sqrt(m), 0.96 * q / d, m);
-    }
+    // The lowest eighth of the harmonics carries the pitch structure and is left alone.  A zero
+    // amplitude would stay zero.
+    weigh(amplitudes, cosines, r0 * r0 + r1 * r1, 2.0 * r0 * r1, 0.96, d, 1.0, enhanced);
     double s2 = 0.0;
     for (std::size_t l = 0; l < count; ++l) s2 += enhanced[l] * enhanced[l];
     if (s2 > 1e-30) {
@@ -68,14 +85,8 @@ void weigh_standard(std::span<const float> amplitudes, const std::array<double, 
     // R0 = |R1|: all energy in harmonics whose w0 l is a multiple of pi; no formant to sharpen.
     if (!(denominator > 0.0)) return;
     const double level = std::sqrt(r0);
-    for (std::size_t l = 1; l <= count; ++l) {
-        if (8 * l <= count) continue;
-        const double q = 1.0 + rho * rho - 2.0 * rho * cosines[l - 1];
-        const double m = amplitudes[l - 1];
-        if (q <= 0.0 || m == 0.0) continue;
-        // An infinite ratio (denominator near the smallest double) is an infinite weight: 1.2.
-        enhanced[l - 1] = weighted_fourth_root(std::sqrt(m / level), 0.96 * std::numbers::pi * q / denominator, m);
-    }
+    // An infinite ratio (denominator near the smallest double) is an infinite weight: 1.2.
+    weigh(amplitudes, cosines, 1.0 + rho * rho, 2.0 * rho, 0.96 * std::numbers::pi, denominator, level, enhanced);
     double s2 = 0.0;
     for (std::size_t l = 0; l < count; ++l) s2 += enhanced[l] * enhanced[l];
     // s2 > 0 because R0 > 0 and no nonzero amplitude is weighted below half.
