@@ -18,7 +18,7 @@ STOI and DNSMOS P.808 as bench/quality.py does.  The groups (see the driver's he
 Decoder rows run the same frames with the other synthesis variant or without the post-filter.
 Every row decodes with the command line's formant weighting (standard) unless it says otherwise.
 
-    python bench/loss_budget.py [--clips N] [--clip-set bench|other] [--driver PATH] [--json out.json]
+    python bench/loss_budget.py [--clips N] [--clip-set bench|other|third] [--driver PATH] [--json out.json]
 """
 from __future__ import annotations
 
@@ -114,8 +114,8 @@ def print_budget(summaries: dict[str, dict]) -> None:
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--clips", type=int, default=None, help="use at most N clips")
-    parser.add_argument("--clip-set", choices=("bench", "other"), default="bench",
-                        help="bench: bench/quality.py's 12 clips; other: its 30 other prompts")
+    parser.add_argument("--clip-set", choices=("bench", *quality.OTHER_SETS), default="bench",
+                        help="bench: bench/quality.py's 12 clips; other, third: its sets of 30 other prompts")
     parser.add_argument("--driver", type=Path, default=None, help="path of loss_budget_driver")
     parser.add_argument("--rows", default=None, help="only rows whose label contains this text")
     parser.add_argument("--p808", choices=("all", "key", "none"), default="key",

@@ -18,7 +18,7 @@ speechmos (with librosa and onnxruntime, which it imports; its models are in the
 interpreter's environment.
 
     python bench/quality.py [--rates imbe7200,...] [--grid full|default] [--clips N] [--json out.json]
-    python bench/quality.py --clip-set other ...                 # the 30 other prompts instead
+    python bench/quality.py --clip-set other|third ...           # 30 other prompts instead
     python bench/quality.py --loss-budget [--clips N]            # adds bench/loss_budget.py's rows
     python bench/quality.py --from-json out.json --markdown     # the tables of a saved run
 """
@@ -279,18 +279,22 @@ def asterisk_clips(count: int) -> list[Clip]:
     return [usable[int(i * step + step / 2)] for i in range(count)]
 
 
-def other_clips() -> list[Clip]:
-    """A second set for telling apart changes that the benchmark's 12 clips cannot: every fourth
-    of the usable prompts that are not among the benchmark's, in name order, the first
-    OTHER_CLIPS of them (89.5 s)."""
+def other_clips(first: int) -> list[Clip]:
+    """Sets for telling apart changes that the benchmark's 12 clips cannot: every fourth of the
+    usable prompts that are not among the benchmark's, in name order, from the `first`th, the
+    first OTHER_CLIPS of them (from the 0th: "other", 89.5 s; from the 2nd: "third", disjoint)."""
     chosen = {c.name for c in asterisk_clips(ASTERISK_CLIPS)}
-    return [c for c in usable_asterisk_clips() if c.name not in chosen][::4][:OTHER_CLIPS]
+    return [c for c in usable_asterisk_clips() if c.name not in chosen][first::4][:OTHER_CLIPS]
+
+
+# --clip-set: the first of every fourth remaining prompt each set starts from.
+OTHER_SETS = {"other": 0, "third": 2}
 
 
 def choose_clips(limit: int | None, clip_set: str = "bench") -> list[Clip]:
-    """Both sources interleaved, so a small --clips still draws from each; or the other set."""
-    if clip_set == "other":
-        return other_clips()[:limit]
+    """Both sources interleaved, so a small --clips still draws from each; or another set."""
+    if clip_set in OTHER_SETS:
+        return other_clips(OTHER_SETS[clip_set])[:limit]
     a, b = codec2_clips(), asterisk_clips(ASTERISK_CLIPS)
     merged = []
     for i in range(max(len(a), len(b))):
@@ -845,9 +849,10 @@ def main(argv: list[str] | None = None) -> int:
                         help="also score bench/loss_budget.py's rows: each parameter group alone through "
                              "the quantizer (needs the loss_budget_driver benchmark binary)")
     parser.add_argument("--clips", type=int, default=None, help="use at most N clips")
-    parser.add_argument("--clip-set", choices=("bench", "other"), default="bench",
-                        help="bench: the 12 clips; other: 30 other asterisk prompts, for telling apart "
-                             "changes that move the 12 clips' mean within their noise")
+    parser.add_argument("--clip-set", choices=("bench", *OTHER_SETS), default="bench",
+                        help="bench: the 12 clips; other, third: two disjoint sets of 30 other asterisk "
+                             "prompts, for telling apart changes that move the 12 clips' mean within "
+                             "their noise")
     parser.add_argument("--align", choices=("xcorr", "fixed"), default="xcorr",
                         help="xcorr: measure each output's delay; fixed: drop the 2-frame encoder "
                              "delay from our output (other coders are always measured)")
