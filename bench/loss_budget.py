@@ -18,7 +18,7 @@ STOI and DNSMOS P.808 as bench/quality.py does.  The groups (see the driver's he
 Decoder rows run the same frames with the other synthesis variant or without the post-filter.
 Every row decodes with the command line's formant weighting (standard) unless it says otherwise.
 
-    python bench/loss_budget.py [--clips N] [--driver PATH] [--json out.json]
+    python bench/loss_budget.py [--clips N] [--clip-set bench|other|third] [--driver PATH] [--json out.json]
 """
 from __future__ import annotations
 
@@ -114,6 +114,8 @@ def print_budget(summaries: dict[str, dict]) -> None:
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--clips", type=int, default=None, help="use at most N clips")
+    parser.add_argument("--clip-set", choices=("bench", *quality.OTHER_SETS), default="bench",
+                        help="bench: bench/quality.py's 12 clips; other, third: its sets of 30 other prompts")
     parser.add_argument("--driver", type=Path, default=None, help="path of loss_budget_driver")
     parser.add_argument("--rows", default=None, help="only rows whose label contains this text")
     parser.add_argument("--p808", choices=("all", "key", "none"), default="key",
@@ -126,7 +128,7 @@ def main(argv: list[str] | None = None) -> int:
     with_p808 = quality.Metrics(quality.ensure_pypi("pesq"), quality.ensure_pypi("pystoi"),
                                 quality.dnsmos_module() if args.p808 != "none" else None)
     without_p808 = quality.Metrics(with_p808.pesq, with_p808.stoi, None)
-    clips = quality.choose_clips(args.clips)
+    clips = quality.choose_clips(args.clips, args.clip_set)
     if not clips:
         print("error: no speech clips found (bench/quality.py installs them)", file=sys.stderr)
         return 2

@@ -18,6 +18,7 @@ speechmos (with librosa and onnxruntime, which it imports; its models are in the
 interpreter's environment.
 
     python bench/quality.py [--rates imbe7200,...] [--grid full|default] [--clips N] [--json out.json]
+    python bench/quality.py --clip-set other|third ...           # 30 other prompts instead
     python bench/quality.py --loss-budget [--clips N]            # adds bench/loss_budget.py's rows
     python bench/quality.py --from-json out.json --markdown     # the tables of a saved run
 """
@@ -84,6 +85,8 @@ CODEC2_CLIPS = ("big_dog", "cross", "forig", "hts1a", "hts2a", "morig")
 ASTERISK_SKIP = ("tone", "beep", "music", "silence", "dtmf", "tt-monkeys", "conf-", "ring")
 ASTERISK_CLIPS = 6
 ASTERISK_MIN_S, ASTERISK_MAX_S = 2.0, 5.0
+# The second clip set (--clip-set other): prompts that are not among the benchmark's.
+OTHER_CLIPS = 30
 MAX_CLIP_S = 10.0
 # Longest codec delay searched for when aligning an output with its input (samples).
 MAX_LAG = 6 * FRAME
@@ -245,8 +248,8 @@ def codec2_clips() -> list[Clip]:
     return clips
 
 
-def asterisk_clips(count: int) -> list[Clip]:
-    """`count` prompts of 2-5 s, evenly spaced through the name-sorted list of one voice."""
+def usable_asterisk_clips() -> list[Clip]:
+    """Every prompt of 2-5 s, name-sorted (files reached through several links counted once)."""
     seen: set[Path] = set()
     candidates: list[tuple[str, Path]] = []
     for path in _package_files("asterisk-core-sounds-en-wav"):
@@ -264,14 +267,34 @@ def asterisk_clips(count: int) -> list[Clip]:
         if pcm is None or not ASTERISK_MIN_S <= len(pcm) / SAMPLE_RATE <= ASTERISK_MAX_S:
             continue
         usable.append(Clip(f"asterisk:{Path(name).stem}", pcm))
+    return usable
+
+
+def asterisk_clips(count: int) -> list[Clip]:
+    """`count` prompts of 2-5 s, evenly spaced through the name-sorted list of one voice."""
+    usable = usable_asterisk_clips()
     if len(usable) <= count:
         return usable
     step = len(usable) / count
     return [usable[int(i * step + step / 2)] for i in range(count)]
 
 
-def choose_clips(limit: int | None) -> list[Clip]:
-    """Both sources interleaved, so a small --clips still draws from each."""
+def other_clips(first: int) -> list[Clip]:
+    """Sets for telling apart changes that the benchmark's 12 clips cannot: every fourth of the
+    usable prompts that are not among the benchmark's, in name order, from the `first`th, the
+    first OTHER_CLIPS of them (from the 0th: "other", 89.5 s; from the 2nd: "third", disjoint)."""
+    chosen = {c.name for c in asterisk_clips(ASTERISK_CLIPS)}
+    return [c for c in usable_asterisk_clips() if c.name not in chosen][first::4][:OTHER_CLIPS]
+
+
+# --clip-set: the first of every fourth remaining prompt each set starts from.
+OTHER_SETS = {"other": 0, "third": 2}
+
+
+def choose_clips(limit: int | None, clip_set: str = "bench") -> list[Clip]:
+    """Both sources interleaved, so a small --clips still draws from each; or another set."""
+    if clip_set in OTHER_SETS:
+        return other_clips(OTHER_SETS[clip_set])[:limit]
     a, b = codec2_clips(), asterisk_clips(ASTERISK_CLIPS)
     merged = []
     for i in range(max(len(a), len(b))):
@@ -826,6 +849,10 @@ def main(argv: list[str] | None = None) -> int:
                         help="also score bench/loss_budget.py's rows: each parameter group alone through "
                              "the quantizer (needs the loss_budget_driver benchmark binary)")
     parser.add_argument("--clips", type=int, default=None, help="use at most N clips")
+    parser.add_argument("--clip-set", choices=("bench", *OTHER_SETS), default="bench",
+                        help="bench: the 12 clips; other, third: two disjoint sets of 30 other asterisk "
+                             "prompts, for telling apart changes that move the 12 clips' mean within "
+                             "their noise")
     parser.add_argument("--align", choices=("xcorr", "fixed"), default="xcorr",
                         help="xcorr: measure each output's delay; fixed: drop the 2-frame encoder "
                              "delay from our output (other coders are always measured)")
@@ -856,7 +883,7 @@ def main(argv: list[str] | None = None) -> int:
     if still_missing:
         print(f"warning: could not install {' '.join(still_missing)}", file=sys.stderr)
     metrics = Metrics(ensure_pypi("pesq"), ensure_pypi("pystoi"), dnsmos_module())
-    clips = choose_clips(args.clips)
+    clips = choose_clips(args.clips, args.clip_set)
     if not clips:
         print("error: no speech clips found", file=sys.stderr)
         return 2
