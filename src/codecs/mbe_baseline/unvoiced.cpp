@@ -171,6 +171,9 @@ void idft_256(const common::fft::Buffer<256>& spectrum, common::fft::Buffer<256>
     common::fft::inverse_256(spectrum, signal);
 }
 
+// Built twice, for AVX2 and for the baseline instruction set: the windowing and the overlap-add
+// run four lanes wide where the processor has them, the same operations in the same order.
+OSTREL_AVX2_CLONES
 std::array<double, 160> synthesize_unvoiced(std::span<const float> amplitudes, std::span<const bool> voiced,
                                             NoiseState& state, float omega0, double unvoiced_scale) {
     OSTREL_CHECK(amplitudes.size() <= L_HAT_MAX, "harmonic count is at most L_HAT_MAX");
