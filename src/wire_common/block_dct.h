@@ -58,11 +58,10 @@ void forward(std::span<const T> values, std::span<T> coefficients) {
     }
 }
 
+// inverse with the block length's table at hand.
 template <class T, std::size_t MaxN>
-void inverse(std::span<const T> coefficients, std::span<T> values) {
+void inverse_with(const CosineTable<T, MaxN>& table, std::span<const T> coefficients, std::span<T> values) {
     const std::size_t n = values.size();
-    OSTREL_CHECK(coefficients.size() == n, "a block has as many coefficients as values");
-    const CosineTable<T, MaxN>& table = cosines<T, MaxN>(n);
     // Each value is summed over k in order; with the values in the inner loop, the compiler
     // works on several of them at once, every one still summed in that order.
     std::array<T, MaxN> sum;
@@ -72,6 +71,12 @@ void inverse(std::span<const T> coefficients, std::span<T> values) {
         for (std::size_t j = 0; j < n; ++j) sum[j] += twice * table[k][j];
     }
     std::copy_n(sum.begin(), n, values.begin());
+}
+
+template <class T, std::size_t MaxN>
+void inverse(std::span<const T> coefficients, std::span<T> values) {
+    OSTREL_CHECK(coefficients.size() == values.size(), "a block has as many coefficients as values");
+    inverse_with<T, MaxN>(cosines<T, MaxN>(values.size()), coefficients, values);
 }
 
 // Consecutive blocks of values[0..] with the given lengths, block i carried by row i of the
@@ -95,11 +100,13 @@ template <class T, std::size_t MaxN, std::size_t Blocks, std::size_t Size>
 std::array<T, Size> inverse_blocks(const std::array<std::array<T, MaxN>, Blocks>& coefficients,
                                    const std::array<std::uint8_t, Blocks>& lengths) {
     std::array<T, Size> values{};
+    const auto& tables = common::built_once<build_cosine_tables<T, MaxN>>();
     std::size_t offset = 0;
     for (std::size_t i = 0; i < Blocks; ++i) {
         const std::size_t n = lengths[i];
         OSTREL_CHECK(n <= MaxN && offset + n <= Size, "block lengths fit the value vector");
-        inverse<T, MaxN>(std::span<const T>(coefficients[i]).first(n), std::span<T>(values).subspan(offset, n));
+        inverse_with<T, MaxN>(tables[n], std::span<const T>(coefficients[i]).first(n),
+                              std::span<T>(values).subspan(offset, n));
         offset += n;
     }
     return values;

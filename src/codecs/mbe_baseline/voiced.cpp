@@ -201,8 +201,10 @@ struct InterpolatedBatch {
             zr[count][j] = z[j].re, zi[count][j] = z[j].im;
             dr[count][j] = d[j].re, di[count][j] = d[j].im;
         }
-        env[count] = {m_prev, m_prev + slope, m_prev + 2.0 * slope, m_prev + 3.0 * slope};
-        env_step[count] = STEP * slope;
+        // Twice the envelope, the factor 2 of the sinusoid's amplitude taken in: doubling is exact,
+        // so each step's sum is exactly twice the envelope's.
+        env[count] = {2.0 * m_prev, 2.0 * (m_prev + slope), 2.0 * (m_prev + 2.0 * slope), 2.0 * (m_prev + 3.0 * slope)};
+        env_step[count] = 2.0 * (STEP * slope);
         q_re[count] = q.re, q_im[count] = q.im;
         ++count;
     }
@@ -227,7 +229,7 @@ struct InterpolatedBatch {
             env_[i] = Quad{e[0], e[1], e[2], e[3]};
         }
         for (int n = 0; n < FRAME; n += 4) {
-            for (std::size_t i = 0; i < SIZE; ++i) quad_at(out.data() + n) += 2.0 * env_[i] * zr_[i];
+            for (std::size_t i = 0; i < SIZE; ++i) quad_at(out.data() + n) += env_[i] * zr_[i];
             for (std::size_t i = 0; i < SIZE; ++i) {
                 const double qr = q_re[k + i], qi = q_im[k + i];
                 const Quad r = zr_[i] * dr_[i] - zi_[i] * di_[i];
