@@ -10,8 +10,12 @@ std::array<std::uint16_t, 4> prioritize(const std::array<std::uint16_t, 9>& b) {
     return wire_common::priority::prioritize<4>(b, tables::PRIORITY);
 }
 
+namespace {
+constexpr auto SCATTER = wire_common::priority::nibble_scatter<9, 4>(tables::PRIORITY);
+}  // namespace
+
 std::array<std::uint16_t, 9> deprioritize(const std::array<std::uint16_t, 4>& u) {
-    return wire_common::priority::deprioritize<9>(u, tables::PRIORITY);
+    return wire_common::priority::deprioritize(u, SCATTER);
 }
 
 }  // namespace ostrel_mbe::ambe_plus2_wire::priority

@@ -32,4 +32,37 @@ std::array<std::uint16_t, Values> deprioritize(const std::array<std::uint16_t, V
     return b;
 }
 
+// deprioritize for a fixed map, half a vector at a time: entry [v][n][x] has the bits of b that
+// bits 4n..4n+3 of u_v give when they hold x.  Built at compile time.
+template <std::size_t Values, std::size_t Vectors>
+using NibbleScatter = std::array<std::array<std::array<std::array<std::uint16_t, Values>, 16>, 4>, Vectors>;
+
+template <std::size_t Values, std::size_t Vectors, class Map>
+constexpr NibbleScatter<Values, Vectors> nibble_scatter(const Map& map) {
+    NibbleScatter<Values, Vectors> scatter{};
+    for (const auto& e : map) {
+        for (unsigned x = 0; x < 16; ++x) {
+            if (((x >> (e.vector_bit % 4)) & 1u) != 0) {
+                auto& value = scatter[e.vector][e.vector_bit / 4][x][e.value];
+                value = static_cast<std::uint16_t>(value | (1u << e.value_bit));
+            }
+        }
+    }
+    return scatter;
+}
+
+// The same b as deprioritize with the map the scatter was built from: 4 row reads per vector.
+template <std::size_t Values, std::size_t Vectors>
+std::array<std::uint16_t, Values> deprioritize(const std::array<std::uint16_t, Vectors>& u,
+                                               const NibbleScatter<Values, Vectors>& scatter) {
+    std::array<std::uint16_t, Values> b{};
+    for (std::size_t v = 0; v < Vectors; ++v) {
+        for (std::size_t n = 0; n < 4; ++n) {
+            const auto& row = scatter[v][n][(u[v] >> (4 * n)) & 0xFu];
+            for (std::size_t k = 0; k < Values; ++k) b[k] = static_cast<std::uint16_t>(b[k] | row[k]);
+        }
+    }
+    return b;
+}
+
 }  // namespace ostrel_mbe::wire_common::priority

@@ -29,15 +29,17 @@ void ambe_phase_regen(std::span<const float> amplitudes, std::array<double, L_HA
     std::array<double, PAD + L_HAT_MAX + 1 + PAD + LANES - 1> log_env{};
     // Four harmonics at a time (within 3e-16 of std::log2; the amplitudes are floats, so above
     // 1e-10 they are normal doubles).
+    std::array<double, L_HAT_MAX + LANES - 1> m{};
+    std::copy(amplitudes.begin(), amplitudes.end(), m.begin());
     for (std::size_t l = 1; l <= count; l += LANES) {
-        Quad m{};
-        for (std::size_t j = 0; j < LANES && l + j <= count; ++j) m[j] = amplitudes[l - 1 + j];
+        const Quad group = quad_at(&m[l - 1]);
         Quad logs;
-        common::log2_normal(m, logs);
-        for (std::size_t j = 0; j < LANES && l + j <= count; ++j) {
-            log_env[PAD + l + j] = m[j] > 1e-10 ? logs[j] : LOG2_AMPLITUDE_FLOOR;
-        }
+        common::log2_normal(group, logs);
+        constexpr Quad FLOOR{LOG2_AMPLITUDE_FLOOR, LOG2_AMPLITUDE_FLOOR, LOG2_AMPLITUDE_FLOOR, LOG2_AMPLITUDE_FLOOR};
+        quad_at(&log_env[PAD + l]) = group > 1e-10 ? logs : FLOOR;
     }
+    // The last group's lanes past L wrote the floor; they read as 0 like every harmonic outside.
+    for (std::size_t l = count + 1; l < count + LANES; ++l) log_env[PAD + l] = 0.0;
 
     // Four harmonics at a time, one per lane, each summing its taps in order.
     std::array<double, L_HAT_MAX + LANES> offsets{};
