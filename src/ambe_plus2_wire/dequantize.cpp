@@ -116,11 +116,15 @@ LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& s
         b, state, prediction_basis(tables::PITCH[b[0]].harmonics, state.previous_lambda, state.previous_l));
 }
 
-CoefficientMatrix frame_coefficients(const BValues& b, const BlockLengths& j) {
+Prba prba_values(const BValues& b) {
     Prba g{};
     for (std::size_t m = 0; m < 3; ++m) g[1 + m] = static_cast<double>(tables::PRBA24[b[3]][m]);
     for (std::size_t m = 0; m < 4; ++m) g[4 + m] = static_cast<double>(tables::PRBA58[b[4]][m]);
-    return assemble_hoc_matrix(inverse_prba_dct(g), {b[5], b[6], b[7], b[8]}, j);
+    return g;
+}
+
+CoefficientMatrix frame_coefficients(const BValues& b, const BlockLengths& j) {
+    return assemble_hoc_matrix(inverse_prba_dct(prba_values(b)), {b[5], b[6], b[7], b[8]}, j);
 }
 
 double frame_gain(const BValues& b, const DecoderState& state) {
@@ -139,12 +143,11 @@ LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& s
 
 namespace {
 
-// dequantize of the values b that the vectors carry.
-std::expected<MbeParams, DecodeError> dequantize_values(const BValues& b, DecoderState& state) {
-    if (b[0] >= FIRST_RESERVED_PITCH) return std::unexpected(bad_pitch());
-
+// dequantize of the values b that the vectors carry, from their rebuilt log2 amplitudes.
+std::expected<MbeParams, DecodeError> dequantize_rebuilt(const BValues& b, const LogAmplitudes& rebuilt,
+                                                         DecoderState& state) {
     const float omega0 = tables::PITCH[b[0]].omega0;
-    const auto [lambda, gamma, l] = reconstruct_log_amplitudes(b, state);
+    const auto& [lambda, gamma, l] = rebuilt;
 
     std::array<bool, L_HAT_MAX> voiced{};
     for (std::size_t i = 1; i <= l; ++i) voiced[i - 1] = tables::VUV_CODEBOOK[b[1]][band_of(i, omega0)];
@@ -164,7 +167,18 @@ std::expected<MbeParams, DecodeError> dequantize_values(const BValues& b, Decode
     return *params;
 }
 
+std::expected<MbeParams, DecodeError> dequantize_values(const BValues& b, DecoderState& state) {
+    if (b[0] >= FIRST_RESERVED_PITCH) return std::unexpected(bad_pitch());
+    return dequantize_rebuilt(b, reconstruct_log_amplitudes(b, state), state);
+}
+
 }  // namespace
+
+std::expected<MbeParams, DecodeError> dequantize_values(const BValues& b, DecoderState& state,
+                                                        const PredictionBasis& basis) {
+    if (b[0] >= FIRST_RESERVED_PITCH) return std::unexpected(bad_pitch());
+    return dequantize_rebuilt(b, reconstruct_log_amplitudes(b, state, basis), state);
+}
 
 std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state) {
     return dequantize_values(priority::deprioritize(u), state);

@@ -108,11 +108,18 @@ LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& s
 // The stages of that rebuild: the block DCT coefficients b's PRBA and higher-order entries
 // carry for block lengths j, and the frame gain against the state.
 CoefficientMatrix frame_coefficients(const BValues& b, const BlockLengths& j);
+// G_2..G_8 of b's PRBA entries (G_1 left 0), which frame_coefficients starts from.
+Prba prba_values(const BValues& b);
 double frame_gain(const BValues& b, const DecoderState& state);
 
 // Dequantizes one voice frame; BadPitch for b0 >= 120, InvalidParams for amplitudes that
 // fail validation.  The state is updated on success only.
 std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state);
+
+// dequantize of the values b themselves, with the state's prediction basis for b's harmonic
+// count already worked out (an encoder that rebuilt the frame under candidate indices holds it).
+std::expected<MbeParams, DecodeError> dequantize_values(const BValues& b, DecoderState& state,
+                                                        const PredictionBasis& basis);
 
 // The decoder's entry point: tone frames and erasures (b0 >= 120) leave the state alone,
 // everything else goes through dequantize.

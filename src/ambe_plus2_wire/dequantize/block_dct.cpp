@@ -60,18 +60,24 @@ Prba forward_prba_dct(const Prba& r) {
     return g;
 }
 
-CoefficientMatrix assemble_hoc_matrix(const Prba& r, const HocIndices& hoc, const BlockLengths& j) {
-    CoefficientMatrix c{};
+void set_prba_columns(CoefficientMatrix& c, const Prba& r) {
     for (std::size_t i = 0; i < BLOCK_COUNT; ++i) {
         c[i][0] = 0.5 * (r[2 * i] + r[2 * i + 1]);
         c[i][1] = (std::numbers::sqrt2 / 4.0) * (r[2 * i] - r[2 * i + 1]);
-        const auto codebook = hoc_codebook(i);
-        OSTREL_CHECK(hoc[i] < codebook.size(), "higher-order index fits its codebook");
-        const std::size_t last = std::min<std::size_t>(j[i], HOC_FIRST + HOC_WIDTH);
-        for (std::size_t k = HOC_FIRST; k < last; ++k) {
-            c[i][k] = static_cast<double>(codebook[hoc[i]][k - HOC_FIRST]);
-        }
     }
+}
+
+void set_hoc_row(CoefficientMatrix& c, std::size_t i, std::uint16_t index, const BlockLengths& j) {
+    const auto codebook = hoc_codebook(i);
+    OSTREL_CHECK(index < codebook.size(), "higher-order index fits its codebook");
+    const std::size_t last = std::min<std::size_t>(j[i], HOC_FIRST + HOC_WIDTH);
+    for (std::size_t k = HOC_FIRST; k < last; ++k) c[i][k] = static_cast<double>(codebook[index][k - HOC_FIRST]);
+}
+
+CoefficientMatrix assemble_hoc_matrix(const Prba& r, const HocIndices& hoc, const BlockLengths& j) {
+    CoefficientMatrix c{};
+    set_prba_columns(c, r);
+    for (std::size_t i = 0; i < BLOCK_COUNT; ++i) set_hoc_row(c, i, hoc[i], j);
     return c;
 }
 

@@ -43,6 +43,10 @@ Prba forward_prba_dct(const Prba& r);
 // The decoder's coefficient matrix: C(i,1) = (R(2i-1) + R(2i)) / 2,
 // C(i,2) = (sqrt 2 / 4)(R(2i-1) - R(2i)), C(i,3..min(J_i,6)) from higher-order codebook i.
 CoefficientMatrix assemble_hoc_matrix(const Prba& r, const HocIndices& hoc, const BlockLengths& j);
+// Its parts, for an encoder that changes one codebook's entry at a time: the first two columns
+// from R, and C(i,3..min(J_i,6)) from entry `index` of higher-order codebook i.
+void set_prba_columns(CoefficientMatrix& c, const Prba& r);
+void set_hoc_row(CoefficientMatrix& c, std::size_t i, std::uint16_t index, const BlockLengths& j);
 // The encoder's inverse of the first two columns: R(2i-1) = C(i,1) + sqrt 2 C(i,2),
 // R(2i) = C(i,1) - sqrt 2 C(i,2).
 Prba prba_from_coefficients(const CoefficientMatrix& c);

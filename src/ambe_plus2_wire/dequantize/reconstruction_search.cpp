@@ -57,6 +57,23 @@ void keep(Candidates& out, const std::array<std::size_t, M>& nearest) {
     }
 }
 
+// Per band, per voicing entry: 1.0 where a harmonic of the band voiced [1] or unvoiced [0]
+// would decode with the wrong voicing, else 0.0.  A harmonic's weight times this adds exactly
+// its weight or nothing (x + 0.0 is x), so a sum over the harmonics in order, all entries at
+// once, is the same as adding the weights of the disagreeing harmonics alone.
+using EntryLanes = std::array<double, tables::VUV_CODEBOOK.size()>;
+constexpr auto DISAGREES = [] {
+    std::array<std::array<EntryLanes, VUV_BANDS>, 2> out{};
+    for (std::size_t voiced = 0; voiced < 2; ++voiced) {
+        for (std::size_t band = 0; band < VUV_BANDS; ++band) {
+            for (std::size_t e = 0; e < tables::VUV_CODEBOOK.size(); ++e) {
+                out[voiced][band][e] = tables::VUV_CODEBOOK[e][band] != (voiced != 0) ? 1.0 : 0.0;
+            }
+        }
+    }
+    return out;
+}();
+
 struct Voicing {
     std::uint16_t index = 0;
     double mismatch = 0.0;                // weighted count of harmonics decoded with the wrong voicing
@@ -101,11 +118,10 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     {
         std::array<std::size_t, L_HAT_MAX> band{};
         for (std::size_t i = 0; i < l; ++i) band[i] = band_of(i + 1, omega0);
-        std::array<double, tables::VUV_CODEBOOK.size()> mismatch{};
+        EntryLanes mismatch{};
         for (std::size_t i = 0; i < l; ++i) {
-            for (std::size_t e = 0; e < mismatch.size(); ++e) {
-                if (tables::VUV_CODEBOOK[e][band[i]] != params.voiced()[i]) mismatch[e] += weight[i];
-            }
+            const EntryLanes& disagrees = DISAGREES[params.voiced()[i] ? 1 : 0][band[i]];
+            for (std::size_t e = 0; e < mismatch.size(); ++e) mismatch[e] += weight[i] * disagrees[e];
         }
         voicing[0].index = b[1];
         std::size_t kept = 1;
@@ -153,7 +169,8 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     // shapes its own block only, so its rebuild inverts that block alone over them, the same
     // values as a whole rebuild at a quarter of the DCTs.)
     const PredictionBasis basis = prediction_basis(l, state.previous_lambda, state.previous_l);
-    const Residuals base_residuals = inverse_block_dct(frame_coefficients(b, j), j);
+    const CoefficientMatrix base_coefficients = frame_coefficients(b, j);
+    const Residuals base_residuals = inverse_block_dct(base_coefficients, j);
     const double gamma = frame_gain(b, state);
     const Residuals base = apply_log_prediction(base_residuals, gamma, basis);
     for (std::size_t m = 1; m < gain.count; ++m) {
@@ -161,48 +178,64 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
                             static_cast<double>(tables::GAIN_LEVELS[gain.index[0]]);
         std::fill_n(gain.delta[m].begin(), l, step);
     }
+    // (frame_coefficients of the alternative indices: a PRBA entry changes the first two
+    // columns, a higher-order entry its own block's row, the rest stays as in the plain choice.)
+    CoefficientMatrix alternative = base_coefficients;
     for (std::size_t s = 1; s < SEARCHED; ++s) {
         for (std::size_t m = 1; m < candidates[s].count; ++m) {
-            BValues alternative = b;
-            alternative[FIRST_SEARCHED + s] = candidates[s].index[m];
             Residuals rebuilt;
             if (s < 3) {
-                rebuilt = reconstruct_log_amplitudes(alternative, state, basis).lambda;
+                BValues indices = b;
+                indices[FIRST_SEARCHED + s] = candidates[s].index[m];
+                set_prba_columns(alternative, inverse_prba_dct(prba_values(indices)));
+                rebuilt = apply_log_prediction(inverse_block_dct(alternative, j), gamma, basis);
             } else {
+                set_hoc_row(alternative, s - 3, candidates[s].index[m], j);
                 Residuals t = base_residuals;
-                inverse_one_block(frame_coefficients(alternative, j), j, s - 3, t);
+                inverse_one_block(alternative, j, s - 3, t);
                 rebuilt = apply_log_prediction(t, gamma, basis);
             }
             for (std::size_t i = 0; i < l; ++i) candidates[s].delta[m][i] = rebuilt[i] - base[i];
         }
+        alternative = base_coefficients;
     }
+    // The PRBA58 lanes past its candidates add nothing that is read; zeros keep them defined.
+    for (std::size_t m = candidates[2].count; m < MAX_CANDIDATES; ++m) std::fill_n(candidates[2].delta[m].begin(), l, 0.0);
 
     // Voicing, gain and the two PRBA codebooks move the whole spectrum: search them jointly.
-    // The PRBA58 candidates are costed together, one vector lane each, every lane adding the
-    // same terms in the same order as a single candidate's sum.
+    // For one voicing and gain, the PRBA24 x PRBA58 candidates are costed together, a vector
+    // lane per PRBA24 candidate in one of four accumulators per PRBA58 candidate, every lane
+    // adding the same terms in the same order as a single candidate's sum
+    // ((error + gain) + PRBA24) + PRBA58, squared and weighted.
     using common::simd::Quad;
-    static_assert(PRBA_CANDIDATES <= 4, "one lane per PRBA58 candidate");
-    std::array<Quad, L_HAT_MAX> prba58_delta;
+    static_assert(PRBA_CANDIDATES <= 4, "one lane per PRBA24 candidate, one accumulator per PRBA58 candidate");
+    std::array<Quad, L_HAT_MAX> prba24_delta;
     for (std::size_t i = 0; i < l; ++i) {
-        prba58_delta[i] = Quad{};
-        for (std::size_t q = 0; q < candidates[2].count; ++q) prba58_delta[i][q] = candidates[2].delta[q][i];
+        prba24_delta[i] = Quad{};
+        for (std::size_t p = 0; p < candidates[1].count; ++p) prba24_delta[i][p] = candidates[1].delta[p][i];
     }
+    const auto& prba58 = candidates[2].delta;
     std::array<std::size_t, 4> best{};
     double best_cost = std::numeric_limits<double>::infinity();
     Residuals error{};
     for (std::size_t v = 0; v < VOICING_CANDIDATES; ++v) {
         for (std::size_t i = 0; i < l; ++i) error[i] = base[i] + voicing[v].offset[i] - target[i];
         for (std::size_t a = 0; a < gain.count; ++a) {
-            for (std::size_t p = 0; p < candidates[1].count; ++p) {
-                Quad total = Quad{} + VOICING_MISMATCH * voicing[v].mismatch;
-                for (std::size_t i = 0; i < l; ++i) {
-                    const double partial = error[i] + gain.delta[a][i] + candidates[1].delta[p][i];
-                    const Quad e = Quad{partial, partial, partial, partial} + prba58_delta[i];
-                    total += Quad{weight[i], weight[i], weight[i], weight[i]} * e * e;
+            std::array<Quad, PRBA_CANDIDATES> total;
+            total.fill(Quad{} + VOICING_MISMATCH * voicing[v].mismatch);
+            for (std::size_t i = 0; i < l; ++i) {
+                const double with_gain = error[i] + gain.delta[a][i];
+                const Quad partial = Quad{with_gain, with_gain, with_gain, with_gain} + prba24_delta[i];
+                const Quad w = {weight[i], weight[i], weight[i], weight[i]};
+                for (std::size_t q = 0; q < PRBA_CANDIDATES; ++q) {
+                    const Quad e = partial + prba58[q][i];
+                    total[q] += w * e * e;
                 }
+            }
+            for (std::size_t p = 0; p < candidates[1].count; ++p) {
                 for (std::size_t q = 0; q < candidates[2].count; ++q) {
-                    if (total[q] < best_cost) {
-                        best_cost = total[q];
+                    if (total[q][p] < best_cost) {
+                        best_cost = total[q][p];
                         best = {v, a, p, q};
                     }
                 }
@@ -237,7 +270,7 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     // Closed loop: the state moves only through what a decoder of the sent vectors does.  Should a
     // decoder refuse the searched frame, the plain one goes out instead.
     const InfoVectors u = priority::prioritize(b);
-    if (dequantize(u, state)) return u;
+    if (dequantize_values(b, state, basis)) return u;
     (void)dequantize(*plain, state);
     return plain;
 }
