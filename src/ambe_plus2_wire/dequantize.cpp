@@ -66,9 +66,15 @@ const MbeParams* DecodedFrame::params() const {
     return nullptr;
 }
 
+std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state) {
+    QuantizerTargets unused;
+    return quantize(params, state, unused);
+}
+
 // Built for AVX2 and for the baseline instruction set (the same operations in the same order).
 OSTREL_AVX2_CLONES
-std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state) {
+std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state,
+                                                 QuantizerTargets& targets) {
     const double omega0 = params.omega0();
     if (!std::isfinite(omega0) || omega0 < OMEGA0_MIN || omega0 > OMEGA0_MAX) return std::unexpected(bad_pitch());
 
@@ -88,11 +94,12 @@ std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, Decode
             lambda[i] = params.voiced()[i] ? std::log2(m) : std::log2(m / unvoiced_scale);
         }
     }
-    const ForwardPrediction prediction = forward_log_prediction(lambda, l, state.previous_lambda, state.previous_l);
+    const ForwardPrediction& prediction = targets.prediction =
+        forward_log_prediction(lambda, l, state.previous_lambda, state.previous_l);
     b[2] = gain_index(prediction.gamma - 0.5 * state.previous_gamma);
 
-    const CoefficientMatrix c = forward_block_dct(prediction.residuals, j);
-    const Prba g = forward_prba_dct(prba_from_coefficients(c));
+    const CoefficientMatrix& c = targets.coefficients = forward_block_dct(prediction.residuals, j);
+    const Prba& g = targets.prba = forward_prba_dct(prba_from_coefficients(c));
     b[3] = static_cast<std::uint16_t>(nearest_entry(prba24_columns(), {g[1], g[2], g[3]}));
     b[4] = static_cast<std::uint16_t>(nearest_entry(prba58_columns(), {g[4], g[5], g[6], g[7]}));
     const HocIndices hoc = quantize_hoc_all(c, j);

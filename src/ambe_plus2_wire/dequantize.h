@@ -85,6 +85,17 @@ struct DecodedFrame {
 // and the decoder's gain.
 std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state);
 
+// What quantize searched its codebooks for: the prediction residuals and gain, their block DCT
+// coefficients and the PRBA vector G (G_1 left 0).
+struct QuantizerTargets {
+    ForwardPrediction prediction;
+    CoefficientMatrix coefficients{};
+    Prba prba{};
+};
+// quantize, keeping those targets for a search around its choice (written on success only).
+std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state,
+                                                 QuantizerTargets& targets);
+
 // quantize for an encoder that tracks its receiver: on success the state holds exactly what a
 // decoder of the returned vectors holds (unchanged when a decoder would refuse them), rather
 // than the unquantised log2 amplitudes that quantize alone keeps and no decoder ever sees.

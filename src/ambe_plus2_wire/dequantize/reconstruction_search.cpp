@@ -5,6 +5,7 @@
 #include "ambe_plus2_wire/dequantize/codebook_columns.h"
 #include "ambe_plus2_wire/priority.h"
 #include "common/simd.h"
+#include "wire_common/block_dct.h"
 
 #include <algorithm>
 #include <cmath>
@@ -74,6 +75,29 @@ constexpr auto DISAGREES = [] {
     return out;
 }();
 
+// A block carries C(i,1..6) at most (two from the PRBA vector, four from its higher-order
+// codebook); the rest of its row is 0.
+constexpr std::size_t CODED_COEFFICIENTS = 6;
+
+// Block `block` of inverse_block_dct(c, j) written over its place in t, with the terms of the
+// zero coefficients past C(i,6) left out: adding 0 times a cosine to a sum changes at most the
+// sign of a zero, which no squared error, and so no choice of the search, sees.  Otherwise the
+// same products summed in the same order.
+void inverse_coded_block(const CoefficientMatrix& c, const BlockLengths& j, std::size_t block, Residuals& t) {
+    std::size_t offset = 0;
+    for (std::size_t i = 0; i < block; ++i) offset += j[i];
+    const std::size_t n = j[block];
+    const auto& table = wire_common::block_dct::cosines<double, MAX_BLOCK_LENGTH>(n);
+    const std::size_t terms = std::min(n, CODED_COEFFICIENTS);
+    std::array<double, MAX_BLOCK_LENGTH> sum;
+    for (std::size_t m = 0; m < n; ++m) sum[m] = c[block][0] * table[0][m];
+    for (std::size_t k = 1; k < terms; ++k) {
+        const double twice = 2.0 * c[block][k];
+        for (std::size_t m = 0; m < n; ++m) sum[m] += twice * table[k][m];
+    }
+    std::copy_n(sum.begin(), n, t.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
 struct Voicing {
     std::uint16_t index = 0;
     double mismatch = 0.0;                // weighted count of harmonics decoded with the wrong voicing
@@ -87,7 +111,8 @@ OSTREL_AVX2_CLONES
 std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbeParams& params, DecoderState& state) {
     // The plain quantizer gives the starting indices and, in its state, the log2 values it coded.
     DecoderState analysed = state;
-    const auto plain = quantize(params, analysed);
+    QuantizerTargets targets;
+    const auto plain = quantize(params, analysed, targets);
     if (!plain) return plain;
     BValues b = priority::deprioritize(*plain);
     const std::uint8_t l = tables::PITCH[b[0]].harmonics;
@@ -143,12 +168,9 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
         }
     }
 
-    // The codebook targets exactly as the plain quantizer forms them.
-    Residuals lambda{};
-    for (std::size_t i = 0; i < l; ++i) lambda[i] = analysed.previous_lambda[i + 1];
-    const ForwardPrediction prediction = forward_log_prediction(lambda, l, state.previous_lambda, state.previous_l);
-    const CoefficientMatrix c = forward_block_dct(prediction.residuals, j);
-    const Prba g = forward_prba_dct(prba_from_coefficients(c));
+    // The codebook targets exactly as the plain quantizer formed them.
+    const CoefficientMatrix& c = targets.coefficients;
+    const Prba& g = targets.prba;
 
     std::array<Candidates, SEARCHED> candidates;
     for (std::size_t s = 0; s < SEARCHED; ++s) candidates[s].index[0] = b[FIRST_SEARCHED + s];
@@ -188,11 +210,13 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
                 BValues indices = b;
                 indices[FIRST_SEARCHED + s] = candidates[s].index[m];
                 set_prba_columns(alternative, inverse_prba_dct(prba_values(indices)));
-                rebuilt = apply_log_prediction(inverse_block_dct(alternative, j), gamma, basis);
+                Residuals t{};
+                for (std::size_t block = 0; block < BLOCK_COUNT; ++block) inverse_coded_block(alternative, j, block, t);
+                rebuilt = apply_log_prediction(t, gamma, basis);
             } else {
                 set_hoc_row(alternative, s - 3, candidates[s].index[m], j);
                 Residuals t = base_residuals;
-                inverse_one_block(alternative, j, s - 3, t);
+                inverse_coded_block(alternative, j, s - 3, t);
                 rebuilt = apply_log_prediction(t, gamma, basis);
             }
             for (std::size_t i = 0; i < l; ++i) candidates[s].delta[m][i] = rebuilt[i] - base[i];
