@@ -63,7 +63,7 @@ void keep(Candidates& out, const std::array<std::size_t, M>& nearest) {
 // its weight or nothing (x + 0.0 is x), so a sum over the harmonics in order, all entries at
 // once, is the same as adding the weights of the disagreeing harmonics alone.
 using EntryLanes = std::array<double, tables::VUV_CODEBOOK.size()>;
-constexpr auto DISAGREES = [] {
+alignas(32) constexpr auto DISAGREES = [] {
     std::array<std::array<EntryLanes, VUV_BANDS>, 2> out{};
     for (std::size_t voiced = 0; voiced < 2; ++voiced) {
         for (std::size_t band = 0; band < VUV_BANDS; ++band) {
@@ -143,11 +143,16 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     {
         std::array<std::size_t, L_HAT_MAX> band{};
         for (std::size_t i = 0; i < l; ++i) band[i] = band_of(i + 1, omega0);
-        EntryLanes mismatch{};
+        using common::simd::Quad;
+        constexpr std::size_t QUADS = std::tuple_size_v<EntryLanes> / 4;
+        std::array<Quad, QUADS> sums{};
         for (std::size_t i = 0; i < l; ++i) {
             const EntryLanes& disagrees = DISAGREES[params.voiced()[i] ? 1 : 0][band[i]];
-            for (std::size_t e = 0; e < mismatch.size(); ++e) mismatch[e] += weight[i] * disagrees[e];
+            const Quad w = {weight[i], weight[i], weight[i], weight[i]};
+            for (std::size_t k = 0; k < QUADS; ++k) sums[k] += w * common::simd::quad_at(&disagrees[4 * k]);
         }
+        EntryLanes mismatch;
+        for (std::size_t e = 0; e < mismatch.size(); ++e) mismatch[e] = sums[e / 4][e % 4];
         voicing[0].index = b[1];
         std::size_t kept = 1;
         for (std::size_t e = 0; e < mismatch.size(); ++e) {
