@@ -297,7 +297,11 @@ std::size_t grid_index(double period) { return static_cast<std::size_t>((period 
 struct GridRange {
     std::uint16_t first;
     std::uint16_t last;
+    std::uint8_t level;  // the largest run of 2^level grid points that fits the range
 };
+
+// 2^6 = 64 grid points reach past half of the widest range (81 points, at P = 100).
+constexpr std::size_t WINDOW_LEVELS = 7;
 
 std::array<GridRange, GRID_SIZE> build_grid_ranges() {
     std::array<GridRange, GRID_SIZE> r{};
@@ -306,7 +310,11 @@ std::array<GridRange, GRID_SIZE> build_grid_ranges() {
         const double c = std::ceil(2.0 * (std::max(0.8 * p, 21.0) - 21.0));
         const double e_bound = std::floor(2.0 * (std::min(1.2 * p, 122.0) - 21.0));
         OSTREL_CHECK(e_bound >= c && c >= 0.0, "every grid period's range holds grid points");
-        r[k] = {static_cast<std::uint16_t>(c), static_cast<std::uint16_t>(std::min(e_bound, 202.0))};
+        const auto first = static_cast<std::uint16_t>(c);
+        const auto last = static_cast<std::uint16_t>(std::min(e_bound, 202.0));
+        const auto level = static_cast<std::uint8_t>(std::bit_width(static_cast<unsigned>(last - first + 1)) - 1);
+        OSTREL_CHECK(level < WINDOW_LEVELS, "every grid range fits the window levels");
+        r[k] = {first, last, level};
         OSTREL_CHECK(k == 0 || (r[k].first >= r[k - 1].first && r[k].last >= r[k - 1].last),
                      "the grid ranges slide upwards");
     }
@@ -321,38 +329,49 @@ struct GridMinimum {
     double error;
 };
 
-// search.argmin_in_range(0.8 P_k, 1.2 P_k) for every grid period P_k.  The ranges slide
-// upwards, so one pass with a queue of candidates finds every minimum: the queue holds the grid
-// points of the range that no later point undercuts, errors rising from front to back, and the
-// front is the range's minimum.  A point only undercuts strictly smaller errors away, so of equal
-// errors the smaller index stays in front, as in argmin_in_range.  The slot before the front
-// holds minus infinity, which no error undercuts, so the back needs no test against the front.
+// search.argmin_in_range(0.8 P_k, 1.2 P_k) for every grid period P_k, from a table of the
+// minima of every run of 2^j grid points (as enable_argmin_fast builds, with the errors and
+// their indices in two arrays so that a level is built four points at a time, and with only the
+// levels the ranges need): a range is covered by two runs of its level, and the right run's
+// minimum wins only when strictly smaller, so of equal errors the smaller index stays, as in
+// argmin_in_range.  No branch depends on the errors, which a queue of candidates could not avoid.
+// Built for AVX2 and for the baseline instruction set (the same operations in the same order).
+OSTREL_AVX2_CLONES
 std::array<GridMinimum, GRID_SIZE> window_minima(const PitchSearch& search) {
-    const auto& error = search.error;
     const auto& ranges = grid_ranges();
-    std::array<double, GRID_SIZE + 1> queued_error;
-    std::array<std::uint16_t, GRID_SIZE + 1> queued_index;
-    constexpr double floor_mark = -std::numeric_limits<double>::infinity();
-    queued_error[0] = floor_mark;
-    std::size_t head = 1;
-    std::size_t tail = 1;
-    std::size_t next = 0;
+    struct Level {
+        std::array<double, GRID_SIZE> error;
+        std::array<double, GRID_SIZE> index;  // small integers, held as doubles to move with the errors
+    };
+    static constexpr auto GRID_INDICES = [] {
+        std::array<double, GRID_SIZE> out{};
+        for (std::size_t i = 0; i < GRID_SIZE; ++i) out[i] = static_cast<double>(i);
+        return out;
+    }();
+    std::array<Level, WINDOW_LEVELS> levels;
+    levels[0].error = search.error;
+    levels[0].index = GRID_INDICES;
+    for (std::size_t level = 1; level < WINDOW_LEVELS; ++level) {
+        const std::size_t half = std::size_t{1} << (level - 1);
+        const Level& below = levels[level - 1];
+        Level& row = levels[level];
+        // Only runs inside the grid: those past its end are never read.
+        for (std::size_t i = 0; i + 2 * half <= GRID_SIZE; ++i) {
+            const double left = below.error[i];
+            const double right = below.error[i + half];
+            const double left_index = below.index[i];
+            const double right_index = below.index[i + half];
+            row.error[i] = right < left ? right : left;
+            row.index[i] = right < left ? right_index : left_index;
+        }
+    }
     std::array<GridMinimum, GRID_SIZE> out;
     for (std::size_t k = 0; k < GRID_SIZE; ++k) {
         const GridRange& r = ranges[k];
-        for (; next <= r.last; ++next) {
-            const double e = error[next];
-            while (e < queued_error[tail - 1]) --tail;
-            queued_error[tail] = e;
-            queued_index[tail] = static_cast<std::uint16_t>(next);
-            ++tail;
-        }
-        if (queued_index[head] < r.first) {
-            do ++head;
-            while (queued_index[head] < r.first);
-            queued_error[head - 1] = floor_mark;
-        }
-        out[k] = {queued_index[head], queued_error[head]};
+        const Level& level = levels[r.level];
+        const std::size_t second = r.last + 1 - (std::size_t{1} << r.level);
+        const std::size_t pick = level.error[second] < level.error[r.first] ? second : r.first;
+        out[k] = {static_cast<std::uint16_t>(level.index[pick]), level.error[pick]};
     }
     return out;
 }
