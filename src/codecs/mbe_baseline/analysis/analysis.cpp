@@ -64,9 +64,10 @@ void estimate_pitch(AnalysisState& state, const FrontEndOptions& options, Analys
     const bool use_pyin = state.settings.pyin_pitch;
     if (!use_pyin || options.pitch_tracking_with_pyin) {
         const auto lpf = pitch::compute_s_lpf_shared(state.history);
-        const pitch::PitchSearch next = pitch::PitchSearch::for_frame(lpf, 1);
-        const pitch::PitchSearch after_next = pitch::PitchSearch::for_frame(lpf, 2);
-        const pitch::PitchSearch current = pitch::PitchSearch::for_frame(lpf, 0);
+        const std::array<pitch::PitchSearch, 3> frames = pitch::PitchSearch::for_frames(lpf);
+        const pitch::PitchSearch& current = frames[0];
+        const pitch::PitchSearch& next = frames[1];
+        const pitch::PitchSearch& after_next = frames[2];
 
         const pitch::PeriodError back =
             pitch::look_back(current, state.previous_period, state.previous_error, state.previous_error_2);

@@ -186,6 +186,28 @@ std::array<double, LPF_LENGTH> compute_s_lpf_shared(std::span<const double, 480>
     return y;
 }
 
+namespace {
+
+// The rest of from_lpf once the windowed samples are in buffer and the energy is known.
+OSTREL_AVX2_CLONES
+void finish_search(PitchSearch& search, double energy, common::fft::RealBuffer<512>& buffer) {
+    std::fill(buffer.begin() + WINDOW_LENGTH, buffer.end(), 0.0);
+    search.energy = energy;
+    search.window_power = pitch_tables().window_power;
+
+    // r(t) = sum_n x(n) x(n + t) through the power spectrum; 512 points leave no wrap-around
+    // for lags up to 150 of a 301-point sequence.
+    common::fft::HalfSpectrum<512> spectrum;
+    common::fft::forward_real_512(buffer, spectrum);
+    for (auto& bin : spectrum) bin = {std::norm(bin), 0.0};
+    common::fft::inverse_real_512(spectrum, buffer);
+    for (std::size_t lag = 0; lag < LAG_COUNT; ++lag) search.autocorrelation[lag] = buffer[lag] * (1.0 / 512.0);
+
+    fill_grid_errors(search);
+}
+
+}  // namespace
+
 OSTREL_AVX2_CLONES
 PitchSearch PitchSearch::from_lpf(std::span<const double, WINDOW_LENGTH> s) {
     const PitchTables& t = pitch_tables();
@@ -197,20 +219,28 @@ PitchSearch PitchSearch::from_lpf(std::span<const double, WINDOW_LENGTH> s) {
         buffer[i] = s[i] * w2;
         energy += s[i] * s[i] * w2;
     }
-    std::fill(buffer.begin() + WINDOW_LENGTH, buffer.end(), 0.0);
-    search.energy = energy;
-    search.window_power = t.window_power;
-
-    // r(t) = sum_n x(n) x(n + t) through the power spectrum; 512 points leave no wrap-around
-    // for lags up to 150 of a 301-point sequence.
-    common::fft::HalfSpectrum<512> spectrum;
-    common::fft::forward_real_512(buffer, spectrum);
-    for (auto& bin : spectrum) bin = {std::norm(bin), 0.0};
-    common::fft::inverse_real_512(spectrum, buffer);
-    for (std::size_t lag = 0; lag < LAG_COUNT; ++lag) search.autocorrelation[lag] = buffer[lag] * (1.0 / 512.0);
-
-    fill_grid_errors(search);
+    finish_search(search, energy, buffer);
     return search;
+}
+
+// The energy is a chain of 301 dependent additions: the three frames' chains run side by side,
+// one vector lane each, every lane adding its frame's terms in from_lpf's order.
+OSTREL_AVX2_CLONES
+std::array<PitchSearch, 3> PitchSearch::for_frames(const std::array<double, LPF_LENGTH>& lpf) {
+    const PitchTables& t = pitch_tables();
+    std::array<PitchSearch, 3> out;
+    std::array<common::fft::RealBuffer<512>, 3> buffers;
+    using common::simd::Quad;
+    Quad energy{};
+    for (std::size_t i = 0; i < WINDOW_LENGTH; ++i) {
+        const double w2 = t.window_squared[i];
+        const Quad s = {lpf[i], lpf[160 + i], lpf[320 + i], 0.0};
+        const Quad windowed = s * w2;
+        for (std::size_t f = 0; f < 3; ++f) buffers[f][i] = windowed[f];
+        energy += s * s * w2;
+    }
+    for (std::size_t f = 0; f < 3; ++f) finish_search(out[f], energy[f], buffers[f]);
+    return out;
 }
 
 PitchSearch PitchSearch::for_frame(const std::array<double, LPF_LENGTH>& lpf, std::size_t frame) {
