@@ -186,7 +186,14 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     keep(candidates[2], nearest_entries<PRBA_CANDIDATES>(prba58_columns(), {g[4], g[5], g[6], g[7]}));
     for (std::size_t i = 0; i < BLOCK_COUNT; ++i) {
         // Blocks of two coefficients or fewer carry no higher-order entry.
-        if (j[i] > 2) keep(candidates[3 + i], nearest_entries<HOC_CANDIDATES, 4>(hoc_codebook(i), hoc_target(c, j, i)));
+        if (j[i] <= 2) continue;
+        const std::array<double, 4> hoc = hoc_target(c, j, i);
+        switch (i) {
+            case 0: keep(candidates[3], nearest_entries<HOC_CANDIDATES>(hoc_b5_columns(), hoc)); break;
+            case 1: keep(candidates[4], nearest_entries<HOC_CANDIDATES>(hoc_b6_columns(), hoc)); break;
+            case 2: keep(candidates[5], nearest_entries<HOC_CANDIDATES>(hoc_b7_columns(), hoc)); break;
+            default: keep(candidates[6], nearest_entries<HOC_CANDIDATES>(hoc_b8_columns(), hoc)); break;
+        }
     }
 
     // The rebuild is affine in every codebook's entry, so each candidate's effect is one rebuild
