@@ -254,20 +254,38 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     std::array<std::size_t, 4> best{};
     double best_cost = std::numeric_limits<double>::infinity();
     Residuals error{};
+    // A cost only grows from its voicing term as the harmonics' weighted squares add to it, and
+    // only a strictly smaller one replaces the best: a voicing whose term alone reaches the best
+    // cost, or a gain whose sixteen partial costs all do, can no longer win and is left early.
+    const auto any_below = [](const std::array<Quad, PRBA_CANDIDATES>& total, double bound) {
+        const Quad limit = {bound, bound, bound, bound};
+        auto below = total[0] < limit;
+        for (std::size_t q = 1; q < PRBA_CANDIDATES; ++q) below |= total[q] < limit;
+        return (below[0] | below[1] | below[2] | below[3]) != 0;
+    };
+    constexpr std::size_t PRUNE_STEP = 8;  // harmonics between the tests
     for (std::size_t v = 0; v < VOICING_CANDIDATES; ++v) {
+        const double voicing_cost = VOICING_MISMATCH * voicing[v].mismatch;
+        if (!(voicing_cost < best_cost)) continue;
         for (std::size_t i = 0; i < l; ++i) error[i] = base[i] + voicing[v].offset[i] - target[i];
         for (std::size_t a = 0; a < gain.count; ++a) {
             std::array<Quad, PRBA_CANDIDATES> total;
             total.fill(Quad{} + VOICING_MISMATCH * voicing[v].mismatch);
-            for (std::size_t i = 0; i < l; ++i) {
-                const double with_gain = error[i] + gain.delta[a][i];
-                const Quad partial = Quad{with_gain, with_gain, with_gain, with_gain} + prba24_delta[i];
-                const Quad w = {weight[i], weight[i], weight[i], weight[i]};
-                for (std::size_t q = 0; q < PRBA_CANDIDATES; ++q) {
-                    const Quad e = partial + prba58[q][i];
-                    total[q] += w * e * e;
+            bool open = true;
+            for (std::size_t start = 0; start < l && open; start += PRUNE_STEP) {
+                const std::size_t stop = std::min<std::size_t>(l, start + PRUNE_STEP);
+                for (std::size_t i = start; i < stop; ++i) {
+                    const double with_gain = error[i] + gain.delta[a][i];
+                    const Quad partial = Quad{with_gain, with_gain, with_gain, with_gain} + prba24_delta[i];
+                    const Quad w = {weight[i], weight[i], weight[i], weight[i]};
+                    for (std::size_t q = 0; q < PRBA_CANDIDATES; ++q) {
+                        const Quad e = partial + prba58[q][i];
+                        total[q] += w * e * e;
+                    }
                 }
+                open = any_below(total, best_cost);
             }
+            if (!open) continue;
             for (std::size_t p = 0; p < candidates[1].count; ++p) {
                 for (std::size_t q = 0; q < candidates[2].count; ++q) {
                     if (total[q][p] < best_cost) {
