@@ -18,20 +18,21 @@ std::uint8_t saturating_increment(std::uint8_t count) {
 // single quiet frames inside speech, or single loud ones inside silence, do not toggle it.
 double condition_frame(std::span<const std::int16_t> samples, AnalysisState& state,
                        std::array<double, FRAME_SAMPLES>& conditioned) {
+    // The filter's recursion and the energy's sum are two chains of dependent operations: in one
+    // loop they run side by side (each in its own order).
     double x_prev = state.dc_input_memory;
     double y_prev = state.dc_output_memory;
+    double e = 0.0;
     for (std::size_t n = 0; n < FRAME_SAMPLES; ++n) {
         const double x = static_cast<double>(samples[n]);
         const double y = 0.99 * y_prev + x - x_prev;
         conditioned[n] = y;
+        e += y * y;
         x_prev = x;
         y_prev = y;
     }
     state.dc_input_memory = x_prev;
     state.dc_output_memory = y_prev;
-
-    double e = 0.0;
-    for (double y : conditioned) e += y * y;
 
     double& f = state.noise_floor;
     f = e < f ? 0.95 * f + 0.05 * e : 0.99 * f + 0.01 * e;
