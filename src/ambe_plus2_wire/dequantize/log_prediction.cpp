@@ -62,9 +62,7 @@ Residuals apply_log_prediction(const Residuals& t, double gamma, const Predictio
     const double t_mean = t_sum / static_cast<double>(l);
     // Evaluated term by term in the order of the standard's formula.
     Residuals lambda{};
-    for (std::size_t i = 0; i < l; ++i) {
-        lambda[i] = t[i] + basis.lower[i] + basis.upper[i] - basis.mean + gamma - basis.half_log2_l - t_mean;
-    }
+    for (std::size_t i = 0; i < l; ++i) lambda[i] = prediction_head(t[i], i, gamma, basis) - t_mean;
     return lambda;
 }
 

@@ -213,25 +213,47 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
         std::fill_n(gain.delta[m].begin(), l, step);
     }
     // (frame_coefficients of the alternative indices: a PRBA entry changes the first two
-    // columns, a higher-order entry its own block's row, the rest stays as in the plain choice.)
+    // columns, a higher-order entry its own block's row, the rest stays as in the plain choice.
+    // A higher-order entry leaves the other blocks' residuals as they were, and with them their
+    // harmonics' prediction terms before the mean (prediction_head) and the running sum of the
+    // residuals up to its block: those are taken from the plain choice's.)
+    Residuals base_head{};
+    std::array<double, L_HAT_MAX + 1> base_prefix{};  // [i]: the plain residuals' sum over harmonics 0..i-1
+    for (std::size_t i = 0; i < l; ++i) {
+        base_head[i] = prediction_head(base_residuals[i], i, gamma, basis);
+        base_prefix[i + 1] = base_prefix[i] + base_residuals[i];
+    }
     CoefficientMatrix alternative = base_coefficients;
     for (std::size_t s = 1; s < SEARCHED; ++s) {
         for (std::size_t m = 1; m < candidates[s].count; ++m) {
-            Residuals rebuilt;
+            Residuals& delta = candidates[s].delta[m];
             if (s < 3) {
                 BValues indices = b;
                 indices[FIRST_SEARCHED + s] = candidates[s].index[m];
                 set_prba_columns(alternative, inverse_prba_dct(prba_values(indices)));
                 Residuals t{};
                 for (std::size_t block = 0; block < BLOCK_COUNT; ++block) inverse_coded_block(alternative, j, block, t);
-                rebuilt = apply_log_prediction(t, gamma, basis);
+                const Residuals rebuilt = apply_log_prediction(t, gamma, basis);
+                for (std::size_t i = 0; i < l; ++i) delta[i] = rebuilt[i] - base[i];
             } else {
-                set_hoc_row(alternative, s - 3, candidates[s].index[m], j);
-                Residuals t = base_residuals;
-                inverse_coded_block(alternative, j, s - 3, t);
-                rebuilt = apply_log_prediction(t, gamma, basis);
+                // apply_log_prediction of the plain residuals with this block replaced.
+                const std::size_t block = s - 3;
+                set_hoc_row(alternative, block, candidates[s].index[m], j);
+                Residuals t;  // only the block's entries are written and read
+                inverse_coded_block(alternative, j, block, t);
+                std::size_t first = 0;
+                for (std::size_t i = 0; i < block; ++i) first += j[i];
+                const std::size_t end = first + j[block];
+                double t_sum = base_prefix[first];
+                for (std::size_t i = first; i < end; ++i) t_sum += t[i];
+                for (std::size_t i = end; i < l; ++i) t_sum += base_residuals[i];
+                const double t_mean = t_sum / static_cast<double>(l);
+                for (std::size_t i = 0; i < first; ++i) delta[i] = (base_head[i] - t_mean) - base[i];
+                for (std::size_t i = first; i < end; ++i) {
+                    delta[i] = (prediction_head(t[i], i, gamma, basis) - t_mean) - base[i];
+                }
+                for (std::size_t i = end; i < l; ++i) delta[i] = (base_head[i] - t_mean) - base[i];
             }
-            for (std::size_t i = 0; i < l; ++i) candidates[s].delta[m][i] = rebuilt[i] - base[i];
         }
         alternative = base_coefficients;
     }
