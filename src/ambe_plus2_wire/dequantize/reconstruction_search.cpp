@@ -4,6 +4,7 @@
 #include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "ambe_plus2_wire/dequantize/codebook_columns.h"
 #include "ambe_plus2_wire/priority.h"
+#include "common/built_once.h"
 #include "common/simd.h"
 #include "wire_common/block_dct.h"
 
@@ -79,21 +80,47 @@ alignas(32) constexpr auto DISAGREES = [] {
 // codebook); the rest of its row is 0.
 constexpr std::size_t CODED_COEFFICIENTS = 6;
 
+// The cosines of the block DCT for the coded coefficients: [n][k][m] = cos(k pi (m + 0.5) / n)
+// for k < min(n, 6), m < n, zero up to whole groups of four values.
+constexpr std::size_t PADDED_BLOCK = (MAX_BLOCK_LENGTH + 3) / 4 * 4;
+using CodedCosines =
+    std::array<std::array<std::array<double, PADDED_BLOCK>, CODED_COEFFICIENTS>, MAX_BLOCK_LENGTH + 1>;
+CodedCosines build_coded_cosines() {
+    CodedCosines out{};
+    for (std::size_t n = 1; n <= MAX_BLOCK_LENGTH; ++n) {
+        const auto& table = wire_common::block_dct::cosines<double, MAX_BLOCK_LENGTH>(n);
+        for (std::size_t k = 0; k < std::min(n, CODED_COEFFICIENTS); ++k) {
+            std::copy_n(table[k].begin(), n, out[n][k].begin());
+        }
+    }
+    return out;
+}
+
 // Block `block` of inverse_block_dct(c, j) written over its place in t, with the terms of the
 // zero coefficients past C(i,6) left out: adding 0 times a cosine to a sum changes at most the
 // sign of a zero, which no squared error, and so no choice of the search, sees.  Otherwise the
-// same products summed in the same order.
-void inverse_coded_block(const CoefficientMatrix& c, const BlockLengths& j, std::size_t block, Residuals& t) {
+// same products summed in the same order, four values at a time (one vector lane each; the
+// lanes past the block's end sum zeros and are dropped).  Inlined into the search, so that it
+// takes the instruction set of the search's build.
+[[gnu::always_inline]] inline void inverse_coded_block(const CoefficientMatrix& c, const BlockLengths& j,
+                                                       std::size_t block, Residuals& t) {
+    using common::simd::Quad;
+    using common::simd::quad_at;
     std::size_t offset = 0;
     for (std::size_t i = 0; i < block; ++i) offset += j[i];
     const std::size_t n = j[block];
-    const auto& table = wire_common::block_dct::cosines<double, MAX_BLOCK_LENGTH>(n);
+    const auto& rows = common::built_once<build_coded_cosines>()[n];
     const std::size_t terms = std::min(n, CODED_COEFFICIENTS);
-    std::array<double, MAX_BLOCK_LENGTH> sum;
-    for (std::size_t m = 0; m < n; ++m) sum[m] = c[block][0] * table[0][m];
-    for (std::size_t k = 1; k < terms; ++k) {
-        const double twice = 2.0 * c[block][k];
-        for (std::size_t m = 0; m < n; ++m) sum[m] += twice * table[k][m];
+    std::array<double, CODED_COEFFICIENTS> twice{};
+    for (std::size_t k = 1; k < terms; ++k) twice[k] = 2.0 * c[block][k];
+    const double first = c[block][0];
+    alignas(32) std::array<double, PADDED_BLOCK> sum;
+    for (std::size_t m = 0; m < n; m += 4) {
+        Quad s = Quad{first, first, first, first} * Quad(quad_at(rows[0].data() + m));
+        for (std::size_t k = 1; k < terms; ++k) {
+            s += Quad{twice[k], twice[k], twice[k], twice[k]} * Quad(quad_at(rows[k].data() + m));
+        }
+        quad_at(sum.data() + m) = s;
     }
     std::copy_n(sum.begin(), n, t.begin() + static_cast<std::ptrdiff_t>(offset));
 }
