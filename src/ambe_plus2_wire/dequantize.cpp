@@ -98,7 +98,7 @@ std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, Decode
         forward_log_prediction(lambda, l, state.previous_lambda, state.previous_l);
     b[2] = gain_index(prediction.gamma - 0.5 * state.previous_gamma);
 
-    const CoefficientMatrix& c = targets.coefficients = forward_block_dct(prediction.residuals, j);
+    const CoefficientMatrix& c = targets.coefficients = forward_coded_block_dct(prediction.residuals, j);
     const Prba& g = targets.prba = forward_prba_dct(prba_from_coefficients(c));
     b[3] = static_cast<std::uint16_t>(nearest_entry(prba24_columns(), {g[1], g[2], g[3]}));
     b[4] = static_cast<std::uint16_t>(nearest_entry(prba58_columns(), {g[4], g[5], g[6], g[7]}));

@@ -86,7 +86,8 @@ struct DecodedFrame {
 std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state);
 
 // What quantize searched its codebooks for: the prediction residuals and gain, their block DCT
-// coefficients and the PRBA vector G (G_1 left 0).
+// coefficients that the codebooks carry (forward_coded_block_dct) and the PRBA vector G (G_1
+// left 0).
 struct QuantizerTargets {
     ForwardPrediction prediction;
     CoefficientMatrix coefficients{};

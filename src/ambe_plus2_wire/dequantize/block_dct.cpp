@@ -106,6 +106,24 @@ CoefficientMatrix forward_block_dct(const Residuals& t, const BlockLengths& j) {
     return dct::forward_blocks<double, MAX_BLOCK_LENGTH>(t, j);
 }
 
+CoefficientMatrix forward_coded_block_dct(const Residuals& t, const BlockLengths& j) {
+    CoefficientMatrix c{};
+    std::size_t offset = 0;
+    for (std::size_t i = 0; i < BLOCK_COUNT; ++i) {
+        const std::size_t n = j[i];
+        OSTREL_CHECK(n <= MAX_BLOCK_LENGTH && offset + n <= t.size(), "block lengths fit the value vector");
+        const auto& table = dct::cosines<double, MAX_BLOCK_LENGTH>(n);
+        // dct::forward's sums for the coefficients the codebooks carry.
+        for (std::size_t k = 0; k < std::min<std::size_t>(n, HOC_FIRST + HOC_WIDTH); ++k) {
+            double sum = 0;
+            for (std::size_t m = 0; m < n; ++m) sum += t[offset + m] * table[k][m];
+            c[i][k] = (1.0 / static_cast<double>(n)) * sum;
+        }
+        offset += n;
+    }
+    return c;
+}
+
 // Built for AVX2 and for the baseline instruction set (the same operations in the same order).
 OSTREL_AVX2_CLONES
 HocIndices quantize_hoc_all(const CoefficientMatrix& c, const BlockLengths& j) {

@@ -61,6 +61,9 @@ Residuals inverse_block_dct(const CoefficientMatrix& c, const BlockLengths& j);
 void inverse_one_block(const CoefficientMatrix& c, const BlockLengths& j, std::size_t block, Residuals& t);
 // C(i,k) = (1/J) sum over j of c_j T_J[k-1][j], k = 1..J, over consecutive blocks of t.
 CoefficientMatrix forward_block_dct(const Residuals& t, const BlockLengths& j);
+// The same for C(i,1..min(J_i,6)) only, the coefficients the PRBA and higher-order codebooks
+// carry; the rest of each row 0.
+CoefficientMatrix forward_coded_block_dct(const Residuals& t, const BlockLengths& j);
 
 // b5..b8: per block with J_i > 2, the higher-order codebook entry nearest to
 // (C(i,3), ..., C(i,min(J_i,6))) padded with zeros to four components; 0 for J_i <= 2.
