@@ -324,10 +324,13 @@ std::size_t grid_index(double period) { return static_cast<std::size_t>((period 
 
 // The grid range [0.8 P_k, 1.2 P_k] of every grid period P_k, its ends exactly as
 // argmin_in_range computes them (never empty).  Both ends grow with k.
+// With the places in window_minima's table of the two runs of 2^level grid points (the largest
+// that fits) that cover the range: level * GRID_SIZE plus the runs' first points.
 struct GridRange {
     std::uint16_t first;
     std::uint16_t last;
-    std::uint8_t level;  // the largest run of 2^level grid points that fits the range
+    std::uint16_t left_run;
+    std::uint16_t right_run;
 };
 
 // 2^6 = 64 grid points reach past half of the widest range (81 points, at P = 100).
@@ -342,9 +345,11 @@ std::array<GridRange, GRID_SIZE> build_grid_ranges() {
         OSTREL_CHECK(e_bound >= c && c >= 0.0, "every grid period's range holds grid points");
         const auto first = static_cast<std::uint16_t>(c);
         const auto last = static_cast<std::uint16_t>(std::min(e_bound, 202.0));
-        const auto level = static_cast<std::uint8_t>(std::bit_width(static_cast<unsigned>(last - first + 1)) - 1);
+        const auto level = static_cast<std::size_t>(std::bit_width(static_cast<unsigned>(last - first + 1)) - 1);
         OSTREL_CHECK(level < WINDOW_LEVELS, "every grid range fits the window levels");
-        r[k] = {first, last, level};
+        const std::size_t row = level * GRID_SIZE;
+        r[k] = {first, last, static_cast<std::uint16_t>(row + first),
+                static_cast<std::uint16_t>(row + last + 1 - (std::size_t{1} << level))};
         OSTREL_CHECK(k == 0 || (r[k].first >= r[k - 1].first && r[k].last >= r[k - 1].last),
                      "the grid ranges slide upwards");
     }
@@ -369,39 +374,46 @@ struct GridMinimum {
 OSTREL_AVX2_CLONES
 std::array<GridMinimum, GRID_SIZE> window_minima(const PitchSearch& search) {
     const auto& ranges = grid_ranges();
-    struct Level {
-        std::array<double, GRID_SIZE> error;
-        std::array<double, GRID_SIZE> index;  // small integers, held as doubles to move with the errors
-    };
+    // Level j at [j * GRID_SIZE ..]: entry i the minimum of the run of 2^j points from i and its
+    // index (small integers, held as doubles to move with the errors).
+    using common::simd::Quad;
+    using common::simd::quad_at;
+    alignas(32) std::array<double, WINDOW_LEVELS * GRID_SIZE> error;
+    alignas(32) std::array<double, WINDOW_LEVELS * GRID_SIZE> index;
     static constexpr auto GRID_INDICES = [] {
         std::array<double, GRID_SIZE> out{};
         for (std::size_t i = 0; i < GRID_SIZE; ++i) out[i] = static_cast<double>(i);
         return out;
     }();
-    std::array<Level, WINDOW_LEVELS> levels;
-    levels[0].error = search.error;
-    levels[0].index = GRID_INDICES;
+    std::copy(search.error.begin(), search.error.end(), error.begin());
+    std::copy(GRID_INDICES.begin(), GRID_INDICES.end(), index.begin());
     for (std::size_t level = 1; level < WINDOW_LEVELS; ++level) {
         const std::size_t half = std::size_t{1} << (level - 1);
-        const Level& below = levels[level - 1];
-        Level& row = levels[level];
-        // Only runs inside the grid: those past its end are never read.
-        for (std::size_t i = 0; i + 2 * half <= GRID_SIZE; ++i) {
-            const double left = below.error[i];
-            const double right = below.error[i + half];
-            const double left_index = below.index[i];
-            const double right_index = below.index[i + half];
-            row.error[i] = right < left ? right : left;
-            row.index[i] = right < left ? right_index : left_index;
+        const std::size_t below = (level - 1) * GRID_SIZE;
+        const std::size_t row = level * GRID_SIZE;
+        // Only runs inside the grid: those past its end are never read.  Four at a time, one
+        // lane each, the rest one by one.
+        const std::size_t count = GRID_SIZE + 1 - 2 * half;
+        std::size_t i = 0;
+        for (; i + 4 <= count; i += 4) {
+            const Quad left = quad_at(error.data() + below + i);
+            const Quad right = quad_at(error.data() + below + i + half);
+            const auto take_right = right < left;
+            quad_at(error.data() + row + i) = take_right ? right : left;
+            quad_at(index.data() + row + i) =
+                take_right ? Quad(quad_at(index.data() + below + i + half)) : Quad(quad_at(index.data() + below + i));
+        }
+        for (; i < count; ++i) {
+            const bool take_right = error[below + i + half] < error[below + i];
+            error[row + i] = take_right ? error[below + i + half] : error[below + i];
+            index[row + i] = take_right ? index[below + i + half] : index[below + i];
         }
     }
     std::array<GridMinimum, GRID_SIZE> out;
     for (std::size_t k = 0; k < GRID_SIZE; ++k) {
         const GridRange& r = ranges[k];
-        const Level& level = levels[r.level];
-        const std::size_t second = r.last + 1 - (std::size_t{1} << r.level);
-        const std::size_t pick = level.error[second] < level.error[r.first] ? second : r.first;
-        out[k] = {static_cast<std::uint16_t>(level.index[pick]), level.error[pick]};
+        const std::size_t pick = error[r.right_run] < error[r.left_run] ? r.right_run : r.left_run;
+        out[k] = {static_cast<std::uint16_t>(index[pick]), error[pick]};
     }
     return out;
 }
