@@ -158,13 +158,21 @@ std::array<double, LPF_LENGTH> compute_s_lpf_shared(std::span<const double, 480>
     constexpr int LEFT = 80;
     constexpr std::size_t BLOCK = 16;
     constexpr std::size_t BLOCKED_LENGTH = (LPF_LENGTH + BLOCK - 1) / BLOCK * BLOCK;  // 624
+    // Output j reads history[j - 80 .. j - 60].  A block whose every tap reads the zeros around
+    // the history sums +-0 products into +0: the blocks before the one holding output 60 (the
+    // first to read history[0]) and those from output 560 on (past history[479]) are left at +0
+    // without the sums.
+    constexpr std::size_t FIRST_LIVE = 60 / BLOCK * BLOCK;                 // 48
+    constexpr std::size_t END_LIVE = (80 + 480 + BLOCK - 1) / BLOCK * BLOCK;  // 560
+    static_assert(FIRST_LIVE - 1 < 60 && END_LIVE - 80 >= 480 && END_LIVE <= LPF_LENGTH);
     alignas(64) std::array<double, BLOCKED_LENGTH + 20> padded{};
     std::copy(history.begin(), history.end(), padded.begin() + LEFT);
     std::array<double, LPF_LENGTH> y;
-    alignas(64) std::array<double, BLOCK> last_block;
+    std::fill(y.begin(), y.begin() + FIRST_LIVE, 0.0);
+    std::fill(y.begin() + END_LIVE, y.end(), 0.0);
     using common::simd::Quad;
     using common::simd::quad_at;
-    for (std::size_t j = 0; j < BLOCKED_LENGTH; j += BLOCK) {
+    for (std::size_t j = FIRST_LIVE; j < END_LIVE; j += BLOCK) {
         Quad y0{}, y1{}, y2{}, y3{};
 #pragma GCC unroll 21
         for (int n = -10; n <= 10; ++n) {
@@ -176,13 +184,12 @@ std::array<double, LPF_LENGTH> compute_s_lpf_shared(std::span<const double, 480>
             y2 += t * Quad(quad_at(x + 8));
             y3 += t * Quad(quad_at(x + 12));
         }
-        double* out = j + BLOCK <= LPF_LENGTH ? y.data() + j : last_block.data();
+        double* out = y.data() + j;
         quad_at(out) = y0;
         quad_at(out + 4) = y1;
         quad_at(out + 8) = y2;
         quad_at(out + 12) = y3;
     }
-    std::copy(last_block.begin(), last_block.begin() + (LPF_LENGTH % BLOCK), y.end() - (LPF_LENGTH % BLOCK));
     return y;
 }
 
