@@ -66,15 +66,11 @@ const MbeParams* DecodedFrame::params() const {
     return nullptr;
 }
 
-std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state) {
-    QuantizerTargets unused;
-    return quantize(params, state, unused);
-}
-
-// Built for AVX2 and for the baseline instruction set (the same operations in the same order).
+// quantize, writing its targets, and the prediction basis too when asked.  Built for AVX2 and for
+// the baseline instruction set (the same operations in the same order).
 OSTREL_AVX2_CLONES
-std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state,
-                                                 QuantizerTargets& targets) {
+std::expected<InfoVectors, DecodeError> quantize_frame(const MbeParams& params, DecoderState& state,
+                                                       QuantizerTargets& targets, bool with_basis) {
     const double omega0 = params.omega0();
     if (!std::isfinite(omega0) || omega0 < OMEGA0_MIN || omega0 > OMEGA0_MAX) return std::unexpected(bad_pitch());
 
@@ -95,7 +91,8 @@ std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, Decode
         }
     }
     const ForwardPrediction& prediction = targets.prediction =
-        forward_log_prediction(lambda, l, state.previous_lambda, state.previous_l);
+        with_basis ? forward_log_prediction(lambda, l, state.previous_lambda, state.previous_l, targets.basis)
+                   : forward_log_prediction(lambda, l, state.previous_lambda, state.previous_l);
     b[2] = gain_index(prediction.gamma - 0.5 * state.previous_gamma);
 
     const CoefficientMatrix& c = targets.coefficients = forward_coded_block_dct(prediction.residuals, j);
@@ -108,6 +105,16 @@ std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, Decode
     store_lambda(state, lambda, l);
     state.previous_gamma = 0.5 * state.previous_gamma + static_cast<double>(tables::GAIN_LEVELS[b[2]]);
     return priority::prioritize(b);
+}
+
+std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state) {
+    QuantizerTargets unused;
+    return quantize_frame(params, state, unused, false);
+}
+
+std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state,
+                                                 QuantizerTargets& targets) {
+    return quantize_frame(params, state, targets, true);
 }
 
 std::expected<InfoVectors, DecodeError> quantize_closed_loop(const MbeParams& params, DecoderState& state) {

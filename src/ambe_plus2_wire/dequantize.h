@@ -87,11 +87,12 @@ std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, Decode
 
 // What quantize searched its codebooks for: the prediction residuals and gain, their block DCT
 // coefficients that the codebooks carry (forward_coded_block_dct) and the PRBA vector G (G_1
-// left 0).
+// left 0); and the state's prediction basis for the frame's harmonic count.
 struct QuantizerTargets {
     ForwardPrediction prediction;
     CoefficientMatrix coefficients{};
     Prba prba{};
+    PredictionBasis basis;
 };
 // quantize, keeping those targets for a search around its choice (written on success only).
 std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state,

@@ -37,10 +37,7 @@ std::array<Interpolation, L_HAT_MAX> interpolate(std::uint8_t l_count, const Pre
     return out;
 }
 
-}  // namespace
-
-PredictionBasis prediction_basis(std::uint8_t l, const PreviousLambda& previous, std::uint8_t previous_l) {
-    const auto ip = interpolate(l, previous, previous_l);
+PredictionBasis basis_of(std::uint8_t l, const std::array<Interpolation, L_HAT_MAX>& ip) {
     const double count = static_cast<double>(l);
     PredictionBasis basis;
     basis.l = l;
@@ -53,6 +50,12 @@ PredictionBasis prediction_basis(std::uint8_t l, const PreviousLambda& previous,
     basis.mean = PREDICTION_COEFFICIENT * s / count;
     basis.half_log2_l = 0.5 * std::log2(count);
     return basis;
+}
+
+}  // namespace
+
+PredictionBasis prediction_basis(std::uint8_t l, const PreviousLambda& previous, std::uint8_t previous_l) {
+    return basis_of(l, interpolate(l, previous, previous_l));
 }
 
 Residuals apply_log_prediction(const Residuals& t, double gamma, const PredictionBasis& basis) {
@@ -73,7 +76,18 @@ Residuals apply_log_prediction(const Residuals& t, std::uint8_t l, double gamma,
 
 ForwardPrediction forward_log_prediction(const Residuals& lambda, std::uint8_t l, const PreviousLambda& previous,
                                          std::uint8_t previous_l) {
+    return forward_log_prediction(lambda, l, interpolate(l, previous, previous_l));
+}
+
+ForwardPrediction forward_log_prediction(const Residuals& lambda, std::uint8_t l, const PreviousLambda& previous,
+                                         std::uint8_t previous_l, PredictionBasis& basis) {
     const auto ip = interpolate(l, previous, previous_l);
+    basis = basis_of(l, ip);
+    return forward_log_prediction(lambda, l, ip);
+}
+
+ForwardPrediction forward_log_prediction(const Residuals& lambda, std::uint8_t l,
+                                         const std::array<Interpolation, L_HAT_MAX>& ip) {
     const double count = static_cast<double>(l);
     std::array<double, L_HAT_MAX> pred{};
     double pred_sum = 0.0;

@@ -61,5 +61,11 @@ struct ForwardPrediction {
 // The encoder's inverse of apply_log_prediction for log2 amplitudes lambda at [l - 1].
 ForwardPrediction forward_log_prediction(const Residuals& lambda, std::uint8_t l, const PreviousLambda& previous,
                                          std::uint8_t previous_l);
+// The same, also giving prediction_basis(l, previous, previous_l) from the one resampling.
+ForwardPrediction forward_log_prediction(const Residuals& lambda, std::uint8_t l, const PreviousLambda& previous,
+                                         std::uint8_t previous_l, PredictionBasis& basis);
+// The same from the resampled previous values.
+ForwardPrediction forward_log_prediction(const Residuals& lambda, std::uint8_t l,
+                                         const std::array<Interpolation, L_HAT_MAX>& ip);
 
 }  // namespace ostrel_mbe::ambe_plus2_wire::dequantize

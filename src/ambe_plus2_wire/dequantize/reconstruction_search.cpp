@@ -229,7 +229,7 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     // (reconstruct_log_amplitudes step by step, keeping the residuals: a higher-order entry
     // shapes its own block only, so its rebuild inverts that block alone over them, the same
     // values as a whole rebuild at a quarter of the DCTs.)
-    const PredictionBasis basis = prediction_basis(l, state.previous_lambda, state.previous_l);
+    const PredictionBasis& basis = targets.basis;
     const CoefficientMatrix base_coefficients = frame_coefficients(b, j);
     const Residuals base_residuals = inverse_block_dct(base_coefficients, j);
     const double gamma = frame_gain(b, state);
