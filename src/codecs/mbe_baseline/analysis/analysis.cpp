@@ -146,7 +146,7 @@ std::expected<std::optional<FrontEndResult>, AnalysisError> analyse_front_end(st
     r.tracker_error = neutral ? 1.0 : pitch_error;
 
     const auto& table = basis::window_transform();
-    const basis::Spectrum spectrum = basis::windowed_spectrum(state.history);
+    basis::Spectrum spectrum = basis::windowed_spectrum(state.history);
     state.noise_spectrum.update(spectrum, state.silent, e, state.noise_floor);
 
     r.pitch = refine::refine_pitch(spectrum, table, period);
@@ -161,9 +161,9 @@ std::expected<std::optional<FrontEndResult>, AnalysisError> analyse_front_end(st
     }
     r.trace.vuv = vuv::determine_vuv(spectrum, table, r.pitch, state.voicing, pitch_error);
 
-    basis::Spectrum cleaned = spectrum;
-    if (state.settings.spectral_subtraction) denoise::subtract_noise(cleaned, state.noise_spectrum);
-    r.amplitudes = amplitude::estimate_spectral_amplitudes(cleaned, table, r.pitch, r.trace.vuv);
+    // The amplitudes alone read the spectrum after the noise is taken off it: in place.
+    if (state.settings.spectral_subtraction) denoise::subtract_noise(spectrum, state.noise_spectrum);
+    r.amplitudes = amplitude::estimate_spectral_amplitudes(spectrum, table, r.pitch, r.trace.vuv);
     apply_amp_ema(state, r.amplitudes, r.pitch.harmonic_count, r.trace.vuv, r.pitch.omega0);
     return result;
 }
