@@ -153,9 +153,14 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     // The error is judged on the amplitudes a decoder outputs, voicing included.
     Residuals target{};
     double peak = -std::numeric_limits<double>::infinity();
+    // (A voiced harmonic's log2 amplitude is what the plain quantizer coded and left in its state.)
     for (std::size_t i = 0; i < l; ++i) {
         const double m = params.amplitudes()[i];
-        target[i] = m > 0.0 ? std::log2(m) : -std::numeric_limits<double>::infinity();
+        if (!(m > 0.0)) {
+            target[i] = -std::numeric_limits<double>::infinity();
+        } else {
+            target[i] = params.voiced()[i] ? analysed.previous_lambda[i + 1] : std::log2(m);
+        }
         peak = std::max(peak, target[i]);
     }
     Residuals weight{};
