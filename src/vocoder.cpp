@@ -51,12 +51,14 @@ void clear_states(Vocoder::State& s) {
 
 // Every table and FFT plan the channels share is built when the library is loaded rather than
 // inside some channel's first call (FFTW's planner alone takes milliseconds): a throwaway
-// channel per frame format runs the whole encode and decode path, tone detection included, a
-// few times.  Each table stays behind its own one-time guard, so nothing depends on this order.
+// channel per frame format runs the whole encode and decode path, tone detection and the
+// quantizer search included, a few times.  Each table stays behind its own one-time guard, so
+// nothing depends on this order.
 bool build_shared_tables() {
     for (const Rate rate : {Rate::Imbe7200x4400, Rate::AmbePlus2_3600x2450}) {
         Vocoder channel(rate);
         channel.set_tone_detection(true);
+        channel.set_quantizer_search(true);  // the half rate's search has tables of its own
         std::array<std::int16_t, FRAME_SAMPLES> pcm{};
         for (std::size_t n = 0; n < pcm.size(); ++n) pcm[n] = static_cast<std::int16_t>((n * 2654435761u) >> 20);
         for (int i = 0; i < 3; ++i) {

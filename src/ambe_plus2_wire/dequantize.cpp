@@ -67,9 +67,11 @@ const MbeParams* DecodedFrame::params() const {
     return nullptr;
 }
 
-// Built for AVX2 and for the baseline instruction set (the same operations in the same order).
+// quantize, writing its targets, and the prediction basis too when asked.  Built for AVX2 and for
+// the baseline instruction set (the same operations in the same order).
 OSTREL_AVX2_CLONES
-std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state) {
+std::expected<InfoVectors, DecodeError> quantize_frame(const MbeParams& params, DecoderState& state,
+                                                       QuantizerTargets& targets, bool with_basis) {
     const double omega0 = params.omega0();
     if (!std::isfinite(omega0) || omega0 < OMEGA0_MIN || omega0 > OMEGA0_MAX) return std::unexpected(bad_pitch());
 
@@ -89,11 +91,13 @@ std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, Decode
             lambda[i] = params.voiced()[i] ? std::log2(m) : std::log2(m / unvoiced_scale);
         }
     }
-    const ForwardPrediction prediction = forward_log_prediction(lambda, l, state.previous_lambda, state.previous_l);
+    const ForwardPrediction& prediction = targets.prediction =
+        with_basis ? forward_log_prediction(lambda, l, state.previous_lambda, state.previous_l, targets.basis)
+                   : forward_log_prediction(lambda, l, state.previous_lambda, state.previous_l);
     b[2] = gain_index(prediction.gamma - 0.5 * state.previous_gamma);
 
-    const CoefficientMatrix c = forward_block_dct(prediction.residuals, j);
-    const Prba g = forward_prba_dct(prba_from_coefficients(c));
+    const CoefficientMatrix& c = targets.coefficients = forward_coded_block_dct(prediction.residuals, j);
+    const Prba& g = targets.prba = forward_prba_dct(prba_from_coefficients(c));
     b[3] = static_cast<std::uint16_t>(nearest_entry(prba24_columns(), {g[1], g[2], g[3]}));
     b[4] = static_cast<std::uint16_t>(nearest_entry(prba58_columns(), {g[4], g[5], g[6], g[7]}));
     const HocIndices hoc = quantize_hoc_all(c, j);
@@ -102,6 +106,16 @@ std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, Decode
     store_lambda(state, lambda, l);
     state.previous_gamma = 0.5 * state.previous_gamma + static_cast<double>(tables::GAIN_LEVELS[b[2]]);
     return priority::prioritize(b);
+}
+
+std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state) {
+    QuantizerTargets unused;
+    return quantize_frame(params, state, unused, false);
+}
+
+std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state,
+                                                 QuantizerTargets& targets) {
+    return quantize_frame(params, state, targets, true);
 }
 
 std::expected<InfoVectors, DecodeError> quantize_closed_loop(const MbeParams& params, DecoderState& state) {
@@ -117,11 +131,15 @@ LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& s
         b, state, prediction_basis(tables::PITCH[b[0]].harmonics, state.previous_lambda, state.previous_l));
 }
 
-CoefficientMatrix frame_coefficients(const BValues& b, const BlockLengths& j) {
+Prba prba_values(const BValues& b) {
     Prba g{};
     for (std::size_t m = 0; m < 3; ++m) g[1 + m] = static_cast<double>(tables::PRBA24[b[3]][m]);
     for (std::size_t m = 0; m < 4; ++m) g[4 + m] = static_cast<double>(tables::PRBA58[b[4]][m]);
-    return assemble_hoc_matrix(inverse_prba_dct(g), {b[5], b[6], b[7], b[8]}, j);
+    return g;
+}
+
+CoefficientMatrix frame_coefficients(const BValues& b, const BlockLengths& j) {
+    return assemble_hoc_matrix(inverse_prba_dct(prba_values(b)), {b[5], b[6], b[7], b[8]}, j);
 }
 
 double frame_gain(const BValues& b, const DecoderState& state) {
@@ -140,14 +158,13 @@ LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& s
 
 namespace {
 
-// dequantize of the values b that the vectors carry.  Built for AVX2 too, for the four-lane
-// powers of two.
+// dequantize of the values b that the vectors carry, from their rebuilt log2 amplitudes.  Built
+// for AVX2 too, for the four-lane powers of two.
 OSTREL_AVX2_CLONES
-std::expected<MbeParams, DecodeError> dequantize_values(const BValues& b, DecoderState& state) {
-    if (b[0] >= FIRST_RESERVED_PITCH) return std::unexpected(bad_pitch());
-
+std::expected<MbeParams, DecodeError> dequantize_rebuilt(const BValues& b, const LogAmplitudes& rebuilt,
+                                                         DecoderState& state) {
     const float omega0 = tables::PITCH[b[0]].omega0;
-    const auto [lambda, gamma, l] = reconstruct_log_amplitudes(b, state);
+    const auto& [lambda, gamma, l] = rebuilt;
 
     std::array<bool, L_HAT_MAX> voiced{};
     for (std::size_t i = 1; i <= l; ++i) voiced[i - 1] = tables::VUV_CODEBOOK[b[1]][band_of(i, omega0)];
@@ -171,7 +188,18 @@ std::expected<MbeParams, DecodeError> dequantize_values(const BValues& b, Decode
     return *params;
 }
 
+std::expected<MbeParams, DecodeError> dequantize_values(const BValues& b, DecoderState& state) {
+    if (b[0] >= FIRST_RESERVED_PITCH) return std::unexpected(bad_pitch());
+    return dequantize_rebuilt(b, reconstruct_log_amplitudes(b, state), state);
+}
+
 }  // namespace
+
+std::expected<MbeParams, DecodeError> dequantize_values(const BValues& b, DecoderState& state,
+                                                        const PredictionBasis& basis) {
+    if (b[0] >= FIRST_RESERVED_PITCH) return std::unexpected(bad_pitch());
+    return dequantize_rebuilt(b, reconstruct_log_amplitudes(b, state, basis), state);
+}
 
 std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state) {
     return dequantize_values(priority::deprioritize(u), state);

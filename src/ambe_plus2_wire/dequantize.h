@@ -85,6 +85,19 @@ struct DecodedFrame {
 // and the decoder's gain.
 std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state);
 
+// What quantize searched its codebooks for: the prediction residuals and gain, their block DCT
+// coefficients that the codebooks carry (forward_coded_block_dct) and the PRBA vector G (G_1
+// left 0); and the state's prediction basis for the frame's harmonic count.
+struct QuantizerTargets {
+    ForwardPrediction prediction;
+    CoefficientMatrix coefficients{};
+    Prba prba{};
+    PredictionBasis basis;
+};
+// quantize, keeping those targets for a search around its choice (written on success only).
+std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, DecoderState& state,
+                                                 QuantizerTargets& targets);
+
 // quantize for an encoder that tracks its receiver: on success the state holds exactly what a
 // decoder of the returned vectors holds (unchanged when a decoder would refuse them), rather
 // than the unquantised log2 amplitudes that quantize alone keeps and no decoder ever sees.
@@ -108,11 +121,18 @@ LogAmplitudes reconstruct_log_amplitudes(const BValues& b, const DecoderState& s
 // The stages of that rebuild: the block DCT coefficients b's PRBA and higher-order entries
 // carry for block lengths j, and the frame gain against the state.
 CoefficientMatrix frame_coefficients(const BValues& b, const BlockLengths& j);
+// G_2..G_8 of b's PRBA entries (G_1 left 0), which frame_coefficients starts from.
+Prba prba_values(const BValues& b);
 double frame_gain(const BValues& b, const DecoderState& state);
 
 // Dequantizes one voice frame; BadPitch for b0 >= 120, InvalidParams for amplitudes that
 // fail validation.  The state is updated on success only.
 std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state);
+
+// dequantize of the values b themselves, with the state's prediction basis for b's harmonic
+// count already worked out (an encoder that rebuilt the frame under candidate indices holds it).
+std::expected<MbeParams, DecodeError> dequantize_values(const BValues& b, DecoderState& state,
+                                                        const PredictionBasis& basis);
 
 // The decoder's entry point: tone frames and erasures (b0 >= 120) leave the state alone,
 // everything else goes through dequantize.

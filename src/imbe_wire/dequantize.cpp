@@ -90,16 +90,25 @@ std::uint16_t collapse_vuv(std::span<const bool> voiced, unsigned k) {
     return static_cast<std::uint16_t>(word);
 }
 
-std::array<float, L_HAT_MAX> reconstruct_amplitudes_from_bits(const BValues& b, std::uint8_t l,
-                                                              const DecoderState& state) {
+namespace {
+
+// reconstruct_amplitudes_from_bits with the state's resample_previous(l, state).
+std::array<float, L_HAT_MAX> reconstruct_amplitudes(const BValues& b, std::uint8_t l, const Resampled& previous) {
     const GainVector gain = decode_gain_dct(b, l);
     const BlockResiduals residuals = gain_to_residuals(gain);
     const CoefficientMatrix c = assemble_hoc_matrix(b, l, residuals);
     const HarmonicVector t = inverse_block_dct(c, l);
-    const HarmonicVector log2_m = apply_log_prediction(t, l, state);
+    const HarmonicVector log2_m = apply_log_prediction(t, l, previous);
     std::array<float, L_HAT_MAX> m{};
     for (std::size_t h = 0; h < l; ++h) m[h] = std::exp2(log2_m[h]);
     return m;
+}
+
+}  // namespace
+
+std::array<float, L_HAT_MAX> reconstruct_amplitudes_from_bits(const BValues& b, std::uint8_t l,
+                                                              const DecoderState& state) {
+    return reconstruct_amplitudes(b, l, resample_previous(l, state));
 }
 
 std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state) {
@@ -155,7 +164,9 @@ std::expected<BValues, EncodeError> quantize(const MbeParams& params, DecoderSta
         log2_m[h] = std::log2(a > 0.0f ? a : AMPLITUDE_FLOOR);
     }
 
-    const HarmonicVector t = forward_log_prediction(log2_m, l, state);
+    // The state's previous amplitudes resampled once, for both directions of the prediction.
+    const Resampled previous = resample_previous(l, state);
+    const HarmonicVector t = forward_log_prediction(log2_m, l, previous);
     const CoefficientMatrix c = forward_block_dct(t, l);
     BlockResiduals residuals{};
     for (std::size_t i = 0; i < 6; ++i) residuals[i] = c[i][0];
@@ -164,7 +175,7 @@ std::expected<BValues, EncodeError> quantize(const MbeParams& params, DecoderSta
     b[l + 2u] = state.toggle ? 0 : 1;
 
     // Closed loop: track exactly what a decoder of these bits will hold.
-    const auto reconstructed = reconstruct_amplitudes_from_bits(b, l, state);
+    const auto reconstructed = reconstruct_amplitudes(b, l, previous);
     state.previous_amplitudes[0] = 1.0f;
     std::copy_n(reconstructed.begin(), l, state.previous_amplitudes.begin() + 1);
     state.previous_l = l;

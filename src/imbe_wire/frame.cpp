@@ -62,7 +62,7 @@ DecodedFrame decode_frame(std::span<const std::uint8_t, SYMBOLS> symbols) {
 }
 
 std::array<std::uint8_t, WIRE_BYTES> encode_frame_bytes(const std::array<std::uint16_t, 8>& u) {
-    return wire_common::symbols_to_bytes(encode_frame(u));
+    return wire_common::interleave::to_bytes(code_vectors(u), tables::INTERLEAVE);
 }
 
 DecodedFrame decode_frame_bytes(std::span<const std::uint8_t, WIRE_BYTES> bytes) {

@@ -24,6 +24,24 @@ std::array<std::uint8_t, Symbols> to_symbols(const std::array<std::uint32_t, Vec
     return symbols;
 }
 
+// to_symbols packed four to a byte, the first symbol in the top bits (the frame's wire bytes),
+// without the symbol array: each byte gathers its eight bits in a register.
+template <std::size_t Vectors, class Entry, std::size_t Symbols>
+std::array<std::uint8_t, Symbols / 4> to_bytes(const std::array<std::uint32_t, Vectors>& c,
+                                               const std::array<Entry, Symbols>& table) {
+    static_assert(Symbols % 4 == 0, "whole bytes of four symbols");
+    std::array<std::uint8_t, Symbols / 4> bytes{};
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        unsigned byte = 0;
+        for (std::size_t k = 4 * i; k < 4 * i + 4; ++k) {
+            const Entry& e = table[k];
+            byte = (byte << 2) | (((c[e.high_vector] >> e.high_bit) & 1u) << 1) | ((c[e.low_vector] >> e.low_bit) & 1u);
+        }
+        bytes[i] = static_cast<std::uint8_t>(byte);
+    }
+    return bytes;
+}
+
 // Only the low two bits of each symbol byte are read.
 template <std::size_t Vectors, class Entry, std::size_t Symbols>
 std::array<std::uint32_t, Vectors> from_symbols(std::span<const std::uint8_t, Symbols> symbols,

@@ -60,18 +60,24 @@ Prba forward_prba_dct(const Prba& r) {
     return g;
 }
 
-CoefficientMatrix assemble_hoc_matrix(const Prba& r, const HocIndices& hoc, const BlockLengths& j) {
-    CoefficientMatrix c{};
+void set_prba_columns(CoefficientMatrix& c, const Prba& r) {
     for (std::size_t i = 0; i < BLOCK_COUNT; ++i) {
         c[i][0] = 0.5 * (r[2 * i] + r[2 * i + 1]);
         c[i][1] = (std::numbers::sqrt2 / 4.0) * (r[2 * i] - r[2 * i + 1]);
-        const auto codebook = hoc_codebook(i);
-        OSTREL_CHECK(hoc[i] < codebook.size(), "higher-order index fits its codebook");
-        const std::size_t last = std::min<std::size_t>(j[i], HOC_FIRST + HOC_WIDTH);
-        for (std::size_t k = HOC_FIRST; k < last; ++k) {
-            c[i][k] = static_cast<double>(codebook[hoc[i]][k - HOC_FIRST]);
-        }
     }
+}
+
+void set_hoc_row(CoefficientMatrix& c, std::size_t i, std::uint16_t index, const BlockLengths& j) {
+    const auto codebook = hoc_codebook(i);
+    OSTREL_CHECK(index < codebook.size(), "higher-order index fits its codebook");
+    const std::size_t last = std::min<std::size_t>(j[i], HOC_FIRST + HOC_WIDTH);
+    for (std::size_t k = HOC_FIRST; k < last; ++k) c[i][k] = static_cast<double>(codebook[index][k - HOC_FIRST]);
+}
+
+CoefficientMatrix assemble_hoc_matrix(const Prba& r, const HocIndices& hoc, const BlockLengths& j) {
+    CoefficientMatrix c{};
+    set_prba_columns(c, r);
+    for (std::size_t i = 0; i < BLOCK_COUNT; ++i) set_hoc_row(c, i, hoc[i], j);
     return c;
 }
 
@@ -98,6 +104,24 @@ void inverse_one_block(const CoefficientMatrix& c, const BlockLengths& j, std::s
 
 CoefficientMatrix forward_block_dct(const Residuals& t, const BlockLengths& j) {
     return dct::forward_blocks<double, MAX_BLOCK_LENGTH>(t, j);
+}
+
+CoefficientMatrix forward_coded_block_dct(const Residuals& t, const BlockLengths& j) {
+    CoefficientMatrix c{};
+    std::size_t offset = 0;
+    for (std::size_t i = 0; i < BLOCK_COUNT; ++i) {
+        const std::size_t n = j[i];
+        OSTREL_CHECK(n <= MAX_BLOCK_LENGTH && offset + n <= t.size(), "block lengths fit the value vector");
+        const auto& table = dct::cosines<double, MAX_BLOCK_LENGTH>(n);
+        // dct::forward's sums for the coefficients the codebooks carry.
+        for (std::size_t k = 0; k < std::min<std::size_t>(n, HOC_FIRST + HOC_WIDTH); ++k) {
+            double sum = 0;
+            for (std::size_t m = 0; m < n; ++m) sum += t[offset + m] * table[k][m];
+            c[i][k] = (1.0 / static_cast<double>(n)) * sum;
+        }
+        offset += n;
+    }
+    return c;
 }
 
 // Built for AVX2 and for the baseline instruction set (the same operations in the same order).

@@ -43,6 +43,10 @@ Prba forward_prba_dct(const Prba& r);
 // The decoder's coefficient matrix: C(i,1) = (R(2i-1) + R(2i)) / 2,
 // C(i,2) = (sqrt 2 / 4)(R(2i-1) - R(2i)), C(i,3..min(J_i,6)) from higher-order codebook i.
 CoefficientMatrix assemble_hoc_matrix(const Prba& r, const HocIndices& hoc, const BlockLengths& j);
+// Its parts, for an encoder that changes one codebook's entry at a time: the first two columns
+// from R, and C(i,3..min(J_i,6)) from entry `index` of higher-order codebook i.
+void set_prba_columns(CoefficientMatrix& c, const Prba& r);
+void set_hoc_row(CoefficientMatrix& c, std::size_t i, std::uint16_t index, const BlockLengths& j);
 // The encoder's inverse of the first two columns: R(2i-1) = C(i,1) + sqrt 2 C(i,2),
 // R(2i) = C(i,1) - sqrt 2 C(i,2).
 Prba prba_from_coefficients(const CoefficientMatrix& c);
@@ -57,6 +61,9 @@ Residuals inverse_block_dct(const CoefficientMatrix& c, const BlockLengths& j);
 void inverse_one_block(const CoefficientMatrix& c, const BlockLengths& j, std::size_t block, Residuals& t);
 // C(i,k) = (1/J) sum over j of c_j T_J[k-1][j], k = 1..J, over consecutive blocks of t.
 CoefficientMatrix forward_block_dct(const Residuals& t, const BlockLengths& j);
+// The same for C(i,1..min(J_i,6)) only, the coefficients the PRBA and higher-order codebooks
+// carry; the rest of each row 0.
+CoefficientMatrix forward_coded_block_dct(const Residuals& t, const BlockLengths& j);
 
 // b5..b8: per block with J_i > 2, the higher-order codebook entry nearest to
 // (C(i,3), ..., C(i,min(J_i,6))) padded with zeros to four components; 0 for J_i <= 2.

@@ -91,8 +91,19 @@ template <std::size_t M, std::size_t Size, std::size_t Dim>
         }
         common::simd::quad_at(distances.data() + i) = distance;
     }
+    // Once M entries are kept, most groups of four hold none nearer than the farthest kept one,
+    // where every offer would change nothing: one test passes such a group over.
     NearestKept<M> nearest;
-    for (std::size_t i = 0; i < Size; ++i) nearest.offer(i, distances[i]);
+    std::size_t i = 0;
+    for (; i < Size && !(nearest.full() && i % 4 == 0); ++i) nearest.offer(i, distances[i]);
+    for (; i < Size; i += 4) {
+        const Quad distance = common::simd::quad_at(distances.data() + i);
+        const double farthest = nearest.farthest();
+        const auto nearer = distance < Quad{farthest, farthest, farthest, farthest};
+        if (nearer[0] | nearer[1] | nearer[2] | nearer[3]) {
+            for (std::size_t k = 0; k < 4; ++k) nearest.offer(i + k, distances[i + k]);
+        }
+    }
     return nearest.indices();
 }
 

@@ -28,6 +28,9 @@ public:
         distance_[slot] = distance;
     }
     const std::array<std::size_t, M>& indices() const { return index_; }
+    // Once M entries are kept, offer keeps only an entry nearer than this.
+    bool full() const { return kept_ == M; }
+    double farthest() const { return distance_[M - 1]; }
 
 private:
     std::array<std::size_t, M> index_{};

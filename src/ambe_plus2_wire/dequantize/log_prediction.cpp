@@ -37,10 +37,7 @@ std::array<Interpolation, L_HAT_MAX> interpolate(std::uint8_t l_count, const Pre
     return out;
 }
 
-}  // namespace
-
-PredictionBasis prediction_basis(std::uint8_t l, const PreviousLambda& previous, std::uint8_t previous_l) {
-    const auto ip = interpolate(l, previous, previous_l);
+PredictionBasis basis_of(std::uint8_t l, const std::array<Interpolation, L_HAT_MAX>& ip) {
     const double count = static_cast<double>(l);
     PredictionBasis basis;
     basis.l = l;
@@ -55,6 +52,12 @@ PredictionBasis prediction_basis(std::uint8_t l, const PreviousLambda& previous,
     return basis;
 }
 
+}  // namespace
+
+PredictionBasis prediction_basis(std::uint8_t l, const PreviousLambda& previous, std::uint8_t previous_l) {
+    return basis_of(l, interpolate(l, previous, previous_l));
+}
+
 Residuals apply_log_prediction(const Residuals& t, double gamma, const PredictionBasis& basis) {
     const std::size_t l = basis.l;
     double t_sum = 0.0;
@@ -62,9 +65,7 @@ Residuals apply_log_prediction(const Residuals& t, double gamma, const Predictio
     const double t_mean = t_sum / static_cast<double>(l);
     // Evaluated term by term in the order of the standard's formula.
     Residuals lambda{};
-    for (std::size_t i = 0; i < l; ++i) {
-        lambda[i] = t[i] + basis.lower[i] + basis.upper[i] - basis.mean + gamma - basis.half_log2_l - t_mean;
-    }
+    for (std::size_t i = 0; i < l; ++i) lambda[i] = prediction_head(t[i], i, gamma, basis) - t_mean;
     return lambda;
 }
 
@@ -75,7 +76,18 @@ Residuals apply_log_prediction(const Residuals& t, std::uint8_t l, double gamma,
 
 ForwardPrediction forward_log_prediction(const Residuals& lambda, std::uint8_t l, const PreviousLambda& previous,
                                          std::uint8_t previous_l) {
+    return forward_log_prediction(lambda, l, interpolate(l, previous, previous_l));
+}
+
+ForwardPrediction forward_log_prediction(const Residuals& lambda, std::uint8_t l, const PreviousLambda& previous,
+                                         std::uint8_t previous_l, PredictionBasis& basis) {
     const auto ip = interpolate(l, previous, previous_l);
+    basis = basis_of(l, ip);
+    return forward_log_prediction(lambda, l, ip);
+}
+
+ForwardPrediction forward_log_prediction(const Residuals& lambda, std::uint8_t l,
+                                         const std::array<Interpolation, L_HAT_MAX>& ip) {
     const double count = static_cast<double>(l);
     std::array<double, L_HAT_MAX> pred{};
     double pred_sum = 0.0;

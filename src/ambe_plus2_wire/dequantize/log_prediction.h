@@ -47,6 +47,12 @@ PredictionBasis prediction_basis(std::uint8_t l, const PreviousLambda& previous,
 // apply_log_prediction with the previous frame's part worked out: the same values, bit for bit.
 Residuals apply_log_prediction(const Residuals& t, double gamma, const PredictionBasis& basis);
 
+// Harmonic i's value in apply_log_prediction before the residuals' mean is taken off: lambda at
+// i is this minus the mean of T, bit for bit.
+inline double prediction_head(double t, std::size_t i, double gamma, const PredictionBasis& basis) {
+    return t + basis.lower[i] + basis.upper[i] - basis.mean + gamma - basis.half_log2_l;
+}
+
 struct ForwardPrediction {
     Residuals residuals{};  // T_l at [l - 1]; they sum to zero
     double gamma = 0.0;     // 0.5 log2 L + mean log2 amplitude
@@ -55,5 +61,11 @@ struct ForwardPrediction {
 // The encoder's inverse of apply_log_prediction for log2 amplitudes lambda at [l - 1].
 ForwardPrediction forward_log_prediction(const Residuals& lambda, std::uint8_t l, const PreviousLambda& previous,
                                          std::uint8_t previous_l);
+// The same, also giving prediction_basis(l, previous, previous_l) from the one resampling.
+ForwardPrediction forward_log_prediction(const Residuals& lambda, std::uint8_t l, const PreviousLambda& previous,
+                                         std::uint8_t previous_l, PredictionBasis& basis);
+// The same from the resampled previous values.
+ForwardPrediction forward_log_prediction(const Residuals& lambda, std::uint8_t l,
+                                         const std::array<Interpolation, L_HAT_MAX>& ip);
 
 }  // namespace ostrel_mbe::ambe_plus2_wire::dequantize

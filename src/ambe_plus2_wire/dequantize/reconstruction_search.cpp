@@ -4,7 +4,9 @@
 #include "ambe_plus2_wire/ambe_plus2_tables.h"
 #include "ambe_plus2_wire/dequantize/codebook_columns.h"
 #include "ambe_plus2_wire/priority.h"
+#include "common/built_once.h"
 #include "common/simd.h"
+#include "wire_common/block_dct.h"
 
 #include <algorithm>
 #include <cmath>
@@ -57,6 +59,72 @@ void keep(Candidates& out, const std::array<std::size_t, M>& nearest) {
     }
 }
 
+// Per band, per voicing entry: 1.0 where a harmonic of the band voiced [1] or unvoiced [0]
+// would decode with the wrong voicing, else 0.0.  A harmonic's weight times this adds exactly
+// its weight or nothing (x + 0.0 is x), so a sum over the harmonics in order, all entries at
+// once, is the same as adding the weights of the disagreeing harmonics alone.
+using EntryLanes = std::array<double, tables::VUV_CODEBOOK.size()>;
+alignas(32) constexpr auto DISAGREES = [] {
+    std::array<std::array<EntryLanes, VUV_BANDS>, 2> out{};
+    for (std::size_t voiced = 0; voiced < 2; ++voiced) {
+        for (std::size_t band = 0; band < VUV_BANDS; ++band) {
+            for (std::size_t e = 0; e < tables::VUV_CODEBOOK.size(); ++e) {
+                out[voiced][band][e] = tables::VUV_CODEBOOK[e][band] != (voiced != 0) ? 1.0 : 0.0;
+            }
+        }
+    }
+    return out;
+}();
+
+// A block carries C(i,1..6) at most (two from the PRBA vector, four from its higher-order
+// codebook); the rest of its row is 0.
+constexpr std::size_t CODED_COEFFICIENTS = 6;
+
+// The cosines of the block DCT for the coded coefficients: [n][k][m] = cos(k pi (m + 0.5) / n)
+// for k < min(n, 6), m < n, zero up to whole groups of four values.
+constexpr std::size_t PADDED_BLOCK = (MAX_BLOCK_LENGTH + 3) / 4 * 4;
+using CodedCosines =
+    std::array<std::array<std::array<double, PADDED_BLOCK>, CODED_COEFFICIENTS>, MAX_BLOCK_LENGTH + 1>;
+CodedCosines build_coded_cosines() {
+    CodedCosines out{};
+    for (std::size_t n = 1; n <= MAX_BLOCK_LENGTH; ++n) {
+        const auto& table = wire_common::block_dct::cosines<double, MAX_BLOCK_LENGTH>(n);
+        for (std::size_t k = 0; k < std::min(n, CODED_COEFFICIENTS); ++k) {
+            std::copy_n(table[k].begin(), n, out[n][k].begin());
+        }
+    }
+    return out;
+}
+
+// Block `block` of inverse_block_dct(c, j) written over its place in t, with the terms of the
+// zero coefficients past C(i,6) left out: adding 0 times a cosine to a sum changes at most the
+// sign of a zero, which no squared error, and so no choice of the search, sees.  Otherwise the
+// same products summed in the same order, four values at a time (one vector lane each; the
+// lanes past the block's end sum zeros and are dropped).  Inlined into the search, so that it
+// takes the instruction set of the search's build.
+[[gnu::always_inline]] inline void inverse_coded_block(const CoefficientMatrix& c, const BlockLengths& j,
+                                                       std::size_t block, Residuals& t) {
+    using common::simd::Quad;
+    using common::simd::quad_at;
+    std::size_t offset = 0;
+    for (std::size_t i = 0; i < block; ++i) offset += j[i];
+    const std::size_t n = j[block];
+    const auto& rows = common::built_once<build_coded_cosines>()[n];
+    const std::size_t terms = std::min(n, CODED_COEFFICIENTS);
+    std::array<double, CODED_COEFFICIENTS> twice{};
+    for (std::size_t k = 1; k < terms; ++k) twice[k] = 2.0 * c[block][k];
+    const double first = c[block][0];
+    alignas(32) std::array<double, PADDED_BLOCK> sum;
+    for (std::size_t m = 0; m < n; m += 4) {
+        Quad s = Quad{first, first, first, first} * Quad(quad_at(rows[0].data() + m));
+        for (std::size_t k = 1; k < terms; ++k) {
+            s += Quad{twice[k], twice[k], twice[k], twice[k]} * Quad(quad_at(rows[k].data() + m));
+        }
+        quad_at(sum.data() + m) = s;
+    }
+    std::copy_n(sum.begin(), n, t.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
 struct Voicing {
     std::uint16_t index = 0;
     double mismatch = 0.0;                // weighted count of harmonics decoded with the wrong voicing
@@ -70,7 +138,8 @@ OSTREL_AVX2_CLONES
 std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbeParams& params, DecoderState& state) {
     // The plain quantizer gives the starting indices and, in its state, the log2 values it coded.
     DecoderState analysed = state;
-    const auto plain = quantize(params, analysed);
+    QuantizerTargets targets;
+    const auto plain = quantize(params, analysed, targets);
     if (!plain) return plain;
     BValues b = priority::deprioritize(*plain);
     const std::uint8_t l = tables::PITCH[b[0]].harmonics;
@@ -84,9 +153,14 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     // The error is judged on the amplitudes a decoder outputs, voicing included.
     Residuals target{};
     double peak = -std::numeric_limits<double>::infinity();
+    // (A voiced harmonic's log2 amplitude is what the plain quantizer coded and left in its state.)
     for (std::size_t i = 0; i < l; ++i) {
         const double m = params.amplitudes()[i];
-        target[i] = m > 0.0 ? std::log2(m) : -std::numeric_limits<double>::infinity();
+        if (!(m > 0.0)) {
+            target[i] = -std::numeric_limits<double>::infinity();
+        } else {
+            target[i] = params.voiced()[i] ? analysed.previous_lambda[i + 1] : std::log2(m);
+        }
         peak = std::max(peak, target[i]);
     }
     Residuals weight{};
@@ -101,12 +175,16 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     {
         std::array<std::size_t, L_HAT_MAX> band{};
         for (std::size_t i = 0; i < l; ++i) band[i] = band_of(i + 1, omega0);
-        std::array<double, tables::VUV_CODEBOOK.size()> mismatch{};
+        using common::simd::Quad;
+        constexpr std::size_t QUADS = std::tuple_size_v<EntryLanes> / 4;
+        std::array<Quad, QUADS> sums{};
         for (std::size_t i = 0; i < l; ++i) {
-            for (std::size_t e = 0; e < mismatch.size(); ++e) {
-                if (tables::VUV_CODEBOOK[e][band[i]] != params.voiced()[i]) mismatch[e] += weight[i];
-            }
+            const EntryLanes& disagrees = DISAGREES[params.voiced()[i] ? 1 : 0][band[i]];
+            const Quad w = {weight[i], weight[i], weight[i], weight[i]};
+            for (std::size_t k = 0; k < QUADS; ++k) sums[k] += w * common::simd::quad_at(&disagrees[4 * k]);
         }
+        EntryLanes mismatch;
+        for (std::size_t e = 0; e < mismatch.size(); ++e) mismatch[e] = sums[e / 4][e % 4];
         voicing[0].index = b[1];
         std::size_t kept = 1;
         for (std::size_t e = 0; e < mismatch.size(); ++e) {
@@ -127,12 +205,9 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
         }
     }
 
-    // The codebook targets exactly as the plain quantizer forms them.
-    Residuals lambda{};
-    for (std::size_t i = 0; i < l; ++i) lambda[i] = analysed.previous_lambda[i + 1];
-    const ForwardPrediction prediction = forward_log_prediction(lambda, l, state.previous_lambda, state.previous_l);
-    const CoefficientMatrix c = forward_block_dct(prediction.residuals, j);
-    const Prba g = forward_prba_dct(prba_from_coefficients(c));
+    // The codebook targets exactly as the plain quantizer formed them.
+    const CoefficientMatrix& c = targets.coefficients;
+    const Prba& g = targets.prba;
 
     std::array<Candidates, SEARCHED> candidates;
     for (std::size_t s = 0; s < SEARCHED; ++s) candidates[s].index[0] = b[FIRST_SEARCHED + s];
@@ -143,7 +218,14 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     keep(candidates[2], nearest_entries<PRBA_CANDIDATES>(prba58_columns(), {g[4], g[5], g[6], g[7]}));
     for (std::size_t i = 0; i < BLOCK_COUNT; ++i) {
         // Blocks of two coefficients or fewer carry no higher-order entry.
-        if (j[i] > 2) keep(candidates[3 + i], nearest_entries<HOC_CANDIDATES, 4>(hoc_codebook(i), hoc_target(c, j, i)));
+        if (j[i] <= 2) continue;
+        const std::array<double, 4> hoc = hoc_target(c, j, i);
+        switch (i) {
+            case 0: keep(candidates[3], nearest_entries<HOC_CANDIDATES>(hoc_b5_columns(), hoc)); break;
+            case 1: keep(candidates[4], nearest_entries<HOC_CANDIDATES>(hoc_b6_columns(), hoc)); break;
+            case 2: keep(candidates[5], nearest_entries<HOC_CANDIDATES>(hoc_b7_columns(), hoc)); break;
+            default: keep(candidates[6], nearest_entries<HOC_CANDIDATES>(hoc_b8_columns(), hoc)); break;
+        }
     }
 
     // The rebuild is affine in every codebook's entry, so each candidate's effect is one rebuild
@@ -152,8 +234,9 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     // (reconstruct_log_amplitudes step by step, keeping the residuals: a higher-order entry
     // shapes its own block only, so its rebuild inverts that block alone over them, the same
     // values as a whole rebuild at a quarter of the DCTs.)
-    const PredictionBasis basis = prediction_basis(l, state.previous_lambda, state.previous_l);
-    const Residuals base_residuals = inverse_block_dct(frame_coefficients(b, j), j);
+    const PredictionBasis& basis = targets.basis;
+    const CoefficientMatrix base_coefficients = frame_coefficients(b, j);
+    const Residuals base_residuals = inverse_block_dct(base_coefficients, j);
     const double gamma = frame_gain(b, state);
     const Residuals base = apply_log_prediction(base_residuals, gamma, basis);
     for (std::size_t m = 1; m < gain.count; ++m) {
@@ -161,48 +244,106 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
                             static_cast<double>(tables::GAIN_LEVELS[gain.index[0]]);
         std::fill_n(gain.delta[m].begin(), l, step);
     }
+    // (frame_coefficients of the alternative indices: a PRBA entry changes the first two
+    // columns, a higher-order entry its own block's row, the rest stays as in the plain choice.
+    // A higher-order entry leaves the other blocks' residuals as they were, and with them their
+    // harmonics' prediction terms before the mean (prediction_head) and the running sum of the
+    // residuals up to its block: those are taken from the plain choice's.)
+    Residuals base_head{};
+    std::array<double, L_HAT_MAX + 1> base_prefix{};  // [i]: the plain residuals' sum over harmonics 0..i-1
+    for (std::size_t i = 0; i < l; ++i) {
+        base_head[i] = prediction_head(base_residuals[i], i, gamma, basis);
+        base_prefix[i + 1] = base_prefix[i] + base_residuals[i];
+    }
+    CoefficientMatrix alternative = base_coefficients;
     for (std::size_t s = 1; s < SEARCHED; ++s) {
         for (std::size_t m = 1; m < candidates[s].count; ++m) {
-            BValues alternative = b;
-            alternative[FIRST_SEARCHED + s] = candidates[s].index[m];
-            Residuals rebuilt;
+            Residuals& delta = candidates[s].delta[m];
             if (s < 3) {
-                rebuilt = reconstruct_log_amplitudes(alternative, state, basis).lambda;
+                BValues indices = b;
+                indices[FIRST_SEARCHED + s] = candidates[s].index[m];
+                set_prba_columns(alternative, inverse_prba_dct(prba_values(indices)));
+                Residuals t{};
+                for (std::size_t block = 0; block < BLOCK_COUNT; ++block) inverse_coded_block(alternative, j, block, t);
+                const Residuals rebuilt = apply_log_prediction(t, gamma, basis);
+                for (std::size_t i = 0; i < l; ++i) delta[i] = rebuilt[i] - base[i];
             } else {
-                Residuals t = base_residuals;
-                inverse_one_block(frame_coefficients(alternative, j), j, s - 3, t);
-                rebuilt = apply_log_prediction(t, gamma, basis);
+                // apply_log_prediction of the plain residuals with this block replaced.
+                const std::size_t block = s - 3;
+                set_hoc_row(alternative, block, candidates[s].index[m], j);
+                Residuals t;  // only the block's entries are written and read
+                inverse_coded_block(alternative, j, block, t);
+                std::size_t first = 0;
+                for (std::size_t i = 0; i < block; ++i) first += j[i];
+                const std::size_t end = first + j[block];
+                double t_sum = base_prefix[first];
+                for (std::size_t i = first; i < end; ++i) t_sum += t[i];
+                for (std::size_t i = end; i < l; ++i) t_sum += base_residuals[i];
+                const double t_mean = t_sum / static_cast<double>(l);
+                for (std::size_t i = 0; i < first; ++i) delta[i] = (base_head[i] - t_mean) - base[i];
+                for (std::size_t i = first; i < end; ++i) {
+                    delta[i] = (prediction_head(t[i], i, gamma, basis) - t_mean) - base[i];
+                }
+                for (std::size_t i = end; i < l; ++i) delta[i] = (base_head[i] - t_mean) - base[i];
             }
-            for (std::size_t i = 0; i < l; ++i) candidates[s].delta[m][i] = rebuilt[i] - base[i];
         }
+        alternative = base_coefficients;
     }
+    // The PRBA58 lanes past its candidates add nothing that is read; zeros keep them defined.
+    for (std::size_t m = candidates[2].count; m < MAX_CANDIDATES; ++m) std::fill_n(candidates[2].delta[m].begin(), l, 0.0);
 
     // Voicing, gain and the two PRBA codebooks move the whole spectrum: search them jointly.
-    // The PRBA58 candidates are costed together, one vector lane each, every lane adding the
-    // same terms in the same order as a single candidate's sum.
+    // For one voicing and gain, the PRBA24 x PRBA58 candidates are costed together, a vector
+    // lane per PRBA24 candidate in one of four accumulators per PRBA58 candidate, every lane
+    // adding the same terms in the same order as a single candidate's sum
+    // ((error + gain) + PRBA24) + PRBA58, squared and weighted.
     using common::simd::Quad;
-    static_assert(PRBA_CANDIDATES <= 4, "one lane per PRBA58 candidate");
-    std::array<Quad, L_HAT_MAX> prba58_delta;
+    static_assert(PRBA_CANDIDATES <= 4, "one lane per PRBA24 candidate, one accumulator per PRBA58 candidate");
+    std::array<Quad, L_HAT_MAX> prba24_delta;
     for (std::size_t i = 0; i < l; ++i) {
-        prba58_delta[i] = Quad{};
-        for (std::size_t q = 0; q < candidates[2].count; ++q) prba58_delta[i][q] = candidates[2].delta[q][i];
+        prba24_delta[i] = Quad{};
+        for (std::size_t p = 0; p < candidates[1].count; ++p) prba24_delta[i][p] = candidates[1].delta[p][i];
     }
+    const auto& prba58 = candidates[2].delta;
     std::array<std::size_t, 4> best{};
     double best_cost = std::numeric_limits<double>::infinity();
     Residuals error{};
+    // A cost only grows from its voicing term as the harmonics' weighted squares add to it, and
+    // only a strictly smaller one replaces the best: a voicing whose term alone reaches the best
+    // cost, or a gain whose sixteen partial costs all do, can no longer win and is left early.
+    const auto any_below = [](const std::array<Quad, PRBA_CANDIDATES>& total, double bound) {
+        const Quad limit = {bound, bound, bound, bound};
+        auto below = total[0] < limit;
+        for (std::size_t q = 1; q < PRBA_CANDIDATES; ++q) below |= total[q] < limit;
+        return (below[0] | below[1] | below[2] | below[3]) != 0;
+    };
+    constexpr std::size_t PRUNE_STEP = 8;  // harmonics between the tests
     for (std::size_t v = 0; v < VOICING_CANDIDATES; ++v) {
+        const double voicing_cost = VOICING_MISMATCH * voicing[v].mismatch;
+        if (!(voicing_cost < best_cost)) continue;
         for (std::size_t i = 0; i < l; ++i) error[i] = base[i] + voicing[v].offset[i] - target[i];
         for (std::size_t a = 0; a < gain.count; ++a) {
-            for (std::size_t p = 0; p < candidates[1].count; ++p) {
-                Quad total = Quad{} + VOICING_MISMATCH * voicing[v].mismatch;
-                for (std::size_t i = 0; i < l; ++i) {
-                    const double partial = error[i] + gain.delta[a][i] + candidates[1].delta[p][i];
-                    const Quad e = Quad{partial, partial, partial, partial} + prba58_delta[i];
-                    total += Quad{weight[i], weight[i], weight[i], weight[i]} * e * e;
+            std::array<Quad, PRBA_CANDIDATES> total;
+            total.fill(Quad{} + VOICING_MISMATCH * voicing[v].mismatch);
+            bool open = true;
+            for (std::size_t start = 0; start < l && open; start += PRUNE_STEP) {
+                const std::size_t stop = std::min<std::size_t>(l, start + PRUNE_STEP);
+                for (std::size_t i = start; i < stop; ++i) {
+                    const double with_gain = error[i] + gain.delta[a][i];
+                    const Quad partial = Quad{with_gain, with_gain, with_gain, with_gain} + prba24_delta[i];
+                    const Quad w = {weight[i], weight[i], weight[i], weight[i]};
+                    for (std::size_t q = 0; q < PRBA_CANDIDATES; ++q) {
+                        const Quad e = partial + prba58[q][i];
+                        total[q] += w * e * e;
+                    }
                 }
+                open = any_below(total, best_cost);
+            }
+            if (!open) continue;
+            for (std::size_t p = 0; p < candidates[1].count; ++p) {
                 for (std::size_t q = 0; q < candidates[2].count; ++q) {
-                    if (total[q] < best_cost) {
-                        best_cost = total[q];
+                    if (total[q][p] < best_cost) {
+                        best_cost = total[q][p];
                         best = {v, a, p, q};
                     }
                 }
@@ -237,7 +378,7 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     // Closed loop: the state moves only through what a decoder of the sent vectors does.  Should a
     // decoder refuse the searched frame, the plain one goes out instead.
     const InfoVectors u = priority::prioritize(b);
-    if (dequantize(u, state)) return u;
+    if (dequantize_values(b, state, basis)) return u;
     (void)dequantize(*plain, state);
     return plain;
 }

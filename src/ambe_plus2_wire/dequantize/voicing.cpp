@@ -27,6 +27,14 @@ std::array<std::uint8_t, tables::VUV_CODEBOOK.size()> build_vuv_masks() {
     return masks;
 }
 
+// Set bits of every byte: std::popcount is a library call where the baseline instruction set
+// has no population count instruction.
+constexpr auto BYTE_POPCOUNT = [] {
+    std::array<std::uint8_t, 256> out{};
+    for (unsigned v = 0; v < out.size(); ++v) out[v] = static_cast<std::uint8_t>(std::popcount(v));
+    return out;
+}();
+
 }  // namespace
 
 std::uint16_t encode_vuv(std::span<const bool> voiced, double omega0) {
@@ -46,7 +54,7 @@ std::uint16_t encode_vuv(std::span<const bool> voiced, double omega0) {
     std::size_t best = 0;
     int best_errors = -1;
     for (std::size_t entry = 0; entry < masks.size(); ++entry) {
-        const int errors = std::popcount((masks[entry] ^ decided) & used);
+        const int errors = BYTE_POPCOUNT[(masks[entry] ^ decided) & used & 0xFFu];
         if (best_errors < 0 || errors < best_errors) {
             best = entry;
             best_errors = errors;

@@ -8,17 +8,6 @@
 #include "common/check.h"
 
 namespace ostrel_mbe::imbe_wire::dequantize {
-namespace {
-
-// The previous frame's log2 amplitudes resampled at x_l = L(-1) l / L: the pair of
-// neighbours (lo_l, hi_l), the fraction delta_l, and the weight sum S.
-struct Resampled {
-    HarmonicVector lo{};
-    HarmonicVector hi{};
-    HarmonicVector delta{};
-    float sum = 0.0f;
-};
-
 Resampled resample_previous(std::uint8_t l, const DecoderState& state) {
     OSTREL_CHECK(l >= L_MIN && l <= L_HAT_MAX, "log prediction runs for L = 9..56");
     const std::size_t previous_l = state.previous_l;
@@ -43,8 +32,6 @@ Resampled resample_previous(std::uint8_t l, const DecoderState& state) {
     return r;
 }
 
-}  // namespace
-
 float prediction_weight(std::uint8_t l) {
     if (l < 16) return 0.4f;
     if (l <= 24) return 0.03f * static_cast<float>(l) - 0.05f;
@@ -52,7 +39,10 @@ float prediction_weight(std::uint8_t l) {
 }
 
 HarmonicVector apply_log_prediction(const HarmonicVector& residuals, std::uint8_t l, const DecoderState& state) {
-    const Resampled r = resample_previous(l, state);
+    return apply_log_prediction(residuals, l, resample_previous(l, state));
+}
+
+HarmonicVector apply_log_prediction(const HarmonicVector& residuals, std::uint8_t l, const Resampled& r) {
     const float rho = prediction_weight(l);
     const float mean_term = rho * r.sum / static_cast<float>(l);
     HarmonicVector out{};
@@ -64,7 +54,10 @@ HarmonicVector apply_log_prediction(const HarmonicVector& residuals, std::uint8_
 
 HarmonicVector forward_log_prediction(const HarmonicVector& log2_amplitudes, std::uint8_t l,
                                       const DecoderState& state) {
-    const Resampled r = resample_previous(l, state);
+    return forward_log_prediction(log2_amplitudes, l, resample_previous(l, state));
+}
+
+HarmonicVector forward_log_prediction(const HarmonicVector& log2_amplitudes, std::uint8_t l, const Resampled& r) {
     const float rho = prediction_weight(l);
     const float mean_term = rho * r.sum / static_cast<float>(l);
     HarmonicVector out{};

@@ -66,6 +66,7 @@ TEST(AmbePlus2Frame, RoundTripsRandomVectorsWithZeroCounts) {
         const Symbols symbols = encode_frame(noisy);
         ASSERT_EQ(symbols, encode_frame(u));
         ASSERT_EQ(decode_frame(symbols), (DecodedFrame{u, NO_ERRORS}));
+        ASSERT_EQ(encode_frame_bytes(u), wire_common::symbols_to_bytes(symbols));  // the symbols packed
         const DecodedFrame from_bytes = decode_frame_bytes(encode_frame_bytes(u));
         ASSERT_EQ(from_bytes, (DecodedFrame{u, NO_ERRORS}));
         // The 9-byte form carries the same vectors as the 7-byte no-FEC form.

@@ -59,6 +59,7 @@ TEST(ImbeFrame, RoundTripsRandomVectorsWithZeroCounts) {
         ASSERT_EQ(symbols, encode_frame(u));
         for (auto s : symbols) ASSERT_LE(s, 3);
         ASSERT_EQ(decode_frame(symbols), (DecodedFrame{u, NO_ERRORS}));
+        ASSERT_EQ(encode_frame_bytes(u), wire_common::symbols_to_bytes(symbols));  // the symbols packed
         // The 18-byte form carries the same vectors as the 11-byte no-FEC form.
         const DecodedFrame from_bytes = decode_frame_bytes(encode_frame_bytes(u));
         ASSERT_EQ(from_bytes, (DecodedFrame{u, NO_ERRORS}));

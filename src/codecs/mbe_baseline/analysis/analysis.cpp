@@ -18,20 +18,21 @@ std::uint8_t saturating_increment(std::uint8_t count) {
 // single quiet frames inside speech, or single loud ones inside silence, do not toggle it.
 double condition_frame(std::span<const std::int16_t> samples, AnalysisState& state,
                        std::array<double, FRAME_SAMPLES>& conditioned) {
+    // The filter's recursion and the energy's sum are two chains of dependent operations: in one
+    // loop they run side by side (each in its own order).
     double x_prev = state.dc_input_memory;
     double y_prev = state.dc_output_memory;
+    double e = 0.0;
     for (std::size_t n = 0; n < FRAME_SAMPLES; ++n) {
         const double x = static_cast<double>(samples[n]);
         const double y = 0.99 * y_prev + x - x_prev;
         conditioned[n] = y;
+        e += y * y;
         x_prev = x;
         y_prev = y;
     }
     state.dc_input_memory = x_prev;
     state.dc_output_memory = y_prev;
-
-    double e = 0.0;
-    for (double y : conditioned) e += y * y;
 
     double& f = state.noise_floor;
     f = e < f ? 0.95 * f + 0.05 * e : 0.99 * f + 0.01 * e;
@@ -64,9 +65,10 @@ void estimate_pitch(AnalysisState& state, const FrontEndOptions& options, Analys
     const bool use_pyin = state.settings.pyin_pitch;
     if (!use_pyin || options.pitch_tracking_with_pyin) {
         const auto lpf = pitch::compute_s_lpf_shared(state.history);
-        const pitch::PitchSearch next = pitch::PitchSearch::for_frame(lpf, 1);
-        const pitch::PitchSearch after_next = pitch::PitchSearch::for_frame(lpf, 2);
-        const pitch::PitchSearch current = pitch::PitchSearch::for_frame(lpf, 0);
+        const std::array<pitch::PitchSearch, 3> frames = pitch::PitchSearch::for_frames(lpf);
+        const pitch::PitchSearch& current = frames[0];
+        const pitch::PitchSearch& next = frames[1];
+        const pitch::PitchSearch& after_next = frames[2];
 
         const pitch::PeriodError back =
             pitch::look_back(current, state.previous_period, state.previous_error, state.previous_error_2);
@@ -144,7 +146,7 @@ std::expected<std::optional<FrontEndResult>, AnalysisError> analyse_front_end(st
     r.tracker_error = neutral ? 1.0 : pitch_error;
 
     const auto& table = basis::window_transform();
-    const basis::Spectrum spectrum = basis::windowed_spectrum(state.history);
+    basis::Spectrum spectrum = basis::windowed_spectrum(state.history);
     state.noise_spectrum.update(spectrum, state.silent, e, state.noise_floor);
 
     r.pitch = refine::refine_pitch(spectrum, table, period);
@@ -159,9 +161,9 @@ std::expected<std::optional<FrontEndResult>, AnalysisError> analyse_front_end(st
     }
     r.trace.vuv = vuv::determine_vuv(spectrum, table, r.pitch, state.voicing, pitch_error);
 
-    basis::Spectrum cleaned = spectrum;
-    if (state.settings.spectral_subtraction) denoise::subtract_noise(cleaned, state.noise_spectrum);
-    r.amplitudes = amplitude::estimate_spectral_amplitudes(cleaned, table, r.pitch, r.trace.vuv);
+    // The amplitudes alone read the spectrum after the noise is taken off it: in place.
+    if (state.settings.spectral_subtraction) denoise::subtract_noise(spectrum, state.noise_spectrum);
+    r.amplitudes = amplitude::estimate_spectral_amplitudes(spectrum, table, r.pitch, r.trace.vuv);
     apply_amp_ema(state, r.amplitudes, r.pitch.harmonic_count, r.trace.vuv, r.pitch.omega0);
     return result;
 }

@@ -76,12 +76,11 @@ OSTREL_AVX2_CLONES
 Spectrum windowed_spectrum(History history) {
     const auto& w = spectral_window();
     common::fft::RealBuffer<SPECTRUM_BINS> buffer{};
-    for (int n = -110; n <= 110; ++n) {
-        const int position = 80 + n;
-        const double x = position >= 0 ? history[static_cast<std::size_t>(position)] : 0.0;
-        const std::size_t index = static_cast<std::size_t>(n >= 0 ? n : 256 + n);
-        buffer[index] = w[static_cast<std::size_t>(n + 110)] * x;
-    }
+    // n = 0..110 at the start of the buffer, n = -110..-1 at its end; the history starts at
+    // n = -80, before which the samples read as 0 (each product as the window value times 0).
+    for (std::size_t n = 0; n <= 110; ++n) buffer[n] = w[n + 110] * history[80 + n];
+    for (std::size_t m = 0; m < 80; ++m) buffer[176 + m] = w[30 + m] * history[m];  // n = m - 80
+    for (std::size_t m = 0; m < 30; ++m) buffer[146 + m] = w[m] * 0.0;             // n = m - 110
     // A real frame: bins 129..255 are the conjugates of bins 127..1.
     common::fft::HalfSpectrum<SPECTRUM_BINS> half;
     common::fft::forward_real_256(buffer, half);

@@ -158,13 +158,21 @@ std::array<double, LPF_LENGTH> compute_s_lpf_shared(std::span<const double, 480>
     constexpr int LEFT = 80;
     constexpr std::size_t BLOCK = 16;
     constexpr std::size_t BLOCKED_LENGTH = (LPF_LENGTH + BLOCK - 1) / BLOCK * BLOCK;  // 624
+    // Output j reads history[j - 80 .. j - 60].  A block whose every tap reads the zeros around
+    // the history sums +-0 products into +0: the blocks before the one holding output 60 (the
+    // first to read history[0]) and those from output 560 on (past history[479]) are left at +0
+    // without the sums.
+    constexpr std::size_t FIRST_LIVE = 60 / BLOCK * BLOCK;                 // 48
+    constexpr std::size_t END_LIVE = (80 + 480 + BLOCK - 1) / BLOCK * BLOCK;  // 560
+    static_assert(FIRST_LIVE - 1 < 60 && END_LIVE - 80 >= 480 && END_LIVE <= LPF_LENGTH);
     alignas(64) std::array<double, BLOCKED_LENGTH + 20> padded{};
     std::copy(history.begin(), history.end(), padded.begin() + LEFT);
     std::array<double, LPF_LENGTH> y;
-    alignas(64) std::array<double, BLOCK> last_block;
+    std::fill(y.begin(), y.begin() + FIRST_LIVE, 0.0);
+    std::fill(y.begin() + END_LIVE, y.end(), 0.0);
     using common::simd::Quad;
     using common::simd::quad_at;
-    for (std::size_t j = 0; j < BLOCKED_LENGTH; j += BLOCK) {
+    for (std::size_t j = FIRST_LIVE; j < END_LIVE; j += BLOCK) {
         Quad y0{}, y1{}, y2{}, y3{};
 #pragma GCC unroll 21
         for (int n = -10; n <= 10; ++n) {
@@ -176,15 +184,36 @@ std::array<double, LPF_LENGTH> compute_s_lpf_shared(std::span<const double, 480>
             y2 += t * Quad(quad_at(x + 8));
             y3 += t * Quad(quad_at(x + 12));
         }
-        double* out = j + BLOCK <= LPF_LENGTH ? y.data() + j : last_block.data();
+        double* out = y.data() + j;
         quad_at(out) = y0;
         quad_at(out + 4) = y1;
         quad_at(out + 8) = y2;
         quad_at(out + 12) = y3;
     }
-    std::copy(last_block.begin(), last_block.begin() + (LPF_LENGTH % BLOCK), y.end() - (LPF_LENGTH % BLOCK));
     return y;
 }
+
+namespace {
+
+// The rest of from_lpf once the windowed samples are in buffer and the energy is known.
+OSTREL_AVX2_CLONES
+void finish_search(PitchSearch& search, double energy, common::fft::RealBuffer<512>& buffer) {
+    std::fill(buffer.begin() + WINDOW_LENGTH, buffer.end(), 0.0);
+    search.energy = energy;
+    search.window_power = pitch_tables().window_power;
+
+    // r(t) = sum_n x(n) x(n + t) through the power spectrum; 512 points leave no wrap-around
+    // for lags up to 150 of a 301-point sequence.
+    common::fft::HalfSpectrum<512> spectrum;
+    common::fft::forward_real_512(buffer, spectrum);
+    for (auto& bin : spectrum) bin = {std::norm(bin), 0.0};
+    common::fft::inverse_real_512(spectrum, buffer);
+    for (std::size_t lag = 0; lag < LAG_COUNT; ++lag) search.autocorrelation[lag] = buffer[lag] * (1.0 / 512.0);
+
+    fill_grid_errors(search);
+}
+
+}  // namespace
 
 OSTREL_AVX2_CLONES
 PitchSearch PitchSearch::from_lpf(std::span<const double, WINDOW_LENGTH> s) {
@@ -197,20 +226,28 @@ PitchSearch PitchSearch::from_lpf(std::span<const double, WINDOW_LENGTH> s) {
         buffer[i] = s[i] * w2;
         energy += s[i] * s[i] * w2;
     }
-    std::fill(buffer.begin() + WINDOW_LENGTH, buffer.end(), 0.0);
-    search.energy = energy;
-    search.window_power = t.window_power;
-
-    // r(t) = sum_n x(n) x(n + t) through the power spectrum; 512 points leave no wrap-around
-    // for lags up to 150 of a 301-point sequence.
-    common::fft::HalfSpectrum<512> spectrum;
-    common::fft::forward_real_512(buffer, spectrum);
-    for (auto& bin : spectrum) bin = {std::norm(bin), 0.0};
-    common::fft::inverse_real_512(spectrum, buffer);
-    for (std::size_t lag = 0; lag < LAG_COUNT; ++lag) search.autocorrelation[lag] = buffer[lag] * (1.0 / 512.0);
-
-    fill_grid_errors(search);
+    finish_search(search, energy, buffer);
     return search;
+}
+
+// The energy is a chain of 301 dependent additions: the three frames' chains run side by side,
+// one vector lane each, every lane adding its frame's terms in from_lpf's order.
+OSTREL_AVX2_CLONES
+std::array<PitchSearch, 3> PitchSearch::for_frames(const std::array<double, LPF_LENGTH>& lpf) {
+    const PitchTables& t = pitch_tables();
+    std::array<PitchSearch, 3> out;
+    std::array<common::fft::RealBuffer<512>, 3> buffers;
+    using common::simd::Quad;
+    Quad energy{};
+    for (std::size_t i = 0; i < WINDOW_LENGTH; ++i) {
+        const double w2 = t.window_squared[i];
+        const Quad s = {lpf[i], lpf[160 + i], lpf[320 + i], 0.0};
+        const Quad windowed = s * w2;
+        for (std::size_t f = 0; f < 3; ++f) buffers[f][i] = windowed[f];
+        energy += s * s * w2;
+    }
+    for (std::size_t f = 0; f < 3; ++f) finish_search(out[f], energy[f], buffers[f]);
+    return out;
 }
 
 PitchSearch PitchSearch::for_frame(const std::array<double, LPF_LENGTH>& lpf, std::size_t frame) {
@@ -294,10 +331,17 @@ std::size_t grid_index(double period) { return static_cast<std::size_t>((period 
 
 // The grid range [0.8 P_k, 1.2 P_k] of every grid period P_k, its ends exactly as
 // argmin_in_range computes them (never empty).  Both ends grow with k.
+// With the places in window_minima's table of the two runs of 2^level grid points (the largest
+// that fits) that cover the range: level * GRID_SIZE plus the runs' first points.
 struct GridRange {
     std::uint16_t first;
     std::uint16_t last;
+    std::uint16_t left_run;
+    std::uint16_t right_run;
 };
+
+// 2^6 = 64 grid points reach past half of the widest range (81 points, at P = 100).
+constexpr std::size_t WINDOW_LEVELS = 7;
 
 std::array<GridRange, GRID_SIZE> build_grid_ranges() {
     std::array<GridRange, GRID_SIZE> r{};
@@ -306,7 +350,13 @@ std::array<GridRange, GRID_SIZE> build_grid_ranges() {
         const double c = std::ceil(2.0 * (std::max(0.8 * p, 21.0) - 21.0));
         const double e_bound = std::floor(2.0 * (std::min(1.2 * p, 122.0) - 21.0));
         OSTREL_CHECK(e_bound >= c && c >= 0.0, "every grid period's range holds grid points");
-        r[k] = {static_cast<std::uint16_t>(c), static_cast<std::uint16_t>(std::min(e_bound, 202.0))};
+        const auto first = static_cast<std::uint16_t>(c);
+        const auto last = static_cast<std::uint16_t>(std::min(e_bound, 202.0));
+        const auto level = static_cast<std::size_t>(std::bit_width(static_cast<unsigned>(last - first + 1)) - 1);
+        OSTREL_CHECK(level < WINDOW_LEVELS, "every grid range fits the window levels");
+        const std::size_t row = level * GRID_SIZE;
+        r[k] = {first, last, static_cast<std::uint16_t>(row + first),
+                static_cast<std::uint16_t>(row + last + 1 - (std::size_t{1} << level))};
         OSTREL_CHECK(k == 0 || (r[k].first >= r[k - 1].first && r[k].last >= r[k - 1].last),
                      "the grid ranges slide upwards");
     }
@@ -321,38 +371,56 @@ struct GridMinimum {
     double error;
 };
 
-// search.argmin_in_range(0.8 P_k, 1.2 P_k) for every grid period P_k.  The ranges slide
-// upwards, so one pass with a queue of candidates finds every minimum: the queue holds the grid
-// points of the range that no later point undercuts, errors rising from front to back, and the
-// front is the range's minimum.  A point only undercuts strictly smaller errors away, so of equal
-// errors the smaller index stays in front, as in argmin_in_range.  The slot before the front
-// holds minus infinity, which no error undercuts, so the back needs no test against the front.
+// search.argmin_in_range(0.8 P_k, 1.2 P_k) for every grid period P_k, from a table of the
+// minima of every run of 2^j grid points (as enable_argmin_fast builds, with the errors and
+// their indices in two arrays so that a level is built four points at a time, and with only the
+// levels the ranges need): a range is covered by two runs of its level, and the right run's
+// minimum wins only when strictly smaller, so of equal errors the smaller index stays, as in
+// argmin_in_range.  No branch depends on the errors, which a queue of candidates could not avoid.
+// Built for AVX2 and for the baseline instruction set (the same operations in the same order).
+OSTREL_AVX2_CLONES
 std::array<GridMinimum, GRID_SIZE> window_minima(const PitchSearch& search) {
-    const auto& error = search.error;
     const auto& ranges = grid_ranges();
-    std::array<double, GRID_SIZE + 1> queued_error;
-    std::array<std::uint16_t, GRID_SIZE + 1> queued_index;
-    constexpr double floor_mark = -std::numeric_limits<double>::infinity();
-    queued_error[0] = floor_mark;
-    std::size_t head = 1;
-    std::size_t tail = 1;
-    std::size_t next = 0;
+    // Level j at [j * GRID_SIZE ..]: entry i the minimum of the run of 2^j points from i and its
+    // index (small integers, held as doubles to move with the errors).
+    using common::simd::Quad;
+    using common::simd::quad_at;
+    alignas(32) std::array<double, WINDOW_LEVELS * GRID_SIZE> error;
+    alignas(32) std::array<double, WINDOW_LEVELS * GRID_SIZE> index;
+    static constexpr auto GRID_INDICES = [] {
+        std::array<double, GRID_SIZE> out{};
+        for (std::size_t i = 0; i < GRID_SIZE; ++i) out[i] = static_cast<double>(i);
+        return out;
+    }();
+    std::copy(search.error.begin(), search.error.end(), error.begin());
+    std::copy(GRID_INDICES.begin(), GRID_INDICES.end(), index.begin());
+    for (std::size_t level = 1; level < WINDOW_LEVELS; ++level) {
+        const std::size_t half = std::size_t{1} << (level - 1);
+        const std::size_t below = (level - 1) * GRID_SIZE;
+        const std::size_t row = level * GRID_SIZE;
+        // Only runs inside the grid: those past its end are never read.  Four at a time, one
+        // lane each, the rest one by one.
+        const std::size_t count = GRID_SIZE + 1 - 2 * half;
+        std::size_t i = 0;
+        for (; i + 4 <= count; i += 4) {
+            const Quad left = quad_at(error.data() + below + i);
+            const Quad right = quad_at(error.data() + below + i + half);
+            const auto take_right = right < left;
+            quad_at(error.data() + row + i) = take_right ? right : left;
+            quad_at(index.data() + row + i) =
+                take_right ? Quad(quad_at(index.data() + below + i + half)) : Quad(quad_at(index.data() + below + i));
+        }
+        for (; i < count; ++i) {
+            const bool take_right = error[below + i + half] < error[below + i];
+            error[row + i] = take_right ? error[below + i + half] : error[below + i];
+            index[row + i] = take_right ? index[below + i + half] : index[below + i];
+        }
+    }
     std::array<GridMinimum, GRID_SIZE> out;
     for (std::size_t k = 0; k < GRID_SIZE; ++k) {
         const GridRange& r = ranges[k];
-        for (; next <= r.last; ++next) {
-            const double e = error[next];
-            while (e < queued_error[tail - 1]) --tail;
-            queued_error[tail] = e;
-            queued_index[tail] = static_cast<std::uint16_t>(next);
-            ++tail;
-        }
-        if (queued_index[head] < r.first) {
-            do ++head;
-            while (queued_index[head] < r.first);
-            queued_error[head - 1] = floor_mark;
-        }
-        out[k] = {queued_index[head], queued_error[head]};
+        const std::size_t pick = error[r.right_run] < error[r.left_run] ? r.right_run : r.left_run;
+        out[k] = {static_cast<std::uint16_t>(index[pick]), error[pick]};
     }
     return out;
 }

@@ -57,6 +57,8 @@ struct PitchSearch {
     static PitchSearch from_lpf(std::span<const double, WINDOW_LENGTH> s);
     // The filtered samples of history frame i (0 = current, 1, 2 = newest).
     static PitchSearch for_frame(const std::array<double, LPF_LENGTH>& lpf, std::size_t frame);
+    // for_frame of the three history frames (0 = current), the same values.
+    static std::array<PitchSearch, 3> for_frames(const std::array<double, LPF_LENGTH>& lpf);
 
     void enable_argmin_fast();
     // E(P) at any period P (not only grid points).

@@ -20,10 +20,15 @@ VuvDecision determine_vuv(const basis::Spectrum& spectrum, std::span<const doubl
     const basis::BasisRows rows(table);
     const double w0 = table[0];
     const double g = w0 * w0 > 0.0 ? 1.0 / (w0 * w0) : 0.0;
+    // Bins 0..63 and 64..128, each sum in bin order, side by side (two chains of dependent
+    // additions that would otherwise run one after the other).
     double low = 0.0;
-    for (std::size_t k = 0; k <= 63; ++k) low += std::norm(spectrum[k]);
     double high = 0.0;
-    for (std::size_t k = 64; k <= 128; ++k) high += std::norm(spectrum[k]);
+    for (std::size_t k = 0; k <= 63; ++k) {
+        low += std::norm(spectrum[k]);
+        high += std::norm(spectrum[64 + k]);
+    }
+    high += std::norm(spectrum[128]);
     const double xi_lf = g * low;
     const double xi_hf = g * high;
     const double xi0 = xi_lf + xi_hf;

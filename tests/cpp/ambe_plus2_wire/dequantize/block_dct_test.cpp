@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <numeric>
@@ -55,6 +56,10 @@ TEST_P(AmbePlus2BlockDctPerL, ForwardThenInverseRestoresResiduals) {
         Residuals pieced{};
         for (std::size_t i = 0; i < BLOCK_COUNT; ++i) inverse_one_block(c, j, i, pieced);
         EXPECT_EQ(pieced, back);
+        // The coded coefficients alone: the same values, the rest 0.
+        CoefficientMatrix coded = c;
+        for (auto& row : coded) std::fill(row.begin() + 6, row.end(), 0.0);
+        EXPECT_EQ(forward_coded_block_dct(t, j), coded);
     }
 }
 

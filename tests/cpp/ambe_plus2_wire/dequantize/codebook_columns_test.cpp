@@ -41,6 +41,8 @@ TEST(AmbePlus2CodebookColumns, HigherOrderBooksMatchThePlainSearch) {
         EXPECT_EQ(nearest_entry(hoc_b6_columns(), t), nearest_entry<4>(tables::HOC_B6, t));
         EXPECT_EQ(nearest_entry(hoc_b7_columns(), t), nearest_entry<4>(tables::HOC_B7, t));
         EXPECT_EQ(nearest_entry(hoc_b8_columns(), t), nearest_entry<4>(tables::HOC_B8, t));
+        EXPECT_EQ((nearest_entries<3>(hoc_b5_columns(), t)), (nearest_entries<3, 4>(tables::HOC_B5, t)));
+        EXPECT_EQ((nearest_entries<3>(hoc_b8_columns(), t)), (nearest_entries<3, 4>(tables::HOC_B8, t)));
     }
 }
 

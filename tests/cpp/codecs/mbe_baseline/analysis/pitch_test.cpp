@@ -67,6 +67,48 @@ TEST(PitchSearch, RangeMinimumTableAgreesWithScanOnEveryRange) {
     }
 }
 
+TEST(PitchSearch, ThreeFramesTogetherEqualOneByOne) {
+    std::mt19937 rng(3);
+    std::normal_distribution<double> x(0.0, 1000.0);
+    std::array<double, 480> history{};
+    for (double& v : history) v = x(rng);
+    const auto lpf = compute_s_lpf_shared(history);
+    const auto together = PitchSearch::for_frames(lpf);
+    for (std::size_t f = 0; f < 3; ++f) {
+        const PitchSearch alone = PitchSearch::for_frame(lpf, f);
+        EXPECT_EQ(together[f].energy, alone.energy);
+        EXPECT_EQ(together[f].autocorrelation, alone.autocorrelation);
+        EXPECT_EQ(together[f].error, alone.error);
+    }
+}
+
+// The look-ahead's minima over the next frame's ranges keep the shorter of equally good periods,
+// as a scan does: there errors of few distinct values (many ties), whose chosen period then
+// decides the frame after's range; all high enough that no sub-multiple is taken.
+TEST(PitchSearch, LookAheadAgreesWithScanOnTiedErrors) {
+    std::mt19937 rng(11);
+    std::uniform_int_distribution<int> level(0, 3);
+    std::uniform_real_distribution<double> spread(0.3, 0.8);
+    for (int n = 0; n < 40; ++n) {
+        PitchSearch current, next, after_next;
+        for (double& e : current.error) e = 0.9 + 0.1 * level(rng);
+        for (double& e : next.error) e = 0.3 + 0.1 * level(rng);
+        for (double& e : after_next.error) e = spread(rng);
+        std::size_t best = 0;
+        double best_error = 1e300;
+        for (std::size_t k = 0; k < GRID_SIZE; ++k) {
+            const double p = grid_period(k);
+            const PeriodError e1 = next.argmin_in_range(0.8 * p, 1.2 * p);
+            const PeriodError e2 = after_next.argmin_in_range(0.8 * e1.period, 1.2 * e1.period);
+            const double ce = current.error[k] + e1.error + e2.error;
+            if (ce < best_error) best = k, best_error = ce;
+        }
+        const PeriodError ahead = look_ahead(current, next, after_next);
+        ASSERT_EQ(ahead.period, grid_period(best)) << n;
+        ASSERT_EQ(ahead.error, best_error);
+    }
+}
+
 TEST(PitchSearch, AutocorrelationAndEnergyEqualDirectSums) {
     const std::uint32_t seed = 99;
     SCOPED_TRACE("seed " + std::to_string(seed));
