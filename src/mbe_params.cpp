@@ -28,12 +28,12 @@ std::expected<void, MbeParamsError> validate(float omega0, std::size_t harmonic_
     }
     // Finite and not negative (-0 included), NaN failing both comparisons; one branch-free pass
     // the compiler vectorises, since every parameter set built passes through here.
-    bool valid = true;
+    unsigned invalid = 0;
     for (std::size_t l = 0; l < harmonic_count; ++l) {
         const float a = amplitudes[l];
-        valid &= a >= 0.0f && a <= std::numeric_limits<float>::max();
+        invalid |= static_cast<unsigned>(!(a >= 0.0f) | !(a <= std::numeric_limits<float>::max()));
     }
-    if (!valid) return std::unexpected(MbeParamsError::InvalidAmplitude);
+    if (invalid != 0) return std::unexpected(MbeParamsError::InvalidAmplitude);
     return {};
 }
 
