@@ -14,3 +14,4 @@ cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DOSTREL_BUILD_BEN
 cmake --build build/bench -j 2
 ./build/bench/encode_bench "$@"
 ./build/bench/decode_bench "$@"
+./build/bench/ratio_bench   # the same comparison, interleaved: the ratios to quote

@@ -6,7 +6,7 @@
 // direction, rate and settings: encode with the library's defaults and with the command line's
 // (the half rates' quantizer search), decode with the library's defaults, the command line's
 // (standard formant weighting) and from soft values.  Needs Debian's libcodec2-dev.
-//     ratio_bench [rounds]        (default 300)
+//     ratio_bench [rounds]        (default 600)
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -62,7 +62,7 @@ void compare(const std::string& label, std::size_t rounds, const std::function<v
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::size_t rounds = argc > 1 ? std::stoul(argv[1]) : 300;
+    const std::size_t rounds = argc > 1 ? std::stoul(argv[1]) : 600;
     const auto pcm = ostrel_mbe::bench::speech_like(FRAMES * FRAME_SAMPLES);
     const auto frame_of = [&](std::size_t i) {
         return std::span<const std::int16_t>(pcm).subspan((i % FRAMES) * FRAME_SAMPLES, FRAME_SAMPLES);
