@@ -9,13 +9,10 @@
 #include <random>
 #include <vector>
 
+#include "common/ulps.h"
+
 namespace ostrel_mbe::common {
 namespace {
-
-double ulps(double got, double want) {
-    const double size = std::abs(want);
-    return std::abs(got - want) / (std::nextafter(size, 2.0 * size + 1.0) - size);
-}
 
 TEST(Exp2Lanes, WithinAnUlpOfTheCLibraryAndItBeyondTheRange) {
     std::vector<double> x = {0.0, -0.0, 0.5, -0.5, 1.0, -1022.0, 1000.0, -1000.0, 1023.5, -1100.0, 2000.0,

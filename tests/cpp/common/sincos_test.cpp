@@ -7,14 +7,10 @@
 #include <numbers>
 #include <random>
 
+#include "common/ulps.h"
+
 namespace ostrel_mbe::common {
 namespace {
-
-// Distance in units in the last place of the C library's value.
-double ulps(double got, double want) {
-    const double size = std::abs(want);
-    return std::abs(got - want) / (std::nextafter(size, 2.0 * size + 1.0) - size);
-}
 
 TEST(Sincos4, WithinAnUlpOfTheCLibraryOverTheSynthesisRange) {
     // Quadrant edges and their neighbours, then random angles of every size the synthesis meets
