@@ -120,8 +120,17 @@ std::expected<InfoVectors, DecodeError> quantize(const MbeParams& params, Decode
 
 std::expected<InfoVectors, DecodeError> quantize_closed_loop(const MbeParams& params, DecoderState& state) {
     DecoderState scratch = state;
-    auto u = quantize(params, scratch);
-    if (u) (void)dequantize(*u, state);
+    QuantizerTargets targets;
+    auto u = quantize(params, scratch, targets);
+    if (!u) return u;
+    // The decoder's prediction basis is the quantizer's when the pitch entry has the record's
+    // harmonic count (always, for the encoder's own analysis): the same state, the same l.
+    const BValues b = priority::deprioritize(*u);
+    if (b[0] < FIRST_RESERVED_PITCH && tables::PITCH[b[0]].harmonics == targets.basis.l) {
+        (void)dequantize_values(b, state, targets.basis);
+    } else {
+        (void)dequantize(*u, state);
+    }
     return u;
 }
 
