@@ -127,7 +127,7 @@ std::expected<InfoVectors, DecodeError> quantize_closed_loop(const MbeParams& pa
     // harmonic count (always, for the encoder's own analysis): the same state, the same l.
     const BValues b = priority::deprioritize(*u);
     if (b[0] < FIRST_RESERVED_PITCH && tables::PITCH[b[0]].harmonics == targets.basis.l) {
-        (void)dequantize_values(b, state, targets.basis);
+        (void)dequantize_state(b, state, targets.basis);
     } else {
         (void)dequantize(*u, state);
     }
@@ -212,6 +212,22 @@ std::expected<MbeParams, DecodeError> dequantize_values(const BValues& b, Decode
 
 std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderState& state) {
     return dequantize_values(priority::deprioritize(u), state);
+}
+
+bool dequantize_state(const BValues& b, DecoderState& state, const PredictionBasis& basis) {
+    if (b[0] >= FIRST_RESERVED_PITCH) return false;
+    const LogAmplitudes rebuilt = reconstruct_log_amplitudes(b, state, basis);
+    // The rebuild refuses a frame only when an amplitude, 2^lambda or the unvoiced level times
+    // it, is not a finite 32-bit value.  Below 2^120 (with a level under 64) none can round to
+    // infinity: then the state moves without the amplitudes; otherwise, and for a NaN, they are
+    // worked out and checked.
+    const double unvoiced_scale = UNVOICED_SCALE / std::sqrt(static_cast<double>(tables::PITCH[b[0]].omega0));
+    bool small = unvoiced_scale < 64.0;
+    for (std::size_t i = 0; i < rebuilt.l; ++i) small &= rebuilt.lambda[i] < 120.0;
+    if (!small) return dequantize_rebuilt(b, rebuilt, state).has_value();
+    store_lambda(state, rebuilt.lambda, rebuilt.l);
+    state.previous_gamma = rebuilt.gamma;
+    return true;
 }
 
 DecodedFrame decode_to_params(const InfoVectors& u, DecoderState& state) {

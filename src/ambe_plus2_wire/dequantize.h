@@ -133,6 +133,10 @@ std::expected<MbeParams, DecodeError> dequantize(const InfoVectors& u, DecoderSt
 // count already worked out (an encoder that rebuilt the frame under candidate indices holds it).
 std::expected<MbeParams, DecodeError> dequantize_values(const BValues& b, DecoderState& state,
                                                         const PredictionBasis& basis);
+// dequantize_values for an encoder's closed loop, which keeps only the state: it moves exactly
+// as that call would move it (and not when that call would refuse the frame, which it reports
+// as false), without building the parameters when no amplitude can be out of range.
+bool dequantize_state(const BValues& b, DecoderState& state, const PredictionBasis& basis);
 
 // The decoder's entry point: tone frames and erasures (b0 >= 120) leave the state alone,
 // everything else goes through dequantize.

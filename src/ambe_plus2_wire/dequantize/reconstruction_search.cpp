@@ -378,7 +378,7 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
     // Closed loop: the state moves only through what a decoder of the sent vectors does.  Should a
     // decoder refuse the searched frame, the plain one goes out instead.
     const InfoVectors u = priority::prioritize(b);
-    if (dequantize_values(b, state, basis)) return u;
+    if (dequantize_state(b, state, basis)) return u;
     (void)dequantize(*plain, state);
     return plain;
 }

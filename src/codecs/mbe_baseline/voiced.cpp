@@ -55,8 +55,8 @@ using common::simd::quad_at;
 // e^{i angle} of angles[0..count), four at a time into re and im (each with room for the last
 // four).  Within an ulp of the C library's sin and cos, and the same on every target.
 template <std::size_t N>
-[[gnu::always_inline]] inline void polar_all(const std::array<double, N>& angles, std::size_t count, std::array<double, N>& re,
-                                      std::array<double, N>& im) {
+[[gnu::always_inline]] inline void polar_all(const std::array<double, N>& angles, std::size_t count,
+                                             std::array<double, N>& re, std::array<double, N>& im) {
     for (std::size_t i = 0; i + 4 <= N && i < count; i += 4) {
         const Quad x = quad_at(angles.data() + i);
         Quad s, c;
@@ -316,7 +316,9 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
         interpolation_angle[l - 1] = w0_prev * h + dw;
         interpolation_angle[INTERPOLATED_MAX + l] = (w0 - w0_prev) * h / 320.0;
     }
-    if (interpolated_top > 0) polar_all(interpolation_angle, 2 * INTERPOLATED_MAX + 1, interpolation_cos, interpolation_sin);
+    if (interpolated_top > 0) {
+        polar_all(interpolation_angle, 2 * INTERPOLATED_MAX + 1, interpolation_cos, interpolation_sin);
+    }
     std::copy_n(phase.begin() + 1, count, angle.begin());
     polar_all(angle, count, cos_a, sin_a);
     Phasor r_prev{}, r_cur{}, b_cur{};

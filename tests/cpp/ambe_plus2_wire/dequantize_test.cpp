@@ -195,6 +195,7 @@ TEST(AmbePlus2Dequantize, SameVectorsFromEqualStatesGiveEqualResults) {
     SCOPED_TRACE("seed " + std::to_string(test_seed()));
     DecoderState a;
     DecoderState b;
+    DecoderState c;  // moved by dequantize_state, the encoder's closed loop
     for (int frame = 0; frame < 300; ++frame) {
         BValues v{};
         v[0] = static_cast<std::uint16_t>(rng() % 120);
@@ -207,6 +208,10 @@ TEST(AmbePlus2Dequantize, SameVectorsFromEqualStatesGiveEqualResults) {
         ASSERT_NE(voice, nullptr) << frame;
         ASSERT_EQ(voice->params, *pa);
         ASSERT_EQ(a, b);
+        const BValues carried = priority::deprioritize(u);  // v within the codebooks' widths
+        const PredictionBasis basis = prediction_basis(tables::PITCH[v[0]].harmonics, c.previous_lambda, c.previous_l);
+        ASSERT_TRUE(dequantize_state(carried, c, basis));
+        ASSERT_EQ(a, c);
         EXPECT_EQ(a.previous_l, tables::PITCH[v[0]].harmonics);
     }
 }
@@ -219,6 +224,9 @@ TEST(AmbePlus2Dequantize, OverflowingAmplitudesAreInvalidParamsAndLeaveTheState)
     DecoderState state = DecoderState::from_lambda_state(huge, 56, 0.0);
     const DecoderState before = state;
     const InfoVectors u = vectors_of({60, 0, 10, 5, 5, 0, 0, 0, 0});
+    EXPECT_FALSE(dequantize_state({60, 0, 10, 5, 5, 0, 0, 0, 0}, state,
+                                  prediction_basis(tables::PITCH[60].harmonics, state.previous_lambda, 56)));
+    EXPECT_EQ(state, before);
     const auto out = dequantize(u, state);
     ASSERT_FALSE(out.has_value());
     EXPECT_EQ(out.error(), (DecodeError{DecodeErrorKind::InvalidParams, MbeParamsError::InvalidAmplitude}));
