@@ -76,12 +76,19 @@ constexpr std::size_t CHUNK = 8;
         float* const h = between.data() + 2;
         x[-2] = high_pass_memory.x2, x[-1] = high_pass_memory.x1;
         h[-2] = peaking_memory.x2, h[-1] = peaking_memory.x1;
-        std::size_t i = 0;
-        for (; i + CHUNK <= count; i += CHUNK) {
-            run_chunk(high_pass, high_pass_memory.y1, high_pass_memory.y2, x + i, h + i);
-            run_chunk(peaking, peaking_memory.y1, peaking_memory.y2, h + i, y + i);
+        // The peaking filter runs LAG chunks behind the high-pass: its vector loads of the
+        // high-pass output then read stores that have long retired, instead of waiting on
+        // scalar stores still in flight (which cannot be forwarded to a wider load).
+        constexpr std::size_t LAG = 2;
+        const std::size_t chunks = count / CHUNK;
+        for (std::size_t c = 0; c < chunks + LAG; ++c) {
+            if (c < chunks) run_chunk(high_pass, high_pass_memory.y1, high_pass_memory.y2, x + c * CHUNK, h + c * CHUNK);
+            if (c >= LAG && c - LAG < chunks) {
+                const std::size_t at = (c - LAG) * CHUNK;
+                run_chunk(peaking, peaking_memory.y1, peaking_memory.y2, h + at, y + at);
+            }
         }
-        for (; i < count; ++i) {
+        for (std::size_t i = chunks * CHUNK; i < count; ++i) {
             run_biquad_sample(high_pass, high_pass_memory.y1, high_pass_memory.y2, x + i, h + i);
             run_biquad_sample(peaking, peaking_memory.y1, peaking_memory.y2, h + i, y + i);
         }

@@ -247,6 +247,16 @@ struct InterpolatedBatch {
 // x - 2 pi k in [-pi, pi).
 double wrap(double x) { return x - TWO_PI * std::floor((x + PI) / TWO_PI); }
 
+// track[l] = wrap(previous[l] + (w0_prev + w0) l 160 / 2), l = 1..56: the phase track one frame
+// on.  A function of its own, built for AVX2 as well, with a 32-bit index (AVX2 converts
+// those to double, not 64-bit ones): that is where the compiler vectorises it.
+OSTREL_AVX2_CLONES [[gnu::noinline]]
+void advance_track(const double* __restrict previous, double* __restrict track, double w_sum) {
+    for (int l = 1; l <= static_cast<int>(L_HAT_MAX); ++l) {
+        track[l] = wrap(previous[l] + w_sum * static_cast<double>(l) * FRAME_D * 0.5);
+    }
+}
+
 }  // namespace
 
 // Built twice, for AVX2 and for the baseline instruction set, and picked when the library is
@@ -267,10 +277,9 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
     const double w0 = omega0;
     const double w0_prev = state.omega0;
 
-    std::array<double, L_HAT_MAX + 1> track{};
-    for (std::size_t l = 1; l <= L_HAT_MAX; ++l) {
-        track[l] = wrap(state.phase_track[l] + (w0_prev + w0) * static_cast<double>(l) * FRAME_D * 0.5);
-    }
+    std::array<double, L_HAT_MAX + 1> track;
+    track[0] = 0.0;
+    advance_track(state.phase_track.data(), track.data(), w0_prev + w0);
 
     // The lowest quarter of the harmonics follows the phase track; the others get an offset that
     // hides the track's buzziness: regenerated from the envelope, or random in proportion to the
@@ -285,7 +294,8 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
         const double unvoiced_count = static_cast<double>(std::count(voiced.begin(), voiced.end(), false));
         const double unvoiced_share = unvoiced_count / static_cast<double>(count == 0 ? 1 : count);
         const double modulus_d = modulus == 0 ? 4294967296.0 : static_cast<double>(modulus);
-        for (std::size_t l = tracked + 1; l <= L_HAT_MAX; ++l) {
+        // A 32-bit index, which AVX2 converts to double: the loop is vectorised.
+        for (int l = static_cast<int>(tracked) + 1; l <= static_cast<int>(L_HAT_MAX); ++l) {
             const double h = static_cast<double>(l);
             phase[l] += h * unvoiced_share * ((2.0 * PI / modulus_d) * noise[l - 1] - PI);
         }
@@ -361,12 +371,14 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
     fade_out.render(0, FADE_OUT_END, FADE_OUT_WINDOW, out);
     fade_in.render(FADE_IN_BEGIN, FRAME, FADE_IN_WINDOW, out);
 
-    for (std::size_t l = 1; l <= L_HAT_MAX; ++l) {
-        state.phase[l] = phase[l];
-        state.phase_track[l] = track[l];
-        state.amplitude[l] = l <= count ? static_cast<double>(amplitudes[l - 1]) : 0.0;
-        state.voiced[l] = l <= count && voiced[l - 1] ? 1 : 0;
+    std::copy(phase.begin() + 1, phase.end(), state.phase.begin() + 1);
+    std::copy(track.begin() + 1, track.end(), state.phase_track.begin() + 1);
+    for (std::size_t l = 1; l <= count; ++l) {
+        state.amplitude[l] = static_cast<double>(amplitudes[l - 1]);
+        state.voiced[l] = voiced[l - 1] ? 1 : 0;
     }
+    std::fill(state.amplitude.begin() + 1 + static_cast<std::ptrdiff_t>(count), state.amplitude.end(), 0.0);
+    std::fill(state.voiced.begin() + 1 + static_cast<std::ptrdiff_t>(count), state.voiced.end(), std::uint8_t{0});
     state.phasor = phasor;
     state.harmonic_count = static_cast<std::uint8_t>(count);
     state.omega0 = w0;
