@@ -357,17 +357,24 @@ std::expected<InfoVectors, DecodeError> quantize_by_reconstruction(const MbePara
         for (std::size_t i = 0; i < l; ++i) error[i] += candidates[s].delta[best[1 + s]][i];
     }
     // Each higher-order codebook shapes its own block only: one pass, each given all the others.
+    // The candidates' sums run side by side (each in its own order), so that the processor
+    // overlaps their chains of additions; the lanes past a codebook's candidates sum zeros.
     for (std::size_t s = 3; s < SEARCHED; ++s) {
+        for (std::size_t m = candidates[s].count; m < HOC_CANDIDATES; ++m) {
+            std::fill_n(candidates[s].delta[m].begin(), l, 0.0);
+        }
+        std::array<double, HOC_CANDIDATES> total{};
+        for (std::size_t i = 0; i < l; ++i) {
+            for (std::size_t m = 0; m < HOC_CANDIDATES; ++m) {
+                const double e = error[i] + candidates[s].delta[m][i];
+                total[m] += weight[i] * e * e;
+            }
+        }
         std::size_t chosen = 0;
         double chosen_cost = std::numeric_limits<double>::infinity();
         for (std::size_t m = 0; m < candidates[s].count; ++m) {
-            double total = 0.0;
-            for (std::size_t i = 0; i < l; ++i) {
-                const double e = error[i] + candidates[s].delta[m][i];
-                total += weight[i] * e * e;
-            }
-            if (total < chosen_cost) {
-                chosen_cost = total;
+            if (total[m] < chosen_cost) {
+                chosen_cost = total[m];
                 chosen = m;
             }
         }
