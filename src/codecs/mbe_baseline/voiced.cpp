@@ -312,13 +312,13 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
     // phase theta(n) = phi + b n + c n^2 (entries 0..6 and 8..14 for harmonics 1..7).
     const std::size_t top = std::max(prev_count, count);
     const std::size_t interpolated_top = std::min(top, INTERPOLATED_MAX);
-    std::array<double, L_HAT_MAX + 4> angle{}, cos_a, sin_a;
-    angle[0] = w0_prev, angle[1] = w0, angle[2] = -(FRAME - FADE_IN_BEGIN) * w0;
+    std::array<double, L_HAT_MAX + 4> angle, cos_a, sin_a;
+    angle[0] = w0_prev, angle[1] = w0, angle[2] = -(FRAME - FADE_IN_BEGIN) * w0, angle[3] = 0.0;
     polar_all(angle, 3, cos_a, sin_a);
     const Phasor step_prev{cos_a[0], sin_a[0]};
     const Phasor step_cur{cos_a[1], sin_a[1]};
     const Phasor back_cur{cos_a[2], sin_a[2]};
-    std::array<double, L_HAT_MAX + 4> interpolation_angle{}, interpolation_cos, interpolation_sin;
+    std::array<double, 2 * INTERPOLATED_MAX + 2> interpolation_angle{}, interpolation_cos, interpolation_sin;
     for (std::size_t l = 1; l <= interpolated_top; ++l) {
         const double h = static_cast<double>(l);
         const double dphi = phase[l] - state.phase[l] - (w0_prev + w0) * h * FRAME_D * 0.5;
@@ -330,9 +330,9 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
         polar_all(interpolation_angle, 2 * INTERPOLATED_MAX + 1, interpolation_cos, interpolation_sin);
     }
     std::copy_n(phase.begin() + 1, count, angle.begin());
+    std::fill_n(angle.begin() + static_cast<std::ptrdiff_t>(count), 4, 0.0);  // the last four's spare lanes
     polar_all(angle, count, cos_a, sin_a);
     Phasor r_prev{}, r_cur{}, b_cur{};
-    std::array<Phasor, L_HAT_MAX + 1> phasor = state.phasor;
     for (std::size_t l = 1; l <= top; ++l) {
         r_prev = mul(r_prev, step_prev);
         r_cur = mul(r_cur, step_cur);
@@ -342,14 +342,13 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
         const bool prev_voiced = l <= prev_count && state.voiced[l] != 0;
         const double m = l <= count ? static_cast<double>(amplitudes[l - 1]) : 0.0;
         const double m_prev = state.amplitude[l];
-        if (cur_voiced) phasor[l] = {cos_a[l - 1], sin_a[l - 1]};
+        // The phasor moves on in place: the previous frame's is read in this step only.
+        const Phasor previous = state.phasor[l];
+        if (cur_voiced) state.phasor[l] = {cos_a[l - 1], sin_a[l - 1]};
+        const Phasor current = state.phasor[l];
 
-        const auto fade_out_previous = [&] {
-            fade_out.add(scale(state.phasor[l], 2.0 * m_prev), r_prev);
-        };
-        const auto fade_in_current = [&] {
-            fade_in.add(mul(scale(phasor[l], 2.0 * m), b_cur), r_cur);
-        };
+        const auto fade_out_previous = [&] { fade_out.add(scale(previous, 2.0 * m_prev), r_prev); };
+        const auto fade_in_current = [&] { fade_in.add(mul(scale(current, 2.0 * m), b_cur), r_cur); };
         if (prev_voiced && !cur_voiced) {
             fade_out_previous();
         } else if (cur_voiced && !prev_voiced) {
@@ -358,7 +357,7 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
             const bool steady = !(std::abs(w0) > 1e-30 && std::abs((w0 - w0_prev) * h / w0) >= 0.1);
             if (l <= INTERPOLATED_MAX && steady) {
                 // Cubic phase interpolation across the frame boundary with linear amplitude.
-                interpolated.add(state.phasor[l], {interpolation_cos[l - 1], interpolation_sin[l - 1]},
+                interpolated.add(previous, {interpolation_cos[l - 1], interpolation_sin[l - 1]},
                                  {interpolation_cos[INTERPOLATED_MAX + l], interpolation_sin[INTERPOLATED_MAX + l]},
                                  m_prev, m);
             } else {
@@ -379,7 +378,6 @@ std::array<double, 160> synthesize_voiced_with_lcg_modulus(std::span<const float
     }
     std::fill(state.amplitude.begin() + 1 + static_cast<std::ptrdiff_t>(count), state.amplitude.end(), 0.0);
     std::fill(state.voiced.begin() + 1 + static_cast<std::ptrdiff_t>(count), state.voiced.end(), std::uint8_t{0});
-    state.phasor = phasor;
     state.harmonic_count = static_cast<std::uint8_t>(count);
     state.omega0 = w0;
     return out;
