@@ -6,8 +6,13 @@
 #include <cmath>
 
 #include "common/check.h"
+#include "common/simd.h"
 
 namespace ostrel_mbe::imbe_wire::dequantize {
+// Built for AVX2 as well: there the resampling positions, four or eight at a time, are
+// vectorised (a 32-bit index, which AVX2 converts to float and back); the sum S still adds the
+// harmonics one by one in order.
+OSTREL_AVX2_CLONES
 Resampled resample_previous(std::uint8_t l, const DecoderState& state) {
     OSTREL_CHECK(l >= L_MIN && l <= L_HAT_MAX, "log prediction runs for L = 9..56");
     const std::size_t previous_l = state.previous_l;
@@ -17,18 +22,24 @@ Resampled resample_previous(std::uint8_t l, const DecoderState& state) {
     std::remove_const_t<decltype(state.previous_amplitudes)> log2_previous;
     for (std::size_t i = 0; i <= previous_l; ++i) log2_previous[i] = std::log2(state.previous_amplitudes[i]);
     Resampled r;
-    for (std::size_t h = 1; h <= l; ++h) {
-        const float x = static_cast<float>(previous_l) * static_cast<float>(h) / static_cast<float>(l);
+    const int last = static_cast<int>(previous_l);
+    const float previous = static_cast<float>(previous_l);
+    const float count = static_cast<float>(l);
+    HarmonicVector term;
+    for (int h = 1; h <= static_cast<int>(l); ++h) {
+        const float x = previous * static_cast<float>(h) / count;
         const float floor_x = std::floor(x);
-        const auto f = static_cast<std::size_t>(floor_x);
+        // 0 <= x <= L(-1) <= 56.
+        const int f = static_cast<int>(floor_x);
         const float delta = x - floor_x;
-        const float lo = log2_previous[std::min(f, previous_l)];
-        const float hi = log2_previous[std::min(f + 1, previous_l)];
+        const float lo = log2_previous[static_cast<std::size_t>(std::min(f, last))];
+        const float hi = log2_previous[static_cast<std::size_t>(std::min(f + 1, last))];
         r.lo[h - 1] = lo;
         r.hi[h - 1] = hi;
         r.delta[h - 1] = delta;
-        r.sum += (1.0f - delta) * lo + delta * hi;
+        term[h - 1] = (1.0f - delta) * lo + delta * hi;
     }
+    for (std::size_t h = 0; h < l; ++h) r.sum += term[h];
     return r;
 }
 
