@@ -74,18 +74,42 @@ template <bool STANDARD>
         chain[j] = x;
         out[j] = static_cast<double>(x);
     }
-    std::size_t i = CHAINS;
-    for (; i + CHAINS <= count; i += CHAINS) {
-        chain = jump_a * chain + jump_c;
+    // (Vectors by reference: a vector argument or result would change the baseline build's ABI.)
+    const auto step = [mask](Chains& v, std::uint32_t a, std::uint32_t c) {
+        v = a * v + c;
         if constexpr (STANDARD) {
-            chain = chain % LCG_STANDARD.modulus;
+            v = v % LCG_STANDARD.modulus;
         } else {
-            chain = chain & mask;
+            v = v & mask;
         }
-        // Every state is below 2^31 (a modulus of 2^32 never takes this path), so the signed
-        // conversion gives the same doubles.
-        const ChainSamples samples = __builtin_convertvector(__builtin_convertvector(chain, ChainValues), ChainSamples);
-        std::memcpy(out + i, &samples, sizeof samples);
+    };
+    // Every state is below 2^31 (a modulus of 2^32 never takes this path), so the signed
+    // conversion gives the same doubles.
+    const auto store = [out](std::size_t at, const Chains& v) {
+        const ChainSamples samples = __builtin_convertvector(__builtin_convertvector(v, ChainValues), ChainSamples);
+        std::memcpy(out + at, &samples, sizeof samples);
+    };
+    std::size_t i = CHAINS;
+    // Two vectors sixteen steps apart each time, so that two of the multiplications' latencies
+    // overlap: the sixteen-step jump is the eight-step one twice, composed exactly as above.
+    if (i + 2 * CHAINS <= count) {
+        const std::uint32_t jump2_a = reduce(jump_a * jump_a);
+        const std::uint32_t jump2_c = reduce(jump_a * jump_c + jump_c);
+        Chains later = chain;
+        step(later, jump_a, jump_c);
+        store(i, later);
+        i += CHAINS;
+        for (; i + 2 * CHAINS <= count; i += 2 * CHAINS) {
+            step(chain, jump2_a, jump2_c);
+            step(later, jump2_a, jump2_c);
+            store(i, chain);
+            store(i + CHAINS, later);
+        }
+        chain = later;
+    }
+    for (; i + CHAINS <= count; i += CHAINS) {
+        step(chain, jump_a, jump_c);
+        store(i, chain);
     }
     return generate(lcg, chain[CHAINS - 1], out + i, count - i, reduce);
 }
