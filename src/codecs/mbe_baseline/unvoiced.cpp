@@ -206,7 +206,19 @@ std::array<double, 160> synthesize_unvoiced(std::span<const float> amplitudes, s
     const std::size_t count = amplitudes.size();
 
     fill_noise(state);
-    std::array<double, UNVOICED_FFT_LEN> current{};
+    // Weighted overlap-add of the previous frame's tail (window centred on n = 0) and the current
+    // frame's head (window centred on n = 160), each over the samples its window reaches, which
+    // are also the ones its 256 transform samples cover.  Three ranges, so that the loops have no
+    // branches: the tail alone, both, the head alone.  The tail is taken first, while the state
+    // still holds the previous transform: the current one then goes straight into the state.
+    std::array<double, 160> out;
+    const auto tail = [&](int n) {
+        return OVERLAP.previous[n] * state.previous_idft[static_cast<std::size_t>(n + HALF_FFT)];
+    };
+    for (int n = 0; n < FADE_IN_BEGIN; ++n) out[n] = (0.0 + tail(n)) / OVERLAP.denominator[n];
+    for (int n = FADE_IN_BEGIN; n < FADE_OUT_END; ++n) out[n] = 0.0 + tail(n);
+
+    std::array<double, UNVOICED_FFT_LEN>& current = state.previous_idft;
     // With every band voiced the shaped spectrum is all zeros and so is its transform.
     if (std::find(voiced.begin(), voiced.end(), false) != voiced.end()) {
         // The windowed noise is real, so bins -k are the conjugates of bins k: the transform keeps
@@ -256,23 +268,15 @@ std::array<double, 160> synthesize_unvoiced(std::span<const float> amplitudes, s
         for (int n = -HALF_FFT; n < HALF_FFT; ++n) {
             current[static_cast<std::size_t>(n + HALF_FFT)] = signal[bin(n)] / 256.0;
         }
+    } else {
+        current.fill(0.0);
     }
 
-    // Weighted overlap-add of the previous frame's tail (window centred on n = 0) and the current
-    // frame's head (window centred on n = 160), each over the samples its window reaches, which
-    // are also the ones its 256 transform samples cover.  Three ranges, so that the loops have no
-    // branches: the tail alone, both, the head alone.
-    std::array<double, 160> out{};
-    const auto tail = [&](int n) {
-        return OVERLAP.previous[n] * state.previous_idft[static_cast<std::size_t>(n + HALF_FFT)];
-    };
     const auto head = [&](int n) {
         return OVERLAP.current[n] * current[static_cast<std::size_t>(n - FRAME + HALF_FFT)];
     };
-    for (int n = 0; n < FADE_IN_BEGIN; ++n) out[n] = (0.0 + tail(n)) / OVERLAP.denominator[n];
-    for (int n = FADE_IN_BEGIN; n < FADE_OUT_END; ++n) out[n] = (0.0 + tail(n) + head(n)) / OVERLAP.denominator[n];
+    for (int n = FADE_IN_BEGIN; n < FADE_OUT_END; ++n) out[n] = (out[n] + head(n)) / OVERLAP.denominator[n];
     for (int n = FADE_OUT_END; n < FRAME; ++n) out[n] = (0.0 + head(n)) / OVERLAP.denominator[n];
-    state.previous_idft = current;
     return out;
 }
 
