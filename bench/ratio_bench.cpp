@@ -6,7 +6,9 @@
 // direction, rate and settings: encode with the library's defaults and with the command line's
 // (the half rates' quantizer search), decode with the library's defaults, the command line's
 // (standard formant weighting) and from soft values.  Needs Debian's libcodec2-dev.
-//     ratio_bench [rounds]        (default 600)
+// The signal is the synthetic speech of the other benchmarks, voiced throughout (the decoder's
+// costliest), or a recording: a WAV file of 16-bit mono 8 kHz speech, cycled.
+//     ratio_bench [rounds] [speech.wav]        (default 600 rounds, the synthetic signal)
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -28,7 +30,7 @@ using ostrel_mbe::Rate;
 using ostrel_mbe::Vocoder;
 
 constexpr std::size_t BLOCK = 50;
-constexpr std::size_t FRAMES = 250;  // the signal, cycled
+constexpr std::size_t SYNTHETIC_FRAMES = 250;  // the synthetic signal, cycled
 
 double thread_seconds() {
     timespec t{};
@@ -63,21 +65,28 @@ void compare(const std::string& label, std::size_t rounds, const std::function<v
 
 int main(int argc, char** argv) {
     const std::size_t rounds = argc > 1 ? std::stoul(argv[1]) : 600;
-    const auto pcm = ostrel_mbe::bench::speech_like(FRAMES * FRAME_SAMPLES);
+    const auto pcm = argc > 2 ? ostrel_mbe::bench::wav_pcm(argv[2])
+                              : ostrel_mbe::bench::speech_like(SYNTHETIC_FRAMES * FRAME_SAMPLES);
+    const std::size_t frames = pcm.size() / FRAME_SAMPLES;  // the signal, cycled
+    if (frames == 0) {
+        std::fprintf(stderr, "ratio_bench: %s is not a WAV file of 16-bit mono 8 kHz PCM\n", argv[2]);
+        return 1;
+    }
+    std::printf("signal: %s, %zu frames\n", argc > 2 ? argv[2] : "synthetic speech (voiced throughout)", frames);
     const auto frame_of = [&](std::size_t i) {
-        return std::span<const std::int16_t>(pcm).subspan((i % FRAMES) * FRAME_SAMPLES, FRAME_SAMPLES);
+        return std::span<const std::int16_t>(pcm).subspan((i % frames) * FRAME_SAMPLES, FRAME_SAMPLES);
     };
     CODEC2* c2_enc = codec2_create(CODEC2_MODE_3200);
     CODEC2* c2_dec = codec2_create(CODEC2_MODE_3200);
-    std::vector<unsigned char> c2_bits(FRAMES * 8);
-    for (std::size_t i = 0; i < FRAMES; ++i) {
+    std::vector<unsigned char> c2_bits(frames * 8);
+    for (std::size_t i = 0; i < frames; ++i) {
         codec2_encode(c2_enc, c2_bits.data() + i * 8, const_cast<short*>(frame_of(i).data()));
     }
     std::size_t c2_i = 0;
     unsigned char bits[8];
     short out[FRAME_SAMPLES];
     const auto c2_encode = [&] { codec2_encode(c2_enc, bits, const_cast<short*>(frame_of(c2_i++).data())); };
-    const auto c2_decode = [&] { codec2_decode(c2_dec, out, c2_bits.data() + (c2_i++ % FRAMES) * 8); };
+    const auto c2_decode = [&] { codec2_decode(c2_dec, out, c2_bits.data() + (c2_i++ % frames) * 8); };
 
     std::printf("%-34s %10s %10s %10s\n", "row", "frames/s", "x Codec2", "(mean)");
     const Rate rates[] = {Rate::Imbe7200x4400, Rate::Imbe4400x4400, Rate::AmbePlus2_3600x2450,
@@ -93,19 +102,19 @@ int main(int argc, char** argv) {
             compare("encode " + name + (search ? " +search" : ""), rounds,
                     [&] { (void)enc.encode_pcm(frame_of(i++)); }, c2_encode);
         }
-        const auto stream = ostrel_mbe::bench::encoded_stream(rate, FRAMES);
+        const auto stream = ostrel_mbe::bench::encoded_stream(rate, pcm);
         for (const bool standard : {false, true}) {
             Vocoder dec(rate);
             if (standard) dec.set_formant_weighting(ostrel_mbe::codecs::mbe_baseline::FormantWeighting::Standard);
             std::size_t i = 0;
             compare("decode " + name + (standard ? " +standard" : ""), rounds,
-                    [&] { (void)dec.decode_bits(stream[i++ % FRAMES].span()); }, c2_decode);
+                    [&] { (void)dec.decode_bits(stream[i++ % frames].span()); }, c2_decode);
         }
         if (ostrel_mbe::has_fec(rate)) {
             const auto soft = ostrel_mbe::bench::soft_stream(stream);
             Vocoder dec(rate);
             std::size_t i = 0;
-            compare("decode " + name + " soft", rounds, [&] { (void)dec.decode_soft(soft[i++ % FRAMES]); }, c2_decode);
+            compare("decode " + name + " soft", rounds, [&] { (void)dec.decode_soft(soft[i++ % frames]); }, c2_decode);
         }
     }
     codec2_destroy(c2_enc);
