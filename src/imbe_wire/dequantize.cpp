@@ -2,9 +2,11 @@
 #include "imbe_wire/dequantize.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
 
+#include "common/built_once.h"
 #include "common/check.h"
 #include "imbe_wire/dequantize/block_dct.h"
 #include "imbe_wire/dequantize/gain.h"
@@ -60,12 +62,26 @@ std::string_view debug_name(EncodeError error) {
     return "?";
 }
 
+namespace {
+
+// Every pitch index's fundamental and harmonic count, worked out once: two divisions a frame
+// saved on the decoder's path.
+std::array<Pitch, PITCH_INDEX_COUNT> build_pitch_table() {
+    std::array<Pitch, PITCH_INDEX_COUNT> table{};
+    for (std::size_t b0 = 0; b0 < table.size(); ++b0) {
+        const float omega0 = FOUR_PI / (static_cast<float>(b0) + 39.5f);
+        const float harmonics = std::floor(0.9254f * std::floor(PI / omega0 + 0.25f));
+        const float clamped = std::clamp(harmonics, static_cast<float>(L_MIN), static_cast<float>(L_HAT_MAX));
+        table[b0] = Pitch{omega0, static_cast<std::uint8_t>(clamped)};
+    }
+    return table;
+}
+
+}  // namespace
+
 std::expected<Pitch, DecodeError> decode_pitch(std::uint8_t b0) {
     if (b0 >= PITCH_INDEX_COUNT) return std::unexpected(DecodeError{DecodeErrorKind::BadPitch});
-    const float omega0 = FOUR_PI / (static_cast<float>(b0) + 39.5f);
-    const float harmonics = std::floor(0.9254f * std::floor(PI / omega0 + 0.25f));
-    const float clamped = std::clamp(harmonics, static_cast<float>(L_MIN), static_cast<float>(L_HAT_MAX));
-    return Pitch{omega0, static_cast<std::uint8_t>(clamped)};
+    return common::built_once<build_pitch_table>()[b0];
 }
 
 std::expected<std::uint8_t, EncodeError> encode_pitch(float omega0) {
