@@ -24,17 +24,22 @@ install_debian_packages() {
 }
 
 # Tools already on PATH (a pip-installed cmake or ninja, a non-Debian Python) are good enough.
-build_packages=(pkg-config libfftw3-dev libgtest-dev zlib1g-dev libbenchmark-dev)
+build_packages=(pkg-config libfftw3-dev libgtest-dev zlib1g-dev libbenchmark-dev ccache)
 command -v g++ >/dev/null || build_packages+=(g++)
 command -v cmake >/dev/null || build_packages+=(cmake)
 command -v ninja >/dev/null || build_packages+=(ninja-build)
 python3 -c 'import venv, sysconfig, os; assert os.path.exists(sysconfig.get_paths()["include"] + "/Python.h")' \
   2>/dev/null || build_packages+=(python3-venv python3-dev)
 install_debian_packages "${build_packages[@]}"
-# The scripts' CMake builds go through ccache where it is installed: a second build of the same
-# sources (the test command run again) is then a matter of seconds.
+# The scripts' CMake builds go through ccache: a second build of the same sources (the test
+# command run again, here or in another clone of the tree) is then a matter of seconds.  Paths
+# below the tree's root are hashed relative to it, so that clones in other folders share the
+# cache.
 compiler_launcher=()
-command -v ccache >/dev/null && compiler_launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+if command -v ccache >/dev/null; then
+  compiler_launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=true
+fi
 if [ ! -x .venv/bin/python ]; then
   python3 -m venv .venv
 fi
