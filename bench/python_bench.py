@@ -13,11 +13,13 @@ frames. Three rows per rate:
   cli     the whole-buffer calls with the command line's settings (the decoder's standard
           formant weighting; the half rates' quantizer search).
 Times are the process's CPU time (one thread), which a machine shared with other work
-disturbs far less than the wall clock.
+disturbs far less than the wall clock.  Every row, Codec2's included, is measured --repeat
+times in turn; each figure is the median over the repeats, and each ratio the median of the
+ratios within one repeat, so that a spell of load on a shared machine falls on both sides.
 The Codec2 columns need libcodec2-1.0 (pulled in by libcodec2-dev or codec2; installed with
 apt-get as root when missing); the C loop also needs a C compiler and libcodec2-dev.
 
-    python bench/python_bench.py [--frames 2000] [--rates imbe7200,imbe4400,ambe3600,ambe2450] [--json out.json]
+    python bench/python_bench.py [--frames 2000] [--repeat 3] [--rates imbe7200,imbe4400,ambe3600,ambe2450] [--json out.json]
 """
 from __future__ import annotations
 
@@ -28,6 +30,7 @@ import importlib
 import json
 import os
 import shutil
+import statistics
 import subprocess
 import sys
 import tempfile
@@ -256,6 +259,7 @@ def bench_rate(module, member: str, frames: list[np.ndarray]) -> dict:
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--frames", type=int, default=2000, help="frames timed per direction and rate")
+    parser.add_argument("--repeat", type=int, default=3, help="times every row is measured, in turn")
     parser.add_argument("--rates", default=",".join(RATES),
                         help="comma-separated rates out of " + ",".join(RATES))
     parser.add_argument("--json", type=Path, help="also write the results to this JSON file")
@@ -266,6 +270,8 @@ def main(argv: list[str] | None = None) -> int:
         parser.error(f"unknown rate(s) {','.join(unknown)}; choose from {','.join(RATES)}")
     if args.frames < 1:
         parser.error("--frames must be at least 1")
+    if args.repeat < 1:
+        parser.error("--repeat must be at least 1")
 
     try:
         module = importlib.import_module("_ostrel_mbe")
@@ -283,34 +289,49 @@ def main(argv: list[str] | None = None) -> int:
     print(f"speech: {source} ({len(pcm) / SAMPLE_RATE:.2f} s, cycled to {args.frames} frames); "
           f"_ostrel_mbe {getattr(module, '__version__', '?')}, Python {sys.version.split()[0]}, one thread")
     lib = load_codec2()
-    c2 = bench_codec2(lib, frames) if lib is not None else None
     loop = load_codec2_loop() if lib is not None else None
-    c2_loop = bench_codec2_loop(loop, frames) if loop is not None else None
     print(f"{'rate':<16} {'bytes':>5} {'encode f/s':>11} {'x RT':>7} {'x c2':>6} {'decode f/s':>11} {'x RT':>7} {'x c2':>6}")
+    # Each repeat measures every row once: (key, result, the yardstick's key) in order.
+    repeats = []
+    for _ in range(args.repeat):
+        rows = []
+        if lib is not None:
+            rows.append(("codec2_3200", bench_codec2(lib, frames), "codec2_3200"))
+        if loop is not None:
+            rows.append(("codec2 C loop", bench_codec2_loop(loop, frames), "codec2 C loop"))
+        for key in rates:
+            rows.append((key, bench_rate(module, RATES[key], frames), "codec2_3200"))
+            if package is not None and hasattr(package, "encode"):
+                rows.append((key + " whole", bench_whole(package, key, frames, cli=False), "codec2 C loop"))
+                rows.append((key + " cli", bench_whole(package, key, frames, cli=True), "codec2 C loop"))
+        repeats.append(rows)
     results = {}
-    rows = []
-    for key in rates:
-        rows.append((key, bench_rate(module, RATES[key], frames), c2))
-        if package is not None and hasattr(package, "encode"):
-            rows.append((key + " whole", bench_whole(package, key, frames, cli=False), c2_loop))
-            rows.append((key + " cli", bench_whole(package, key, frames, cli=True), c2_loop))
-    if c2 is not None:
-        rows.append(("codec2_3200", c2, c2))
-    if c2_loop is not None:
-        rows.append(("codec2 C loop", c2_loop, c2_loop))
-    for key, r, yardstick in rows:
+    order = [key for key, _, _ in repeats[0] if not key.startswith("codec2")]
+    order += [key for key, _, _ in repeats[0] if key.startswith("codec2")]
+    for key in order:
+        runs = []  # (this row's result, its yardstick's result) per repeat
+        for rows in repeats:
+            by_key = {k: (result, yardstick) for k, result, yardstick in rows}
+            runs.append((by_key[key][0], by_key[by_key[key][1]][0]))
+        r = dict(runs[0][0])
+        if all(run["available"] for run, _ in runs):
+            for field in ("encode_fps", "decode_fps", "encode_us_per_frame", "decode_us_per_frame"):
+                r[field] = statistics.median(run[field] for run, _ in runs)
+            for direction in ("encode", "decode"):
+                r[f"{direction}_x_codec2"] = statistics.median(
+                    run[f"{direction}_fps"] / c2[f"{direction}_fps"] for run, c2 in runs)
         results[key] = r
         if not r["available"]:
             print(f"{key:<16} {'n/a':>5}  ({r['reason']})")
             continue
-        enc_ratio = f"{r['encode_fps'] / yardstick['encode_fps']:>6.2f}" if yardstick else f"{'n/a':>6}"
-        dec_ratio = f"{r['decode_fps'] / yardstick['decode_fps']:>6.2f}" if yardstick else f"{'n/a':>6}"
+        enc_ratio = f"{r['encode_x_codec2']:>6.2f}" if "encode_x_codec2" in r else f"{'n/a':>6}"
+        dec_ratio = f"{r['decode_x_codec2']:>6.2f}" if "decode_x_codec2" in r else f"{'n/a':>6}"
         print(f"{key:<16} {r['frame_bytes']:>5} {r['encode_fps']:>11.0f} "
               f"{r['encode_fps'] / FRAMES_PER_SECOND:>7.1f} {enc_ratio} {r['decode_fps']:>11.0f} "
               f"{r['decode_fps'] / FRAMES_PER_SECOND:>7.1f} {dec_ratio}")
     print("x RT: times faster than real time (50 frames of 20 ms per second of speech); "
           "x c2: over Codec2 3200 in this run, called once per frame through ctypes for the frame rows "
-          "and looping in C for the whole and cli rows" + ("" if c2 else " (libcodec2 not found)"))
+          "and looping in C for the whole and cli rows" + ("" if lib is not None else " (libcodec2 not found)"))
     if args.json:
         args.json.write_text(json.dumps({"speech": source, "results": results}, indent=2) + "\n")
     return 0
