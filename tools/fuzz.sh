@@ -33,7 +33,7 @@ python -c "import atheris" 2>/dev/null || python -m pip install -q atheris
 
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$CLANG" \
   -DOSTREL_BUILD_FUZZ=ON "${compiler_launcher[@]}" >/dev/null
-cmake --build build/fuzz -j 2 >/dev/null
+cmake --build build/fuzz -j 2 >build/fuzz/build.log 2>&1 || { cat build/fuzz/build.log; exit 1; }
 
 targets=(decode_bits decode_soft transcoder live frames_params wav_reader)
 [ -n "$only" ] && targets=("$only")

@@ -75,7 +75,7 @@ template <bool STANDARD>
         out[j] = static_cast<double>(x);
     }
     // (Vectors by reference: a vector argument or result would change the baseline build's ABI.)
-    const auto step = [mask](Chains& v, std::uint32_t a, std::uint32_t c) {
+    const auto step = [=](Chains& v, std::uint32_t a, std::uint32_t c) {
         v = a * v + c;
         if constexpr (STANDARD) {
             v = v % LCG_STANDARD.modulus;
