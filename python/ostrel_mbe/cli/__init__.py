@@ -58,7 +58,7 @@ from typing import Optional, Sequence
 from .. import __version__
 from . import batch, decode, encode, info, roundtrip, simulate, transcode
 from .common import (TERMINATING, EXIT_BAD_INPUT, EXIT_CODEC_ERROR, EXIT_INTERRUPTED, EXIT_OK, PROG, RATES, CodecError,
-                     InputError, Terminated, bundled_speech, command_line_names, terminate)
+                     InputError, Terminated, bundled_speech, command_line_names, interrupt, terminate)
 from .files import OutputError
 
 __all__ = ["COMMANDS", "RATES", "build_parser", "bundled_speech", "main"]
@@ -89,9 +89,12 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     for s, _ in streams:
         s.reconfigure(errors="backslashreplace")
     previous = {}
-    for signum in (signal.SIGTERM, signal.SIGHUP):
+    handlers = [(signal.SIGTERM, terminate), (signal.SIGHUP, terminate)]
+    if signal.getsignal(signal.SIGINT) is signal.default_int_handler:  # not ignored, not the caller's own
+        handlers.append((signal.SIGINT, interrupt))
+    for signum, handler in handlers:
         try:
-            previous[signum] = signal.signal(signum, terminate)
+            previous[signum] = signal.signal(signum, handler)
         except ValueError:
             pass  # not the main thread: the caller owns the signals
     try:
@@ -100,8 +103,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         return 128 + e.signum
     finally:
         TERMINATING.clear()
-        for signum, handler in previous.items():
-            signal.signal(signum, handler)
+        for signum, old in previous.items():
+            signal.signal(signum, old)
         for s, errors in streams:
             s.reconfigure(errors=errors)
 

@@ -82,6 +82,13 @@ def terminate(signum: int, frame: object) -> None:
     raise Terminated(signum)
 
 
+def interrupt(signum: int, frame: object) -> None:
+    """The handler of SIGINT: Python's KeyboardInterrupt, remembered like the others, so that a
+    Ctrl-C that lands in a callback from C is not lost while the input waits on a pipe."""
+    TERMINATING.append(signum)
+    raise KeyboardInterrupt
+
+
 def bundled_speech() -> Path:
     """Path of the bundled 8 kHz speech clip (CC BY-SA 3.0, see data/ATTRIBUTION.md)."""
     return Path(str(resources.files("ostrel_mbe").joinpath("data", "speech_8k.wav")))
