@@ -105,8 +105,10 @@ def test_a_signal_leaves_no_temporary_file(tmp_path, signum):
     fifo = tmp_path / "frames.fifo"
     os.mkfifo(fifo)
     out = tmp_path / "out.wav"
+    # A suite run as a background job inherits SIGINT ignored, and so would the command: a
+    # terminal's Ctrl-C is what this stands for.
     child = subprocess.Popen([sys.executable, "-m", "ostrel_mbe", "decode", "--rate", "ambe2450", str(fifo), str(out)],
-                             stderr=subprocess.PIPE)
+                             stderr=subprocess.PIPE, preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
     with open(fifo, "wb") as f:
         f.write(bytes(7 * 50))
         f.flush()
