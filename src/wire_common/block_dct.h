@@ -63,12 +63,15 @@ template <class T, std::size_t MaxN>
 void inverse_with(const CosineTable<T, MaxN>& table, std::span<const T> coefficients, std::span<T> values) {
     const std::size_t n = values.size();
     // Each value is summed over k in order; with the values in the inner loop, the compiler
-    // works on several of them at once, every one still summed in that order.
+    // works on several of them at once, every one still summed in that order.  A short table
+    // (the full rate's) is run over its whole width, a length the compiler knows: past n it
+    // holds zeros, and those sums are not copied out.
+    const std::size_t width = MaxN <= 12 ? MaxN : n;
     std::array<T, MaxN> sum;
-    for (std::size_t j = 0; j < n; ++j) sum[j] = coefficients[0] * table[0][j];
+    for (std::size_t j = 0; j < width; ++j) sum[j] = coefficients[0] * table[0][j];
     for (std::size_t k = 1; k < n; ++k) {
         const T twice = T(2) * coefficients[k];
-        for (std::size_t j = 0; j < n; ++j) sum[j] += twice * table[k][j];
+        for (std::size_t j = 0; j < width; ++j) sum[j] += twice * table[k][j];
     }
     std::copy_n(sum.begin(), n, values.begin());
 }
