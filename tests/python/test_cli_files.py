@@ -122,6 +122,25 @@ def test_a_signal_leaves_no_temporary_file(tmp_path, signum):
     assert sorted(p.name for p in tmp_path.iterdir()) == ["frames.fifo"]
 
 
+def test_an_inherited_ignored_sigint_stays_ignored(tmp_path):
+    # A background job's command is not stopped by a Ctrl-C meant for the foreground.
+    fifo = tmp_path / "frames.fifo"
+    os.mkfifo(fifo)
+    child = subprocess.Popen([sys.executable, "-m", "ostrel_mbe", "decode", "--rate", "ambe2450", str(fifo),
+                              str(tmp_path / "out.wav")], stderr=subprocess.PIPE,
+                             preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_IGN))
+    with open(fifo, "wb") as f:
+        f.write(bytes(7 * 50))
+        f.flush()
+        while not any(p.name.endswith(".part") for p in tmp_path.iterdir()):
+            time.sleep(0.05)
+        child.send_signal(signal.SIGINT)
+        with pytest.raises(subprocess.TimeoutExpired):
+            child.wait(timeout=1)
+    assert child.wait(timeout=60) == 0  # the input ended: the output is complete
+    assert (tmp_path / "out.wav").stat().st_size == 44 + 50 * 320
+
+
 @pytest.mark.parametrize("fmt,subtype", [("WAV", "PCM_16"), ("FLAC", "PCM_16"), ("OGG", "VORBIS")])
 def test_a_container_on_a_pipe_is_read_as_such_and_refused_by_decode(tmp_path, fmt, subtype):
     import soundfile
